@@ -1,0 +1,475 @@
+#include "platform/Value.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <functional>
+
+namespace platform {
+
+Bytes toBytes(std::string_view text) {
+    return Bytes(text.begin(), text.end());
+}
+
+std::string toString(const Bytes& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+Date Date::now() {
+    using namespace std::chrono;
+    return Date(duration<double>(system_clock::now().time_since_epoch()).count());
+}
+
+double Date::timeIntervalSinceNow() const {
+    return seconds_ - now().seconds_;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Map
+
+namespace {
+constexpr std::size_t kIndexThreshold = 8;
+constexpr std::uint32_t kEmptySlot = UINT32_MAX;
+
+std::size_t hashKey(std::string_view key) {
+    return std::hash<std::string_view>{}(key);
+}
+}  // namespace
+
+struct Map::Index {
+    std::vector<std::uint32_t> slots;  // entry positions, kEmptySlot where free
+    std::size_t mask() const { return slots.size() - 1; }
+};
+
+Map::Map() = default;
+Map::Map(std::initializer_list<Entry> entries) {
+    for (const auto& entry : entries) {
+        set(entry.first, entry.second);
+    }
+}
+Map::Map(const Map& other) : entries_(other.entries_) {
+    rebuildIndex();
+}
+Map::Map(Map&& other) noexcept = default;
+Map& Map::operator=(const Map& other) {
+    if (this != &other) {
+        entries_ = other.entries_;
+        rebuildIndex();
+    }
+    return *this;
+}
+Map& Map::operator=(Map&& other) noexcept = default;
+Map::~Map() = default;
+
+void Map::clear() {
+    entries_.clear();
+    index_.reset();
+}
+
+void Map::rebuildIndex() {
+    if (entries_.size() <= kIndexThreshold) {
+        index_.reset();
+        return;
+    }
+    std::size_t capacity = 16;
+    while (capacity < entries_.size() * 2) {
+        capacity *= 2;
+    }
+    if (!index_) {
+        index_ = std::make_unique<Index>();
+    }
+    index_->slots.assign(capacity, kEmptySlot);
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        std::size_t slot = hashKey(entries_[i].first) & index_->mask();
+        while (index_->slots[slot] != kEmptySlot) {
+            slot = (slot + 1) & index_->mask();
+        }
+        index_->slots[slot] = static_cast<std::uint32_t>(i);
+    }
+}
+
+// The index slot holding the key, or the free slot where it would go.
+std::size_t Map::slotOf(std::string_view key) const {
+    std::size_t slot = hashKey(key) & index_->mask();
+    while (true) {
+        std::uint32_t position = index_->slots[slot];
+        if (position == kEmptySlot || entries_[position].first == key) {
+            return slot;
+        }
+        slot = (slot + 1) & index_->mask();
+    }
+}
+
+const Value* Map::find(std::string_view key) const {
+    if (index_) {
+        std::uint32_t position = index_->slots[slotOf(key)];
+        return position == kEmptySlot ? nullptr : &entries_[position].second;
+    }
+    for (const auto& entry : entries_) {
+        if (entry.first == key) {
+            return &entry.second;
+        }
+    }
+    return nullptr;
+}
+
+Value* Map::find(std::string_view key) {
+    return const_cast<Value*>(static_cast<const Map*>(this)->find(key));
+}
+
+const Value& Map::operator[](std::string_view key) const {
+    const Value* value = find(key);
+    return value ? *value : Value::null();
+}
+
+Value& Map::set(std::string_view key, Value value) {
+    if (Value* existing = find(key)) {
+        *existing = std::move(value);
+        return *existing;
+    }
+    return append(std::string(key), std::move(value));
+}
+
+Value& Map::append(std::string key, Value value) {
+    entries_.emplace_back(std::move(key), std::move(value));
+    if (entries_.size() > kIndexThreshold) {
+        if (!index_ || entries_.size() * 2 > index_->slots.size()) {
+            rebuildIndex();
+        } else {
+            index_->slots[slotOf(entries_.back().first)] =
+                static_cast<std::uint32_t>(entries_.size() - 1);
+        }
+    }
+    return entries_.back().second;
+}
+
+bool Map::erase(std::string_view key) {
+    auto it = std::find_if(entries_.begin(), entries_.end(),
+                           [&](const Entry& entry) { return entry.first == key; });
+    if (it == entries_.end()) {
+        return false;
+    }
+    entries_.erase(it);
+    rebuildIndex();
+    return true;
+}
+
+std::vector<std::string> Map::keys() const {
+    std::vector<std::string> result;
+    result.reserve(entries_.size());
+    for (const auto& entry : entries_) {
+        result.push_back(entry.first);
+    }
+    return result;
+}
+
+bool Map::operator==(const Map& other) const {
+    if (size() != other.size()) {
+        return false;
+    }
+    for (const auto& [key, value] : entries_) {
+        const Value* theirs = other.find(key);
+        if (!theirs || !(*theirs == value)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Value: lenient accessors
+
+namespace {
+
+std::string_view skipSpace(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) {
+        ++i;
+    }
+    return text.substr(i);
+}
+
+// Leading decimal integer with optional sign, saturating; 0 when there is none.
+std::int64_t leadingInteger(std::string_view text) {
+    text = skipSpace(text);
+    bool negative = false;
+    if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
+        negative = text[0] == '-';
+        text.remove_prefix(1);
+    }
+    std::int64_t result = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            break;
+        }
+        int digit = c - '0';
+        if (result > (INT64_MAX - digit) / 10) {
+            return negative ? INT64_MIN : INT64_MAX;
+        }
+        result = result * 10 + digit;
+    }
+    return negative ? -result : result;
+}
+
+double leadingReal(std::string_view text) {
+    std::string copy(skipSpace(text));
+    char* end = nullptr;
+    double result = std::strtod(copy.c_str(), &end);
+    return end == copy.c_str() ? 0.0 : result;
+}
+
+std::string formatReal(double d) {
+    char buffer[64];
+    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, d);
+    return ec == std::errc() ? std::string(buffer, end) : std::string("nan");
+}
+
+}  // namespace
+
+std::int64_t Value::integerValue() const {
+    switch (type()) {
+        case Type::kBool:
+            return std::get<bool>(v_) ? 1 : 0;
+        case Type::kInteger:
+            return std::get<std::int64_t>(v_);
+        case Type::kReal: {
+            double d = std::get<double>(v_);
+            if (std::isnan(d)) {
+                return 0;
+            }
+            if (d >= 9.2233720368547758e18) {
+                return INT64_MAX;
+            }
+            if (d <= -9.2233720368547758e18) {
+                return INT64_MIN;
+            }
+            return static_cast<std::int64_t>(d);
+        }
+        case Type::kString:
+            return leadingInteger(std::get<std::string>(v_));
+        default:
+            return 0;
+    }
+}
+
+int Value::intValue() const {
+    std::int64_t wide = integerValue();
+    return static_cast<int>(std::clamp<std::int64_t>(wide, INT_MIN, INT_MAX));
+}
+
+double Value::doubleValue() const {
+    switch (type()) {
+        case Type::kBool:
+            return std::get<bool>(v_) ? 1.0 : 0.0;
+        case Type::kInteger:
+            return static_cast<double>(std::get<std::int64_t>(v_));
+        case Type::kReal:
+            return std::get<double>(v_);
+        case Type::kString:
+            return leadingReal(std::get<std::string>(v_));
+        default:
+            return 0.0;
+    }
+}
+
+bool Value::boolValue() const {
+    switch (type()) {
+        case Type::kBool:
+            return std::get<bool>(v_);
+        case Type::kInteger:
+            return std::get<std::int64_t>(v_) != 0;
+        case Type::kReal:
+            return std::get<double>(v_) != 0.0;
+        case Type::kString: {
+            // A string is true when, after blanks and an optional sign with zeros, it starts
+            // with Y, y, T, t or a digit 1-9.
+            std::string_view text = skipSpace(std::get<std::string>(v_));
+            if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
+                text.remove_prefix(1);
+            }
+            while (!text.empty() && text[0] == '0') {
+                text.remove_prefix(1);
+            }
+            if (text.empty()) {
+                return false;
+            }
+            char c = text[0];
+            return c == 'Y' || c == 'y' || c == 'T' || c == 't' || (c >= '1' && c <= '9');
+        }
+        default:
+            return false;
+    }
+}
+
+std::string Value::stringValue() const {
+    switch (type()) {
+        case Type::kBool:
+            return std::get<bool>(v_) ? "1" : "0";
+        case Type::kInteger:
+            return std::to_string(std::get<std::int64_t>(v_));
+        case Type::kReal:
+            return formatReal(std::get<double>(v_));
+        case Type::kString:
+            return std::get<std::string>(v_);
+        default:
+            return {};
+    }
+}
+
+const Value& Value::operator[](std::string_view key) const {
+    const platform::Map* m = map();
+    return m ? (*m)[key] : null();
+}
+
+const Value& Value::operator[](std::size_t index) const {
+    const platform::Array* a = array();
+    return a && index < a->size() ? (*a)[index] : null();
+}
+
+std::size_t Value::count() const {
+    if (const platform::Array* a = array()) {
+        return a->size();
+    }
+    if (const platform::Map* m = map()) {
+        return m->size();
+    }
+    return 0;
+}
+
+const Value& Value::null() {
+    static const Value* kNull = new Value();
+    return *kNull;
+}
+
+bool Value::operator==(const Value& other) const {
+    if (isNumber() && other.isNumber()) {
+        if ((isReal() || other.isReal())) {
+            return doubleValue() == other.doubleValue();
+        }
+        return integerValue() == other.integerValue();
+    }
+    return v_ == other.v_;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Value: description
+
+namespace {
+
+bool needsQuotes(std::string_view text) {
+    if (text.empty()) {
+        return true;
+    }
+    for (unsigned char c : text) {
+        if (!(std::isalnum(c) || c == '_' || c == '.' || c == '$' || c == '/' || c == ':' ||
+              c >= 0x80)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string quoted(std::string_view text) {
+    if (!needsQuotes(text)) {
+        return std::string(text);
+    }
+    std::string out = "\"";
+    for (char c : text) {
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                out += c;
+        }
+    }
+    out += '"';
+    return out;
+}
+
+std::string formatDate(const Date& date) {
+    std::time_t seconds = static_cast<std::time_t>(std::floor(date.timeIntervalSince1970()));
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char buffer[40];
+    std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S +0000", &utc);
+    return buffer;
+}
+
+void describe(const Value& value, int depth, bool nested, std::string& out) {
+    const std::string indent(static_cast<std::size_t>(depth) * 4, ' ');
+    switch (value.type()) {
+        case Value::Type::kNull:
+            out += "<null>";
+            break;
+        case Value::Type::kString:
+            out += nested ? quoted(*value.string()) : *value.string();
+            break;
+        case Value::Type::kBytes: {
+            static const char* kHex = "0123456789abcdef";
+            out += '<';
+            std::size_t i = 0;
+            for (std::uint8_t b : *value.bytes()) {
+                if (i > 0 && i % 4 == 0) {
+                    out += ' ';
+                }
+                out += kHex[b >> 4];
+                out += kHex[b & 15];
+                ++i;
+            }
+            out += '>';
+            break;
+        }
+        case Value::Type::kDate:
+            out += formatDate(*value.date());
+            break;
+        case Value::Type::kArray: {
+            out += "(\n";
+            const Array& items = *value.array();
+            for (std::size_t i = 0; i < items.size(); ++i) {
+                out += indent + "    ";
+                describe(items[i], depth + 1, true, out);
+                out += i + 1 < items.size() ? ",\n" : "\n";
+            }
+            out += indent + ")";
+            break;
+        }
+        case Value::Type::kMap: {
+            out += "{\n";
+            for (const auto& [key, item] : *value.map()) {
+                out += indent + "    " + quoted(key) + " = ";
+                describe(item, depth + 1, true, out);
+                out += ";\n";
+            }
+            out += indent + "}";
+            break;
+        }
+        default:
+            out += value.stringValue();
+    }
+}
+
+}  // namespace
+
+std::string Value::description() const {
+    std::string out;
+    describe(*this, 0, false, out);
+    return out;
+}
+
+}  // namespace platform

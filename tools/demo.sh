@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds the SDK and runs the demo host program; arguments go to the demo.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/setup.sh
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/release -j "$(nproc)" --target share_demo
+exec build/release/examples/share_demo/share_demo "$@"
