@@ -1,0 +1,318 @@
+#include "platform/graphics/Image.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <mutex>
+
+#include "platform/graphics/GraphicsContext.h"
+#include "platform/graphics/ImageCodec.h"
+
+#ifndef RZ_DEFAULT_RESOURCE_ROOT
+#define RZ_DEFAULT_RESOURCE_ROOT ""
+#endif
+
+namespace platform {
+
+namespace {
+
+struct Resources {
+    std::mutex mutex;
+    std::filesystem::path root;
+    bool rootSet = false;
+    double preferredScale = 2;
+    std::map<std::string, ImagePtr, std::less<>> cache;
+};
+
+Resources& resources() {
+    static auto* r = new Resources();
+    return *r;
+}
+
+std::uint32_t premultiply(const std::uint8_t* p) {
+    std::uint32_t a = p[3];
+    auto mul = [a](std::uint32_t c) { return (c * a + 127) / 255; };
+    return a << 24 | mul(p[0]) << 16 | mul(p[1]) << 8 | mul(p[2]);
+}
+
+void unpremultiply(std::uint32_t px, std::uint8_t* out) {
+    std::uint32_t a = px >> 24;
+    auto un = [a](std::uint32_t c) -> std::uint8_t {
+        return a == 0
+                   ? 0
+                   : static_cast<std::uint8_t>(std::min<std::uint32_t>(255, (c * 255 + a / 2) / a));
+    };
+    out[0] = un((px >> 16) & 0xFF);
+    out[1] = un((px >> 8) & 0xFF);
+    out[2] = un(px & 0xFF);
+    out[3] = static_cast<std::uint8_t>(a);
+}
+
+codec::Rgba toRgba(const Image& image, bool straight) {
+    codec::Rgba rgba;
+    rgba.width = image.pixelWidth();
+    rgba.height = image.pixelHeight();
+    rgba.pixels.resize(static_cast<std::size_t>(rgba.width) * rgba.height * 4);
+    const std::uint32_t* src = image.data();
+    for (std::size_t i = 0; i < static_cast<std::size_t>(rgba.width) * rgba.height; ++i) {
+        std::uint8_t* out = rgba.pixels.data() + i * 4;
+        if (straight) {
+            unpremultiply(src[i], out);
+        } else {
+            // Premultiplied components are the colour as drawn over black.
+            out[0] = (src[i] >> 16) & 0xFF;
+            out[1] = (src[i] >> 8) & 0xFF;
+            out[2] = src[i] & 0xFF;
+            out[3] = 255;
+        }
+    }
+    return rgba;
+}
+
+bool readFile(const std::filesystem::path& path, Bytes& out, std::string* error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        if (error) {
+            *error = "cannot read " + path.string();
+        }
+        return false;
+    }
+    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return true;
+}
+
+// "name@2x.png" is of scale 2.
+double scaleOfFileName(const std::filesystem::path& path) {
+    std::string stem = path.stem().string();
+    auto at = stem.rfind('@');
+    if (at != std::string::npos && stem.size() == at + 3 && stem[at + 2] == 'x' &&
+        stem[at + 1] >= '1' && stem[at + 1] <= '9') {
+        return stem[at + 1] - '0';
+    }
+    return 1;
+}
+
+}  // namespace
+
+Image::Image(int pixelWidth, int pixelHeight, double scale)
+    : width_(std::max(pixelWidth, 0)),
+      height_(std::max(pixelHeight, 0)),
+      scale_(scale > 0 ? scale : 1),
+      pixels_(std::make_shared<std::vector<std::uint32_t>>(
+          static_cast<std::size_t>(width_) * height_, 0)) {}
+
+ImagePtr Image::decode(const Bytes& data, double scale, std::string* error) {
+    codec::Rgba rgba;
+    if (!codec::decode(data, rgba, error)) {
+        return nullptr;
+    }
+    auto image = std::make_shared<Image>(rgba.width, rgba.height, scale);
+    std::uint32_t* dst = image->mutableData();
+    for (std::size_t i = 0; i < static_cast<std::size_t>(rgba.width) * rgba.height; ++i) {
+        dst[i] = premultiply(rgba.pixels.data() + i * 4);
+    }
+    return image;
+}
+
+ImagePtr Image::fromFile(const std::filesystem::path& path, std::string* error) {
+    std::filesystem::path chosen = path;
+    if (preferredScale() >= 2 && scaleOfFileName(path) == 1) {
+        auto retina =
+            path.parent_path() / (path.stem().string() + "@2x" + path.extension().string());
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(retina, ec)) {
+            chosen = retina;
+        }
+    }
+    Bytes data;
+    if (!readFile(chosen, data, error)) {
+        return nullptr;
+    }
+    std::string why;
+    ImagePtr image = decode(data, scaleOfFileName(chosen), &why);
+    if (!image && error) {
+        *error = chosen.string() + ": " + why;
+    }
+    return image;
+}
+
+ImagePtr Image::named(std::string_view name) {
+    if (name.empty()) {
+        return nullptr;
+    }
+    auto& r = resources();
+    {
+        std::lock_guard lock(r.mutex);
+        if (auto it = r.cache.find(name); it != r.cache.end()) {
+            return it->second;
+        }
+    }
+    std::filesystem::path relative(name);
+    if (relative.is_absolute() || std::string(name).find("..") != std::string::npos) {
+        return nullptr;
+    }
+    std::filesystem::path base = resourceRoot() / relative;
+    ImagePtr image;
+    std::error_code ec;
+    if (base.has_extension() && std::filesystem::is_regular_file(base, ec)) {
+        image = fromFile(base);
+    } else {
+        auto png = base;
+        png += ".png";
+        auto retina = base;
+        retina += "@2x.png";
+        if (std::filesystem::is_regular_file(png, ec) ||
+            std::filesystem::is_regular_file(retina, ec)) {
+            image = fromFile(std::filesystem::is_regular_file(png, ec) ? png : retina);
+        }
+    }
+    if (image) {
+        std::lock_guard lock(r.mutex);
+        r.cache.emplace(std::string(name), image);
+    }
+    return image;
+}
+
+std::filesystem::path Image::resourceRoot() {
+    auto& r = resources();
+    std::lock_guard lock(r.mutex);
+    if (!r.rootSet) {
+        const char* env = std::getenv("RZ_RESOURCE_ROOT");
+        r.root = env && *env ? std::filesystem::path(env)
+                             : std::filesystem::path(RZ_DEFAULT_RESOURCE_ROOT);
+        r.rootSet = true;
+    }
+    return r.root;
+}
+
+void Image::setResourceRoot(const std::filesystem::path& root) {
+    auto& r = resources();
+    std::lock_guard lock(r.mutex);
+    r.root = root;
+    r.rootSet = true;
+    r.cache.clear();
+}
+
+double Image::preferredScale() {
+    auto& r = resources();
+    std::lock_guard lock(r.mutex);
+    return r.preferredScale;
+}
+
+void Image::setPreferredScale(double scale) {
+    auto& r = resources();
+    std::lock_guard lock(r.mutex);
+    if (scale > 0 && scale != r.preferredScale) {
+        r.preferredScale = scale;
+        r.cache.clear();
+    }
+}
+
+ImagePtr Image::stretchable(double leftCapWidth, double topCapHeight) const {
+    Size s = size();
+    EdgeInsets caps;
+    if (leftCapWidth > 0) {
+        caps.left = leftCapWidth;
+        caps.right = std::max(0.0, s.width - leftCapWidth - 1);
+    }
+    if (topCapHeight > 0) {
+        caps.top = topCapHeight;
+        caps.bottom = std::max(0.0, s.height - topCapHeight - 1);
+    }
+    return resizable(caps);
+}
+
+ImagePtr Image::resizable(EdgeInsets capInsets) const {
+    auto copy = std::make_shared<Image>(*this);
+    Size s = size();
+    capInsets.left = std::clamp(capInsets.left, 0.0, s.width);
+    capInsets.right = std::clamp(capInsets.right, 0.0, s.width - capInsets.left);
+    capInsets.top = std::clamp(capInsets.top, 0.0, s.height);
+    capInsets.bottom = std::clamp(capInsets.bottom, 0.0, s.height - capInsets.top);
+    copy->caps_ = capInsets;
+    return copy;
+}
+
+ImagePtr Image::scaledTo(Size target, double scale) const {
+    ImageContext context(target, false, scale);
+    Image plain(*this);
+    plain.caps_ = {};
+    context.context().drawImage(plain, Rect{{0, 0}, target});
+    return context.makeImage();
+}
+
+Bytes Image::encodePng(std::string* error) const {
+    if (width_ == 0 || height_ == 0) {
+        if (error) {
+            *error = "PNG: the image is empty";
+        }
+        return {};
+    }
+    return codec::encodePng(toRgba(*this, true), error);
+}
+
+Bytes Image::encodeJpeg(double quality, std::string* error) const {
+    if (width_ == 0 || height_ == 0) {
+        if (error) {
+            *error = "JPEG: the image is empty";
+        }
+        return {};
+    }
+    return codec::encodeJpeg(toRgba(*this, false), quality, error);
+}
+
+bool Image::writePng(const std::filesystem::path& path, std::string* error) const {
+    Bytes data = encodePng(error);
+    if (data.empty()) {
+        return false;
+    }
+    // Written beside the target and renamed, so that a reader never sees half a file.
+    std::filesystem::path temp = path;
+    temp += ".partial";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data.data()),
+                  static_cast<std::streamsize>(data.size()));
+        if (!out) {
+            if (error) {
+                *error = "cannot write " + temp.string();
+            }
+            std::error_code ignored;
+            std::filesystem::remove(temp, ignored);
+            return false;
+        }
+    }
+    std::error_code ec;
+    std::filesystem::rename(temp, path, ec);
+    if (ec) {
+        if (error) {
+            *error = "cannot write " + path.string() + ": " + ec.message();
+        }
+        std::filesystem::remove(temp, ec);
+        return false;
+    }
+    return true;
+}
+
+Color Image::pixel(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width_ || y >= height_) {
+        return Color::clear();
+    }
+    std::uint8_t c[4];
+    unpremultiply((*pixels_)[static_cast<std::size_t>(y) * width_ + x], c);
+    return {c[0] / 255.0, c[1] / 255.0, c[2] / 255.0, c[3] / 255.0};
+}
+
+std::uint32_t Image::pixelRgba8(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width_ || y >= height_) {
+        return 0;
+    }
+    std::uint8_t c[4];
+    unpremultiply((*pixels_)[static_cast<std::size_t>(y) * width_ + x], c);
+    return std::uint32_t(c[0]) << 24 | std::uint32_t(c[1]) << 16 | std::uint32_t(c[2]) << 8 | c[3];
+}
+
+}  // namespace platform

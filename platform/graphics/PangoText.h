@@ -1,0 +1,34 @@
+// Pango layouts shared by measurement and drawing, so that text is set the same way in both.
+// Internal to the graphics layer and the renderer.
+#pragma once
+
+#include <cairo.h>
+#include <pango/pangocairo.h>
+
+#include <memory>
+#include <string_view>
+
+#include "platform/graphics/Font.h"
+
+namespace platform::pango {
+
+struct GObjectUnref {
+    void operator()(void* object) const;
+};
+using LayoutPtr = std::unique_ptr<PangoLayout, GObjectUnref>;
+
+// A layout of the text in the style for the box (non-positive sides are unlimited), made on
+// `cr` with hinting off so that sizes do not depend on the scale it is drawn at.
+LayoutPtr makeLayout(cairo_t* cr, std::string_view text, const TextStyle& style, Size box);
+
+// How many lines of the layout are shown within the box and style, and the size they take
+// (not rounded).
+struct Extent {
+    int lines = 0;
+    Size size;
+};
+Extent shownExtent(PangoLayout* layout, const TextStyle& style, Size box);
+
+double lineHeight(cairo_t* cr, const Font& font);
+
+}  // namespace platform::pango
