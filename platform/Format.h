@@ -334,12 +334,12 @@ template <class... Args>
 using FormatString = format_detail::BasicFormatString<std::type_identity_t<Args>...>;
 
 template <class... Args>
-std::string format(FormatString<Args...> format, const Args&... args) {
+std::string format(FormatString<Args...> fmt, const Args&... args) {
     if constexpr (sizeof...(Args) == 0) {
-        return format_detail::vformat(format.get(), {});
+        return format_detail::vformat(fmt.get(), {});
     } else {
         const format_detail::Arg list[] = {format_detail::Arg(args)...};
-        return format_detail::vformat(format.get(), list);
+        return format_detail::vformat(fmt.get(), list);
     }
 }
 

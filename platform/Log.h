@@ -19,8 +19,8 @@ void write(std::string_view message);
 }
 
 template <class... Args>
-void consoleLog(FormatString<Args...> format, const Args&... args) {
-    log_detail::write(platform::format(format, args...));
+void consoleLog(FormatString<Args...> fmt, const Args&... args) {
+    log_detail::write(platform::format(fmt, args...));
 }
 
 // Receives every message (without the prefix) besides standard error. It is called under the

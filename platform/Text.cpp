@@ -272,11 +272,12 @@ std::optional<Regex> Regex::compile(std::string_view pattern, unsigned options, 
         icu::RegexPattern::compile(text::fromUtf8(pattern), flags, where, status));
     if (U_FAILURE(status) || !compiled) {
         if (error) {
-            *error = Error(kCocoaErrorDomain, 2048,
-                           Map{{kLocalizedDescriptionKey,
-                                format("The value \u201c%@\u201d is invalid.", pattern)},
-                               {kLocalizedFailureReasonErrorKey,
-                                format("%s at offset %d", u_errorName(status), where.offset)}});
+            *error = Error(
+                kCocoaErrorDomain, 2048,
+                Map{{kLocalizedDescriptionKey,
+                     platform::format("The value \u201c%@\u201d is invalid.", pattern)},
+                    {kLocalizedFailureReasonErrorKey,
+                     platform::format("%s at offset %d", u_errorName(status), where.offset)}});
         }
         return std::nullopt;
     }
