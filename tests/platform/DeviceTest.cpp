@@ -44,17 +44,3 @@ TEST(Device, AScopedProfileIsCurrentUntilItEnds) {
     }
     EXPECT_EQ(platform::currentDevice(), original);
 }
-
-TEST(Device, OrientationsKeepTheirNumbersAndKinds) {
-    // The service numbers orientations in its masks and logs, and treats face up, face down and
-    // unknown as neither portrait nor landscape.
-    EXPECT_EQ(static_cast<int>(DeviceOrientation::kPortrait), 1);
-    EXPECT_EQ(static_cast<int>(DeviceOrientation::kLandscapeRight), 4);
-    EXPECT_EQ(static_cast<int>(DeviceOrientation::kFaceDown), 6);
-    EXPECT_EQ(static_cast<int>(InterfaceIdiom::kPad), 1);
-    for (int i = 0; i <= 6; ++i) {
-        auto o = static_cast<DeviceOrientation>(i);
-        EXPECT_EQ(platform::isPortrait(o), i == 1 || i == 2) << i;
-        EXPECT_EQ(platform::isLandscape(o), i == 3 || i == 4) << i;
-    }
-}
