@@ -1,0 +1,82 @@
+// URLs as RFC 3986 defines them: absolute URLs and relative references, resolution against a
+// base, and the pieces the share service reads.
+//
+// A Url keeps every component exactly as it was written. Nothing is re-encoded or normalised, so
+// a query such as "ud_get=q+8/Zw==" reaches the wire byte for byte; only resolution removes dot
+// segments, as the RFC asks. Text that is not a URL gives no Url. Beyond the RFC's characters, a
+// query and a fragment may hold "[" and "]", which form fields ("a[x][]=1") use unescaped.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+class Url {
+  public:
+    // An absolute URL or a relative reference; nullopt when the text is neither (characters a
+    // URL cannot hold, a malformed percent escape, a bad scheme, host or port).
+    static std::optional<Url> parse(std::string_view text);
+
+    // The text read as a reference and resolved against the base (RFC 3986, section 5.2).
+    static std::optional<Url> parse(std::string_view text, const Url& base);
+
+    // A "file" URL of a local path; a relative path is taken from the working folder. Characters
+    // that a path segment cannot hold are percent-escaped.
+    static Url fileUrl(const std::filesystem::path& path);
+
+    // The reference resolved with this URL as its base.
+    Url resolve(const Url& reference) const;
+
+    // The whole URL as text. For a parsed URL this is the text it was parsed from.
+    const std::string& absoluteString() const { return text_; }
+    const std::string& description() const { return text_; }
+
+    // Empty for a relative reference.
+    const std::string& scheme() const { return scheme_; }
+    bool isFileUrl() const;
+
+    // The host as written, without the brackets of an IP literal; empty when there is none.
+    const std::string& host() const { return host_; }
+    std::optional<int> port() const { return port_; }
+    // User and password of the authority, percent-decoded.
+    const std::optional<std::string>& user() const { return user_; }
+    const std::optional<std::string>& password() const { return password_; }
+
+    // The path percent-decoded (bytes as they decode; a trailing "/" is kept), and as written.
+    std::string path() const;
+    const std::string& rawPath() const { return path_; }
+
+    // Query and fragment exactly as written, without their "?" and "#"; nullopt when absent,
+    // "" when present but empty ("http://a/b?").
+    const std::optional<std::string>& query() const { return query_; }
+    const std::optional<std::string>& fragment() const { return fragment_; }
+
+    // The last segment of the decoded path, a trailing "/" ignored; "/" for the root path.
+    std::string lastPathComponent() const;
+
+    // This URL with the component added as a new last path segment, escaped as needed ("/" in
+    // the component separates segments). An empty component adds a trailing "/".
+    Url appendingPathComponent(std::string_view component) const;
+
+    bool operator==(const Url& other) const { return text_ == other.text_; }
+
+  private:
+    Url() = default;
+    void compose();
+
+    std::string scheme_;
+    std::optional<std::string> authority_;  // raw, between "//" and the path
+    std::optional<std::string> user_;
+    std::optional<std::string> password_;
+    std::string host_;
+    std::optional<int> port_;
+    std::string path_;
+    std::optional<std::string> query_;
+    std::optional<std::string> fragment_;
+    std::string text_;
+};
+
+}  // namespace platform
