@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/Device.h"
 #include "platform/graphics/GraphicsContext.h"
 #include "platform/graphics/ImageCodec.h"
 
@@ -23,7 +24,6 @@ struct Resources {
     std::mutex mutex;
     std::filesystem::path root;
     bool rootSet = false;
-    double preferredScale = 2;
     std::map<std::string, ImagePtr, std::less<>> cache;
 };
 
@@ -144,9 +144,11 @@ ImagePtr Image::named(std::string_view name) {
         return nullptr;
     }
     auto& r = resources();
+    // Cached per scale, since the file chosen depends on it.
+    std::string key = std::string(name) + "@" + std::to_string(preferredScale());
     {
         std::lock_guard lock(r.mutex);
-        if (auto it = r.cache.find(name); it != r.cache.end()) {
+        if (auto it = r.cache.find(key); it != r.cache.end()) {
             return it->second;
         }
     }
@@ -171,7 +173,7 @@ ImagePtr Image::named(std::string_view name) {
     }
     if (image) {
         std::lock_guard lock(r.mutex);
-        r.cache.emplace(std::string(name), image);
+        r.cache.emplace(std::move(key), image);
     }
     return image;
 }
@@ -197,18 +199,7 @@ void Image::setResourceRoot(const std::filesystem::path& root) {
 }
 
 double Image::preferredScale() {
-    auto& r = resources();
-    std::lock_guard lock(r.mutex);
-    return r.preferredScale;
-}
-
-void Image::setPreferredScale(double scale) {
-    auto& r = resources();
-    std::lock_guard lock(r.mutex);
-    if (scale > 0 && scale != r.preferredScale) {
-        r.preferredScale = scale;
-        r.cache.clear();
-    }
+    return currentDevice().screenScale;
 }
 
 ImagePtr Image::stretchable(double leftCapWidth, double topCapHeight) const {

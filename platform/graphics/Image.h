@@ -40,9 +40,8 @@ class Image {
     // resources of this build; $RZ_RESOURCE_ROOT overrides it.
     static std::filesystem::path resourceRoot();
     static void setResourceRoot(const std::filesystem::path& root);
-    // The scale preferred by named() and fromFile() (the main screen's), 2 by default.
+    // The scale preferred by named() and fromFile(): the device's screen scale.
     static double preferredScale();
-    static void setPreferredScale(double scale);
 
     int pixelWidth() const { return width_; }
     int pixelHeight() const { return height_; }

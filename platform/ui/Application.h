@@ -1,0 +1,114 @@
+// The application: its windows and key window, the status bar, the interface orientation,
+// and the URLs it was asked to open (there are no other apps here; the record is what a test
+// or the host program looks at).
+#pragma once
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/graphics/Geometry.h"
+
+namespace platform {
+
+class View;
+class Window;
+
+// Interface orientations with the platform's numbers; landscape is 3 or 4.
+enum InterfaceOrientation : int {
+    kOrientationPortrait = 1,
+    kOrientationPortraitUpsideDown = 2,
+    kOrientationLandscapeRight = 3,
+    kOrientationLandscapeLeft = 4,
+};
+
+// Masks of supported orientations: bit number = orientation.
+enum InterfaceOrientationMask : unsigned {
+    kOrientationMaskPortrait = 1u << kOrientationPortrait,
+    kOrientationMaskPortraitUpsideDown = 1u << kOrientationPortraitUpsideDown,
+    kOrientationMaskLandscapeRight = 1u << kOrientationLandscapeRight,
+    kOrientationMaskLandscapeLeft = 1u << kOrientationLandscapeLeft,
+    kOrientationMaskLandscape = kOrientationMaskLandscapeLeft | kOrientationMaskLandscapeRight,
+    kOrientationMaskAll =
+        kOrientationMaskPortrait | kOrientationMaskPortraitUpsideDown | kOrientationMaskLandscape,
+};
+
+constexpr bool isLandscape(int orientation) {
+    return orientation == kOrientationLandscapeLeft || orientation == kOrientationLandscapeRight;
+}
+constexpr bool isPortrait(int orientation) {
+    return orientation == kOrientationPortrait || orientation == kOrientationPortraitUpsideDown;
+}
+
+class ApplicationDelegate {
+  public:
+    virtual ~ApplicationDelegate() = default;
+    // The app's main window, if it keeps one.
+    virtual std::shared_ptr<Window> window() const { return nullptr; }
+};
+
+class Application {
+  public:
+    static Application& shared();
+
+    // Live windows, in the order they were made; the key window, if any.
+    std::vector<std::shared_ptr<Window>> windows() const;
+    std::shared_ptr<Window> keyWindow() const;
+
+    const std::shared_ptr<ApplicationDelegate>& delegate() const { return delegate_; }
+    void setDelegate(std::shared_ptr<ApplicationDelegate> delegate) {
+        delegate_ = std::move(delegate);
+    }
+
+    // ---- status bar and orientation
+    int statusBarOrientation() const { return orientation_; }
+    void setStatusBarOrientation(int orientation);
+    bool isStatusBarHidden() const { return statusBarHidden_; }
+    void setStatusBarHidden(bool hidden) { statusBarHidden_ = hidden; }
+    // In screen coordinates; empty when hidden.
+    Rect statusBarFrame() const;
+    bool isNetworkActivityIndicatorVisible() const { return networkActivity_; }
+    void setNetworkActivityIndicatorVisible(bool visible) { networkActivity_ = visible; }
+    // The device turns: when the key window's root controller allows the orientation, it is
+    // told before and after, the interface takes the orientation and the windows the new
+    // screen bounds. Answers whether the interface turned.
+    bool rotateTo(int orientation);
+
+    // ---- URLs
+    // True when some app takes the URL's scheme: the web schemes, "sms", "mailto" and "tel",
+    // and those registered as installed apps.
+    bool canOpenUrl(const std::string& url) const;
+    // Records the URL and answers whether it could be opened.
+    bool openUrl(const std::string& url);
+    const std::vector<std::string>& openedUrls() const { return openedUrls_; }
+    void registerUrlScheme(const std::string& scheme);
+    void unregisterUrlScheme(const std::string& scheme);
+
+    // ---- events and passes
+    // Taps the key window at a point of its coordinates (see Window::tap).
+    std::shared_ptr<View> tap(Point p);
+    // Runs the layout and display passes of every window now.
+    void updateDisplay();
+
+    // Back to the state at launch: portrait, status bar shown, no URLs, the default schemes,
+    // no delegate, no alerts, keyboard down. Windows live on with their owners.
+    void reset();
+
+  private:
+    friend class Window;
+    Application();
+    void addWindow(const std::shared_ptr<Window>& window);
+    void setKeyWindow(const std::shared_ptr<Window>& window);
+
+    std::vector<std::weak_ptr<Window>> windows_;
+    std::weak_ptr<Window> keyWindow_;
+    std::shared_ptr<ApplicationDelegate> delegate_;
+    int orientation_ = kOrientationPortrait;
+    bool statusBarHidden_ = false;
+    bool networkActivity_ = false;
+    std::vector<std::string> openedUrls_;
+    std::set<std::string> schemes_;
+};
+
+}  // namespace platform

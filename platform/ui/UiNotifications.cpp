@@ -1,0 +1,7 @@
+#include "platform/ui/UiNotifications.h"
+
+namespace platform::notifications {
+
+void post(const char*, const void*, Map) {}
+
+}  // namespace platform::notifications
