@@ -1,0 +1,96 @@
+// The generated resource bundle: every image name the screens use is found, at the screen's
+// scale, and the platform icons can be told apart.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "platform/graphics/Image.h"
+
+using namespace platform;
+
+namespace {
+
+const std::string kBundle = "RAZududeSDKResourcesNew.bundle/";
+
+const char* kButtons[] = {
+    "RZS_actionsheet_panel",
+    "RZS_add_friend_off",
+    "RZS_add_friend_on",
+    "RZS_comment_bar_background",
+    "RZS_comment_input.png",
+    "RZS_comment_view_cell_white",
+    "RZS_follow_off",
+    "RZS_follow_on",
+    "RZS_nav_bar_bg",
+    "RZS_nav_bar_bg_white",
+    "RZS_nav_button_back",
+    "RZS_nav_button_close",
+    "RZS_nav_button_refresh",
+    "RZS_nav_button_send",
+    "RZS_share_change_account",
+    "RZS_share_change_account_tap",
+    "RZS_share_change_to_account",
+    "RZS_url_image",
+    "RZS_url_music",
+    "RZS_url_video",
+    "RZS_zizoz_share_at",
+    "RZS_zizoz_share_atSel",
+    "RZS_User-Avatar-Placeholder",
+};
+
+const char* kOtherTheme[] = {"RZS_nav_back_button_normal", "RZS_nav_back_button_tap",
+                             "RZS_nav_bar_bg_black", "RZS_nav_button_normal"};
+
+const char* kPlatforms[] = {"sina",
+                            "qzone",
+                            "tencent",
+                            "renren",
+                            "douban",
+                            "wechat_session",
+                            "wechat_timeline",
+                            "wechat_favorite",
+                            "email",
+                            "sms",
+                            "qq",
+                            "facebook",
+                            "twitter"};
+
+TEST(ResourceBundle, EveryImageNameOfTheScreensIsThereAtScaleTwo) {
+    std::vector<std::string> names;
+    for (const char* n : kButtons) {
+        names.push_back(kBundle + "Buttons/" + n);
+    }
+    for (const char* n : kOtherTheme) {
+        names.push_back(kBundle + "OtherTheme/" + n);
+    }
+    for (const char* p : kPlatforms) {
+        for (const char* suffix : {"_icon", "_on", "_off"}) {
+            names.push_back(kBundle + "SnsPlatform/RZS_" + p + suffix);
+        }
+    }
+    for (const auto& name : names) {
+        ImagePtr image = Image::named(name);
+        ASSERT_TRUE(image) << name;
+        EXPECT_EQ(image->scale(), 2) << name;
+        EXPECT_GT(image->size().width, 0) << name;
+        EXPECT_EQ(Image::named(name), image) << "cached: " << name;
+    }
+    EXPECT_FALSE(Image::named(kBundle + "Buttons/RZS_no_such_image"));
+    EXPECT_FALSE(Image::named("../outside"));
+}
+
+TEST(ResourceBundle, PlatformIconsAreDistinguishable) {
+    std::set<std::uint32_t> colours;
+    for (const char* p : kPlatforms) {
+        ImagePtr icon = Image::named(kBundle + "SnsPlatform/RZS_" + p + "_icon");
+        ASSERT_TRUE(icon) << p;
+        // The colour near the lower left corner, clear of the lettering.
+        colours.insert(icon->pixelRgba8(icon->pixelWidth() / 6, icon->pixelHeight() * 5 / 6));
+        ImagePtr off = Image::named(kBundle + "SnsPlatform/RZS_" + p + "_off");
+        Color grey = off->pixel(off->pixelWidth() / 6, off->pixelHeight() * 5 / 6);
+        EXPECT_NEAR(grey.r, grey.b, 0.02) << p << " off is grey";
+    }
+    EXPECT_EQ(colours.size(), std::size(kPlatforms));
+}
+
+}  // namespace
