@@ -231,14 +231,12 @@ Value KeyedArchiver::referenceValue(const Value& value, int depth) {
     switch (value.type()) {
         case Value::Type::kNull: {
             // One null object serves every place, as the platform's null is a single object.
-            auto found = classIds_.find(std::string(kNullMarker));
-            if (found != classIds_.end()) {
-                return Uid{found->second}.toValue();
+            if (nullId_ != 0) {
+                return Uid{nullId_}.toValue();
             }
             Value self = allocate();
-            const std::uint64_t index = Uid::from(self)->index;
-            objects_[index] = Map{{"$class", classReference("NSNull", {kObjectRoot})}};
-            classIds_.emplace(kNullMarker, index);
+            nullId_ = Uid::from(self)->index;
+            objects_[nullId_] = Map{{"$class", classReference("NSNull", {kObjectRoot})}};
             return self;
         }
         case Value::Type::kString:
@@ -318,8 +316,7 @@ Value KeyedArchiver::referenceObject(const std::shared_ptr<Archivable>& object, 
 
 Value KeyedArchiver::classReference(const std::string& name,
                                     const std::vector<std::string>& superclasses) {
-    const std::string key = "class:" + name;
-    if (auto found = classIds_.find(key); found != classIds_.end()) {
+    if (auto found = classIds_.find(name); found != classIds_.end()) {
         return Uid{found->second}.toValue();
     }
     Array chain{name};
@@ -327,7 +324,7 @@ Value KeyedArchiver::classReference(const std::string& name,
         chain.push_back(superclass);
     }
     objects_.push_back(Map{{"$classname", name}, {"$classes", std::move(chain)}});
-    classIds_.emplace(key, objects_.size() - 1);
+    classIds_.emplace(name, objects_.size() - 1);
     return Uid{objects_.size() - 1}.toValue();
 }
 

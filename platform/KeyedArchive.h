@@ -149,6 +149,7 @@ class KeyedArchiver {
     std::unordered_map<const Archivable*, std::uint64_t> objectIds_;
     std::unordered_map<std::string, std::uint64_t> stringIds_;
     std::unordered_map<std::string, std::uint64_t> classIds_;
+    std::uint64_t nullId_ = 0;  // the null object, once one is needed
     int depth_ = 0;
     std::string problem_;
 };
