@@ -13,7 +13,9 @@
 // The font configuration library keeps the font patterns it matched in caches that it never
 // frees; without this the leak checker would report them at the exit of every program that
 // sets text. Nothing of ours is allocated there.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
 #endif
 
 namespace platform {

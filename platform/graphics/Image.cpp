@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/Bundle.h"
 #include "platform/Device.h"
 #include "platform/graphics/GraphicsContext.h"
 #include "platform/graphics/ImageCodec.h"
@@ -144,8 +145,10 @@ ImagePtr Image::named(std::string_view name) {
         return nullptr;
     }
     auto& r = resources();
-    // Cached per scale, since the file chosen depends on it.
-    std::string key = std::string(name) + "@" + std::to_string(preferredScale());
+    std::vector<std::filesystem::path> roots = resourceRoots();
+    // Cached per place and scale, since the file chosen depends on both.
+    std::string key =
+        roots.front().string() + "|" + std::string(name) + "@" + std::to_string(preferredScale());
     {
         std::lock_guard lock(r.mutex);
         if (auto it = r.cache.find(key); it != r.cache.end()) {
@@ -156,19 +159,23 @@ ImagePtr Image::named(std::string_view name) {
     if (relative.is_absolute() || std::string(name).find("..") != std::string::npos) {
         return nullptr;
     }
-    std::filesystem::path base = resourceRoot() / relative;
     ImagePtr image;
     std::error_code ec;
-    if (base.has_extension() && std::filesystem::is_regular_file(base, ec)) {
-        image = fromFile(base);
-    } else {
-        auto png = base;
+    for (const auto& root : roots) {
+        std::filesystem::path base = root / relative;
+        std::filesystem::path png = base;
         png += ".png";
-        auto retina = base;
+        std::filesystem::path retina = base;
         retina += "@2x.png";
-        if (std::filesystem::is_regular_file(png, ec) ||
-            std::filesystem::is_regular_file(retina, ec)) {
-            image = fromFile(std::filesystem::is_regular_file(png, ec) ? png : retina);
+        if (base.has_extension() && std::filesystem::is_regular_file(base, ec)) {
+            image = fromFile(base);
+        } else if (std::filesystem::is_regular_file(png, ec)) {
+            image = fromFile(png);
+        } else if (std::filesystem::is_regular_file(retina, ec)) {
+            image = fromFile(retina);
+        }
+        if (image) {
+            break;
         }
     }
     if (image) {
@@ -178,16 +185,25 @@ ImagePtr Image::named(std::string_view name) {
     return image;
 }
 
-std::filesystem::path Image::resourceRoot() {
+std::vector<std::filesystem::path> Image::resourceRoots() {
     auto& r = resources();
-    std::lock_guard lock(r.mutex);
-    if (!r.rootSet) {
-        const char* env = std::getenv("RZ_RESOURCE_ROOT");
-        r.root = env && *env ? std::filesystem::path(env)
-                             : std::filesystem::path(RZ_DEFAULT_RESOURCE_ROOT);
-        r.rootSet = true;
+    {
+        std::lock_guard lock(r.mutex);
+        if (!r.rootSet) {
+            const char* env = std::getenv("RZ_RESOURCE_ROOT");
+            r.root = env && *env ? std::filesystem::path(env) : std::filesystem::path();
+            r.rootSet = true;
+        }
+        if (!r.root.empty()) {
+            return {r.root};
+        }
     }
-    return r.root;
+    std::vector<std::filesystem::path> roots{Bundle::mainBundle().bundlePath()};
+    std::filesystem::path generated(RZ_DEFAULT_RESOURCE_ROOT);
+    if (!generated.empty() && generated != roots.front()) {
+        roots.push_back(generated);
+    }
+    return roots;
 }
 
 void Image::setResourceRoot(const std::filesystem::path& root) {

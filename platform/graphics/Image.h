@@ -32,13 +32,15 @@ class Image {
     // Reads a file; "name@2x.ext" beside "name.ext" is preferred on a screen of scale 2, as
     // the file name's own "@2x" gives its scale.
     static ImagePtr fromFile(const std::filesystem::path& path, std::string* error = nullptr);
-    // An image of the application's resources by name ("Folder/name" or "Folder/name.png"),
-    // cached for the process. Looked up under the resource root.
+    // An image of the application's resources by name ("X.bundle/Folder/name", with or
+    // without ".png"), cached for the process. Looked up in the resource roots, in order.
     static ImagePtr named(std::string_view name);
 
-    // The folder that named images and bundles are found in. By default the generated
-    // resources of this build; $RZ_RESOURCE_ROOT overrides it.
-    static std::filesystem::path resourceRoot();
+    // Where named images are looked for: the root set by setResourceRoot or $RZ_RESOURCE_ROOT
+    // alone, when there is one; else the main bundle's folder, then the resources this build
+    // generates (so that every program of the build finds the artwork).
+    static std::vector<std::filesystem::path> resourceRoots();
+    // An empty path goes back to the default roots.
     static void setResourceRoot(const std::filesystem::path& root);
     // The scale preferred by named() and fromFile(): the device's screen scale.
     static double preferredScale();

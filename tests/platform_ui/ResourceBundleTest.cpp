@@ -4,7 +4,10 @@
 
 #include <set>
 
+#include "platform/Bundle.h"
+#include "platform/graphics/GraphicsContext.h"
 #include "platform/graphics/Image.h"
+#include "tests/support/TempDir.h"
 
 using namespace platform;
 
@@ -91,6 +94,30 @@ TEST(ResourceBundle, PlatformIconsAreDistinguishable) {
         EXPECT_NEAR(grey.r, grey.b, 0.02) << p << " off is grey";
     }
     EXPECT_EQ(colours.size(), std::size(kPlatforms));
+}
+
+TEST(ResourceBundle, TheMainBundleCarriesTheArtworkAndComesFirst) {
+    // A program's copy sits beside it, where the main bundle's look-up finds it.
+    auto path = Bundle::mainBundle().pathForResource(kBundle + "Buttons/RZS_nav_bar_bg", "png");
+    ASSERT_TRUE(path);
+    EXPECT_TRUE(Image::fromFile(*path));
+
+    testing_support::TempDir dir;
+    std::filesystem::create_directories(dir.path() / "RAZududeSDKResourcesNew.bundle/Buttons");
+    ImageContext own({3, 3});
+    own.context().setFillColor(Color::green());
+    own.context().fillRect({0, 0, 3, 3});
+    ASSERT_TRUE(own.makeImage()->writePng(dir.path() / (kBundle + "Buttons/RZS_follow_on.png")));
+    std::filesystem::path programFolder = Bundle::mainBundle().bundlePath();
+    Bundle::setMainBundlePath(dir.path());
+    ImagePtr mine = Image::named(kBundle + "Buttons/RZS_follow_on");
+    ImagePtr generated = Image::named(kBundle + "Buttons/RZS_follow_off");
+    Bundle::setMainBundlePath(programFolder);
+    ASSERT_TRUE(mine);
+    EXPECT_EQ(mine->size(), (Size{3, 3}));
+    EXPECT_EQ(mine->pixelRgba8(1, 1), 0x00FF00FFu);
+    EXPECT_TRUE(generated) << "what the main bundle lacks comes from the generated resources";
+    EXPECT_NE(Image::named(kBundle + "Buttons/RZS_follow_on")->size(), (Size{3, 3}));
 }
 
 }  // namespace
