@@ -142,7 +142,7 @@ Painter glyphTile(std::string glyph, Color fill, Color ink) {
         Rect r{1, 1, size.width - 2, size.height - 2};
         g.setFillColor(fill);
         g.fillRoundedRect(r, 6);
-        centredText(g, glyph, r.insetBy(r.width() * 0.15, r.height() * 0.15), r.height() * 0.6,
+        centredText(g, glyph, r.insetBy(r.width() * 0.05, r.height() * 0.05), r.height() * 0.85,
                     ink);
     };
 }
