@@ -44,12 +44,7 @@ Application& Application::shared() {
     return *app;
 }
 
-Application::Application() : schemes_(defaultSchemes()) {
-    int device = static_cast<int>(currentDevice().orientation);
-    if (device >= kOrientationPortrait && device <= kOrientationLandscapeLeft) {
-        orientation_ = device;
-    }
-}
+Application::Application() : schemes_(defaultSchemes()) {}
 
 std::vector<std::shared_ptr<Window>> Application::windows() const {
     std::vector<std::shared_ptr<Window>> live;
@@ -74,9 +69,22 @@ void Application::setKeyWindow(const std::shared_ptr<Window>& window) {
     keyWindow_ = window;
 }
 
+int Application::statusBarOrientation() const {
+    // Device and interface orientations share their numbers (a device turned to the left
+    // shows the interface turned to the right, both 3).
+    int device = static_cast<int>(currentDevice().orientation);
+    if (device >= kOrientationPortrait && device <= kOrientationLandscapeLeft) {
+        orientation_ = device;
+    }
+    return orientation_;
+}
+
 void Application::setStatusBarOrientation(int orientation) {
     if (orientation >= kOrientationPortrait && orientation <= kOrientationLandscapeLeft) {
         orientation_ = orientation;
+        DeviceProfile device = currentDevice();
+        device.orientation = static_cast<DeviceOrientation>(orientation);
+        setCurrentDevice(device);
     }
 }
 
@@ -89,7 +97,7 @@ Rect Application::statusBarFrame() const {
 
 bool Application::rotateTo(int orientation) {
     if (orientation < kOrientationPortrait || orientation > kOrientationLandscapeLeft ||
-        orientation == orientation_) {
+        orientation == statusBarOrientation()) {
         return false;
     }
     auto key = keyWindow();
@@ -104,11 +112,7 @@ bool Application::rotateTo(int orientation) {
                 !top->shouldAutorotateToInterfaceOrientation(orientation))) {
         return false;
     }
-    int from = orientation_;
-    // The device turned: its profile says so too (the numbers are the same).
-    DeviceProfile device = currentDevice();
-    device.orientation = static_cast<DeviceOrientation>(orientation);
-    setCurrentDevice(device);
+    int from = statusBarOrientation();
     std::vector<std::shared_ptr<ViewController>> chain;
     for (auto c = root; c; c = c->presentedViewController()) {
         chain.push_back(c);
@@ -116,7 +120,7 @@ bool Application::rotateTo(int orientation) {
     for (auto& c : chain) {
         c->willRotateToInterfaceOrientation(orientation, ViewController::kTransitionDuration);
     }
-    orientation_ = orientation;
+    setStatusBarOrientation(orientation);
     for (auto& w : windows()) {
         w->setFrame(Screen::main().bounds());
     }
@@ -165,7 +169,6 @@ void Application::reset() {
         }
     }
     Keyboard::shared().reset();
-    orientation_ = kOrientationPortrait;
     statusBarHidden_ = false;
     networkActivity_ = false;
     openedUrls_.clear();

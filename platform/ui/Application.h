@@ -62,7 +62,10 @@ class Application {
     }
 
     // ---- status bar and orientation
-    int statusBarOrientation() const { return orientation_; }
+    // The interface follows the device profile's orientation; while the device lies flat (or
+    // its orientation is unknown) it keeps the last one it had.
+    int statusBarOrientation() const;
+    // Turns the interface (and the device profile) at once, telling nobody.
     void setStatusBarOrientation(int orientation);
     bool isStatusBarHidden() const { return statusBarHidden_; }
     void setStatusBarHidden(bool hidden) { statusBarHidden_ = hidden; }
@@ -91,8 +94,9 @@ class Application {
     // Runs the layout and display passes of every window now.
     void updateDisplay();
 
-    // Back to the state at launch: portrait, status bar shown, no URLs, the default schemes,
-    // no delegate, no alerts, keyboard down. Windows live on with their owners.
+    // Back to the state at launch: status bar shown, no URLs, the default schemes, no
+    // delegate, no alerts, keyboard down. Windows live on with their owners; the orientation
+    // is the device profile's.
     void reset();
 
   private:
@@ -104,7 +108,7 @@ class Application {
     std::vector<std::weak_ptr<Window>> windows_;
     std::weak_ptr<Window> keyWindow_;
     std::shared_ptr<ApplicationDelegate> delegate_;
-    int orientation_ = kOrientationPortrait;
+    mutable int orientation_ = kOrientationPortrait;
     bool statusBarHidden_ = false;
     bool networkActivity_ = false;
     std::vector<std::string> openedUrls_;

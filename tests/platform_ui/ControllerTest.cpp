@@ -272,6 +272,22 @@ TEST_F(ControllerTest, RotationAsksTheTopControllerAndTurnsTheScreen) {
     EXPECT_TRUE(isLandscape(a->interfaceOrientation()));
 }
 
+TEST_F(ControllerTest, TheInterfaceFollowsTheDeviceProfileExceptLyingFlat) {
+    DeviceProfile turned;
+    turned.orientation = DeviceOrientation::kLandscapeLeft;
+    {
+        ScopedDeviceProfile scoped(turned);
+        EXPECT_EQ(Application::shared().statusBarOrientation(), kOrientationLandscapeRight);
+        EXPECT_EQ(Screen::main().bounds(), (Rect{0, 0, 568, 320}));
+        turned.orientation = DeviceOrientation::kFaceUp;
+        setCurrentDevice(turned);
+        EXPECT_EQ(Application::shared().statusBarOrientation(), kOrientationLandscapeRight);
+    }
+    EXPECT_EQ(Application::shared().statusBarOrientation(), kOrientationPortrait);
+    EXPECT_EQ(Application::shared().statusBarFrame(), (Rect{0, 0, 320, 20}));
+    EXPECT_EQ(Screen::main().applicationFrame(), (Rect{0, 20, 320, 548}));
+}
+
 TEST_F(ControllerTest, ApplicationRecordsTheUrlsItWasAskedToOpen) {
     Application& app = Application::shared();
     EXPECT_TRUE(app.openUrl("https://example.org/login"));
