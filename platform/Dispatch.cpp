@@ -386,8 +386,10 @@ class DelayedCalls {
                 continue;
             }
             auto first = calls_.begin();
-            if (first->first.first > std::chrono::steady_clock::now()) {
-                changed_.wait_until(lock, first->first.first);
+            // A copy: the entry may be cancelled, and erased, while this thread waits.
+            const auto due = first->first.first;
+            if (due > std::chrono::steady_clock::now()) {
+                changed_.wait_until(lock, due);
                 continue;
             }
             auto call = std::move(first->second);

@@ -206,6 +206,19 @@ TEST(DispatchQueue, AfterSubmitsLaterAndCancelDropsTheTask) {
     EXPECT_FALSE(keep->isValid());
 }
 
+TEST(DispatchQueue, CancellingTheCallTheDelayThreadWaitsForIsSafe) {
+    MainLoop loop;
+    auto queue = DispatchQueue::serial("test.after.cancel");
+    for (int round = 0; round < 50; ++round) {
+        auto far = queue->after(60, [] {});
+        bool marker = false;
+        queue->after(0, [&] { loop.post([&] { marker = true; }); });
+        ASSERT_TRUE(loop.runUntil([&] { return marker; }, kBound));
+        far->cancel();  // the delay thread is now waiting for exactly this one
+        EXPECT_FALSE(far->isValid());
+    }
+}
+
 TEST(DispatchQueue, TheMainQueueIsTheMainLoop) {
     // sync from another thread waits for the loop to run the task on the main thread.
     bool ranOnMain = false;
