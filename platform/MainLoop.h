@@ -1,10 +1,13 @@
 // The main loop: the queue of work for the main thread, its timers and its clock.
 //
-// The main thread is whichever thread runs the loop (run, runUntil, runOnce, advance). The
-// host program runs it for good; tests pump it until a condition holds and may put it on a
-// manual clock, so that timers and animations fire exactly when the test moves time on.
+// The main thread is whichever thread runs the loop (run, runUntil, runOnce, advance); one
+// thread at a time: pumping it from a second thread while the first is inside it throws
+// std::logic_error. The host program runs it for good; tests pump it until a condition holds
+// and may put it on a manual clock, so that timers and animations fire exactly when the test
+// moves time on.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 
@@ -24,7 +27,8 @@ class MainLoop {
     // it, the process's initial thread counts as its main thread.
     static MainLoop& main();
 
-    // A loop of its own (tests); until it runs, the thread that made it is its main thread.
+    // A loop of its own: for tests, or as the run loop of a dedicated thread that calls run().
+    // Until it runs, the thread that made it counts as its main thread.
     MainLoop();
     ~MainLoop();
     MainLoop(const MainLoop&) = delete;
@@ -39,9 +43,11 @@ class MainLoop {
     // A call `seconds` from now on the loop's clock (0 or less: as soon as the loop looks at
     // its timers). Timers due at the same time fire in the order they were made. The loop
     // keeps the task until it fired or was cancelled, whether or not the handle is kept.
+    // NaN seconds throw std::invalid_argument.
     std::shared_ptr<TimerHandle> after(double seconds, std::function<void()> task);
-    // A call every `seconds` (at least 0.1 ms) until cancelled. With the real clock, firings
-    // that were missed while the loop was busy are skipped, not bunched up.
+    // A call every `seconds` (at least 0.1 ms; not finite: std::invalid_argument) until
+    // cancelled. With the real clock, firings that were missed while the loop was busy are
+    // skipped, not bunched up.
     std::shared_ptr<TimerHandle> every(double seconds, std::function<void()> task);
 
     double now() const;  // the loop's clock, seconds (monotonic)
@@ -66,9 +72,6 @@ class MainLoop {
     // Until stop(). A stop() that comes while no run() is active ends the next run().
     void run();
     void stop();  // any thread
-
-    // The loop is run by one thread at a time: pumping it from a second thread while the
-    // first is inside it throws std::logic_error.
 
   private:
     struct State;
