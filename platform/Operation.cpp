@@ -1,8 +1,10 @@
 #include "platform/Operation.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -23,7 +25,6 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
   public:
     struct Entry {
         std::shared_ptr<Operation> operation;
-        std::uint64_t sequence;  // increasing in the order of adding
         bool started = false;
     };
 
@@ -31,6 +32,7 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
         if (!operation) {
             throw std::invalid_argument("OperationQueue: a null operation cannot be added");
         }
+        const std::uint64_t sequence = ++lastSequence;
         {
             std::lock_guard lock(operation->mutex_);
             if (operation->queue_) {
@@ -41,10 +43,11 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
                     "OperationQueue: the operation is executing or finished");
             }
             operation->queue_ = shared_from_this();
+            operation->queueSequence_ = sequence;
         }
         {
             std::lock_guard lock(mutex);
-            entries.push_back({operation, ++lastSequence, false});
+            entries.emplace(sequence, Entry{operation, false});
         }
         requestPump();
     }
@@ -60,26 +63,38 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
     }
 
     void operationFinished(Operation& operation) {
+        std::uint64_t sequence;
         {
             std::lock_guard lock(operation.mutex_);
             operation.queue_.reset();
+            sequence = operation.queueSequence_;
         }
         std::shared_ptr<Operation> released;  // dies after the lock is released
         {
             std::lock_guard lock(mutex);
-            auto it = std::find_if(entries.begin(), entries.end(),
-                                   [&](const Entry& e) { return e.operation.get() == &operation; });
+            auto it = entries.find(sequence);
             if (it == entries.end()) {
                 return;
             }
-            if (it->started) {
+            if (it->second.started) {
                 --running;
             }
-            released = std::move(it->operation);
+            released = std::move(it->second.operation);
             entries.erase(it);
             changed.notify_all();
         }
         requestPump();
+    }
+
+    // Blocks until the operation, added to this queue, has left it (after its completion).
+    void waitUntilGone(const Operation& operation) {
+        std::uint64_t sequence;
+        {
+            std::lock_guard lock(operation.mutex_);
+            sequence = operation.queueSequence_;
+        }
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return entries.count(sequence) == 0; });
     }
 
     long width() const {
@@ -89,15 +104,10 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
         return std::max(4L, static_cast<long>(std::thread::hardware_concurrency()));
     }
 
-    bool contains(const Operation* operation) const {
-        return std::any_of(entries.begin(), entries.end(),
-                           [&](const Entry& e) { return e.operation.get() == operation; });
-    }
-
     mutable std::mutex mutex;
-    std::condition_variable changed;  // an operation left the queue
-    std::vector<Entry> entries;       // in the order they were added
-    std::uint64_t lastSequence = 0;
+    std::condition_variable changed;         // an operation left the queue
+    std::map<std::uint64_t, Entry> entries;  // by sequence: in the order they were added
+    std::atomic<std::uint64_t> lastSequence{0};
     long running = 0;  // started and not finished
     long maxCount = OperationQueue::kDefaultMaxConcurrentOperationCount;
     bool suspended = false;
@@ -123,7 +133,7 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
     void startReadyOperations() {
         std::uint64_t resumeAfter = 0;
         for (;;) {
-            std::vector<std::shared_ptr<Operation>> candidates;
+            std::vector<std::pair<std::uint64_t, std::shared_ptr<Operation>>> candidates;
             {
                 std::lock_guard lock(mutex);
                 const long room = width() - running;
@@ -131,20 +141,18 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
                     return;
                 }
                 const auto batch = static_cast<std::size_t>(std::max(8L, 2 * room));
-                auto it = std::upper_bound(
-                    entries.begin(), entries.end(), resumeAfter,
-                    [](std::uint64_t id, const Entry& e) { return id < e.sequence; });
-                for (; it != entries.end() && candidates.size() < batch; ++it) {
-                    if (!it->started) {
-                        candidates.push_back(it->operation);
+                for (auto it = entries.upper_bound(resumeAfter);
+                     it != entries.end() && candidates.size() < batch; ++it) {
+                    if (!it->second.started) {
+                        candidates.emplace_back(it->first, it->second.operation);
                     }
-                    resumeAfter = it->sequence;
+                    resumeAfter = it->first;
                 }
             }
             if (candidates.empty()) {
                 return;
             }
-            for (const auto& candidate : candidates) {
+            for (const auto& [sequence, candidate] : candidates) {
                 if (!candidate->isReady()) {
                     continue;
                 }
@@ -153,13 +161,11 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
                     if (suspended || running >= width()) {
                         return;
                     }
-                    auto it = std::find_if(entries.begin(), entries.end(), [&](const Entry& e) {
-                        return e.operation == candidate;
-                    });
-                    if (it == entries.end() || it->started) {
+                    auto it = entries.find(sequence);
+                    if (it == entries.end() || it->second.started) {
                         continue;
                     }
-                    it->started = true;
+                    it->second.started = true;
                     ++running;
                 }
                 ThreadPool::shared().submit([candidate] { candidate->start(); });
@@ -379,18 +385,16 @@ void OperationQueue::addOperations(const std::vector<std::shared_ptr<Operation>>
     if (!waitUntilFinished) {
         return;
     }
-    std::unique_lock lock(core_->mutex);
-    core_->changed.wait(lock, [&] {
-        return std::none_of(operations.begin(), operations.end(),
-                            [&](const auto& op) { return core_->contains(op.get()); });
-    });
+    for (const auto& operation : operations) {
+        core_->waitUntilGone(*operation);
+    }
 }
 
 std::vector<std::shared_ptr<Operation>> OperationQueue::operations() const {
     std::lock_guard lock(core_->mutex);
     std::vector<std::shared_ptr<Operation>> result;
     result.reserve(core_->entries.size());
-    for (const auto& entry : core_->entries) {
+    for (const auto& [sequence, entry] : core_->entries) {
         result.push_back(entry.operation);
     }
     return result;

@@ -6,6 +6,7 @@
 // releasing the OperationQueue object does not strand work already added to it.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -82,6 +83,7 @@ class Operation : public std::enable_shared_from_this<Operation> {
     std::vector<std::weak_ptr<Operation>> dependents_;
     std::function<void()> completion_;
     std::shared_ptr<OperationQueueCore> queue_;  // while the operation is in a queue
+    std::uint64_t queueSequence_ = 0;            // its place in that queue
 };
 
 // An operation that runs one block.

@@ -1,8 +1,10 @@
 // The worker threads behind the dispatch queues and operation queues.
 //
-// Work on these threads may block (a synchronous call to a serial queue, a wait on a group),
-// so a job never waits for a thread that is itself waiting: when every thread is busy, the
-// pool starts another, up to a generous ceiling. Threads idle for a while go away again.
+// As many threads as the machine has processors (at least four) start as soon as work waits.
+// Work on them may block, though (a synchronous call to a serial queue, a wait on a group), so
+// when queued work has not moved for a short while and no thread is free, the pool adds one,
+// up to a generous ceiling: a job never waits for ever for a thread that waits for it.
+// Threads idle for a while go away again.
 #pragma once
 
 #include <cstddef>

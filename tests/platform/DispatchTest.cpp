@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -245,6 +246,32 @@ TEST(DispatchQueue, TheMainQueueIsTheMainLoop) {
     MainLoop::main().advance(0.1);
     EXPECT_TRUE(fired);
     MainLoop::main().setManualClock(false);
+}
+
+TEST(ThreadPool, GrowsWhenEveryThreadWaitsForQueuedWork) {
+    // More waiting tasks than the pool starts at once, then the task they all wait for.
+    const int waiters = static_cast<int>(std::max(4u, std::thread::hardware_concurrency())) + 4;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool released = false;
+    int freed = 0;
+    auto group = DispatchGroup::create();
+    for (int i = 0; i < waiters; ++i) {
+        group->async(DispatchQueue::global(), [&] {
+            std::unique_lock lock(mutex);
+            if (changed.wait_for(lock, std::chrono::duration<double>(kBound),
+                                 [&] { return released; })) {
+                ++freed;
+            }
+        });
+    }
+    group->async(DispatchQueue::global(), [&] {
+        std::lock_guard lock(mutex);
+        released = true;
+        changed.notify_all();
+    });
+    EXPECT_TRUE(group->wait(2 * kBound));
+    EXPECT_EQ(freed, waiters);
 }
 
 TEST(DispatchQueue, PendingWorkKeepsItsQueueAlive) {
