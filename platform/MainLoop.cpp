@@ -255,9 +255,9 @@ bool MainLoop::runTasks(std::size_t limit) {
     return ran;
 }
 
-// Fires the earliest timer due at or before `limit`, if any. With moveClock (manual clock),
-// time first moves to the timer's due time.
-bool MainLoop::fireNextTimer(double limit, bool moveClock) {
+// Fires the earliest timer due at or before `limit` and made before timer number
+// `sequenceLimit`, if any. With moveClock (manual clock), time first moves to its due time.
+bool MainLoop::fireNextTimer(double limit, std::uint64_t sequenceLimit, bool moveClock) {
     std::shared_ptr<Timer> timer;
     std::function<void()> task;
     {
@@ -265,8 +265,9 @@ bool MainLoop::fireNextTimer(double limit, bool moveClock) {
         if (state_->timers.empty()) {
             return false;
         }
+        // Timers made after the limit sort behind every older timer that is due by then.
         auto first = state_->timers.begin();
-        if (first->first.first > limit) {
+        if (first->first.first > limit || first->first.second >= sequenceLimit) {
             return false;
         }
         timer = std::move(first->second);
@@ -310,17 +311,28 @@ bool MainLoop::fireNextTimer(double limit, bool moveClock) {
     return true;
 }
 
-void MainLoop::runOnce() {
-    Pumping pumping(*state_);
+// One pass: the tasks posted before it, then the timers due at its start and made before it.
+// What the pass itself posts or schedules waits for the next pass, so that a task or timer
+// that keeps re-arming itself cannot hold a pass for ever.
+bool MainLoop::pumpOnce() {
     std::size_t pending;
+    std::uint64_t sequenceLimit;
     {
         std::lock_guard lock(state_->mutex);
         pending = state_->tasks.size();
+        sequenceLimit = state_->nextTimerSequence;
     }
-    runTasks(pending);
+    bool ran = runTasks(pending);
     const double limit = now();
-    while (fireNextTimer(limit, false)) {
+    while (fireNextTimer(limit, sequenceLimit, false)) {
+        ran = true;
     }
+    return ran;
+}
+
+void MainLoop::runOnce() {
+    Pumping pumping(*state_);
+    pumpOnce();
 }
 
 void MainLoop::advance(double seconds) {
@@ -338,7 +350,7 @@ void MainLoop::advance(double seconds) {
     }
     for (;;) {
         runTasks(std::numeric_limits<std::size_t>::max());
-        if (!fireNextTimer(target, true)) {
+        if (!fireNextTimer(target, std::numeric_limits<std::uint64_t>::max(), true)) {
             std::lock_guard lock(state_->mutex);
             if (state_->tasks.empty()) {
                 state_->manualNow = std::max(state_->manualNow, target);
@@ -380,16 +392,7 @@ bool MainLoop::runUntil(const std::function<bool()>& done, double timeoutSeconds
         if (done()) {
             return true;
         }
-        std::size_t pending;
-        {
-            std::lock_guard lock(state_->mutex);
-            pending = state_->tasks.size();
-        }
-        bool ran = runTasks(pending);
-        const double limit = now();
-        while (fireNextTimer(limit, false)) {
-            ran = true;
-        }
+        const bool ran = pumpOnce();
         if (ran && done()) {
             return true;
         }
@@ -412,17 +415,7 @@ void MainLoop::run() {
                 return;
             }
         }
-        std::size_t pending;
-        {
-            std::lock_guard lock(state_->mutex);
-            pending = state_->tasks.size();
-        }
-        bool ran = runTasks(pending);
-        const double limit = now();
-        while (fireNextTimer(limit, false)) {
-            ran = true;
-        }
-        if (!ran) {
+        if (!pumpOnce()) {
             waitForWork(std::numeric_limits<double>::infinity(), false);
         }
     }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -62,7 +63,8 @@ class MainLoop {
     // by the end time; now() is then the end time.
     void advance(double seconds);
 
-    // Runs the tasks posted so far and the timers due now, each once.
+    // Runs the tasks posted so far and the timers due now, each once; what they post or
+    // schedule waits for the next pass.
     void runOnce();
     // Pumps tasks and timers until done() holds (true) or timeoutSeconds of real time passed
     // (false). It waits for work on a condition variable; a condition changed by another
@@ -80,8 +82,9 @@ class MainLoop {
     enum class Origin { kProcess, kCreator };
     explicit MainLoop(Origin origin);
 
+    bool pumpOnce();
     bool runTasks(std::size_t limit);
-    bool fireNextTimer(double limit, bool moveClock);
+    bool fireNextTimer(double limit, std::uint64_t sequenceLimit, bool moveClock);
     void waitForWork(double realDeadline, bool poll);
 
     std::shared_ptr<State> state_;

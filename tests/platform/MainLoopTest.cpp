@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -114,6 +115,20 @@ TEST(MainLoop, ManualClockMovesOnlyThroughAdvance) {
     loop.after(0, [&] { fired = true; });  // due now: pumping fires it without moving time
     loop.runOnce();
     EXPECT_TRUE(fired);
+}
+
+TEST(MainLoop, ATimerThatReArmsItselfCannotHoldAPassForEver) {
+    MainLoop loop;
+    loop.setManualClock(true);
+    int fired = 0;
+    std::function<void()> rearm = [&] {
+        ++fired;
+        loop.after(0, rearm);  // due again at once: at the same manual instant
+    };
+    loop.after(0, rearm);
+    loop.runOnce();
+    EXPECT_EQ(fired, 1);
+    EXPECT_TRUE(loop.runUntil([&] { return fired >= 5; }, kBound));
 }
 
 TEST(MainLoop, AdvanceRunsWhatTimersPostAndTheTimersThoseMake) {
