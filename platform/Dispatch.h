@@ -33,10 +33,13 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
 
     // Runs the task later on the queue. An exception escaping it is logged.
     virtual void async(std::function<void()> task) = 0;
-    // Runs the task on the queue and returns when it is done; its exception reaches the
-    // caller. Called from a task that the queue itself is running (or, for the main queue, on
-    // the main thread), the task runs at once instead of waiting for itself for ever.
-    // Waiting on the main queue from another thread needs the main loop to be pumped.
+    // Runs the task as part of the queue and returns when it is done; its exception reaches
+    // the caller. On a serial or concurrent queue the task runs on the calling thread once its
+    // turn comes (a serial queue runs nothing else meanwhile), so one queue's task may sync
+    // onto another, and back, without a deadlock. Called from a task that the queue itself is
+    // running (for the main queue: on the main thread), the task runs at once instead of
+    // waiting for itself for ever. Syncing onto the main queue from another thread waits for
+    // the main loop to be pumped.
     virtual void sync(const std::function<void()>& task) = 0;
     // On a concurrent queue: runs once every task submitted before it has finished, alone,
     // and the tasks submitted after it start once it is done. Elsewhere the same as async.
@@ -60,6 +63,7 @@ class DispatchGroup : public std::enable_shared_from_this<DispatchGroup> {
   public:
     static std::shared_ptr<DispatchGroup> create();
 
+    ~DispatchGroup();
     DispatchGroup(const DispatchGroup&) = delete;
     DispatchGroup& operator=(const DispatchGroup&) = delete;
 
@@ -71,10 +75,9 @@ class DispatchGroup : public std::enable_shared_from_this<DispatchGroup> {
     void async(const std::shared_ptr<DispatchQueue>& queue, std::function<void()> task);
     // Submits the task to the queue once the group is empty; at once when it is empty now.
     void notify(const std::shared_ptr<DispatchQueue>& queue, std::function<void()> task);
-    // Waits until the group is empty: true, or false when the timeout (real seconds) ran out.
+    // Waits until the group is empty: true, or false when the timeout (real seconds, infinity
+    // for ever) ran out.
     bool wait(double timeoutSeconds);
-
-    ~DispatchGroup();
 
   private:
     DispatchGroup();
