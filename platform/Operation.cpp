@@ -86,6 +86,12 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
         requestPump();
     }
 
+    // Forgets the queue in an operation that left it without finishing.
+    static void detach(Operation& operation) {
+        std::lock_guard lock(operation.mutex_);
+        operation.queue_.reset();
+    }
+
     // Blocks until the operation, added to this queue, has left it (after its completion).
     void waitUntilGone(const Operation& operation) {
         std::uint64_t sequence;
@@ -366,8 +372,30 @@ void BlockOperation::main() {
 
 OperationQueue::OperationQueue() : core_(std::make_shared<OperationQueueCore>()) {}
 
-// Operations already added keep the core alive and run to the end.
-OperationQueue::~OperationQueue() = default;
+// Operations already added keep the core alive and run to the end. A queue that can start
+// nothing (suspended, or of width 0) never will once it is gone: its operations not yet
+// started are let go, rather than kept alive by the core they keep alive.
+OperationQueue::~OperationQueue() {
+    std::vector<std::shared_ptr<Operation>> stranded;
+    {
+        std::lock_guard lock(core_->mutex);
+        if (!core_->suspended && core_->maxCount != 0) {
+            return;
+        }
+        for (auto it = core_->entries.begin(); it != core_->entries.end();) {
+            if (it->second.started) {
+                ++it;
+                continue;
+            }
+            stranded.push_back(std::move(it->second.operation));
+            it = core_->entries.erase(it);
+        }
+        core_->changed.notify_all();
+    }
+    for (const auto& operation : stranded) {
+        core_->detach(*operation);
+    }
+}
 
 void OperationQueue::addOperation(const std::shared_ptr<Operation>& operation) {
     core_->add(operation);

@@ -3,7 +3,8 @@
 //
 // Operations are shared objects: make them with std::make_shared. A queue keeps its
 // operations until they finish; an operation in a queue keeps the queue's machinery alive, so
-// releasing the OperationQueue object does not strand work already added to it.
+// releasing the OperationQueue object does not strand work already added to it (unless the
+// queue was suspended, or of width 0: then what had not started is let go unrun).
 #pragma once
 
 #include <cstdint>

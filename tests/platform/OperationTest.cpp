@@ -281,6 +281,19 @@ TEST(OperationQueue, ReleasingTheQueueStrandsNothing) {
         }
     }
     EXPECT_TRUE(loop.runUntil([&] { return ran == 50; }, kBound));
+
+    // A suspended queue that goes away lets its unstarted operations go, unrun.
+    auto stranded = BlockOperation::create([&] { ++ran; });
+    {
+        OperationQueue suspended;
+        suspended.setSuspended(true);
+        suspended.addOperation(stranded);
+    }
+    EXPECT_EQ(stranded.use_count(), 1);  // nothing holds it any more
+    EXPECT_FALSE(stranded->isFinished());
+    OperationQueue again;  // and it may be queued elsewhere
+    again.addOperations({stranded}, true);
+    EXPECT_EQ(ran, 51);
 }
 
 }  // namespace
