@@ -212,15 +212,6 @@ TEST(MainLoop, RealClockTimersFireWhileTheLoopIsPumped) {
     repeating->cancel();
 }
 
-TEST(MainLoop, RunUntilWakesWhenAnotherThreadPosts) {
-    MainLoop loop;
-    bool delivered = false;
-    std::thread worker([&] { loop.post([&] { delivered = true; }); });
-    EXPECT_TRUE(loop.runUntil([&] { return delivered; }, kBound));
-    worker.join();
-    EXPECT_FALSE(loop.runUntil([] { return false; }, 0.01));
-}
-
 TEST(MainLoop, ATaskOrTimerMayPumpTheLoopItself) {
     MainLoop loop;
     loop.setManualClock(true);

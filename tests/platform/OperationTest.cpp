@@ -262,10 +262,6 @@ TEST(OperationQueue, RefusesWhatItCannotRun) {
     done->start();
     EXPECT_THROW(other.addOperation(done), std::invalid_argument);
 
-    EXPECT_EQ(queue.maxConcurrentOperationCount(),
-              OperationQueue::kDefaultMaxConcurrentOperationCount);
-    queue.setName("jobs");
-    EXPECT_EQ(queue.name(), "jobs");
     queue.setSuspended(false);
     queue.waitUntilAllOperationsAreFinished();
 }
