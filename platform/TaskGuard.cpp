@@ -1,19 +1,15 @@
 #include "platform/TaskGuard.h"
 
-#include <cstdio>
+#include "platform/Log.h"
+
 #include <exception>
 #include <string>
 
 namespace platform::detail {
 
 void logRuntimeLine(std::string_view line) noexcept {
-    // One fwrite per line, so that lines from several threads do not interleave.
     try {
-        std::string text;
-        text.reserve(line.size() + 1);
-        text.append(line);
-        text.push_back('\n');
-        std::fwrite(text.data(), 1, text.size(), stderr);
+        consoleLog("%@", std::string(line));
     } catch (...) {
         // Out of memory while reporting: nothing better to do.
     }
