@@ -1,14 +1,11 @@
 #include "platform/StorageLog.h"
 
-#include <cstdio>
-#include <string>
+#include "platform/Log.h"
 
 namespace platform::detail {
 
 void storageLog(std::string_view message) {
-    std::string line(message);
-    line += '\n';
-    std::fwrite(line.data(), 1, line.size(), stderr);
+    consoleLog("%@", std::string(message));
 }
 
 }  // namespace platform::detail

@@ -1,5 +1,4 @@
-// The one place where the storage classes report trouble. It writes to standard error for now;
-// it will forward to the platform log once that exists, without touching its callers.
+// The one place where the storage classes report trouble: a console line.
 #pragma once
 
 #include <string_view>

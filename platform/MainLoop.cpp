@@ -1,0 +1,430 @@
+#include "platform/MainLoop.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <utility>
+
+#include "platform/TaskGuard.h"
+
+namespace platform {
+
+namespace {
+
+double steadySeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// How long a waiting runUntil goes before looking at its condition again when nothing was
+// posted: conditions that other threads change behind the loop's back are seen this late.
+constexpr double kPollInterval = 0.005;
+constexpr double kMinimumRepeatInterval = 0.0001;
+// Longer waits are cut to this (the clock's arithmetic would overflow); nothing waits that long.
+constexpr double kLongestWait = 1e9;
+
+// A timer's place in the schedule: its due time, then the order in which timers were made.
+using TimerKey = std::pair<double, std::uint64_t>;
+
+}  // namespace
+
+struct MainLoop::State {
+    mutable std::mutex mutex;
+    std::condition_variable wake;
+    std::uint64_t generation = 0;  // bumped by everything a waiting loop must look at
+
+    std::deque<std::function<void()>> tasks;
+    std::map<TimerKey, std::shared_ptr<Timer>> timers;
+    std::uint64_t nextTimerSequence = 0;
+
+    bool manual = false;
+    double manualNow = 0;
+    double offset = 0;  // real clock = steady clock + offset
+
+    bool stopRequested = false;
+
+    Origin origin = Origin::kCreator;
+    std::thread::id owner;
+    bool ownerKnown = false;
+    std::thread::id pumpingThread;
+    int pumpingDepth = 0;
+
+    double nowLocked() const { return manual ? manualNow : steadySeconds() + offset; }
+    void signalLocked() {
+        ++generation;
+        wake.notify_all();
+    }
+};
+
+class MainLoop::Timer final : public TimerHandle {
+  public:
+    Timer(std::weak_ptr<State> loop, std::function<void()> task, double interval)
+        : loop_(std::move(loop)), task_(std::move(task)), interval_(interval) {}
+
+    void cancel() override {
+        auto loop = loop_.lock();
+        if (!loop) {
+            return;
+        }
+        std::function<void()> dropped;
+        {
+            std::lock_guard lock(loop->mutex);
+            if (cancelled_ || fired_) {
+                return;
+            }
+            cancelled_ = true;
+            if (scheduled_) {
+                loop->timers.erase(key_);
+                scheduled_ = false;
+            }
+            dropped = std::move(task_);
+        }
+        // The captures die here, outside the loop's lock: their destructors may use the loop.
+    }
+
+    bool isValid() const override {
+        auto loop = loop_.lock();
+        if (!loop) {
+            return false;
+        }
+        std::lock_guard lock(loop->mutex);
+        return !cancelled_ && !fired_;
+    }
+
+    // All below are guarded by the loop's mutex.
+    std::weak_ptr<State> loop_;
+    std::function<void()> task_;
+    const double interval_;  // 0 for a one-shot timer
+    double start_ = 0;       // a repeating timer's n-th due time is start_ + n * interval_
+    std::uint64_t count_ = 0;
+    TimerKey key_{};
+    bool scheduled_ = false;
+    bool cancelled_ = false;
+    bool fired_ = false;  // one-shot only
+};
+
+// Marks the calling thread as the one pumping the loop for the duration of a pump.
+class MainLoop::Pumping {
+  public:
+    explicit Pumping(State& state) : state_(state) {
+        std::lock_guard lock(state_.mutex);
+        const auto self = std::this_thread::get_id();
+        if (state_.pumpingDepth > 0 && state_.pumpingThread != self) {
+            throw std::logic_error("the main loop is already being run by another thread");
+        }
+        state_.pumpingThread = self;
+        state_.owner = self;
+        state_.ownerKnown = true;
+        ++state_.pumpingDepth;
+    }
+    ~Pumping() {
+        std::lock_guard lock(state_.mutex);
+        --state_.pumpingDepth;
+    }
+    Pumping(const Pumping&) = delete;
+    Pumping& operator=(const Pumping&) = delete;
+
+  private:
+    State& state_;
+};
+
+MainLoop& MainLoop::main() {
+    static MainLoop* const loop = new MainLoop(Origin::kProcess);
+    return *loop;
+}
+
+MainLoop::MainLoop() : MainLoop(Origin::kCreator) {}
+
+MainLoop::MainLoop(Origin origin) : state_(std::make_shared<State>()) {
+    state_->origin = origin;
+    if (origin == Origin::kCreator) {
+        state_->owner = std::this_thread::get_id();
+        state_->ownerKnown = true;
+    }
+}
+
+MainLoop::~MainLoop() {
+    // Tasks and timers die with the state; handles still held then report invalid.
+    std::deque<std::function<void()>> tasks;
+    std::map<TimerKey, std::shared_ptr<Timer>> timers;
+    {
+        std::lock_guard lock(state_->mutex);
+        tasks.swap(state_->tasks);
+        timers.swap(state_->timers);
+    }
+}
+
+bool MainLoop::isMainThread() const {
+    std::lock_guard lock(state_->mutex);
+    if (state_->ownerKnown) {
+        return state_->owner == std::this_thread::get_id();
+    }
+    return ::gettid() == ::getpid();
+}
+
+void MainLoop::post(std::function<void()> task) {
+    if (!task) {
+        return;
+    }
+    std::lock_guard lock(state_->mutex);
+    state_->tasks.push_back(std::move(task));
+    state_->signalLocked();
+}
+
+std::shared_ptr<TimerHandle> MainLoop::after(double seconds, std::function<void()> task) {
+    if (std::isnan(seconds)) {
+        throw std::invalid_argument("a delayed call needs a number of seconds");
+    }
+    const double delay = std::max(0.0, seconds);  // infinity: never, until cancelled
+    auto timer = std::make_shared<Timer>(state_, std::move(task), 0.0);
+    std::lock_guard lock(state_->mutex);
+    timer->start_ = state_->nowLocked();
+    timer->key_ = {timer->start_ + delay, state_->nextTimerSequence++};
+    timer->scheduled_ = true;
+    state_->timers.emplace(timer->key_, timer);
+    state_->signalLocked();
+    return timer;
+}
+
+std::shared_ptr<TimerHandle> MainLoop::every(double seconds, std::function<void()> task) {
+    if (std::isnan(seconds) || std::isinf(seconds)) {
+        throw std::invalid_argument("a repeating timer needs a finite interval");
+    }
+    const double interval = std::max(kMinimumRepeatInterval, seconds);
+    auto timer = std::make_shared<Timer>(state_, std::move(task), interval);
+    std::lock_guard lock(state_->mutex);
+    timer->start_ = state_->nowLocked();
+    timer->count_ = 1;
+    timer->key_ = {timer->start_ + interval, state_->nextTimerSequence++};
+    timer->scheduled_ = true;
+    state_->timers.emplace(timer->key_, timer);
+    state_->signalLocked();
+    return timer;
+}
+
+double MainLoop::now() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->nowLocked();
+}
+
+void MainLoop::setManualClock(bool manual) {
+    std::lock_guard lock(state_->mutex);
+    if (manual == state_->manual) {
+        return;
+    }
+    if (manual) {
+        state_->manualNow = steadySeconds() + state_->offset;
+    } else {
+        state_->offset = state_->manualNow - steadySeconds();
+    }
+    state_->manual = manual;
+    state_->signalLocked();
+}
+
+bool MainLoop::isManualClock() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->manual;
+}
+
+// Runs up to `limit` tasks from the front of the queue, one at a time, so that a task that
+// pumps the loop itself sees the rest of the queue in order.
+bool MainLoop::runTasks(std::size_t limit) {
+    bool ran = false;
+    for (std::size_t i = 0; i < limit; ++i) {
+        std::function<void()> task;
+        {
+            std::lock_guard lock(state_->mutex);
+            if (state_->tasks.empty()) {
+                break;
+            }
+            task = std::move(state_->tasks.front());
+            state_->tasks.pop_front();
+        }
+        detail::runGuarded("a main loop task", task);
+        ran = true;
+    }
+    return ran;
+}
+
+// Fires the earliest timer due at or before `limit` and made before timer number
+// `sequenceLimit`, if any. With moveClock (manual clock), time first moves to its due time.
+bool MainLoop::fireNextTimer(double limit, std::uint64_t sequenceLimit, bool moveClock) {
+    std::shared_ptr<Timer> timer;
+    std::function<void()> task;
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->timers.empty()) {
+            return false;
+        }
+        // Timers made after the limit sort behind every older timer that is due by then.
+        auto first = state_->timers.begin();
+        if (first->first.first > limit || first->first.second >= sequenceLimit) {
+            return false;
+        }
+        timer = std::move(first->second);
+        state_->timers.erase(first);
+        timer->scheduled_ = false;
+        if (moveClock && state_->manual) {
+            state_->manualNow = std::max(state_->manualNow, timer->key_.first);
+        }
+        if (timer->interval_ == 0) {
+            timer->fired_ = true;
+        }
+        // The task leaves the timer while it runs, so that cancelling the timer from inside
+        // the task does not destroy the function that is running.
+        task = std::move(timer->task_);
+    }
+    detail::runGuarded("a main loop timer", task);
+    if (timer->interval_ == 0) {
+        return true;
+    }
+    {
+        std::lock_guard lock(state_->mutex);
+        if (timer->cancelled_) {
+            return true;  // the task dies with `task`, after the lock is released
+        }
+        timer->task_ = std::move(task);
+        const double now = state_->nowLocked();
+        std::uint64_t next = timer->count_ + 1;
+        if (timer->start_ + static_cast<double>(next) * timer->interval_ <= now) {
+            // The loop fell behind the real clock: skip the firings that were missed.
+            next = static_cast<std::uint64_t>((now - timer->start_) / timer->interval_) + 1;
+            while (timer->start_ + static_cast<double>(next) * timer->interval_ <= now) {
+                ++next;
+            }
+        }
+        timer->count_ = next;
+        timer->key_ = {timer->start_ + static_cast<double>(next) * timer->interval_,
+                       state_->nextTimerSequence++};
+        timer->scheduled_ = true;
+        state_->timers.emplace(timer->key_, timer);
+    }
+    return true;
+}
+
+// One pass: the tasks posted before it, then the timers due at its start and made before it.
+// What the pass itself posts or schedules waits for the next pass, so that a task or timer
+// that keeps re-arming itself cannot hold a pass for ever.
+bool MainLoop::pumpOnce() {
+    std::size_t pending;
+    std::uint64_t sequenceLimit;
+    {
+        std::lock_guard lock(state_->mutex);
+        pending = state_->tasks.size();
+        sequenceLimit = state_->nextTimerSequence;
+    }
+    bool ran = runTasks(pending);
+    const double limit = now();
+    while (fireNextTimer(limit, sequenceLimit, false)) {
+        ran = true;
+    }
+    return ran;
+}
+
+void MainLoop::runOnce() {
+    Pumping pumping(*state_);
+    pumpOnce();
+}
+
+void MainLoop::advance(double seconds) {
+    if (!(seconds >= 0) || std::isinf(seconds)) {
+        throw std::invalid_argument("advance needs a finite, non-negative number of seconds");
+    }
+    Pumping pumping(*state_);
+    double target;
+    {
+        std::lock_guard lock(state_->mutex);
+        if (!state_->manual) {
+            throw std::logic_error("advance needs the manual clock");
+        }
+        target = state_->manualNow + seconds;
+    }
+    for (;;) {
+        runTasks(std::numeric_limits<std::size_t>::max());
+        if (!fireNextTimer(target, std::numeric_limits<std::uint64_t>::max(), true)) {
+            std::lock_guard lock(state_->mutex);
+            if (state_->tasks.empty()) {
+                state_->manualNow = std::max(state_->manualNow, target);
+                return;
+            }
+        }
+    }
+}
+
+void MainLoop::waitForWork(double realDeadline, bool poll) {
+    std::unique_lock lock(state_->mutex);
+    if (!state_->tasks.empty() || state_->stopRequested) {
+        return;
+    }
+    const double realNow = steadySeconds();
+    double until = std::min(realDeadline, realNow + kLongestWait);
+    if (poll) {
+        until = std::min(until, realNow + kPollInterval);
+    }
+    if (!state_->manual && !state_->timers.empty()) {
+        until = std::min(until, state_->timers.begin()->first.first - state_->offset);
+    }
+    if (until <= realNow) {
+        return;
+    }
+    const std::uint64_t seen = state_->generation;
+    const auto wakeAt = std::chrono::steady_clock::time_point(
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(until)));
+    state_->wake.wait_until(lock, wakeAt, [&] { return state_->generation != seen; });
+}
+
+bool MainLoop::runUntil(const std::function<bool()>& done, double timeoutSeconds) {
+    Pumping pumping(*state_);
+    const double deadline =
+        steadySeconds() +
+        (std::isnan(timeoutSeconds) ? 0.0 : std::clamp(timeoutSeconds, 0.0, kLongestWait));
+    for (;;) {
+        if (done()) {
+            return true;
+        }
+        const bool ran = pumpOnce();
+        if (ran && done()) {
+            return true;
+        }
+        if (steadySeconds() >= deadline) {
+            return done();
+        }
+        if (!ran) {
+            waitForWork(deadline, true);
+        }
+    }
+}
+
+void MainLoop::run() {
+    Pumping pumping(*state_);
+    for (;;) {
+        {
+            std::lock_guard lock(state_->mutex);
+            if (state_->stopRequested) {
+                state_->stopRequested = false;
+                return;
+            }
+        }
+        if (!pumpOnce()) {
+            waitForWork(std::numeric_limits<double>::infinity(), false);
+        }
+    }
+}
+
+void MainLoop::stop() {
+    std::lock_guard lock(state_->mutex);
+    state_->stopRequested = true;
+    state_->signalLocked();
+}
+
+}  // namespace platform

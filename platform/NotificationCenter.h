@@ -1,0 +1,80 @@
+// Named notifications, posted synchronously to the observers registered for them.
+//
+// The sender ("object") of a notification is an identity: a `const void*` that is only ever
+// compared, never dereferenced by the centre. It stays valid for the observers while post()
+// runs, because the poster holds it; an observer may cast it back only when the notification
+// name documents what it points to. Whoever observes one sender should stop observing it
+// before that sender dies, since another object may later live at the same address.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/Value.h"
+
+namespace platform {
+
+struct Notification {
+    std::string name;
+    const void* object = nullptr;
+    Map userInfo;
+};
+
+namespace detail {
+struct ObserverRegistration;
+struct NotificationCenterState;
+}  // namespace detail
+
+// An observer's registration. Destroying the token, or calling remove(), unregisters it; once
+// that returns the callback is not running on any other thread and will not be called again
+// (it may still be running on the calling thread, when an observer removes itself).
+class ObserverToken {
+  public:
+    ObserverToken() = default;
+    ObserverToken(ObserverToken&& other) noexcept;
+    ObserverToken& operator=(ObserverToken&& other) noexcept;
+    ObserverToken(const ObserverToken&) = delete;
+    ObserverToken& operator=(const ObserverToken&) = delete;
+    ~ObserverToken();
+
+    void remove();
+    bool isRegistered() const;
+
+  private:
+    friend class NotificationCenter;
+    explicit ObserverToken(std::shared_ptr<detail::ObserverRegistration> registration);
+    std::shared_ptr<detail::ObserverRegistration> registration_;
+};
+
+class NotificationCenter {
+  public:
+    using Callback = std::function<void(const Notification&)>;
+
+    static NotificationCenter& defaultCenter();  // made on first use, never destroyed
+
+    NotificationCenter();
+    ~NotificationCenter();
+    NotificationCenter(const NotificationCenter&) = delete;
+    NotificationCenter& operator=(const NotificationCenter&) = delete;
+
+    // Observes notifications of that name (std::nullopt: every name) from that sender
+    // (nullptr: any sender). Observers are called in the order they registered.
+    [[nodiscard]] ObserverToken addObserver(std::optional<std::string> name, const void* sender,
+                                            Callback callback);
+    void removeObserver(ObserverToken& token) { token.remove(); }
+
+    // Calls the matching observers on the calling thread and returns when they are done.
+    // Observers added meanwhile are called from the next post on; observers removed
+    // meanwhile and not yet called are not called. An exception escaping an observer is
+    // logged and the others are still called. Safe from several threads at once.
+    void post(std::string_view name, const void* object = nullptr, Map userInfo = {});
+    void post(const Notification& notification);
+
+  private:
+    std::shared_ptr<detail::NotificationCenterState> state_;
+};
+
+}  // namespace platform

@@ -1,0 +1,488 @@
+#include "platform/Operation.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <stdexcept>
+#include <thread>
+#include <utility>
+
+#include "platform/TaskGuard.h"
+#include "platform/ThreadPool.h"
+
+namespace platform {
+
+// The queue's machinery, shared by the OperationQueue object, the operations it holds and the
+// jobs it has handed to the pool.
+//
+// Readiness is asked of operations (a virtual call that may take the operation's own locks)
+// only with no lock of the queue held, and always from the queue's pump job, never from the
+// thread that reports a change: an operation that reports while holding its own lock cannot
+// deadlock against the queue or against another operation.
+class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCore> {
+  public:
+    struct Entry {
+        std::shared_ptr<Operation> operation;
+        bool started = false;
+    };
+
+    void add(const std::shared_ptr<Operation>& operation) {
+        if (!operation) {
+            throw std::invalid_argument("OperationQueue: a null operation cannot be added");
+        }
+        const std::uint64_t sequence = ++lastSequence;
+        {
+            std::lock_guard lock(operation->mutex_);
+            if (operation->queue_) {
+                throw std::invalid_argument("OperationQueue: the operation is already in a queue");
+            }
+            if (operation->state_ != Operation::State::kPending) {
+                throw std::invalid_argument(
+                    "OperationQueue: the operation is executing or finished");
+            }
+            operation->queue_ = shared_from_this();
+            operation->queueSequence_ = sequence;
+        }
+        {
+            std::lock_guard lock(mutex);
+            entries.emplace(sequence, Entry{operation, false});
+        }
+        requestPump();
+    }
+
+    // Asks the pump job to look at the queue again; starts one when none runs.
+    void requestPump() {
+        std::lock_guard lock(mutex);
+        pumpRequested = true;
+        if (!pumping) {
+            pumping = true;
+            ThreadPool::shared().submit([self = shared_from_this()] { self->pumpJob(); });
+        }
+    }
+
+    void operationFinished(Operation& operation) {
+        std::uint64_t sequence;
+        {
+            std::lock_guard lock(operation.mutex_);
+            operation.queue_.reset();
+            sequence = operation.queueSequence_;
+        }
+        std::shared_ptr<Operation> released;  // dies after the lock is released
+        {
+            std::lock_guard lock(mutex);
+            auto it = entries.find(sequence);
+            if (it == entries.end()) {
+                return;
+            }
+            if (it->second.started) {
+                --running;
+            }
+            released = std::move(it->second.operation);
+            entries.erase(it);
+            changed.notify_all();
+        }
+        requestPump();
+    }
+
+    // Forgets the queue in an operation that left it without finishing.
+    static void detach(Operation& operation) {
+        std::lock_guard lock(operation.mutex_);
+        operation.queue_.reset();
+    }
+
+    // Blocks until the operation, added to this queue, has left it (after its completion).
+    void waitUntilGone(const Operation& operation) {
+        std::uint64_t sequence;
+        {
+            std::lock_guard lock(operation.mutex_);
+            sequence = operation.queueSequence_;
+        }
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return entries.count(sequence) == 0; });
+    }
+
+    long width() const {
+        if (maxCount != OperationQueue::kDefaultMaxConcurrentOperationCount) {
+            return maxCount;
+        }
+        return std::max(4L, static_cast<long>(std::thread::hardware_concurrency()));
+    }
+
+    mutable std::mutex mutex;
+    std::condition_variable changed;         // an operation left the queue
+    std::map<std::uint64_t, Entry> entries;  // by sequence: in the order they were added
+    std::atomic<std::uint64_t> lastSequence{0};
+    long running = 0;  // started and not finished
+    long maxCount = OperationQueue::kDefaultMaxConcurrentOperationCount;
+    bool suspended = false;
+    std::string name;
+
+  private:
+    void pumpJob() {
+        for (;;) {
+            {
+                std::lock_guard lock(mutex);
+                if (!pumpRequested) {
+                    pumping = false;
+                    return;
+                }
+                pumpRequested = false;
+            }
+            startReadyOperations();
+        }
+    }
+
+    // Starts ready operations in the order they were added while there is room. Pending
+    // entries are looked at a few at a time, so that a long queue is not copied per pump.
+    void startReadyOperations() {
+        std::uint64_t resumeAfter = 0;
+        for (;;) {
+            std::vector<std::pair<std::uint64_t, std::shared_ptr<Operation>>> candidates;
+            {
+                std::lock_guard lock(mutex);
+                const long room = width() - running;
+                if (suspended || room <= 0) {
+                    return;
+                }
+                const auto batch = static_cast<std::size_t>(std::max(8L, 2 * room));
+                for (auto it = entries.upper_bound(resumeAfter);
+                     it != entries.end() && candidates.size() < batch; ++it) {
+                    if (!it->second.started) {
+                        candidates.emplace_back(it->first, it->second.operation);
+                    }
+                    resumeAfter = it->first;
+                }
+            }
+            if (candidates.empty()) {
+                return;
+            }
+            for (const auto& [sequence, candidate] : candidates) {
+                if (!candidate->isReady()) {
+                    continue;
+                }
+                {
+                    std::lock_guard lock(mutex);
+                    if (suspended || running >= width()) {
+                        return;
+                    }
+                    auto it = entries.find(sequence);
+                    if (it == entries.end() || it->second.started) {
+                        continue;
+                    }
+                    it->second.started = true;
+                    ++running;
+                }
+                ThreadPool::shared().submit([candidate] { candidate->start(); });
+            }
+        }
+    }
+
+    bool pumpRequested = false;
+    bool pumping = false;
+};
+
+// ---------------------------------------------------------------------------------------
+
+void Operation::start() {
+    if (!isReady()) {
+        return;
+    }
+    bool cancelled;
+    {
+        std::lock_guard lock(mutex_);
+        if (state_ != State::kPending) {
+            return;
+        }
+        cancelled = cancelled_;
+        if (!cancelled) {
+            state_ = State::kExecuting;
+        }
+    }
+    if (cancelled) {
+        finish();
+        return;
+    }
+    const bool ran = detail::runGuarded("an operation", [this] { main(); });
+    if (!ran || !isAsynchronous()) {
+        finish();
+    }
+}
+
+void Operation::cancel() {
+    {
+        std::lock_guard lock(mutex_);
+        if (cancelled_ || state_ == State::kFinished) {
+            return;
+        }
+        cancelled_ = true;
+    }
+    readinessChanged();
+}
+
+bool Operation::isReady() const {
+    std::vector<std::shared_ptr<Operation>> dependencies;
+    {
+        std::lock_guard lock(mutex_);
+        if (cancelled_) {
+            return true;
+        }
+        dependencies = dependencies_;
+    }
+    return std::all_of(dependencies.begin(), dependencies.end(),
+                       [](const auto& d) { return d->isFinished(); });
+}
+
+bool Operation::isExecuting() const {
+    std::lock_guard lock(mutex_);
+    return state_ == State::kExecuting;
+}
+
+bool Operation::isFinished() const {
+    std::lock_guard lock(mutex_);
+    return state_ == State::kFinished;
+}
+
+bool Operation::isCancelled() const {
+    std::lock_guard lock(mutex_);
+    return cancelled_;
+}
+
+void Operation::addDependency(const std::shared_ptr<Operation>& dependency) {
+    if (!dependency || dependency.get() == this) {
+        throw std::invalid_argument("Operation: a dependency must be another operation");
+    }
+    std::weak_ptr<Operation> self = weak_from_this();
+    if (self.expired()) {
+        throw std::logic_error("Operation: make operations with std::make_shared");
+    }
+    {
+        std::lock_guard lock(mutex_);
+        dependencies_.push_back(dependency);
+    }
+    std::lock_guard lock(dependency->mutex_);
+    if (dependency->state_ != State::kFinished) {
+        dependency->dependents_.push_back(std::move(self));
+    }
+}
+
+void Operation::removeDependency(const std::shared_ptr<Operation>& dependency) {
+    if (!dependency) {
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        auto it = std::find(dependencies_.begin(), dependencies_.end(), dependency);
+        if (it == dependencies_.end()) {
+            return;
+        }
+        dependencies_.erase(it);
+    }
+    {
+        std::lock_guard lock(dependency->mutex_);
+        auto& dependents = dependency->dependents_;
+        auto it = std::find_if(dependents.begin(), dependents.end(),
+                               [this](const auto& d) { return d.lock().get() == this; });
+        if (it != dependents.end()) {
+            dependents.erase(it);
+        }
+    }
+    readinessChanged();
+}
+
+std::vector<std::shared_ptr<Operation>> Operation::dependencies() const {
+    std::lock_guard lock(mutex_);
+    return dependencies_;
+}
+
+void Operation::setCompletionBlock(std::function<void()> block) {
+    std::function<void()> previous;  // its captures die outside the lock
+    std::lock_guard lock(mutex_);
+    if (state_ == State::kFinished) {
+        previous = std::move(block);
+        return;
+    }
+    previous = std::exchange(completion_, std::move(block));
+}
+
+std::function<void()> Operation::completionBlock() const {
+    std::lock_guard lock(mutex_);
+    return completion_;
+}
+
+void Operation::setExecuting(bool executing) {
+    std::lock_guard lock(mutex_);
+    if (state_ != State::kFinished) {
+        state_ = executing ? State::kExecuting : State::kPending;
+    }
+}
+
+void Operation::finish() {
+    // The queue may hold the last reference; keep the operation alive until this returns.
+    const auto self = weak_from_this().lock();
+    std::function<void()> completion;
+    std::vector<std::weak_ptr<Operation>> dependents;
+    std::shared_ptr<OperationQueueCore> queue;
+    {
+        std::lock_guard lock(mutex_);
+        if (state_ == State::kFinished) {
+            return;
+        }
+        state_ = State::kFinished;
+        completion = std::move(completion_);
+        completion_ = nullptr;
+        dependents.swap(dependents_);
+        queue = queue_;
+    }
+    if (completion) {
+        detail::runGuarded("an operation's completion block", completion);
+        completion = nullptr;
+    }
+    for (const auto& dependent : dependents) {
+        if (auto operation = dependent.lock()) {
+            operation->readinessChanged();
+        }
+    }
+    if (queue) {
+        queue->operationFinished(*this);
+    }
+}
+
+void Operation::readinessChanged() {
+    std::shared_ptr<OperationQueueCore> queue;
+    {
+        std::lock_guard lock(mutex_);
+        queue = queue_;
+    }
+    if (queue) {
+        queue->requestPump();
+    }
+}
+
+void BlockOperation::main() {
+    auto block = std::move(block_);
+    block_ = nullptr;
+    if (block) {
+        block();
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+
+OperationQueue::OperationQueue() : core_(std::make_shared<OperationQueueCore>()) {}
+
+// Operations already added keep the core alive and run to the end. A queue that can start
+// nothing (suspended, or of width 0) never will once it is gone: its operations not yet
+// started are let go, rather than kept alive by the core they keep alive.
+OperationQueue::~OperationQueue() {
+    std::vector<std::shared_ptr<Operation>> stranded;
+    {
+        std::lock_guard lock(core_->mutex);
+        if (!core_->suspended && core_->maxCount != 0) {
+            return;
+        }
+        for (auto it = core_->entries.begin(); it != core_->entries.end();) {
+            if (it->second.started) {
+                ++it;
+                continue;
+            }
+            stranded.push_back(std::move(it->second.operation));
+            it = core_->entries.erase(it);
+        }
+        core_->changed.notify_all();
+    }
+    for (const auto& operation : stranded) {
+        core_->detach(*operation);
+    }
+}
+
+void OperationQueue::addOperation(const std::shared_ptr<Operation>& operation) {
+    core_->add(operation);
+}
+
+void OperationQueue::addOperation(std::function<void()> block) {
+    core_->add(BlockOperation::create(std::move(block)));
+}
+
+void OperationQueue::addOperations(const std::vector<std::shared_ptr<Operation>>& operations,
+                                   bool waitUntilFinished) {
+    for (const auto& operation : operations) {
+        core_->add(operation);
+    }
+    if (!waitUntilFinished) {
+        return;
+    }
+    for (const auto& operation : operations) {
+        core_->waitUntilGone(*operation);
+    }
+}
+
+std::vector<std::shared_ptr<Operation>> OperationQueue::operations() const {
+    std::lock_guard lock(core_->mutex);
+    std::vector<std::shared_ptr<Operation>> result;
+    result.reserve(core_->entries.size());
+    for (const auto& [sequence, entry] : core_->entries) {
+        result.push_back(entry.operation);
+    }
+    return result;
+}
+
+std::size_t OperationQueue::operationCount() const {
+    std::lock_guard lock(core_->mutex);
+    return core_->entries.size();
+}
+
+void OperationQueue::cancelAllOperations() {
+    for (const auto& operation : operations()) {
+        operation->cancel();
+    }
+}
+
+void OperationQueue::waitUntilAllOperationsAreFinished() {
+    std::unique_lock lock(core_->mutex);
+    core_->changed.wait(lock, [&] { return core_->entries.empty(); });
+}
+
+long OperationQueue::maxConcurrentOperationCount() const {
+    std::lock_guard lock(core_->mutex);
+    return core_->maxCount;
+}
+
+void OperationQueue::setMaxConcurrentOperationCount(long count) {
+    if (count < kDefaultMaxConcurrentOperationCount) {
+        throw std::invalid_argument("OperationQueue: the maximum concurrent count must be >= -1");
+    }
+    {
+        std::lock_guard lock(core_->mutex);
+        core_->maxCount = count;
+    }
+    core_->requestPump();
+}
+
+bool OperationQueue::isSuspended() const {
+    std::lock_guard lock(core_->mutex);
+    return core_->suspended;
+}
+
+void OperationQueue::setSuspended(bool suspended) {
+    {
+        std::lock_guard lock(core_->mutex);
+        core_->suspended = suspended;
+    }
+    if (!suspended) {
+        core_->requestPump();
+    }
+}
+
+std::string OperationQueue::name() const {
+    std::lock_guard lock(core_->mutex);
+    return core_->name;
+}
+
+void OperationQueue::setName(std::string name) {
+    std::lock_guard lock(core_->mutex);
+    core_->name = std::move(name);
+}
+
+}  // namespace platform

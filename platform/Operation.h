@@ -1,0 +1,147 @@
+// Operations and operation queues: units of work with states, dependencies and a completion
+// block, run by a queue of bounded width.
+//
+// Operations are shared objects: make them with std::make_shared. A queue keeps its
+// operations until they finish; an operation in a queue keeps the queue's machinery alive, so
+// releasing the OperationQueue object does not strand work already added to it (unless the
+// queue was suspended, or of width 0: then what had not started is let go unrun).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+class OperationQueueCore;
+
+class Operation : public std::enable_shared_from_this<Operation> {
+  public:
+    Operation() = default;
+    virtual ~Operation() = default;
+    Operation(const Operation&) = delete;
+    Operation& operator=(const Operation&) = delete;
+
+    // Runs the operation on the calling thread (a queue calls it on a worker thread). Does
+    // nothing unless the operation is ready and has not started. A cancelled operation
+    // finishes without running main(). A synchronous operation has finished when start()
+    // returns; an asynchronous one is executing until it calls finish().
+    virtual void start();
+
+    // Marks the operation cancelled (once; not after it finished). A cancelled operation is
+    // ready whatever its dependencies, so that its queue can start it and let it go. Work
+    // already running must look at isCancelled() itself.
+    virtual void cancel();
+
+    // Ready when every dependency has finished, or when cancelled. Subclasses that keep
+    // conditions of their own add them, and call readinessChanged() when those change.
+    virtual bool isReady() const;
+    bool isExecuting() const;
+    bool isFinished() const;
+    bool isCancelled() const;
+    // Asynchronous operations go on after main() returns and end with finish().
+    virtual bool isAsynchronous() const { return false; }
+
+    // The dependency is kept alive by this operation. Throws std::invalid_argument for a
+    // null dependency or the operation itself, and std::logic_error for an operation that was
+    // not made by std::make_shared (it could not learn when its dependencies finish).
+    void addDependency(const std::shared_ptr<Operation>& dependency);
+    void removeDependency(const std::shared_ptr<Operation>& dependency);
+    std::vector<std::shared_ptr<Operation>> dependencies() const;
+
+    // Runs once, on the thread that finished the operation, after the operation is finished
+    // and before its queue lets it go; no lock is held meanwhile. Setting an empty block
+    // clears it. A block set after the operation finished never runs.
+    virtual void setCompletionBlock(std::function<void()> block);
+    std::function<void()> completionBlock() const;
+
+  protected:
+    // The work. Runs on the thread that called start(); an exception escaping it is logged
+    // and ends the operation.
+    virtual void main() {}
+
+    // For subclasses that drive their own run (an asynchronous operation, one that pauses):
+    // enter or leave the executing state. Neither takes effect once finished.
+    void setExecuting(bool executing);
+    // Ends the operation (once, from any thread): it becomes finished, its completion block
+    // runs, the operations that depend on it and its queue are told.
+    void finish();
+    // Tells the queue to ask isReady() again.
+    void readinessChanged();
+
+  private:
+    friend class OperationQueueCore;
+
+    enum class State { kPending, kExecuting, kFinished };
+
+    mutable std::mutex mutex_;
+    State state_ = State::kPending;
+    bool cancelled_ = false;
+    std::vector<std::shared_ptr<Operation>> dependencies_;
+    std::vector<std::weak_ptr<Operation>> dependents_;
+    std::function<void()> completion_;
+    std::shared_ptr<OperationQueueCore> queue_;  // while the operation is in a queue
+    std::uint64_t queueSequence_ = 0;            // its place in that queue
+};
+
+// An operation that runs one block.
+class BlockOperation : public Operation {
+  public:
+    explicit BlockOperation(std::function<void()> block) : block_(std::move(block)) {}
+    static std::shared_ptr<BlockOperation> create(std::function<void()> block) {
+        return std::make_shared<BlockOperation>(std::move(block));
+    }
+
+  protected:
+    void main() override;
+
+  private:
+    std::function<void()> block_;
+};
+
+class OperationQueue {
+  public:
+    // Let the queue decide how many operations run at once (several).
+    static constexpr long kDefaultMaxConcurrentOperationCount = -1;
+
+    OperationQueue();
+    ~OperationQueue();
+    OperationQueue(const OperationQueue&) = delete;
+    OperationQueue& operator=(const OperationQueue&) = delete;
+
+    // Throws std::invalid_argument for a null operation and for one that is already in a
+    // queue, executing or finished.
+    void addOperation(const std::shared_ptr<Operation>& operation);
+    void addOperation(std::function<void()> block);
+    // Adds them all; with waitUntilFinished, returns once each of them has finished.
+    void addOperations(const std::vector<std::shared_ptr<Operation>>& operations,
+                       bool waitUntilFinished);
+
+    // The operations that have not finished yet, in the order they were added.
+    std::vector<std::shared_ptr<Operation>> operations() const;
+    std::size_t operationCount() const;
+
+    void cancelAllOperations();
+    // Blocks until the queue is empty (for ever when it is suspended with work in it).
+    void waitUntilAllOperationsAreFinished();
+
+    // 1 makes the queue serial; 0 runs nothing; kDefaultMaxConcurrentOperationCount lets the
+    // queue choose. Anything below -1 throws std::invalid_argument.
+    long maxConcurrentOperationCount() const;
+    void setMaxConcurrentOperationCount(long count);
+
+    // A suspended queue starts no operation; those already running go on.
+    bool isSuspended() const;
+    void setSuspended(bool suspended);
+
+    std::string name() const;
+    void setName(std::string name);
+
+  private:
+    std::shared_ptr<OperationQueueCore> core_;
+};
+
+}  // namespace platform
