@@ -1,8 +1,8 @@
 #include "platform/ui/Keyboard.h"
 
+#include "platform/NotificationCenter.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Screen.h"
-#include "platform/ui/UiNotifications.h"
 #include "platform/ui/Window.h"
 
 namespace platform {
@@ -47,7 +47,7 @@ void Keyboard::post(const char* name, const Rect& begin, const Rect& end) const 
     info.set(kKeyboardFrameBeginUserInfoKey, toValue(begin));
     info.set(kKeyboardFrameEndUserInfoKey, toValue(end));
     info.set(kKeyboardAnimationDurationUserInfoKey, kAnimationDuration);
-    notifications::post(name, nullptr, std::move(info));
+    NotificationCenter::defaultCenter().post(name, nullptr, std::move(info));
 }
 
 void Keyboard::update() {

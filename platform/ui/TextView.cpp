@@ -1,7 +1,7 @@
 #include "platform/ui/TextView.h"
 
+#include "platform/NotificationCenter.h"
 #include "platform/graphics/Utf8.h"
-#include "platform/ui/UiNotifications.h"
 
 namespace platform {
 
@@ -91,7 +91,7 @@ void TextView::userChanged() {
     if (auto d = delegate()) {
         d->textViewDidChange(*this);
     }
-    notifications::post(kTextViewTextDidChangeNotification, this, {});
+    NotificationCenter::defaultCenter().post(kTextViewTextDidChangeNotification, this);
 }
 
 void TextView::touchesEnded(const Touch&) {

@@ -56,7 +56,7 @@ TEST_F(AnimationTest, PartlySupersededAnimationEndsOnTimeButNotFinished) {
         0.1, [&] { other->setAlpha(0.9); }, record("alpha"));
     advance(0.1);
     EXPECT_EQ(done, (std::vector<std::string>{"alpha yes"}));
-    advance(0.2);
+    advance(0.2001);
     EXPECT_EQ(done, (std::vector<std::string>{"alpha yes", "both no"}));
 }
 

@@ -1,5 +1,6 @@
 // Alerts and action sheets with their button order, and text input: the first responder, the
 // keyboard, typing into text views and search bars.
+#include "platform/NotificationCenter.h"
 #include "platform/ui/Alert.h"
 #include "platform/ui/Keyboard.h"
 #include "platform/ui/SearchBar.h"
@@ -124,6 +125,57 @@ TEST_F(InputTest, TextViewTakesTheKeyboardAsFirstResponderAndTypingReachesItsDel
     text->removeFromSuperview();
     EXPECT_FALSE(Keyboard::shared().isVisible());
     EXPECT_EQ(editor->heard, (std::vector<std::string>{"ended"}));
+}
+
+TEST_F(InputTest, KeyboardAndTextChangesAreAnnouncedWithTheirFramesAndSender) {
+    std::vector<Notification> heard;
+    auto& centre = NotificationCenter::defaultCenter();
+    auto record = [&](const Notification& n) { heard.push_back(n); };
+    ObserverToken show = centre.addObserver(kKeyboardWillShowNotification, nullptr, record);
+    ObserverToken hide = centre.addObserver(kKeyboardWillHideNotification, nullptr, record);
+    auto window = keyWindow();
+    auto text = std::make_shared<TextView>(Rect{0, 0, 320, 200});
+    auto other = std::make_shared<TextView>(Rect{0, 200, 320, 200});
+    window->addSubview(text);
+    window->addSubview(other);
+    ObserverToken changes =
+        centre.addObserver(kTextViewTextDidChangeNotification, text.get(), record);
+
+    window->tapView(*text);
+    ASSERT_EQ(heard.size(), 1u);
+    EXPECT_EQ(heard[0].name, kKeyboardWillShowNotification);
+    EXPECT_EQ(rectFromValue(heard[0].userInfo[kKeyboardFrameEndUserInfoKey]),
+              (Rect{0, 352, 320, 216}));
+    EXPECT_EQ(rectFromValue(heard[0].userInfo[kKeyboardFrameBeginUserInfoKey]),
+              (Rect{0, 568, 320, 216}));
+    EXPECT_DOUBLE_EQ(heard[0].userInfo[kKeyboardAnimationDurationUserInfoKey].doubleValue(),
+                     Keyboard::kAnimationDuration);
+    text->becomeFirstResponder();  // already: nothing new
+    EXPECT_EQ(heard.size(), 1u);
+
+    Keyboard::shared().type("a");
+    ASSERT_EQ(heard.size(), 2u);
+    EXPECT_EQ(heard[1].name, kTextViewTextDidChangeNotification);
+    EXPECT_EQ(heard[1].object, text.get());
+    text->setText("by code");  // not announced
+    EXPECT_EQ(heard.size(), 2u);
+
+    // Another input takes over: the keyboard is announced again, never hidden between.
+    other->becomeFirstResponder();
+    ASSERT_EQ(heard.size(), 3u);
+    EXPECT_EQ(heard[2].name, kKeyboardWillShowNotification);
+    EXPECT_EQ(rectFromValue(heard[2].userInfo[kKeyboardFrameBeginUserInfoKey]),
+              (Rect{0, 352, 320, 216}));
+
+    // Turning the screen announces the landscape keyboard.
+    EXPECT_TRUE(Application::shared().rotateTo(kOrientationLandscapeRight));
+    ASSERT_EQ(heard.size(), 4u);
+    EXPECT_EQ(rectFromValue(heard[3].userInfo[kKeyboardFrameEndUserInfoKey]),
+              (Rect{0, 158, 568, 162}));
+    window->endEditing(true);
+    ASSERT_EQ(heard.size(), 5u);
+    EXPECT_EQ(heard[4].name, kKeyboardWillHideNotification);
+    EXPECT_FALSE(Keyboard::shared().isVisible());
 }
 
 TEST_F(InputTest, TappingASearchFieldStartsEditingAndReturnSearches) {

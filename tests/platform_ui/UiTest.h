@@ -18,8 +18,9 @@ class UiTest : public ::testing::Test {
         platform::MainLoop::main().setManualClock(true);
         platform::Application::shared().reset();
     }
-    ~UiTest() override {
-        // Whatever is still due (completions, update passes) runs now, in this test.
+    // Whatever is still due (completions, update passes) runs now, while the test's own
+    // members still live.
+    void TearDown() override {
         platform::MainLoop::main().advance(10);
         platform::Application::shared().reset();
     }
