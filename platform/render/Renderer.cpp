@@ -79,11 +79,13 @@ void drawStatusBar(GraphicsContext& context, const Rect& screen, const Image& un
     context.drawText("9:41", {0, 3, screen.width(), 16}, style, ink);
 }
 
-// A button row of a panel: its title centred, a hairline above.
+// A button row of a panel: its title centred, a hairline above unless it opens the panel.
 void drawButtonRow(GraphicsContext& context, const Rect& row, const std::string& title, Color color,
-                   bool bold) {
-    context.setFillColor(Color::gray(0.8));
-    context.fillRect({row.minX(), row.minY(), row.width(), 0.5});
+                   bool bold, bool first = false) {
+    if (!first) {
+        context.setFillColor(Color::gray(0.8));
+        context.fillRect({row.minX(), row.minY(), row.width(), 0.5});
+    }
     TextStyle style{bold ? Font::boldSystem(17) : Font::system(17), LineBreakMode::kTailTruncation,
                     TextAlignment::kCenter, 1};
     Size s = TextMeasurer::current().measure(title, style, row.size);
@@ -142,7 +144,8 @@ void drawSheet(GraphicsContext& context, const ActionSheet& sheet, const Rect& s
             continue;
         }
         Color color = i == sheet.destructiveButtonIndex() ? kDestructiveRed : kSystemBlue;
-        drawButtonRow(context, {margin, y, width, 57}, sheet.buttonTitleAtIndex(i), color, false);
+        drawButtonRow(context, {margin, y, width, 57}, sheet.buttonTitleAtIndex(i), color, false,
+                      y == top);
         y += 57;
     }
     if (sheet.cancelButtonIndex() >= 0) {
