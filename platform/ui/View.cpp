@@ -98,7 +98,7 @@ Point Touch::locationIn(const View* view) const {
     return view ? view->convertPointFrom(windowLocation, nullptr) : windowLocation;
 }
 
-View::View(const Rect& frame) {
+View::View(const Rect& frame) : nullFrame_(frame.isNull()) {
     Rect f = frame.isNull() ? Rect{} : frame.standardized();
     bounds_ = {0, 0, f.size.width, f.size.height};
     center_ = f.center();
@@ -117,6 +117,9 @@ View::~View() {
 // ---- geometry --------------------------------------------------------------------------
 
 Rect View::frame() const {
+    if (nullFrame_) {
+        return Rect::null();
+    }
     Rect local{-bounds_.size.width / 2, -bounds_.size.height / 2, bounds_.size.width,
                bounds_.size.height};
     if (!transform_.isIdentity()) {
@@ -127,6 +130,9 @@ Rect View::frame() const {
 
 void View::setFrame(const Rect& frame) {
     if (frame.isNull()) {
+        setCenter({});
+        setBounds({});
+        nullFrame_ = true;
         return;
     }
     Rect f = frame.standardized();
@@ -138,6 +144,7 @@ void View::setBounds(const Rect& bounds) {
     noteChange(this, Property::kBounds);
     Rect b = bounds.isNull() ? Rect{} : bounds;
     b.size = {std::fabs(b.size.width), std::fabs(b.size.height)};
+    nullFrame_ = false;
     if (b == bounds_) {
         return;
     }
@@ -161,12 +168,14 @@ void View::setBounds(const Rect& bounds) {
 void View::setCenter(Point center) {
     noteChange(this, Property::kCenter);
     center_ = center;
+    nullFrame_ = false;
     scheduleUpdate();
 }
 
 void View::setTransform(const AffineTransform& transform) {
     noteChange(this, Property::kTransform);
     transform_ = transform;
+    nullFrame_ = false;
     scheduleUpdate();
 }
 
@@ -178,7 +187,7 @@ void View::resizeSubviews(Size oldSize) {
 }
 
 void View::autoresize(Size oldSuper, Size newSuper) {
-    if (autoresizingMask_ == kAutoresizingNone) {
+    if (autoresizingMask_ == kAutoresizingNone || nullFrame_) {
         return;
     }
     Rect f = frame();
@@ -502,7 +511,7 @@ Size View::sizeThatFits(Size) const {
 
 void View::sizeToFit() {
     Size size = sizeThatFits(bounds_.size);
-    setFrame({frame().origin, size});
+    setFrame({nullFrame_ ? Point{} : frame().origin, size});
 }
 
 void View::setNeedsDisplay() {

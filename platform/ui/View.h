@@ -94,6 +94,8 @@ class View : public std::enable_shared_from_this<View> {
     View& operator=(const View&) = delete;
 
     // ---- geometry
+    // A view made with (or given) the null rectangle answers it as its frame, with empty
+    // bounds at the origin, until its geometry is set again.
     Rect frame() const;
     void setFrame(const Rect& frame);
     const Rect& bounds() const { return bounds_; }
@@ -245,6 +247,7 @@ class View : public std::enable_shared_from_this<View> {
 
     Rect bounds_;
     Point center_;
+    bool nullFrame_ = false;
     AffineTransform transform_;
     double alpha_ = 1;
     bool hidden_ = false;

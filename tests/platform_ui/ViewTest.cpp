@@ -51,6 +51,15 @@ TEST_F(ViewTest, FrameBoundsCentreAndTransformStayConsistent) {
     v->setTransform(AffineTransform::identity());
     v->setBounds({0, 0, 40, 40});
     EXPECT_EQ(v->frame(), (Rect{80, 80, 40, 40}));  // the centre holds
+
+    // A view made with the null rectangle keeps it as its frame until given geometry.
+    auto template_ = std::make_shared<View>(Rect::null());
+    EXPECT_TRUE(template_->frame().isNull());
+    EXPECT_EQ(template_->bounds(), Rect{});
+    template_->setFrame({1, 2, 3, 4});
+    EXPECT_EQ(template_->frame(), (Rect{1, 2, 3, 4}));
+    template_->setFrame(Rect::null());
+    EXPECT_TRUE(template_->frame().isNull());
 }
 
 TEST_F(ViewTest, AutoresizingSharesTheChangeAmongTheFlexibleParts) {
