@@ -1,0 +1,515 @@
+#include "RZBase_Source/Json/RAZududeRqJsonParser.h"
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+
+#include "RZBase_Source/Encode/Utf8.h"
+
+using platform::Value;
+
+namespace {
+
+// Whitespace is what isspace accepts in the C locale.
+constexpr auto kWhitespace = [] {
+    std::array<bool, 256> table{};
+    for (unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'}) {
+        table[c] = true;
+    }
+    return table;
+}();
+
+// How the string scanner treats a byte: 0 part of a plain run, 1 ends the run (quote,
+// backslash, control byte), 2 starts a multi-byte sequence to check.
+constexpr auto kStringClass = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (int c = 0; c < 0x20; ++c) {
+        table[static_cast<std::size_t>(c)] = 1;
+    }
+    table['"'] = 1;
+    table['\\'] = 1;
+    for (int c = 0x80; c < 0x100; ++c) {
+        table[static_cast<std::size_t>(c)] = 2;
+    }
+    return table;
+}();
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+std::string withByte(const char* text, unsigned byte) {
+    char buffer[96];
+    std::snprintf(buffer, sizeof buffer, text, byte);
+    return buffer;
+}
+
+}  // namespace
+
+std::optional<Value> RAZududeRqJsonParser::objectWithString(std::optional<std::string_view> text) {
+    auto value = fragmentWithString(text);
+    if (value && !value->isMap() && !value->isArray()) {
+        addErrorWithCode(kRAZududeJsonErrorTopLevel, "Valid fragment, but not JSON");
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<Value> RAZududeRqJsonParser::fragmentWithString(
+    std::optional<std::string_view> text) {
+    clearErrorTrace();
+    if (!text) {
+        addErrorWithCode(kRAZududeJsonErrorNilInput, "Input was 'nil'");
+        return std::nullopt;
+    }
+    c_ = text->data();
+    end_ = c_ + text->size();
+    if (const void* zero = std::memchr(c_, 0, text->size())) {
+        end_ = static_cast<const char*>(zero);
+    }
+    resetNesting();
+    elements_.clear();
+    members_.clear();
+
+    Value value;
+    if (!scanValue(value)) {
+        return std::nullopt;
+    }
+    if (!scanIsAtEnd()) {
+        addErrorWithCode(kRAZududeJsonErrorGarbage, "Garbage after JSON");
+        return std::nullopt;
+    }
+    return value;
+}
+
+void RAZududeRqJsonParser::skipWhitespace() {
+    while (c_ < end_ && kWhitespace[static_cast<unsigned char>(*c_)]) {
+        ++c_;
+    }
+}
+
+bool RAZududeRqJsonParser::scanIsAtEnd() {
+    skipWhitespace();
+    return c_ == end_;
+}
+
+bool RAZududeRqJsonParser::scanValue(Value& value) {
+    skipWhitespace();
+    if (c_ == end_) {
+        addErrorWithCode(kRAZududeJsonErrorEndOfInput, "Unexpected end of string");
+        return false;
+    }
+    switch (*c_++) {
+        case '{':
+            return scanRestOfDictionary(value);
+        case '[':
+            return scanRestOfArray(value);
+        case '"': {
+            std::string text;
+            if (!scanRestOfString(text)) {
+                return false;
+            }
+            value = Value(std::move(text));
+            return true;
+        }
+        case 'f':
+            return scanRestOfFalse(value);
+        case 't':
+            return scanRestOfTrue(value);
+        case 'n':
+            return scanRestOfNull(value);
+        case '-':
+        case '0':
+        case '1':
+        case '2':
+        case '3':
+        case '4':
+        case '5':
+        case '6':
+        case '7':
+        case '8':
+        case '9':
+            --c_;
+            return scanNumber(value);
+        case '+':
+            addErrorWithCode(kRAZududeJsonErrorBadNumber, "Leading + disallowed in number");
+            return false;
+        default:
+            addErrorWithCode(kRAZududeJsonErrorSyntax, "Unrecognised leading character");
+            return false;
+    }
+}
+
+bool RAZududeRqJsonParser::scanLiteral(std::string_view rest) {
+    if (static_cast<std::size_t>(end_ - c_) >= rest.size() &&
+        std::memcmp(c_, rest.data(), rest.size()) == 0) {
+        c_ += rest.size();
+        return true;
+    }
+    return false;
+}
+
+bool RAZududeRqJsonParser::scanRestOfTrue(Value& value) {
+    if (!scanLiteral("rue")) {
+        addErrorWithCode(kRAZududeJsonErrorSyntax, "Expected 'true'");
+        return false;
+    }
+    value = Value(true);
+    return true;
+}
+
+bool RAZududeRqJsonParser::scanRestOfFalse(Value& value) {
+    if (!scanLiteral("alse")) {
+        addErrorWithCode(kRAZududeJsonErrorSyntax, "Expected 'false'");
+        return false;
+    }
+    value = Value(false);
+    return true;
+}
+
+bool RAZududeRqJsonParser::scanRestOfNull(Value& value) {
+    if (!scanLiteral("ull")) {
+        addErrorWithCode(kRAZududeJsonErrorSyntax, "Expected 'null'");
+        return false;
+    }
+    value = Value();
+    return true;
+}
+
+// Elements need no comma between them: "[1 2]" holds two numbers.
+bool RAZududeRqJsonParser::scanRestOfArray(Value& value) {
+    if (!enterNesting()) {
+        return false;
+    }
+    const std::size_t base = elements_.size();
+    auto fail = [&] {
+        elements_.erase(elements_.begin() + static_cast<std::ptrdiff_t>(base), elements_.end());
+        return false;
+    };
+    while (c_ < end_) {
+        skipWhitespace();
+        if (c_ < end_ && *c_ == ']') {
+            ++c_;
+            leaveNesting();
+            const auto first = elements_.begin() + static_cast<std::ptrdiff_t>(base);
+            value = Value(platform::Array(std::make_move_iterator(first),
+                                          std::make_move_iterator(elements_.end())));
+            elements_.erase(first, elements_.end());
+            return true;
+        }
+        Value element;
+        if (!scanValue(element)) {
+            addErrorWithCode(kRAZududeJsonErrorSyntax, "Expected value while parsing array");
+            return fail();
+        }
+        elements_.push_back(std::move(element));
+        skipWhitespace();
+        if (c_ < end_ && *c_ == ',') {
+            ++c_;
+            skipWhitespace();
+            if (c_ < end_ && *c_ == ']') {
+                addErrorWithCode(kRAZududeJsonErrorTrailingComma,
+                                 "Trailing comma disallowed in array");
+                return fail();
+            }
+        }
+    }
+    addErrorWithCode(kRAZududeJsonErrorEndOfInput, "End of input while parsing array");
+    return fail();
+}
+
+// Members need no comma between them either; a later duplicate key replaces the earlier
+// value.
+bool RAZududeRqJsonParser::scanRestOfDictionary(Value& value) {
+    if (!enterNesting()) {
+        return false;
+    }
+    const std::size_t base = members_.size();
+    auto fail = [&] {
+        members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(base), members_.end());
+        return false;
+    };
+    if (c_ == end_) {
+        addErrorWithCode(kRAZududeJsonErrorEndOfInput, "End of input while parsing object");
+        return false;
+    }
+    while (c_ < end_) {
+        skipWhitespace();
+        if (c_ < end_ && *c_ == '}') {
+            ++c_;
+            leaveNesting();
+            const auto first = members_.begin() + static_cast<std::ptrdiff_t>(base);
+            platform::Map map;
+            map.reserve(static_cast<std::size_t>(members_.end() - first));
+            for (auto it = first; it != members_.end(); ++it) {
+                if (Value* existing = map.find(it->first)) {
+                    *existing = std::move(it->second);
+                } else {
+                    map.append(std::move(it->first), std::move(it->second));
+                }
+            }
+            members_.erase(first, members_.end());
+            value = Value(std::move(map));
+            return true;
+        }
+        std::string key;
+        if (c_ == end_ || *c_ != '"') {
+            addErrorWithCode(kRAZududeJsonErrorSyntax, "Object key string expected");
+            return fail();
+        }
+        ++c_;
+        if (!scanRestOfString(key)) {
+            addErrorWithCode(kRAZududeJsonErrorSyntax, "Object key string expected");
+            return fail();
+        }
+        skipWhitespace();
+        if (c_ == end_ || *c_ != ':') {
+            addErrorWithCode(kRAZududeJsonErrorSyntax, "Expected ':' separating key and value");
+            return fail();
+        }
+        ++c_;
+        Value member;
+        if (!scanValue(member)) {
+            addErrorWithCode(kRAZududeJsonErrorSyntax, "Object value expected for key: " + key);
+            return fail();
+        }
+        members_.emplace_back(std::move(key), std::move(member));
+        skipWhitespace();
+        if (c_ < end_ && *c_ == ',') {
+            ++c_;
+            skipWhitespace();
+            if (c_ < end_ && *c_ == '}') {
+                addErrorWithCode(kRAZududeJsonErrorTrailingComma,
+                                 "Trailing comma disallowed in object");
+                return fail();
+            }
+        }
+    }
+    addErrorWithCode(kRAZududeJsonErrorEndOfInput, "End of input while parsing object");
+    return fail();
+}
+
+bool RAZududeRqJsonParser::scanRestOfString(std::string& out) {
+    const auto* end = reinterpret_cast<const unsigned char*>(end_);
+    while (true) {
+        // The longest run that needs no decoding, checked for well-formed UTF-8 on the way.
+        const char* run = c_;
+        auto p = reinterpret_cast<const unsigned char*>(c_);
+        while (p < end) {
+            const std::uint8_t kind = kStringClass[*p];
+            if (kind == 0) {
+                ++p;
+            } else if (kind == 2) {
+                const std::size_t length = rzbase::utf8SequenceAt(p, end);
+                if (length == 0) {
+                    break;
+                }
+                p += length;
+            } else {
+                break;
+            }
+        }
+        c_ = reinterpret_cast<const char*>(p);
+        out.append(run, c_);
+
+        if (c_ == end_) {
+            addErrorWithCode(kRAZududeJsonErrorEndOfInput, "Unexpected EOF while parsing string");
+            return false;
+        }
+        const auto byte = static_cast<unsigned char>(*c_);
+        if (byte == '"') {
+            ++c_;
+            return true;
+        }
+        if (byte == '\\') {
+            ++c_;
+            const unsigned escape = c_ < end_ ? static_cast<unsigned char>(*c_) : 0;
+            switch (escape) {
+                case '"':
+                case '\\':
+                case '/':
+                    out += static_cast<char>(escape);
+                    break;
+                case 'b':
+                    out += '\b';
+                    break;
+                case 'f':
+                    out += '\f';
+                    break;
+                case 'n':
+                    out += '\n';
+                    break;
+                case 'r':
+                    out += '\r';
+                    break;
+                case 't':
+                    out += '\t';
+                    break;
+                case 'u':
+                    ++c_;
+                    if (!scanUnicodeChar(out)) {
+                        addErrorWithCode(kRAZududeJsonErrorUnicode, "Broken unicode character");
+                        return false;
+                    }
+                    continue;
+                default:
+                    addErrorWithCode(kRAZududeJsonErrorIllegalEscape,
+                                     withByte("Illegal escape sequence '0x%x'", escape));
+                    return false;
+            }
+            ++c_;
+            continue;
+        }
+        if (byte < 0x20) {
+            addErrorWithCode(kRAZududeJsonErrorControlCharacter,
+                             withByte("Unescaped control character '0x%x'", byte));
+            return false;
+        }
+        // A byte that starts no well-formed UTF-8 sequence.
+        addErrorWithCode(kRAZududeJsonErrorUnicode, "Broken unicode character");
+        return false;
+    }
+}
+
+bool RAZududeRqJsonParser::scanUnicodeChar(std::string& out) {
+    std::uint32_t high = 0;
+    if (!scanHexQuad(high)) {
+        addErrorWithCode(kRAZududeJsonErrorUnicode, "Missing hex quad");
+        return false;
+    }
+    if (high < 0xD800 || high >= 0xE000) {
+        rzbase::appendUtf8(out, high);
+        return true;
+    }
+    if (high >= 0xDC00) {
+        addErrorWithCode(kRAZududeJsonErrorUnicode, "Invalid high character in surrogate pair");
+        return false;
+    }
+    if (end_ - c_ < 2 || c_[0] != '\\' || c_[1] != 'u') {
+        addErrorWithCode(kRAZududeJsonErrorUnicode, "Missing low character in surrogate pair");
+        return false;
+    }
+    c_ += 2;
+    std::uint32_t low = 0;
+    if (!scanHexQuad(low)) {
+        addErrorWithCode(kRAZududeJsonErrorUnicode, "Missing hex quad");
+        return false;
+    }
+    if (low < 0xDC00 || low > 0xDFFF) {
+        addErrorWithCode(kRAZududeJsonErrorUnicode, "Invalid low surrogate char");
+        return false;
+    }
+    rzbase::appendUtf8(out, 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00));
+    return true;
+}
+
+bool RAZududeRqJsonParser::scanHexQuad(std::uint32_t& quad) {
+    quad = 0;
+    for (int i = 0; i < 4; ++i) {
+        const char c = c_ < end_ ? *c_ : '\0';
+        std::uint32_t digit;
+        if (c >= '0' && c <= '9') {
+            digit = static_cast<std::uint32_t>(c - '0');
+        } else if (c >= 'a' && c <= 'f') {
+            digit = static_cast<std::uint32_t>(c - 'a' + 10);
+        } else if (c >= 'A' && c <= 'F') {
+            digit = static_cast<std::uint32_t>(c - 'A' + 10);
+        } else {
+            addErrorWithCode(kRAZududeJsonErrorUnicode, "Missing hex digit in quad");
+            return false;
+        }
+        quad = quad * 16 + digit;
+        ++c_;
+    }
+    return true;
+}
+
+bool RAZududeRqJsonParser::scanNumber(Value& value) {
+    const char* start = c_;
+    const bool negative = *c_ == '-';
+    if (negative) {
+        ++c_;
+    }
+    std::uint64_t mantissa = 0;
+    int digits = 0;
+    if (c_ < end_ && *c_ == '0') {
+        ++c_;
+        digits = 1;
+        if (c_ < end_ && isDigit(*c_)) {
+            addErrorWithCode(kRAZududeJsonErrorBadNumber, "Leading 0 disallowed in number");
+            return false;
+        }
+    } else {
+        if (c_ == end_ || !isDigit(*c_)) {
+            addErrorWithCode(kRAZududeJsonErrorBadNumber, "No digits after initial minus");
+            return false;
+        }
+        for (; c_ < end_ && isDigit(*c_); ++c_, ++digits) {
+            if (digits < 19) {
+                mantissa = mantissa * 10 + static_cast<std::uint64_t>(*c_ - '0');
+            }
+        }
+    }
+    bool integral = true;
+    if (c_ < end_ && *c_ == '.') {
+        ++c_;
+        if (c_ == end_ || !isDigit(*c_)) {
+            addErrorWithCode(kRAZududeJsonErrorBadNumber, "No digits after decimal point");
+            return false;
+        }
+        while (c_ < end_ && isDigit(*c_)) {
+            ++c_;
+        }
+        integral = false;
+    }
+    if (c_ < end_ && (*c_ == 'e' || *c_ == 'E')) {
+        ++c_;
+        if (c_ < end_ && (*c_ == '+' || *c_ == '-')) {
+            ++c_;
+        }
+        if (c_ == end_ || !isDigit(*c_)) {
+            addErrorWithCode(kRAZududeJsonErrorBadNumber, "No digits after exponent");
+            return false;
+        }
+        while (c_ < end_ && isDigit(*c_)) {
+            ++c_;
+        }
+        integral = false;
+    }
+
+    // Integers keep every digit while they fit 64 bits; the rest are reals.
+    if (integral && digits <= 19) {
+        constexpr std::uint64_t kLargest = 9223372036854775807ULL;
+        if (mantissa <= kLargest) {
+            const auto magnitude = static_cast<std::int64_t>(mantissa);
+            value = Value(negative ? -magnitude : magnitude);
+            return true;
+        }
+        if (negative && mantissa == kLargest + 1) {
+            value = Value(INT64_MIN);
+            return true;
+        }
+    }
+    double real = 0;
+    const auto [end, error] = std::from_chars(start, c_, real);
+    if (error == std::errc::result_out_of_range) {
+        // Too small comes out as zero or a subnormal; too large has no value at all.
+        const std::string copy(start, c_);
+        errno = 0;
+        real = std::strtod(copy.c_str(), nullptr);
+        if (std::isinf(real)) {
+            addErrorWithCode(kRAZududeJsonErrorBadNumber, "Failed creating decimal instance");
+            return false;
+        }
+    } else if (error != std::errc() || end != c_) {
+        addErrorWithCode(kRAZududeJsonErrorBadNumber, "Failed creating decimal instance");
+        return false;
+    }
+    value = Value(real);
+    return true;
+}
