@@ -30,7 +30,7 @@ class RAZududeRqJsonBase {
     static constexpr std::uint64_t kDefaultMaxDepth = 512;
     // Reading and writing recurse once per level, and so do the destruction and copy of the
     // values: nesting is never allowed beyond this, whatever maxDepth says.
-    static constexpr std::uint64_t kDepthCeiling = 4096;
+    static constexpr std::uint64_t kDepthCeiling = 1024;
 
     // The errors of the last call, innermost first; each one after the first carries the
     // one before it as its underlying error.
