@@ -55,6 +55,9 @@ class Map {
 
     Map();
     Map(std::initializer_list<Entry> entries);
+    // Adopts the entries, indexing each key once: for builders that read many members at a
+    // time. A key given more than once keeps its first place and its last value.
+    explicit Map(std::vector<Entry>&& entries);
     Map(const Map& other);
     Map(Map&& other) noexcept;
     Map& operator=(const Map& other);
@@ -93,6 +96,7 @@ class Map {
     struct Index;
     std::size_t slotOf(std::string_view key) const;
     void rebuildIndex();
+    void indexAdoptedEntries();
 
     std::vector<Entry> entries_;
     std::unique_ptr<Index> index_;

@@ -8,6 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <memory>
+#include <tuple>
+#include <utility>
 
 #include "RZBase_Source/Encode/Utf8.h"
 
@@ -39,8 +42,35 @@ constexpr auto kStringClass = [] {
     return table;
 }();
 
+// The scanners fill slots that hold null, whose destruction does nothing: the value is made
+// in place rather than assigned through a temporary.
+template <typename T>
+void fill(Value& fresh, T&& content) {
+    std::construct_at(&fresh, std::forward<T>(content));
+}
+
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
+}
+
+// Steps over eight bytes at a time while none of them is a quote, a backslash, a control
+// byte or non-ASCII.
+const unsigned char* skipPlainAscii(const unsigned char* p, const unsigned char* end) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+    while (end - p >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, sizeof word);
+        const std::uint64_t quote = word ^ (kOnes * '"');
+        const std::uint64_t backslash = word ^ (kOnes * '\\');
+        const std::uint64_t special = (word - kOnes * 0x20) | (quote - kOnes) | (backslash - kOnes);
+        // A byte is special when its subtraction borrowed (or it was non-ASCII to begin with).
+        if ((special | word) & kHigh) {
+            break;
+        }
+        p += 8;
+    }
+    return p;
 }
 
 std::string withByte(const char* text, unsigned byte) {
@@ -73,7 +103,6 @@ std::optional<Value> RAZududeRqJsonParser::fragmentWithString(
         end_ = static_cast<const char*>(zero);
     }
     resetNesting();
-    elements_.clear();
     members_.clear();
 
     Value value;
@@ -114,7 +143,7 @@ bool RAZududeRqJsonParser::scanValue(Value& value) {
             if (!scanRestOfString(text)) {
                 return false;
             }
-            value = Value(std::move(text));
+            fill(value, std::move(text));
             return true;
         }
         case 'f':
@@ -159,7 +188,7 @@ bool RAZududeRqJsonParser::scanRestOfTrue(Value& value) {
         addErrorWithCode(kRAZududeJsonErrorSyntax, "Expected 'true'");
         return false;
     }
-    value = Value(true);
+    fill(value, true);
     return true;
 }
 
@@ -168,46 +197,44 @@ bool RAZududeRqJsonParser::scanRestOfFalse(Value& value) {
         addErrorWithCode(kRAZududeJsonErrorSyntax, "Expected 'false'");
         return false;
     }
-    value = Value(false);
+    fill(value, false);
     return true;
 }
 
-bool RAZududeRqJsonParser::scanRestOfNull(Value& value) {
+// The slot holds null already.
+bool RAZududeRqJsonParser::scanRestOfNull(Value& /*value*/) {
     if (!scanLiteral("ull")) {
         addErrorWithCode(kRAZududeJsonErrorSyntax, "Expected 'null'");
         return false;
     }
-    value = Value();
     return true;
 }
+
+// Each array is read into its own vector, every element made in its final place. The first
+// element reserves room for a few, which spares small arrays (most of them) a regrowth.
+constexpr std::size_t kInitialElements = 4;
 
 // Elements need no comma between them: "[1 2]" holds two numbers.
 bool RAZududeRqJsonParser::scanRestOfArray(Value& value) {
     if (!enterNesting()) {
         return false;
     }
-    const std::size_t base = elements_.size();
-    auto fail = [&] {
-        elements_.erase(elements_.begin() + static_cast<std::ptrdiff_t>(base), elements_.end());
-        return false;
-    };
+    platform::Array elements;
     while (c_ < end_) {
         skipWhitespace();
         if (c_ < end_ && *c_ == ']') {
             ++c_;
             leaveNesting();
-            const auto first = elements_.begin() + static_cast<std::ptrdiff_t>(base);
-            value = Value(platform::Array(std::make_move_iterator(first),
-                                          std::make_move_iterator(elements_.end())));
-            elements_.erase(first, elements_.end());
+            fill(value, std::move(elements));
             return true;
         }
-        Value element;
-        if (!scanValue(element)) {
-            addErrorWithCode(kRAZududeJsonErrorSyntax, "Expected value while parsing array");
-            return fail();
+        if (elements.empty()) {
+            elements.reserve(kInitialElements);
         }
-        elements_.push_back(std::move(element));
+        if (!scanValue(elements.emplace_back())) [[unlikely]] {
+            addErrorWithCode(kRAZududeJsonErrorSyntax, "Expected value while parsing array");
+            return false;
+        }
         skipWhitespace();
         if (c_ < end_ && *c_ == ',') {
             ++c_;
@@ -215,18 +242,23 @@ bool RAZududeRqJsonParser::scanRestOfArray(Value& value) {
             if (c_ < end_ && *c_ == ']') {
                 addErrorWithCode(kRAZududeJsonErrorTrailingComma,
                                  "Trailing comma disallowed in array");
-                return fail();
+                return false;
             }
         }
     }
     addErrorWithCode(kRAZududeJsonErrorEndOfInput, "End of input while parsing array");
-    return fail();
+    return false;
 }
 
 // Members need no comma between them either; a later duplicate key replaces the earlier
-// value.
+// value. Members gather on a stack shared by all levels, so that each map is made with one
+// allocation of its final size.
 bool RAZududeRqJsonParser::scanRestOfDictionary(Value& value) {
     if (!enterNesting()) {
+        return false;
+    }
+    if (c_ == end_) {
+        addErrorWithCode(kRAZududeJsonErrorEndOfInput, "End of input while parsing object");
         return false;
     }
     const std::size_t base = members_.size();
@@ -234,35 +266,24 @@ bool RAZududeRqJsonParser::scanRestOfDictionary(Value& value) {
         members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(base), members_.end());
         return false;
     };
-    if (c_ == end_) {
-        addErrorWithCode(kRAZududeJsonErrorEndOfInput, "End of input while parsing object");
-        return false;
-    }
     while (c_ < end_) {
         skipWhitespace();
         if (c_ < end_ && *c_ == '}') {
             ++c_;
             leaveNesting();
             const auto first = members_.begin() + static_cast<std::ptrdiff_t>(base);
-            platform::Map map;
-            map.reserve(static_cast<std::size_t>(members_.end() - first));
-            for (auto it = first; it != members_.end(); ++it) {
-                if (Value* existing = map.find(it->first)) {
-                    *existing = std::move(it->second);
-                } else {
-                    map.append(std::move(it->first), std::move(it->second));
-                }
-            }
+            fill(value,
+                 platform::Map(std::vector<platform::Map::Entry>(
+                     std::make_move_iterator(first), std::make_move_iterator(members_.end()))));
             members_.erase(first, members_.end());
-            value = Value(std::move(map));
             return true;
         }
-        std::string key;
         if (c_ == end_ || *c_ != '"') {
             addErrorWithCode(kRAZududeJsonErrorSyntax, "Object key string expected");
             return fail();
         }
         ++c_;
+        std::string key;
         if (!scanRestOfString(key)) {
             addErrorWithCode(kRAZududeJsonErrorSyntax, "Object key string expected");
             return fail();
@@ -273,12 +294,28 @@ bool RAZududeRqJsonParser::scanRestOfDictionary(Value& value) {
             return fail();
         }
         ++c_;
-        Value member;
-        if (!scanValue(member)) {
+        // A container may push members of its own while it is read, so it is read aside;
+        // any other value goes straight into its place.
+        skipWhitespace();
+        bool read;
+        if (c_ < end_ && (*c_ == '{' || *c_ == '[')) {
+            Value member;
+            read = scanValue(member);
+            if (read) {
+                members_.emplace_back(std::move(key), std::move(member));
+            }
+        } else {
+            auto& member = members_.emplace_back(
+                std::piecewise_construct, std::forward_as_tuple(std::move(key)), std::tuple<>());
+            read = scanValue(member.second);
+            if (!read) {
+                key = std::move(member.first);
+            }
+        }
+        if (!read) [[unlikely]] {
             addErrorWithCode(kRAZududeJsonErrorSyntax, "Object value expected for key: " + key);
             return fail();
         }
-        members_.emplace_back(std::move(key), std::move(member));
         skipWhitespace();
         if (c_ < end_ && *c_ == ',') {
             ++c_;
@@ -301,6 +338,10 @@ bool RAZududeRqJsonParser::scanRestOfString(std::string& out) {
         const char* run = c_;
         auto p = reinterpret_cast<const unsigned char*>(c_);
         while (p < end) {
+            p = skipPlainAscii(p, end);
+            if (p == end) {
+                break;
+            }
             const std::uint8_t kind = kStringClass[*p];
             if (kind == 0) {
                 ++p;
@@ -429,6 +470,24 @@ bool RAZududeRqJsonParser::scanHexQuad(std::uint32_t& quad) {
     return true;
 }
 
+// Fractions are long (coordinates carry 15 digits and more): eight digits at a time.
+void RAZududeRqJsonParser::skipDigits() {
+    while (end_ - c_ >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, c_, sizeof word);
+        const bool allDigits =
+            (word & 0xF0F0F0F0F0F0F0F0ULL) == 0x3030303030303030ULL &&
+            ((word + 0x0606060606060606ULL) & 0xF0F0F0F0F0F0F0F0ULL) == 0x3030303030303030ULL;
+        if (!allDigits) {
+            break;
+        }
+        c_ += 8;
+    }
+    while (c_ < end_ && isDigit(*c_)) {
+        ++c_;
+    }
+}
+
 bool RAZududeRqJsonParser::scanNumber(Value& value) {
     const char* start = c_;
     const bool negative = *c_ == '-';
@@ -462,9 +521,7 @@ bool RAZududeRqJsonParser::scanNumber(Value& value) {
             addErrorWithCode(kRAZududeJsonErrorBadNumber, "No digits after decimal point");
             return false;
         }
-        while (c_ < end_ && isDigit(*c_)) {
-            ++c_;
-        }
+        skipDigits();
         integral = false;
     }
     if (c_ < end_ && (*c_ == 'e' || *c_ == 'E')) {
@@ -487,11 +544,11 @@ bool RAZududeRqJsonParser::scanNumber(Value& value) {
         constexpr std::uint64_t kLargest = 9223372036854775807ULL;
         if (mantissa <= kLargest) {
             const auto magnitude = static_cast<std::int64_t>(mantissa);
-            value = Value(negative ? -magnitude : magnitude);
+            fill(value, negative ? -magnitude : magnitude);
             return true;
         }
         if (negative && mantissa == kLargest + 1) {
-            value = Value(INT64_MIN);
+            fill(value, std::int64_t{INT64_MIN});
             return true;
         }
     }
@@ -510,6 +567,6 @@ bool RAZududeRqJsonParser::scanNumber(Value& value) {
         addErrorWithCode(kRAZududeJsonErrorBadNumber, "Failed creating decimal instance");
         return false;
     }
-    value = Value(real);
+    fill(value, real);
     return true;
 }

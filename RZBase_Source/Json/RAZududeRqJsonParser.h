@@ -32,11 +32,10 @@ class RAZududeRqJsonParser : public RAZududeRqJsonBase {
     bool scanIsAtEnd();
     bool scanLiteral(std::string_view rest);
     void skipWhitespace();
+    void skipDigits();
 
     const char* c_ = nullptr;
     const char* end_ = nullptr;
-    // Elements and members of the containers being read, so that each container is made
-    // with one allocation of its final size.
-    std::vector<platform::Value> elements_;
+    // Members of the maps being read, innermost last.
     std::vector<platform::Map::Entry> members_;
 };
