@@ -3,6 +3,7 @@
 // first zero byte, whichever comes first.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,7 +33,14 @@ class RAZududeRqJsonParser : public RAZududeRqJsonBase {
     bool scanIsAtEnd();
     bool scanLiteral(std::string_view rest);
     void skipWhitespace();
-    void skipDigits();
+    // The digits of a number as one integer, while they fit.
+    struct Significand {
+        std::uint64_t value = 0;
+        int digits = 0;           // digits held in value, at most 19
+        std::size_t scanned = 0;  // digits read
+        bool inexact = false;     // more digits than value holds
+    };
+    void scanDigits(Significand& significand);
 
     const char* c_ = nullptr;
     const char* end_ = nullptr;

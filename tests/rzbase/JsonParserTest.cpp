@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <random>
+
 #include "RZBase_Source/Json/RAZududeRqJsonWriter.h"
 #include "tests/support/TempDir.h"
 
@@ -110,6 +115,64 @@ TEST(RAZududeRqJsonParser, NumbersFollowTheGrammar) {
     expectFailure("1e+", kRAZududeJsonErrorBadNumber, "No digits after exponent");
     expectFailure("+1", kRAZududeJsonErrorBadNumber, "Leading + disallowed in number");
     expectFailure("1e400", kRAZududeJsonErrorBadNumber, "Failed creating decimal instance");
+}
+
+// Reals are correctly rounded, whatever path they take: compared with the standard library's
+// conversion on random texts of every length, and on the shortest texts of random doubles.
+TEST(RAZududeRqJsonParser, RealsAreCorrectlyRounded) {
+    std::mt19937_64 random(42);
+    auto digits = [&](std::size_t count) {
+        std::string out;
+        for (std::size_t i = 0; i < count; ++i) {
+            out += static_cast<char>('0' + random() % 10);
+        }
+        return out;
+    };
+    auto expectExact = [](std::string_view text) {
+        double expected = 0;
+        std::from_chars(text.data(), text.data() + text.size(), expected);
+        const auto parsed = parse(text);
+        ASSERT_TRUE(parsed) << text;
+        EXPECT_EQ(parsed->doubleValue(), expected) << text;
+    };
+    // Halfway cases, the edges of the double range and subnormals.
+    for (std::string_view text :
+         {"9007199254740993.0", "9007199254740995.0", "9007199254740993e1", "0.5", "2.5e-1",
+          "1.00000000000000011102230246251565404236316680908203125", "4.9406564584124654e-324",
+          "2.2250738585072011e-308", "1.7976931348623157e308", "123456789012345678e-27",
+          "18446744073709551615e27", "1e-27", "1e27", "7.0e22", "3.0e-5"}) {
+        expectExact(text);
+    }
+    for (int i = 0; i < 200000; ++i) {
+        std::string text = random() % 2 ? "-" : "";
+        const std::size_t whole = 1 + random() % 12;
+        std::string integer = digits(whole);
+        if (integer.size() > 1 && integer[0] == '0') {
+            integer[0] = '7';
+        }
+        text += integer + "." + digits(1 + random() % 22);
+        if (random() % 3 == 0) {
+            text += "e" + std::to_string(static_cast<int>(random() % 80) - 40);
+        }
+        double expected = 0;
+        std::from_chars(text.data(), text.data() + text.size(), expected);
+        const auto parsed = parse(text);
+        ASSERT_TRUE(parsed) << text;
+        ASSERT_EQ(parsed->doubleValue(), expected) << text;
+    }
+    for (int i = 0; i < 100000; ++i) {
+        double original;
+        const std::uint64_t bits = random();
+        std::memcpy(&original, &bits, sizeof original);
+        if (!std::isfinite(original)) {
+            continue;
+        }
+        char buffer[64];
+        const auto end = std::to_chars(buffer, buffer + sizeof buffer, original).ptr;
+        const auto parsed = parse(std::string_view(buffer, static_cast<std::size_t>(end - buffer)));
+        ASSERT_TRUE(parsed) << buffer;
+        ASSERT_EQ(parsed->doubleValue(), original) << std::string(buffer, end);
+    }
 }
 
 TEST(RAZududeRqJsonParser, StringsEscapesAndUnicode) {
