@@ -478,41 +478,53 @@ bool RAZududeRqJsonParser::scanHexQuad(std::uint32_t& quad) {
 // fits 64 bits exactly); digits beyond that only mark it as inexact. Fractions are long
 // (coordinates carry 15 digits and more), so eight digits are taken at a time.
 void RAZududeRqJsonParser::scanDigits(Significand& significand) {
-    // Locals, so that the loop keeps them in registers.
+    static constexpr std::uint64_t kPowersOfTen[] = {1,      10,      100,      1000,     10000,
+                                                     100000, 1000000, 10000000, 100000000};
+    // Locals, so that the loops keep them in registers.
     const char* p = c_;
     std::uint64_t value = significand.value;
     int held = significand.digits;
     bool inexact = significand.inexact;
-    while (end_ - p >= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, p, sizeof word);
-        const bool allDigits =
-            (word & 0xF0F0F0F0F0F0F0F0ULL) == 0x3030303030303030ULL &&
-            ((word + 0x0606060606060606ULL) & 0xF0F0F0F0F0F0F0F0ULL) == 0x3030303030303030ULL;
-        if (!allDigits) {
-            break;
-        }
-        if (held <= 11) {
-            // The eight digits as one number, lowest address most significant.
-            std::uint64_t eight = word - 0x3030303030303030ULL;
-            eight = eight * 10 + (eight >> 8);
-            eight = (((eight & 0x000000FF000000FFULL) * 0x000F424000000064ULL) +
-                     (((eight >> 16) & 0x000000FF000000FFULL) * 0x0000271000000001ULL)) >>
-                    32;
-            value = value * 100000000ULL + (eight & 0xFFFFFFFFULL);
-            held += 8;
-        } else {
-            inexact = true;
-        }
-        p += 8;
-    }
-    for (; p < end_ && isDigit(*p); ++p) {
+    auto takeOne = [&](char digit) {
         if (held < 19) {
-            value = value * 10 + static_cast<std::uint64_t>(*p - '0');
+            value = value * 10 + static_cast<std::uint64_t>(digit - '0');
             ++held;
         } else {
             inexact = true;
         }
+    };
+    while (end_ - p >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, sizeof word);
+        // A non-zero byte for each byte that is no digit; the first one ends the run.
+        const std::uint64_t nonDigits =
+            ((word & 0xF0F0F0F0F0F0F0F0ULL) ^ 0x3030303030303030ULL) |
+            (((word + 0x0606060606060606ULL) & 0xF0F0F0F0F0F0F0F0ULL) ^ 0x3030303030303030ULL);
+        const int count = nonDigits == 0 ? 8 : std::countr_zero(nonDigits) / 8;
+        if (held + count <= 19) {
+            // The digits as one number: moved to the top bytes, below them zeros.
+            std::uint64_t digits = word - 0x3030303030303030ULL;
+            if (count < 8) {
+                digits = (digits & ((std::uint64_t{1} << (8 * count)) - 1)) << (8 * (8 - count));
+            }
+            digits = digits * 10 + (digits >> 8);
+            digits = (((digits & 0x000000FF000000FFULL) * 0x000F424000000064ULL) +
+                      (((digits >> 16) & 0x000000FF000000FFULL) * 0x0000271000000001ULL)) >>
+                     32;
+            value = value * kPowersOfTen[count] + (digits & 0xFFFFFFFFULL);
+            held += count;
+        } else {
+            for (int i = 0; i < count; ++i) {
+                takeOne(p[i]);
+            }
+        }
+        p += count;
+        if (count < 8) {
+            break;
+        }
+    }
+    for (; p < end_ && isDigit(*p); ++p) {
+        takeOne(*p);
     }
     significand.scanned += static_cast<std::size_t>(p - c_);
     significand.value = value;
