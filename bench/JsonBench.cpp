@@ -2,10 +2,10 @@
 // in one run. Documents come from --data=DIR, else $RZ_JSON_DATA, else ../shared/data/json
 // beside the source tree.
 #include <benchmark/benchmark.h>
-#include <nlohmann/json.hpp>
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdlib>
 #include <filesystem>
@@ -44,23 +44,21 @@ void registerDocument(const std::string& name, const std::string& text) {
         }
         state.SetBytesProcessed(bytes * state.iterations());
     });
-    benchmark::RegisterBenchmark(("parse/rapidjson/" + name).c_str(),
-                                 [=](benchmark::State& state) {
-                                     for (auto _ : state) {
-                                         rapidjson::Document document;
-                                         document.Parse(text.c_str(), text.size());
-                                         benchmark::DoNotOptimize(document);
-                                     }
-                                     state.SetBytesProcessed(bytes * state.iterations());
-                                 });
-    benchmark::RegisterBenchmark(("parse/nlohmann/" + name).c_str(),
-                                 [=](benchmark::State& state) {
-                                     for (auto _ : state) {
-                                         auto document = nlohmann::json::parse(text);
-                                         benchmark::DoNotOptimize(document);
-                                     }
-                                     state.SetBytesProcessed(bytes * state.iterations());
-                                 });
+    benchmark::RegisterBenchmark(("parse/rapidjson/" + name).c_str(), [=](benchmark::State& state) {
+        for (auto _ : state) {
+            rapidjson::Document document;
+            document.Parse(text.c_str(), text.size());
+            benchmark::DoNotOptimize(document);
+        }
+        state.SetBytesProcessed(bytes * state.iterations());
+    });
+    benchmark::RegisterBenchmark(("parse/nlohmann/" + name).c_str(), [=](benchmark::State& state) {
+        for (auto _ : state) {
+            auto document = nlohmann::json::parse(text);
+            benchmark::DoNotOptimize(document);
+        }
+        state.SetBytesProcessed(bytes * state.iterations());
+    });
 
     auto ours = std::make_shared<platform::Value>(*RAZududeRqJsonParser().objectWithString(text));
     benchmark::RegisterBenchmark(("write/ours/" + name).c_str(), [=](benchmark::State& state) {
@@ -73,32 +71,30 @@ void registerDocument(const std::string& name, const std::string& text) {
     });
     auto rapid = std::make_shared<rapidjson::Document>();
     rapid->Parse(text.c_str(), text.size());
-    benchmark::RegisterBenchmark(("write/rapidjson/" + name).c_str(),
-                                 [=](benchmark::State& state) {
-                                     for (auto _ : state) {
-                                         rapidjson::StringBuffer buffer;
-                                         rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-                                         rapid->Accept(writer);
-                                         benchmark::DoNotOptimize(buffer.GetString());
-                                     }
-                                     state.SetBytesProcessed(bytes * state.iterations());
-                                 });
+    benchmark::RegisterBenchmark(("write/rapidjson/" + name).c_str(), [=](benchmark::State& state) {
+        for (auto _ : state) {
+            rapidjson::StringBuffer buffer;
+            rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+            rapid->Accept(writer);
+            benchmark::DoNotOptimize(buffer.GetString());
+        }
+        state.SetBytesProcessed(bytes * state.iterations());
+    });
     auto lohmann = std::make_shared<nlohmann::json>(nlohmann::json::parse(text));
-    benchmark::RegisterBenchmark(("write/nlohmann/" + name).c_str(),
-                                 [=](benchmark::State& state) {
-                                     for (auto _ : state) {
-                                         auto written = lohmann->dump();
-                                         benchmark::DoNotOptimize(written);
-                                     }
-                                     state.SetBytesProcessed(bytes * state.iterations());
-                                 });
+    benchmark::RegisterBenchmark(("write/nlohmann/" + name).c_str(), [=](benchmark::State& state) {
+        for (auto _ : state) {
+            auto written = lohmann->dump();
+            benchmark::DoNotOptimize(written);
+        }
+        state.SetBytesProcessed(bytes * state.iterations());
+    });
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::filesystem::path data = std::filesystem::path(RZ_SOURCE_DIR) / ".." / "shared" / "data" /
-                                 "json";
+    std::filesystem::path data =
+        std::filesystem::path(RZ_SOURCE_DIR) / ".." / "shared" / "data" / "json";
     if (const char* fromEnvironment = std::getenv("RZ_JSON_DATA")) {
         data = fromEnvironment;
     }

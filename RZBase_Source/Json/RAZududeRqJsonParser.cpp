@@ -501,6 +501,9 @@ void RAZududeRqJsonParser::scanDigits(Significand& significand) {
             ((word & 0xF0F0F0F0F0F0F0F0ULL) ^ 0x3030303030303030ULL) |
             (((word + 0x0606060606060606ULL) & 0xF0F0F0F0F0F0F0F0ULL) ^ 0x3030303030303030ULL);
         const int count = nonDigits == 0 ? 8 : std::countr_zero(nonDigits) / 8;
+        if (count == 0) {
+            break;
+        }
         if (held + count <= 19) {
             // The digits as one number: moved to the top bytes, below them zeros.
             std::uint64_t digits = word - 0x3030303030303030ULL;

@@ -135,6 +135,9 @@ TEST(RAZududeRqJsonParser, RealsAreCorrectlyRounded) {
         ASSERT_TRUE(parsed) << text;
         EXPECT_EQ(parsed->doubleValue(), expected) << text;
     };
+    // Runs of digits that end exactly at, or just after, eight.
+    EXPECT_EQ(parse("[1.12345678, 12345678, 1234567812345678]"),
+              Value(Array{1.12345678, 12345678, 1234567812345678LL}));
     // Halfway cases, the edges of the double range and subnormals.
     for (std::string_view text :
          {"9007199254740993.0", "9007199254740995.0", "9007199254740993e1", "0.5", "2.5e-1",
