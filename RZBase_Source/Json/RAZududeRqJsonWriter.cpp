@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "RZBase_Source/Encode/Utf8.h"
+#include "RZBase_Source/Json/Decimal.h"
 #include "RZBase_Source/Json/JsonText.h"
 
 using platform::Value;
@@ -92,8 +93,8 @@ bool RAZududeRqJsonWriter::appendValue(const Value& value, Output& out) {
             if (!std::isfinite(real)) {
                 break;  // JSON has no text for NaN or the infinities
             }
-            out.reserve(32);
-            out.cursor() = std::to_chars(out.cursor(), out.cursor() + 32, real).ptr;
+            out.reserve(40);
+            out.cursor() = rzbase::json::writeShortest(real, out.cursor());
             return true;
         }
         case Value::Type::kString:
@@ -123,6 +124,13 @@ bool RAZududeRqJsonWriter::appendArray(const platform::Array& array, Output& out
         first = false;
         if (humanReadable_) {
             indent(out);
+        }
+        // Long arrays are mostly numbers (coordinates, series): written here, without the
+        // round through appendValue.
+        if (const double* real = element.real(); real && std::isfinite(*real)) {
+            out.reserve(40);
+            out.cursor() = rzbase::json::writeShortest(*real, out.cursor());
+            continue;
         }
         if (!appendValue(element, out)) {
             return false;
