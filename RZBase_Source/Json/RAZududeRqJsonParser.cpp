@@ -182,8 +182,8 @@ bool RAZududeRqJsonParser::scanRestOfNull(Value& /*value*/) {
 }
 
 // Each array is read into its own vector, every element made in its final place. The first
-// element reserves room for a few, which spares small arrays (most of them) a regrowth.
-constexpr std::size_t kInitialElements = 4;
+// element reserves room for two: pairs (coordinates, ranges) are the most common small arrays.
+constexpr std::size_t kInitialElements = 2;
 
 // Elements need no comma between them: "[1 2]" holds two numbers.
 bool RAZududeRqJsonParser::scanRestOfArray(Value& value) {
