@@ -3,14 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
-#include <limits>
 #include <memory>
 #include <optional>
 #include <tuple>
