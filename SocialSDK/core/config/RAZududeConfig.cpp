@@ -3,6 +3,9 @@
 #include <algorithm>
 
 #include "RZBase_Source/Encode/RAZududeUtils.h"
+#include "SocialSDK/core/analytics/RAZududeOpAnalytics.h"
+#include "SocialSDK/core/platform/RAZududeSnsPlatformInternal.h"
+#include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
 #include "platform/Device.h"
 #include "platform/Format.h"
 #include "platform/graphics/Image.h"
@@ -60,6 +63,113 @@ RAZududeConfig::RAZududeConfig() {
 RAZududeConfig& RAZududeConfig::shareInstance() {
     static auto* instance = new RAZududeConfig();
     return *instance;
+}
+
+void RAZududeConfig::setSnsPlatformNames(platform::Array names) {
+    RAZududeConfigInternal::shareInstance().setSnsPlatformNames(std::move(names));
+    RAZududeOpAnalytics::postSocialAnalytics("29");
+}
+
+void RAZududeConfig::setSupportedInterfaceOrientations(unsigned mask) {
+    RAZududeConfigInternal::shareInstance().setSocialInterfaceOrientations(mask);
+    RAZududeOpAnalytics::postSocialAnalytics("30");
+}
+
+void RAZududeConfig::setFollowWeiboUids(platform::Map uids) {
+    RAZududeConfigInternal::shareInstance().setFollowSnsUids(std::move(uids));
+    RAZududeOpAnalytics::postSocialAnalytics("31");
+}
+
+// A platform of type 0 gets the first type from 34 up that no registered platform has, so
+// that platforms added by separate calls never share a type.
+void RAZududeConfig::addSocialSnsPlatform(
+    const std::vector<std::shared_ptr<RAZududeSnsPlatform>>& list) {
+    auto& registry = RAZududeSnsPlatformManager::sharedInstance().allSnsPlatformDictionary();
+    auto taken = [&](int type) {
+        return std::any_of(registry.begin(), registry.end(), [&](const auto& entry) {
+            return entry.second && entry.second->shareToType() == type;
+        });
+    };
+    int counter = 34;
+    for (const auto& platform : list) {
+        if (!platform) {
+            RAZududeUtils::outLog("you must set a RAZududeSnsPlatform in snsPlatformArray!");
+            continue;
+        }
+        if (registry.count(platform->platformName())) {
+            continue;
+        }
+        if (platform->shareToType() == 0) {
+            while (taken(counter)) {
+                ++counter;
+            }
+            platform->setShareToType(counter++);
+        }
+        registry.emplace(platform->platformName(), platform);
+    }
+    RAZududeOpAnalytics::postSocialAnalytics("32");
+}
+
+void RAZududeConfig::setDefaultColor(platform::Color color) {
+    RAZududeConfigInternal::shareInstance().setDefaultColor(color);
+    RAZududeOpAnalytics::postSocialAnalytics("33");
+}
+
+void RAZududeConfig::setBoundsSizeForiPad(platform::Size size) {
+    RAZududeConfigInternal::shareInstance().setBoundsSizeForiPad(size);
+    RAZududeOpAnalytics::postSocialAnalytics("34");
+}
+
+void RAZududeConfig::setShouldShareSynchronous(bool synchronous) {
+    RAZududeConfigInternal::shareInstance().setShouldShareSynchronous(synchronous);
+    RAZududeOpAnalytics::postSocialAnalytics("35");
+}
+
+void RAZududeConfig::setShouldCommentWithShare(bool comment) {
+    RAZududeConfigInternal::shareInstance().setShouldCommentWithShare(comment);
+    RAZududeOpAnalytics::postSocialAnalytics("36");
+}
+
+void RAZududeConfig::setShouldCommentWithLocation(bool location) {
+    RAZududeConfigInternal::shareInstance().setShouldCommentWithLocation(location);
+    RAZududeOpAnalytics::postSocialAnalytics("37");
+}
+
+void RAZududeConfig::setSupportTencentSSO(bool support, std::string_view) {
+    RAZududeConfigInternal::shareInstance().setSupportTencentSSO(support);
+    RAZududeOpAnalytics::postSocialAnalytics("42");
+}
+
+namespace {
+
+void markRegistered(const std::vector<std::string>& names, bool hidden) {
+    const auto& registry = RAZududeSnsPlatformManager::sharedInstance().allSnsPlatformDictionary();
+    for (const auto& name : names) {
+        if (auto it = registry.find(name); it != registry.end() && it->second) {
+            it->second->platformInternal()->setIsHidden(hidden);
+        }
+    }
+}
+
+}  // namespace
+
+void RAZududeConfig::showNotInstallPlatforms(std::optional<std::vector<std::string>> names) {
+    RAZududeConfigInternal::shareInstance().setShowSnsPlatforms(names);
+    if (names) {
+        markRegistered(*names, false);
+    }
+}
+
+void RAZududeConfig::hiddenNotInstallPlatforms(std::optional<std::vector<std::string>> names) {
+    if (!names) {
+        names =
+            std::vector<std::string>{"qq",           "qzone",    "wxsession",       "wxtimeline",
+                                     "wxfavorite",   "laiwang",  "laiwang_dynamic", "yixin",
+                                     "yixin_circle", "whatsapp", "tumblr",          "line",
+                                     "instagram"};
+    }
+    RAZududeConfigInternal::shareInstance().setHiddenSnsPlatforms(names);
+    markRegistered(*names, true);
 }
 
 void RAZududeConfig::setTheme(int theme) {

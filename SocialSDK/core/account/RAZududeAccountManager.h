@@ -1,0 +1,31 @@
+// Whether the user is authorised on a platform and whether the token is still good; storing
+// and uploading one account. The accounts themselves live in the user manager.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "SocialSDK/core/account/RAZududeAccountEntity.h"
+#include "SocialSDK/core/data/RAZududeResponseEntity.h"
+
+class RAZududeAccountManager {
+  public:
+    RAZududeAccountManager() = delete;
+
+    static RAZududeAccountDictionary& socialAccountDictionary();
+    // Stores the account under its platform name in a copy of the dictionary, then the copy.
+    static void setSnsAccount(const std::shared_ptr<RAZududeAccountEntity>& account);
+
+    // A stored account with a user id (the empty one counts).
+    static bool isOauthWithPlatform(const std::string& platformName);
+    // Authorised, and the token without expiry or not past it on the device clock.
+    static bool isOauthAndTokenNotExpired(const std::string& platformName);
+
+    // Records the usage, refreshes the default record and uploads the account's token.
+    static void postSnsAccount(const std::shared_ptr<RAZududeAccountEntity>& account,
+                               RAZududeResponseCompletion completion);
+    static void postSnsAccountInternal(const std::shared_ptr<RAZududeAccountEntity>& account,
+                                       RAZududeResponseCompletion completion,
+                                       std::optional<std::string> sourceRequestType);
+};

@@ -1,0 +1,43 @@
+#include "SocialSDK/core/handler/RAZududeHandlerRegistry.h"
+
+#include <map>
+#include <mutex>
+
+namespace {
+
+struct Classes {
+    std::mutex mutex;
+    std::map<std::string, RAZududeHandlerRegistry::ShareInstance, std::less<>> byName;
+};
+
+Classes& classes() {
+    static auto* c = new Classes;
+    return *c;
+}
+
+}  // namespace
+
+void RAZududeHandlerRegistry::registerHandlerClass(std::string className,
+                                                   ShareInstance shareInstance) {
+    std::lock_guard lock(classes().mutex);
+    classes().byName.insert_or_assign(std::move(className), std::move(shareInstance));
+}
+
+bool RAZududeHandlerRegistry::hasHandlerClass(std::string_view className) {
+    std::lock_guard lock(classes().mutex);
+    return classes().byName.find(className) != classes().byName.end();
+}
+
+std::shared_ptr<RAZududePlatformHandler> RAZududeHandlerRegistry::shareInstanceOf(
+    std::string_view className) {
+    ShareInstance make;
+    {
+        std::lock_guard lock(classes().mutex);
+        auto it = classes().byName.find(className);
+        if (it == classes().byName.end()) {
+            return nullptr;
+        }
+        make = it->second;
+    }
+    return make ? make() : nullptr;
+}

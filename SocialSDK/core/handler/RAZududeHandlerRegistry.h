@@ -1,0 +1,52 @@
+// The platform handlers the share service finds by class name. A handler library registers its
+// classes at start-up; the share service never includes their headers. A name nobody registered
+// finds nothing, and the share service then goes on as a program without that handler would.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "SocialSDK/core/handler/RAZududeSnsHandlerDelegate.h"
+
+namespace platform {
+class ViewController;
+}
+
+class RAZududeControllerService;
+class RAZududeSnsPlatform;
+
+// A handler as the share service reaches it by name: the delegate protocol, and the messages
+// sent to particular handler classes. The defaults do nothing and build nothing.
+class RAZududePlatformHandler : public RAZududeSnsHandlerDelegate {
+  public:
+    // Hands the current share to the platform.
+    virtual void clickHandlerWithSnsName(
+        const std::string& /*platformName*/,
+        const std::shared_ptr<platform::ViewController>& /*controller*/,
+        const std::shared_ptr<RAZududeControllerService>& /*service*/) {}
+    // The platforms the registry takes from the system-service handlers while it builds itself.
+    virtual std::shared_ptr<RAZududeSnsPlatform> getFacebookTwitterPlatform(
+        const std::string& /*platformName*/) {
+        return nullptr;
+    }
+    virtual std::shared_ptr<RAZududeSnsPlatform> getEmailSmsPlatform(
+        const std::string& /*platformName*/) {
+        return nullptr;
+    }
+};
+
+class RAZududeHandlerRegistry {
+  public:
+    // Answers the class's one instance, made on first use.
+    using ShareInstance = std::function<std::shared_ptr<RAZududePlatformHandler>()>;
+
+    RAZududeHandlerRegistry() = delete;
+
+    // A second registration of a name replaces the first.
+    static void registerHandlerClass(std::string className, ShareInstance shareInstance);
+    static bool hasHandlerClass(std::string_view className);
+    // The class's shared instance, or null when no class of that name is registered.
+    static std::shared_ptr<RAZududePlatformHandler> shareInstanceOf(std::string_view className);
+};

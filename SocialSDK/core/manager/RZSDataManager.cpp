@@ -1,0 +1,184 @@
+#include "SocialSDK/core/manager/RZSDataManager.h"
+
+#include <exception>
+
+#include "RZBase_Source/Encode/RAZududeCryptor.h"
+#include "RZBase_Source/Encode/RAZududeUtils.h"
+#include "SocialSDK/core/manager/RZSPersistence.h"
+#include "SocialSDK/core/manager/RZSRequestGate.h"
+#include "platform/Format.h"
+#include "platform/Text.h"
+
+namespace {
+
+constexpr const char* kDefaultIdentifier = "RAZududeDefault";
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// The text with its percent escapes undone; nothing when an escape is malformed or the result
+// is not UTF-8.
+std::optional<std::string> removePercentEscapes(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size()) {
+            return std::nullopt;
+        }
+        int hi = hexDigit(text[i + 1]);
+        int lo = hexDigit(text[i + 2]);
+        if (hi < 0 || lo < 0) {
+            return std::nullopt;
+        }
+        out += static_cast<char>(hi * 16 + lo);
+        i += 2;
+    }
+    if (!platform::text::isValidUtf8(out)) {
+        return std::nullopt;
+    }
+    return out;
+}
+
+}  // namespace
+
+// ---- RZSDataManagerSet -----------------------------------------------------------------
+
+RZSDataManagerSet::RZSDataManagerSet() {
+    // The cryptor derives its key from the AppKey kept here.
+    RAZududeCryptor::setAppKeyProvider(
+        [] { return RZSDataManagerSet::shareInstance().appkey().value_or(std::string()); });
+}
+
+RZSDataManagerSet& RZSDataManagerSet::shareInstance() {
+    static auto* instance = new RZSDataManagerSet();
+    return *instance;
+}
+
+std::optional<std::string> RZSDataManagerSet::appkey() const {
+    if (appkey_) {
+        return appkey_;
+    }
+    return rzs_persistence::documentValue("appkey");
+}
+
+void RZSDataManagerSet::setAppkey(std::optional<std::string> appkey) {
+    rzs_persistence::setDocumentValue("appkey", appkey);
+    appkey_ = std::move(appkey);
+}
+
+void RZSDataManagerSet::setDataManagerWithHash(const std::string& identifier) {
+    currentDataHash_ = identifier;
+    if (!socialDataDictionary_.count(identifier)) {
+        auto manager = std::make_shared<RZSDataManager>();
+        manager->setIdentifier(identifier);
+        socialDataDictionary_.emplace(identifier, std::move(manager));
+    }
+}
+
+std::shared_ptr<RZSDataManager> RZSDataManagerSet::dataManager() const {
+    if (!currentDataHash_) {
+        return nullptr;
+    }
+    auto it = socialDataDictionary_.find(*currentDataHash_);
+    return it == socialDataDictionary_.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<RZSDataManager> RZSDataManagerSet::getDataManager(const std::string& identifier) {
+    currentDataHash_ = identifier;
+    return dataManager();
+}
+
+// ---- RZSDataManager --------------------------------------------------------------------
+
+RZSDataManager::RZSDataManager() : responseEntity_(std::make_shared<RAZududeResponseEntity>()) {}
+
+std::shared_ptr<RZSDataManager> RZSDataManager::currentDataManager() {
+    auto& set = RZSDataManagerSet::shareInstance();
+    if (auto manager = set.dataManager()) {
+        return manager;
+    }
+    set.setDataManagerWithHash(kDefaultIdentifier);
+    return set.dataManager();
+}
+
+std::shared_ptr<RZSDataManager> RZSDataManager::getDataManager(const std::string& identifier) {
+    return RZSDataManagerSet::shareInstance().getDataManager(identifier);
+}
+
+std::shared_ptr<RZSBarEntity> RZSDataManager::barEntity() {
+    if (!barEntity_) {
+        barEntity_ = std::make_shared<RZSBarEntity>();
+    }
+    return barEntity_;
+}
+
+void RZSDataManager::setBarEntity(std::shared_ptr<RZSBarEntity> entity) {
+    barEntity_ = std::move(entity);
+}
+
+std::string RZSDataManager::escapedIdentifier(const std::string& identifier) {
+    std::string plain = removePercentEscapes(identifier).value_or(identifier);
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(plain.size() * 3);
+    for (unsigned char c : plain) {
+        bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                    c == '-' || c == '_' || c == '.';
+        if (keep) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+void RZSDataManager::requestBarInfo(RAZududeResponseCompletion completion) {
+    RZSRequest request;
+    request.kind = kRZSRequestBarInfo;
+    std::string descriptor = escapedIdentifier(identifier_.value_or(std::string()));
+    RAZududeUtils::outLog([&] { return platform::format("encodeDescriptor is %@", descriptor); });
+    request.parameters.append("descriptor", descriptor);
+    if (title_) {
+        request.parameters.append("title", *title_);
+    }
+    request.completion = std::move(completion);
+    RZSRequestGate::send(std::move(request));
+}
+
+void RZSDataManager::postOpAnalyticsWithDictionary(platform::Map counts,
+                                                   RAZududeResponseCompletion completion) {
+    RZSRequest request;
+    request.kind = kRZSRequestOpAnalytics;
+    request.parameters.append("opDic", std::move(counts));
+    request.completion = std::move(completion);
+    RZSRequestGate::send(std::move(request));
+}
+
+void RZSDataManager::didFinishGetResponseInSDK(const RAZududeResponsePtr& response) {
+    auto delegate = socialDelegate();
+    if (!delegate) {
+        return;
+    }
+    try {
+        delegate->didFinishGetRAZududeDataResponse(response);
+    } catch (const std::exception&) {
+        RAZududeUtils::outLog("didFinishGetResponseInSDK error");
+    }
+}

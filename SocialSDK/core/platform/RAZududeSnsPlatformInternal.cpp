@@ -1,0 +1,276 @@
+#include "SocialSDK/core/platform/RAZududeSnsPlatformInternal.h"
+
+#include <exception>
+
+#include "RZBase_Source/Encode/RAZududeUtils.h"
+#include "SocialSDK/core/account/RAZududeAccountManager.h"
+#include "SocialSDK/core/analytics/RAZududeOpAnalytics.h"
+#include "SocialSDK/core/handler/RAZududeSnsHandler.h"
+#include "SocialSDK/core/platform/RAZududeSnsPlatform.h"
+#include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
+#include "SocialSDK/core/platform/RAZududeSnsPlatformNames.h"
+#include "SocialSDK/ui/controller/RAZududeControllerService.h"
+#include "platform/Format.h"
+#include "platform/Log.h"
+#include "platform/MainLoop.h"
+#include "platform/ui/NavigationController.h"
+
+RAZududeSnsPlatformInternal::RAZududeSnsPlatformInternal(
+    std::weak_ptr<RAZududeSnsPlatform> platform)
+    : snsPlatform_(std::move(platform)) {
+    if (auto owner = snsPlatform_.lock()) {
+        platformName_ = owner->platformName();
+    }
+}
+
+int RAZududeSnsPlatformInternal::shareToType() const {
+    return RAZududeSnsPlatformManagerInternal::getSnsPlatformType(platformName_);
+}
+
+// ---- standing in for the app's delegate ------------------------------------------------
+
+// Takes the app's delegate aside and puts this companion in its place. When another companion
+// stands in already, its kept delegate moves over, so a second login never loses the app's.
+void RAZududeSnsPlatformInternal::standIn(
+    const std::shared_ptr<RAZududeControllerService>& service) {
+    auto current = service->socialUIDelegate();
+    if (current.get() != this) {
+        if (auto other = std::dynamic_pointer_cast<RAZududeSnsPlatformInternal>(current)) {
+            socialUIDelegate_ = std::move(other->socialUIDelegate_);
+            other->socialUIDelegate_.reset();
+        } else {
+            socialUIDelegate_ = std::move(current);
+        }
+    }
+    service->setSocialUIDelegate(weak_from_this());
+}
+
+// Gives the kept delegate back, but only to a service on which this companion still stands in:
+// a delegate the app set meanwhile stays. Either way the kept one is let go, so it can never
+// come back later in place of a newer one.
+void RAZududeSnsPlatformInternal::handBack(
+    const std::shared_ptr<RAZududeControllerService>& service) {
+    if (!socialUIDelegate_) {
+        return;
+    }
+    if (service && service->socialUIDelegate().get() == this) {
+        service->setSocialUIDelegate(socialUIDelegate_);
+    }
+    socialUIDelegate_.reset();
+}
+
+// ---- the click flow --------------------------------------------------------------------
+
+void RAZududeSnsPlatformInternal::openEditor(
+    const std::shared_ptr<platform::ViewController>& controller,
+    const std::shared_ptr<RAZududeControllerService>& service, bool isPresent,
+    const std::string& sourceOpType) {
+    std::shared_ptr<platform::ViewController> editor;
+    if (!isPresent) {
+        editor = service->getSocialViewController(kRAZududeViewControllerShareEdit, platformName_);
+        auto* navigation = controller ? controller->navigationController() : nullptr;
+        if (editor && navigation) {
+            navigation->pushViewController(editor, true);
+        } else if (editor) {
+            platform::consoleLog("the share editor needs a navigation controller to be pushed on");
+        }
+    } else {
+        editor = service->getSocialShareEditControllerInternal(platformName_, sourceOpType);
+        if (editor && controller) {
+            controller->presentViewController(editor, true);
+        }
+    }
+    if (!editor) {
+        platform::consoleLog("no share editor for %@: the share stops here", platformName_);
+    }
+    handBack(service);
+}
+
+void RAZududeSnsPlatformInternal::snsClickHandlerWithController(
+    const std::shared_ptr<platform::ViewController>& controller,
+    const std::shared_ptr<RAZududeControllerService>& service, bool isPresent,
+    std::optional<std::string> sourceOpType) {
+    if (!service) {
+        platform::consoleLog("a tap on %@ needs a controller service", platformName_);
+        return;
+    }
+    RAZududeSnsHandler::handleClickHandler(service, platformName_, sourceOpType);
+
+    std::weak_ptr<RAZududeSnsPlatformInternal> weakSelf = weak_from_this();
+    std::weak_ptr<RAZududeControllerService> weakService = service;
+    std::weak_ptr<platform::ViewController> weakController = controller;
+    auto loginDone = [weakSelf, weakService, weakController,
+                      isPresent](const RAZududeResponsePtr& response) {
+        auto self = weakSelf.lock();
+        auto owner = weakService.lock();
+        if (!self || !owner) {
+            return;
+        }
+        if (response && response->responseCode() == kRAZududeResponseSuccess) {
+            self->openEditor(weakController.lock(), owner, isPresent, "4");
+            return;
+        }
+        if (auto app = self->socialUIDelegate_) {
+            try {
+                app->didFinishGetRAZududeDataInViewController(response);
+            } catch (const std::exception&) {
+                RAZududeUtils::outLog("didFinishGetRAZududeDataInViewController exception");
+            }
+        }
+        // The login is over: the app's delegate goes back in place.
+        self->handBack(owner);
+    };
+
+    if (shareToType() == 10) {
+        platform::consoleLog("你需要按照文档要求添加qq空间设置才能进行分享");
+    }
+    auto platform = snsPlatform();
+    if (platform && platform->needLogin()) {
+        if (RAZududeAccountManager::isOauthAndTokenNotExpired(platformName_)) {
+            openEditor(controller, service, isPresent, "3");
+        } else {
+            snsLoginHandlerrWithController(controller, service, isPresent, std::move(loginDone),
+                                           "3");
+        }
+        return;
+    }
+    RAZududeSnsHandler::clickHandlerWithSnsName(platformName_, controller, service);
+}
+
+// ---- the login flow --------------------------------------------------------------------
+
+void RAZududeSnsPlatformInternal::snsLoginHandlerrWithController(
+    const std::shared_ptr<platform::ViewController>& controller,
+    const std::shared_ptr<RAZududeControllerService>& service, bool isPresent,
+    RAZududeResponseCompletion loginCompletion, std::optional<std::string> sourceOpType) {
+    RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType("4", sourceOpType, platformName_);
+    if (!service) {
+        platform::consoleLog("a login on %@ needs a controller service", platformName_);
+        return;
+    }
+    standIn(service);
+    // A new login: whatever an earlier one left behind can no longer answer.
+    ++loginGeneration_;
+    loginCompletion_ = nullptr;
+
+    auto handler = socialLoginDelegate();
+    bool appLogin = handler && handler->isClientInstall(platformName_) && handler->checkUrlSchema();
+    if (platformName_ == RZShareToSina && RAZududeSnsHandler::shareInstance().sinaType() == 1) {
+        appLogin = true;
+    }
+    if (appLogin) {
+        if (!handler) {
+            platform::consoleLog("%@ logs in through its application, but has no handler",
+                                 platformName_);
+            handBack(service);
+            return;
+        }
+        RAZududeSnsHandler::shareInstance().setCurrentSnsHandler(handler);
+        handler->loginWithController(controller, std::move(loginCompletion), platformName_);
+        return;
+    }
+
+    auto platform = snsPlatform();
+    if (!platform || !platform->haveWebViewAuth()) {
+        platform::consoleLog("%@ has no login here", platformName_);
+        handBack(service);
+        return;
+    }
+    service->setNextViewController(kRAZududeViewControllerNone);
+    if (loginCompletion) {
+        loginCompletion_ = std::move(loginCompletion);
+    }
+    std::shared_ptr<platform::ViewController> page;
+    if (isPresent) {
+        page = service->getSocialOauthControllerInternal(platformName_, "4");
+        if (page && controller) {
+            controller->presentViewController(page, true);
+        }
+    } else {
+        RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType("7", "4", platformName_);
+        page = service->getSocialViewController(kRAZududeViewControllerOauth, platformName_);
+        auto* navigation = controller ? controller->navigationController() : nullptr;
+        if (page && navigation) {
+            navigation->pushViewController(page, true);
+        } else if (page) {
+            page = nullptr;
+            platform::consoleLog("the OAuth page needs a navigation controller to be pushed on");
+        }
+    }
+    if (!page) {
+        platform::consoleLog("no OAuth page for %@: the login stops here", platformName_);
+        loginCompletion_ = nullptr;
+        handBack(service);
+    }
+}
+
+void RAZududeSnsPlatformInternal::didFinishGetRAZududeDataInViewController(
+    const RAZududeResponsePtr& response) {
+    if (response && response->viewControllerType() == kRAZududeViewControllerShareEdit) {
+        if (auto app = socialUIDelegate_) {
+            try {
+                app->didFinishGetRAZududeDataInViewController(response);
+            } catch (const std::exception&) {
+                RAZududeUtils::outLog("didFinishGetRAZududeDataInViewController exception");
+            }
+        }
+        return;
+    }
+    std::weak_ptr<RAZududeSnsPlatformInternal> weakSelf = weak_from_this();
+    std::uint64_t generation = loginGeneration_;
+    platform::MainLoop::main().after(kLoginCompletionDelay, [weakSelf, generation, response] {
+        auto self = weakSelf.lock();
+        if (self && self->loginGeneration_ == generation) {
+            self->performLoginCompletion(response);
+        }
+    });
+}
+
+void RAZududeSnsPlatformInternal::performLoginCompletion(const RAZududeResponsePtr& response) {
+    if (!loginCompletion_) {
+        return;
+    }
+    auto completion = std::move(loginCompletion_);
+    loginCompletion_ = nullptr;
+    try {
+        completion(response);
+    } catch (const std::exception& e) {
+        platform::consoleLog("performLoginCompletion is %@", std::string(e.what()));
+    }
+}
+
+void RAZududeSnsPlatformInternal::didCloseUIViewController(int viewControllerType) {
+    if (auto app = socialUIDelegate_) {
+        try {
+            app->didCloseUIViewController(viewControllerType);
+        } catch (const std::exception&) {
+            RAZududeUtils::outLog("didCloseUIViewController exception");
+        }
+    }
+}
+
+std::optional<bool> RAZududeSnsPlatformInternal::closeOauthWebViewController(
+    const std::shared_ptr<platform::NavigationController>& navigationController,
+    const std::shared_ptr<RAZududeControllerService>& service) {
+    if (socialUIDelegate_) {
+        if (auto answer =
+                socialUIDelegate_->closeOauthWebViewController(navigationController, service)) {
+            return answer;
+        }
+    }
+    if (shareStatus_ != "1" || !service) {
+        return false;
+    }
+    RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType("9", "7", platformName_);
+    auto editor = service->getSocialViewController(kRAZududeViewControllerShareEdit,
+                                                   service->currentSnsPlatformName());
+    loginCompletion_ = nullptr;
+    shareStatus_ = std::string("0");
+    if (!editor || !navigationController) {
+        // Nothing to take over with: the page closes as it would without a share.
+        platform::consoleLog("no share editor for %@ after the login", platformName_);
+        return false;
+    }
+    navigationController->pushViewController(editor, true);
+    return true;
+}

@@ -1,0 +1,432 @@
+#include "SocialSDK/ui/controller/RAZududeControllerService.h"
+
+#include <exception>
+
+#include "RZBase_Source/Encode/RAZududeUtils.h"
+#include "SocialSDK/core/account/RAZududeAccountManager.h"
+#include "SocialSDK/core/analytics/RAZududeOpAnalytics.h"
+#include "SocialSDK/core/config/RAZududeConfig.h"
+#include "SocialSDK/core/config/RAZududeLocalizable.h"
+#include "SocialSDK/core/data/RAZududeData.h"
+#include "SocialSDK/core/manager/RAZududeDataService.h"
+#include "SocialSDK/core/manager/RZSDataManager.h"
+#include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
+#include "SocialSDK/ui/controller/RAZududeNavigationController.h"
+#include "SocialSDK/ui/controller/RZSViewControllerFactory.h"
+#include "SocialSDK/ui/sheet/RAZududeIconActionSheet.h"
+#include "platform/Device.h"
+#include "platform/Format.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Button.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/Window.h"
+
+namespace {
+
+std::string delegateText(const std::shared_ptr<RAZududeUIDelegate>& delegate) {
+    return delegate ? platform::format("<RAZududeUIDelegate %p>", delegate.get())
+                    : std::string("(null)");
+}
+
+bool isEditorPlatformType(int type) {
+    return type == 20 || (type >= 10 && type <= 18);
+}
+
+}  // namespace
+
+std::shared_ptr<RAZududeControllerService> RAZududeControllerService::defaultControllerService() {
+    static auto* instance = new std::shared_ptr<RAZududeControllerService>(
+        std::make_shared<RAZududeControllerService>(RAZududeData::defaultData()));
+    return *instance;
+}
+
+RAZududeControllerService::RAZududeControllerService(std::shared_ptr<RAZududeData> data)
+    : dataService_(std::make_shared<RAZududeDataService>(std::move(data))),
+      defaultColor_(RAZududeConfigInternal::shareInstance().defaultColor()) {}
+
+RAZududeControllerService::RAZududeControllerService()
+    : RAZududeControllerService(RAZududeData::defaultData()) {}
+
+std::shared_ptr<RAZududeData> RAZududeControllerService::socialData() const {
+    return dataService_ ? dataService_->socialData() : nullptr;
+}
+
+void RAZududeControllerService::setSocialData(std::shared_ptr<RAZududeData> data) {
+    if (dataService_) {
+        dataService_->setSocialData(std::move(data));
+    }
+}
+
+void RAZududeControllerService::setShareText(std::optional<std::string> text,
+                                             RAZududeShareImage image,
+                                             std::weak_ptr<RAZududeUIDelegate> delegate) {
+    if (auto data = socialData()) {
+        data->setShareText(std::move(text));
+        data->setShareImage(std::move(image));
+    }
+    setSocialUIDelegate(std::move(delegate));
+}
+
+// ---- the view-type stack -----------------------------------------------------------------
+
+void RAZududeControllerService::pushViewType(int type) {
+    currentViewControllerType_ = type;
+    viewTypeStack_.push_back(type);
+}
+
+// A screen that could not be made leaves no trace on the stack: the next close must pop the
+// screen that is really up.
+void RAZududeControllerService::undoViewType() {
+    if (!viewTypeStack_.empty()) {
+        viewTypeStack_.pop_back();
+    }
+    if (!viewTypeStack_.empty()) {
+        currentViewControllerType_ = viewTypeStack_.back();
+    }
+}
+
+std::shared_ptr<platform::NavigationController> RAZududeControllerService::wrapAsCurrent(
+    const std::shared_ptr<platform::ViewController>& screen) {
+    auto container = makeNavigationControllerWithContorller(screen);
+    currentNavigationController_ = container;
+    currentViewController_ = screen;
+    return container;
+}
+
+// ---- screens -----------------------------------------------------------------------------
+
+std::shared_ptr<platform::NavigationController>
+RAZududeControllerService::getSocialShareListController() {
+    RAZududeOpAnalytics::postSocialAnalytics("5");
+    return getSocialShareListControllerInternal();
+}
+
+std::shared_ptr<platform::NavigationController>
+RAZududeControllerService::getSocialShareListControllerInternal() {
+    int previous = currentViewControllerType_;
+    pushViewType(kRAZududeViewControllerShareList);
+    auto screen = getSocialViewController(kRAZududeViewControllerShareList);
+    if (!screen) {
+        undoViewType();
+        currentViewControllerType_ = previous;
+        return nullptr;
+    }
+    if (auto list = std::dynamic_pointer_cast<RZSPlatformListScreen>(screen)) {
+        list->setAllSnsArray(RAZududeConfigInternal::shareInstance().snsPlatformNames());
+    }
+    return wrapAsCurrent(screen);
+}
+
+std::shared_ptr<RAZududeIconActionSheet>
+RAZududeControllerService::getSocialIconActionSheetInController(
+    const std::shared_ptr<platform::ViewController>& controller) {
+    RAZududeOpAnalytics::postSocialAnalytics("6");
+    return getSocialIconActionSheetInControllerInternal(controller);
+}
+
+std::shared_ptr<RAZududeIconActionSheet>
+RAZududeControllerService::getSocialIconActionSheetInControllerInternal(
+    const std::shared_ptr<platform::ViewController>& controller) {
+    currentViewController_ = controller;
+    std::weak_ptr<RAZududeControllerService> weakSelf = weak_from_this();
+    std::weak_ptr<platform::ViewController> presenting = controller;
+
+    auto handler = [weakSelf, presenting](const std::string& name) {
+        auto self = weakSelf.lock();
+        if (!self) {
+            return;
+        }
+        auto platform = RAZududeSnsPlatformManager::getSocialPlatformWithName(name);
+        auto delegate = self->socialUIDelegate();
+        auto controllerNow = presenting.lock();
+        if (delegate && delegate->isDirectShareInIconActionSheet()) {
+            auto bar = RZSDataManager::currentDataManager()->barEntity();
+            auto data = self->socialData();
+            RAZududeSnsPostContent post;
+            post.content = bar->shareText(name);
+            if (!post.content && data) {
+                post.content = data->shareText();
+            }
+            post.image = bar->shareImage(name);
+            if (!post.image && data) {
+                post.image = data->shareImage();
+            }
+            post.snsType = name;
+            post.controller = controllerNow;
+            auto resource = bar->urlResource(name);
+            if ((!resource || resource->resourceType() == kRAZududeUrlResourceTypeDefault) &&
+                data) {
+                resource = data->urlResource();
+            }
+            if (resource && resource->resourceType() != kRAZududeUrlResourceTypeDefault) {
+                post.urlResource = resource;
+            }
+            post.completion = [weakSelf](const RAZududeResponsePtr& response) {
+                auto owner = weakSelf.lock();
+                auto app = owner ? owner->socialUIDelegate() : nullptr;
+                if (app) {
+                    app->didFinishGetRAZududeDataInViewController(response);
+                }
+            };
+            RAZududeDataService::defaultDataService()->postSnsWithDictionary(std::move(post));
+            return;
+        }
+        if (platform && platform->snsClickHandler()) {
+            platform->snsClickHandler()(controllerNow, self, true);
+        } else {
+            RAZududeUtils::outLog(
+                [&] { return platform::format("no click handler for the platform %@", name); });
+        }
+    };
+
+    auto sheet = std::make_shared<RAZududeIconActionSheet>(
+        RAZududeSnsPlatformManager::sharedInstance().allSnsValuesArray(), std::move(handler));
+    sheet->setTag(1013);
+    sheet->setPresentingViewController(controller);
+    sheet->setSocialControllerService(weakSelf);
+    sheet->setDismissCompletion([weakSelf] {
+        auto self = weakSelf.lock();
+        if (auto delegate = self ? self->socialUIDelegate() : nullptr) {
+            delegate->didCloseUIViewController(kRAZududeViewControllerIconActionSheet);
+        }
+    });
+    return sheet;
+}
+
+std::shared_ptr<platform::ViewController> RAZududeControllerService::getSocialShareEditController(
+    const std::string& platformName) {
+    return getSocialShareEditControllerInternal(platformName, std::nullopt);
+}
+
+std::shared_ptr<platform::ViewController>
+RAZududeControllerService::getSocialShareEditControllerInternal(
+    const std::string& platformName, std::optional<std::string> sourceOpType) {
+    RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType("9", std::move(sourceOpType),
+                                                             platformName);
+    int previous = currentViewControllerType_;
+    pushViewType(kRAZududeViewControllerShareEdit);
+    auto screen = getSocialViewController(kRAZududeViewControllerShareEdit, platformName);
+    if (!screen) {
+        undoViewType();
+        currentViewControllerType_ = previous;
+        return nullptr;
+    }
+    if (platformName == "email" || platformName == "sms") {
+        selfWhileComposing_ = shared_from_this();
+        return screen;
+    }
+    return wrapAsCurrent(screen);
+}
+
+std::shared_ptr<platform::NavigationController> RAZududeControllerService::getSocialOauthController(
+    const std::string& platformName) {
+    return getSocialOauthControllerInternal(platformName, std::nullopt);
+}
+
+std::shared_ptr<platform::NavigationController>
+RAZududeControllerService::getSocialOauthControllerInternal(
+    const std::string& platformName, std::optional<std::string> sourceOpType) {
+    RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType("7", std::move(sourceOpType),
+                                                             platformName);
+    int previous = currentViewControllerType_;
+    pushViewType(kRAZududeViewControllerOauth);
+    auto screen = getSocialViewController(kRAZududeViewControllerOauth, platformName);
+    if (!screen) {
+        undoViewType();
+        currentViewControllerType_ = previous;
+        return nullptr;
+    }
+    return wrapAsCurrent(screen);
+}
+
+std::shared_ptr<platform::NavigationController>
+RAZududeControllerService::getSocialAccountControllerInternal() {
+    int previous = currentViewControllerType_;
+    pushViewType(kRAZududeViewControllerAccount);
+    auto screen = getSocialViewController(kRAZududeViewControllerAccount);
+    if (!screen) {
+        undoViewType();
+        currentViewControllerType_ = previous;
+        return nullptr;
+    }
+    return wrapAsCurrent(screen);
+}
+
+std::shared_ptr<platform::ViewController> RAZududeControllerService::getSocialViewController(
+    int viewType, std::optional<std::string> platformName) {
+    try {
+        int platformType =
+            platformName ? RAZududeSnsPlatformManagerInternal::getSnsPlatformType(*platformName)
+                         : 0;
+        if (viewType == kRAZududeViewControllerShareEdit) {
+            currentViewControllerType_ = kRAZududeViewControllerShareEdit;
+            if (!isEditorPlatformType(platformType)) {
+                return nullptr;
+            }
+        }
+        int type = transformViewControllerType(viewType, platformType);
+        return RZSViewControllerFactory::sharedInstance().createSocialViewController(
+            type, platformType, shared_from_this());
+    } catch (const std::exception&) {
+        RAZududeUtils::outLog("get SocialViewController fail!");
+        return nullptr;
+    }
+}
+
+int RAZududeControllerService::transformViewControllerType(int viewType, int platformType) {
+    if (platformType == 20 || (platformType >= 1 && platformType <= 16)) {
+        auto name = RAZududeSnsPlatformManager::getSnsPlatformString(platformType);
+        auto platform =
+            name ? RAZududeSnsPlatformManager::getSocialPlatformWithName(*name) : nullptr;
+        currentSnsPlatformName_ =
+            platform ? std::optional<std::string>(platform->platformName()) : std::nullopt;
+        if (viewType == kRAZududeViewControllerShareEdit &&
+            !RAZududeAccountManager::isOauthAndTokenNotExpired(
+                currentSnsPlatformName_.value_or(std::string()))) {
+            nextViewController_ = kRAZududeViewControllerShareEdit;
+            return kRAZududeViewControllerOauth;
+        }
+    }
+    return viewType;
+}
+
+std::shared_ptr<RAZududeNavigationController>
+RAZududeControllerService::makeNavigationControllerWithContorller(
+    const std::shared_ptr<platform::ViewController>& controller) {
+    if (!controller) {
+        return nullptr;
+    }
+    auto container = std::make_shared<RAZududeNavigationController>(controller);
+    container->view()->setBackgroundColor(defaultColor_);
+    // The navigation bar takes the share service's style here (RAZududeUIHelper::customNavBar).
+    if (platform::currentDevice().isPad()) {
+        container->setModalPresentationStyle(platform::ModalPresentationStyle::kFormSheet);
+        container->setModalTransitionStyle(platform::ModalTransitionStyle::kCoverVertical);
+    }
+    return container;
+}
+
+void RAZududeControllerService::addCloseButton(
+    const std::shared_ptr<platform::ViewController>& screen) {
+    if (!screen) {
+        return;
+    }
+    auto button = platform::Button::withType(platform::ButtonType::kCustom);
+    button->setTitle(RAZududeLocalizedString("button_close", "关闭"));
+    // The button takes the share service's style here
+    // (RAZududeUIHelper::customNavButton(button, title)); until then it is sized to its title.
+    button->sizeToFit();
+    if (const auto& config = RAZududeConfigInternal::shareInstance().navigationbarConfig()) {
+        config(nullptr, button.get(), nullptr, nullptr, nullptr, nullptr);
+    }
+    std::weak_ptr<RAZududeControllerService> weakSelf = weak_from_this();
+    button->addTarget(
+        [weakSelf](platform::Control&) {
+            if (auto self = weakSelf.lock()) {
+                self->closeWithCancelResponse();
+            }
+        },
+        platform::kControlEventTouchUpInside);
+    screen->navigationItem().setLeftBarButtonItem(
+        std::make_shared<platform::BarButtonItem>(std::move(button)));
+}
+
+// ---- closing -------------------------------------------------------------------------------
+
+void RAZududeControllerService::closeWithCancelResponse() {
+    auto delegate = socialUIDelegate();
+    RAZududeUtils::outLog([&] {
+        return platform::format("closeWithCancelResponse delegate is %@", delegateText(delegate));
+    });
+    try {
+        std::string name = currentSnsPlatformName_.value_or(std::string());
+        bool cancelled = currentViewControllerType_ == kRAZududeViewControllerShareEdit ||
+                         (currentViewControllerType_ == kRAZududeViewControllerOauth &&
+                          !RAZududeAccountManager::isOauthWithPlatform(name));
+        if (cancelled && delegate) {
+            auto response =
+                makeRAZududeResponse(kRAZududeResponseCancel, "user cancel the operation");
+            response->setViewControllerType(currentViewControllerType_);
+            response->setData(currentSnsPlatformName_ ? platform::Map{{name, ""}}
+                                                      : platform::Map{});
+            delegate->didFinishGetRAZududeDataInViewController(response);
+        }
+    } catch (const std::exception&) {
+        RAZududeUtils::outLog("close exception");
+    }
+    closeInternal();
+}
+
+void RAZududeControllerService::closeWithResponse(const RAZududeResponsePtr& response) {
+    if (!response) {
+        closeWithCancelResponse();
+        return;
+    }
+    try {
+        if (auto delegate = socialUIDelegate()) {
+            delegate->didFinishGetRAZududeDataInViewController(response);
+        }
+    } catch (const std::exception&) {
+        RAZududeUtils::outLog("close exception");
+    }
+    closeInternal();
+}
+
+void RAZududeControllerService::close() {
+    try {
+        closeInternal();
+    } catch (const std::exception&) {
+        RAZududeUtils::outLog("close exception");
+    }
+}
+
+void RAZududeControllerService::closeInternal() {
+    if (dataService_) {
+        dataService_->setRAZududeDelegate({});
+        if (currentViewControllerType_ != kRAZududeViewControllerShareEdit ||
+            RAZududeConfigInternal::shareInstance().shouldShareSynchronous()) {
+            dataService_->cancelAllRequestInQueueInternal();
+        }
+    }
+    try {
+        auto keep = shared_from_this();
+        auto finish = [keep] { keep->didFinishedDismissViewController(); };
+        auto container = currentNavigationController();
+        auto rootOfAppWindow = []() -> std::shared_ptr<platform::ViewController> {
+            const auto& app = platform::Application::shared().delegate();
+            auto window = app ? app->window() : nullptr;
+            return window ? window->rootViewController() : nullptr;
+        };
+        if (container && container->presentingViewController()) {
+            container->dismissViewController(true, finish);
+        } else if (container && container->parentViewController()) {
+            container->dismissModalViewControllerAnimated(true);
+            finish();
+        } else if (auto root = rootOfAppWindow()) {
+            root->dismissModalViewControllerAnimated(true);
+            finish();
+        }
+    } catch (const std::exception&) {
+        RAZududeUtils::outLog("close Internal error!");
+    }
+    if (!viewTypeStack_.empty()) {
+        viewTypeStack_.pop_back();
+    }
+    if (!viewTypeStack_.empty()) {
+        currentViewControllerType_ = viewTypeStack_.back();
+    }
+}
+
+void RAZududeControllerService::didFinishedDismissViewController() {
+    auto keep = std::move(selfWhileComposing_);
+    selfWhileComposing_.reset();
+    if (auto delegate = socialUIDelegate()) {
+        try {
+            delegate->didCloseUIViewController(currentViewControllerType_);
+        } catch (const std::exception&) {
+            RAZududeUtils::outLog("close exception");
+        }
+    }
+    currentNavigationController_.reset();
+    currentViewController_.reset();
+}

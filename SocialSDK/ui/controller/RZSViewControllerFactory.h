@@ -1,0 +1,54 @@
+// Makes the share screens by view type. The screens plug in here with a maker per type, so that
+// the factory needs none of their headers; a type without a maker builds nothing, and so do
+// the types that have no screen (4, 5, 6, 8 and those outside 2 to 9).
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "platform/Value.h"
+
+namespace platform {
+class ViewController;
+}
+
+class RAZududeControllerService;
+
+// A screen that lists platforms: the controller service hands it the configured names.
+class RZSPlatformListScreen {
+  public:
+    virtual ~RZSPlatformListScreen() = default;
+    virtual void setAllSnsArray(const platform::Array& names) = 0;
+};
+
+class RZSViewControllerFactory {
+  public:
+    // Makes the screen for the platform type, handing it the controller service.
+    using Maker = std::function<std::shared_ptr<platform::ViewController>(
+        int platformType, const std::shared_ptr<RAZududeControllerService>& service)>;
+
+    static RZSViewControllerFactory& sharedInstance();
+
+    RZSViewControllerFactory(const RZSViewControllerFactory&) = delete;
+    RZSViewControllerFactory& operator=(const RZSViewControllerFactory&) = delete;
+
+    // The screens this factory makes: 2 share list, 3 share editor, 7 OAuth page, 9 friend
+    // picker. An empty maker takes the type's screen away; answers the maker it replaces.
+    Maker setMaker(int viewType, Maker maker);
+    static bool isScreenType(int viewType);
+
+    // A new screen, or null when the type has none (or its maker failed, which is logged).
+    std::shared_ptr<platform::ViewController> createSocialViewController(
+        int viewType, int platformType, const std::shared_ptr<RAZududeControllerService>& service);
+
+    // Every view type asked for, in order.
+    const std::vector<int>& viewControllerStack() const { return viewControllerStack_; }
+
+  private:
+    RZSViewControllerFactory() = default;
+
+    std::vector<int> viewControllerStack_;
+    std::map<int, Maker> makers_;
+};
