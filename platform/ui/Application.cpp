@@ -173,6 +173,7 @@ void Application::reset() {
     networkActivity_ = false;
     openedUrls_.clear();
     schemes_ = defaultSchemes();
+    composedMessages_.clear();
     delegate_.reset();
     keyWindow_.reset();
 }

@@ -41,6 +41,23 @@ constexpr bool isPortrait(int orientation) {
     return orientation == kOrientationPortrait || orientation == kOrientationPortraitUpsideDown;
 }
 
+// A message handed to the system's mail or text-message composer. No composer exists here: the
+// application keeps what it was given, as the record of what would have been sent.
+struct ComposedMessage {
+    enum class Kind { kMail, kText };
+    struct Attachment {
+        std::string fileName;
+        std::string mimeType;
+        Bytes data;
+    };
+
+    Kind kind = Kind::kMail;
+    std::vector<std::string> recipients;
+    std::string subject;  // mail only
+    std::string body;
+    std::vector<Attachment> attachments;
+};
+
 class ApplicationDelegate {
   public:
     virtual ~ApplicationDelegate() = default;
@@ -85,8 +102,16 @@ class Application {
     // Records the URL and answers whether it could be opened.
     bool openUrl(const std::string& url);
     const std::vector<std::string>& openedUrls() const { return openedUrls_; }
+    // The schemes of the apps installed beside this one: none but the system's at launch.
     void registerUrlScheme(const std::string& scheme);
     void unregisterUrlScheme(const std::string& scheme);
+
+    // ---- composed messages
+    // Hands a message to the composer of its kind; it is recorded.
+    void composeMessage(ComposedMessage message) {
+        composedMessages_.push_back(std::move(message));
+    }
+    const std::vector<ComposedMessage>& composedMessages() const { return composedMessages_; }
 
     // ---- events and passes
     // Taps the key window at a point of its coordinates (see Window::tap).
@@ -94,9 +119,9 @@ class Application {
     // Runs the layout and display passes of every window now.
     void updateDisplay();
 
-    // Back to the state at launch: status bar shown, no URLs, the default schemes, no
-    // delegate, no alerts, keyboard down. Windows live on with their owners; the orientation
-    // is the device profile's.
+    // Back to the state at launch: status bar shown, no URLs, the default schemes, no composed
+    // messages, no delegate, no alerts, keyboard down. Windows live on with their owners; the
+    // orientation is the device profile's.
     void reset();
 
   private:
@@ -113,6 +138,7 @@ class Application {
     bool networkActivity_ = false;
     std::vector<std::string> openedUrls_;
     std::set<std::string> schemes_;
+    std::vector<ComposedMessage> composedMessages_;
 };
 
 }  // namespace platform

@@ -303,4 +303,24 @@ TEST_F(ControllerTest, ApplicationRecordsTheUrlsItWasAskedToOpen) {
     EXPECT_FALSE(app.canOpenUrl("weixin://app"));
 }
 
+TEST_F(ControllerTest, ApplicationKeepsTheMessagesHandedToItsComposers) {
+    Application& app = Application::shared();
+    EXPECT_TRUE(app.composedMessages().empty());
+    ComposedMessage mail;
+    mail.subject = "标题";
+    mail.body = "正文";
+    mail.attachments.push_back({"share.png", "image/png", {1, 2, 3}});
+    app.composeMessage(mail);
+    ComposedMessage text;
+    text.kind = ComposedMessage::Kind::kText;
+    text.body = "hello";
+    app.composeMessage(text);
+    ASSERT_EQ(app.composedMessages().size(), 2u);
+    EXPECT_EQ(app.composedMessages()[0].kind, ComposedMessage::Kind::kMail);
+    EXPECT_EQ(app.composedMessages()[0].attachments[0].data, (Bytes{1, 2, 3}));
+    EXPECT_EQ(app.composedMessages()[1].body, "hello");
+    app.reset();
+    EXPECT_TRUE(app.composedMessages().empty());
+}
+
 }  // namespace

@@ -87,8 +87,9 @@ TEST(ResourceBundle, PlatformIconsAreDistinguishable) {
     for (const char* p : kPlatforms) {
         ImagePtr icon = Image::named(kBundle + "SnsPlatform/RZS_" + p + "_icon");
         ASSERT_TRUE(icon) << p;
-        // The colour near the lower left corner, clear of the lettering.
-        colours.insert(icon->pixelRgba8(icon->pixelWidth() / 6, icon->pixelHeight() * 5 / 6));
+        // The colour near the lower left corner of the tile (which sits at the top of the
+        // square), clear of the lettering.
+        colours.insert(icon->pixelRgba8(icon->pixelWidth() / 6, icon->pixelHeight() * 2 / 3));
         ImagePtr off = Image::named(kBundle + "SnsPlatform/RZS_" + p + "_off");
         Color grey = off->pixel(off->pixelWidth() / 6, off->pixelHeight() * 5 / 6);
         EXPECT_NEAR(grey.r, grey.b, 0.02) << p << " off is grey";

@@ -62,6 +62,18 @@ Painter platformIcon(Color color, std::string label, double alpha = 1, double in
     };
 }
 
+// The icon of the share panel: the tile sits at the top of its square, so that the name the
+// panel sets under each icon does not cover it.
+Painter sheetIcon(Color color, std::string label) {
+    return [=](GraphicsContext& g, Size size) {
+        double side = size.width * 44 / 57;
+        g.save();
+        g.translate((size.width - side) / 2, 1);
+        platformIcon(color, label)(g, {side, side});
+        g.restore();
+    };
+}
+
 Painter bar(Color top, Color bottom, Color line) {
     return [=](GraphicsContext& g, Size size) {
         int steps = 16;
@@ -256,7 +268,7 @@ std::vector<Artwork> catalogue() {
     };
     for (const auto& p : platforms) {
         std::string base = std::string("RZS_") + p.name;
-        add("SnsPlatform", base + "_icon", {57, 57}, platformIcon(p.color, p.label));
+        add("SnsPlatform", base + "_icon", {57, 57}, sheetIcon(p.color, p.label));
         add("SnsPlatform", base + "_on", {30, 30}, platformIcon(p.color, p.label, 1, 1));
         add("SnsPlatform", base + "_off", {30, 30}, platformIcon(Color::gray(0.62), p.label, 1, 1));
     }
