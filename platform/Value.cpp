@@ -53,6 +53,9 @@ Map::Map(std::initializer_list<Entry> entries) {
         set(entry.first, entry.second);
     }
 }
+Map::Map(std::vector<Entry>&& entries) : entries_(std::move(entries)) {
+    indexAdoptedEntries();
+}
 Map::Map(const Map& other) : entries_(other.entries_) {
     rebuildIndex();
 }
@@ -92,6 +95,60 @@ void Map::rebuildIndex() {
         }
         index_->slots[slot] = static_cast<std::uint32_t>(i);
     }
+}
+
+void Map::indexAdoptedEntries() {
+    std::vector<bool> dropped;
+    if (entries_.size() <= kIndexThreshold) {
+        for (std::size_t i = 1; i < entries_.size(); ++i) {
+            for (std::size_t j = 0; j < i; ++j) {
+                if (entries_[j].first == entries_[i].first) {  // j is the first, kept, occurrence
+                    entries_[j].second = std::move(entries_[i].second);
+                    dropped.resize(entries_.size());
+                    dropped[i] = true;
+                    break;
+                }
+            }
+        }
+    } else {
+        std::size_t capacity = 16;
+        while (capacity < entries_.size() * 2) {
+            capacity *= 2;
+        }
+        std::vector<std::uint32_t> slots(capacity, kEmptySlot);
+        for (std::size_t i = 0; i < entries_.size(); ++i) {
+            std::size_t slot = hashKey(entries_[i].first) & (capacity - 1);
+            while (slots[slot] != kEmptySlot && entries_[slots[slot]].first != entries_[i].first) {
+                slot = (slot + 1) & (capacity - 1);
+            }
+            if (slots[slot] == kEmptySlot) {
+                slots[slot] = static_cast<std::uint32_t>(i);
+            } else {
+                entries_[slots[slot]].second = std::move(entries_[i].second);
+                dropped.resize(entries_.size());
+                dropped[i] = true;
+            }
+        }
+        if (dropped.empty()) {
+            // Every key is new: the slots are the index.
+            index_ = std::make_unique<Index>();
+            index_->slots = std::move(slots);
+            return;
+        }
+    }
+    if (!dropped.empty()) {
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < entries_.size(); ++i) {
+            if (!dropped[i]) {
+                if (kept != i) {
+                    entries_[kept] = std::move(entries_[i]);
+                }
+                ++kept;
+            }
+        }
+        entries_.resize(kept);
+    }
+    rebuildIndex();
 }
 
 // The index slot holding the key, or the free slot where it would go.

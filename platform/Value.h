@@ -55,15 +55,18 @@ class Map {
 
     Map();
     Map(std::initializer_list<Entry> entries);
+    // Adopts the entries, indexing each key once: for builders that read many members at a
+    // time. A key given more than once keeps its first place and its last value.
+    explicit Map(std::vector<Entry>&& entries);
     Map(const Map& other);
     Map(Map&& other) noexcept;
     Map& operator=(const Map& other);
     Map& operator=(Map&& other) noexcept;
     ~Map();
 
-    std::size_t size() const { return entries_.size(); }
-    bool empty() const { return entries_.empty(); }
-    void reserve(std::size_t n) { entries_.reserve(n); }
+    std::size_t size() const;
+    bool empty() const;
+    void reserve(std::size_t n);
     void clear();
 
     const Value* find(std::string_view key) const;
@@ -81,10 +84,10 @@ class Map {
 
     std::vector<std::string> keys() const;
 
-    iterator begin() { return entries_.begin(); }
-    iterator end() { return entries_.end(); }
-    const_iterator begin() const { return entries_.begin(); }
-    const_iterator end() const { return entries_.end(); }
+    iterator begin();
+    iterator end();
+    const_iterator begin() const;
+    const_iterator end() const;
 
     // Equal when both hold the same keys with equal values, whatever their order.
     bool operator==(const Map& other) const;
@@ -93,6 +96,7 @@ class Map {
     struct Index;
     std::size_t slotOf(std::string_view key) const;
     void rebuildIndex();
+    void indexAdoptedEntries();
 
     std::vector<Entry> entries_;
     std::unique_ptr<Index> index_;
@@ -167,5 +171,29 @@ class Value {
                  platform::Date, platform::Array, platform::Map>
         v_;
 };
+
+// Defined once Value is complete: some compilers instantiate the vector's members where the
+// body stands.
+inline std::size_t Map::size() const {
+    return entries_.size();
+}
+inline bool Map::empty() const {
+    return entries_.empty();
+}
+inline void Map::reserve(std::size_t n) {
+    entries_.reserve(n);
+}
+inline Map::iterator Map::begin() {
+    return entries_.begin();
+}
+inline Map::iterator Map::end() {
+    return entries_.end();
+}
+inline Map::const_iterator Map::begin() const {
+    return entries_.begin();
+}
+inline Map::const_iterator Map::end() const {
+    return entries_.end();
+}
 
 }  // namespace platform

@@ -1,0 +1,47 @@
+// The cipher of the share service: AES-128-CBC over zero-filled UTF-8 text, with a fixed
+// initialisation vector and a key derived from the app's AppKey; cipher text travels as
+// Base64.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+class RAZududeCryptor {
+  public:
+    static constexpr char kInitVector[] = "Qa7.kx3/Wm-R2p9e";  // 16 bytes, used raw
+
+    // Where the AppKey is kept: asked while the cryptor has no key yet. An empty text means
+    // that no AppKey is known.
+    using AppKeyProvider = std::function<std::string()>;
+    static void setAppKeyProvider(AppKeyProvider provider);
+
+    // The process's cryptor, made on first use and never destroyed.
+    static RAZududeCryptor& sharedInstance();
+
+    RAZududeCryptor();
+    RAZududeCryptor(const RAZududeCryptor&) = delete;
+    RAZududeCryptor& operator=(const RAZududeCryptor&) = delete;
+
+    // Re-keys from the AppKey: the key is the first 16 characters of its uppercase MD5 text.
+    void updateAESKey(std::string_view appKey);
+    bool hasKey() const;
+
+    // Base64 of the cipher text; nothing when no key is known or the cipher fails.
+    std::optional<std::string> AES128Encrypt(std::string_view plainText) const;
+    // The text without the sender's zero fill; nothing when the input is not Base64 of
+    // whole cipher blocks, no key is known, or the result is not UTF-8.
+    std::optional<std::string> AES128Decrypt(std::string_view cipherText) const;
+
+  private:
+    using Key = std::array<std::uint8_t, 16>;
+    static Key keyFromAppKey(std::string_view appKey);
+    std::optional<Key> currentKey() const;
+
+    mutable std::mutex mutex_;
+    mutable std::optional<Key> key_;
+};

@@ -1,0 +1,307 @@
+#include "RZBase_Source/Json/RAZududeRqJsonParser.h"
+
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <random>
+
+#include "RZBase_Source/Json/RAZududeRqJsonWriter.h"
+#include "tests/support/TempDir.h"
+
+using platform::Array;
+using platform::Map;
+using platform::Value;
+
+namespace {
+
+struct Failure {
+    long code = 0;
+    std::string message;  // of the first (innermost) error
+};
+
+// Parses a fragment and answers the failure, or code 0 when it parsed.
+Failure failureOf(std::string_view text, bool object = false) {
+    RAZududeRqJsonParser parser;
+    auto value = object ? parser.objectWithString(text) : parser.fragmentWithString(text);
+    if (value) {
+        return {};
+    }
+    const auto& error = parser.errorTrace().front();
+    EXPECT_EQ(error.domain(), kRAZududeJsonErrorDomain);
+    return {error.code(), error.localizedDescription()};
+}
+
+std::optional<Value> parse(std::string_view text) {
+    return RAZududeRqJsonParser().fragmentWithString(text);
+}
+
+void expectFailure(std::string_view text, long code, const std::string& message) {
+    const Failure failure = failureOf(text);
+    EXPECT_EQ(failure.code, code) << text;
+    EXPECT_EQ(failure.message, message) << text;
+}
+
+}  // namespace
+
+TEST(RAZududeRqJsonParser, ReadsValuesIntoMapsArraysAndNumbers) {
+    const auto value = parse(R"( {"b": [1, -2, 3.5, "x", true, false, null], "a": {}, "c": []} )");
+    ASSERT_TRUE(value);
+    ASSERT_TRUE(value->isMap());
+    EXPECT_EQ(value->map()->keys(), (std::vector<std::string>{"b", "a", "c"}));
+    const Value& list = (*value)["b"];
+    EXPECT_TRUE(list[0].isInteger());
+    EXPECT_EQ(list[1].integerValue(), -2);
+    EXPECT_TRUE(list[2].isReal());
+    EXPECT_EQ(list[3], Value("x"));
+    EXPECT_TRUE(list[4].isBool() && list[4].boolValue());
+    EXPECT_TRUE(list[6].isNull());
+
+    EXPECT_EQ(parse("1.5E+3"), Value(1500));
+    EXPECT_EQ(parse("9223372036854775807")->integerValue(), INT64_MAX);
+    EXPECT_EQ(parse("-9223372036854775808")->integerValue(), INT64_MIN);
+    EXPECT_TRUE(parse("9223372036854775808")->isReal());
+    EXPECT_EQ(parse("1e-400"), Value(0.0));
+    EXPECT_EQ(parse("-0"), Value(0));
+    // A later duplicate key replaces the earlier value in its place.
+    EXPECT_EQ(parse(R"({"k":1,"j":2,"k":3})")->map()->keys(), (std::vector<std::string>{"k", "j"}));
+    EXPECT_EQ((*parse(R"({"k":1,"j":2,"k":3})"))["k"], Value(3));
+}
+
+TEST(RAZududeRqJsonParser, SeparatorsAndTheEndOfText) {
+    EXPECT_EQ(parse("[1 2]"), Value(Array{1, 2}));
+    EXPECT_EQ(parse(R"({"a":1 "b":2})"), Value(Map{{"a", 1}, {"b", 2}}));
+    EXPECT_TRUE(parse("[1]  \n\t\v\f\r"));
+    EXPECT_TRUE(parse(std::string("[1]\0 x", 6)));  // the text ends at its first zero
+    expectFailure("[1] x", kRAZududeJsonErrorGarbage, "Garbage after JSON");
+    expectFailure("", kRAZududeJsonErrorEndOfInput, "Unexpected end of string");
+    expectFailure("[1,]", kRAZududeJsonErrorTrailingComma, "Trailing comma disallowed in array");
+    expectFailure(R"({"a":1 , })", kRAZududeJsonErrorTrailingComma,
+                  "Trailing comma disallowed in object");
+    expectFailure("[1", kRAZududeJsonErrorEndOfInput, "End of input while parsing array");
+    expectFailure("{", kRAZududeJsonErrorEndOfInput, "End of input while parsing object");
+    expectFailure(R"({"a":1)", kRAZududeJsonErrorEndOfInput, "End of input while parsing object");
+    expectFailure("{1:2}", kRAZududeJsonErrorSyntax, "Object key string expected");
+    expectFailure(R"({"a" 2})", kRAZududeJsonErrorSyntax, "Expected ':' separating key and value");
+    expectFailure("[tru]", kRAZududeJsonErrorSyntax, "Expected 'true'");
+    expectFailure("fals", kRAZududeJsonErrorSyntax, "Expected 'false'");
+    expectFailure("nul", kRAZududeJsonErrorSyntax, "Expected 'null'");
+    expectFailure("?", kRAZududeJsonErrorSyntax, "Unrecognised leading character");
+
+    RAZududeRqJsonParser parser;
+    EXPECT_FALSE(parser.fragmentWithString(std::nullopt));
+    EXPECT_EQ(parser.errorTrace().front().code(), kRAZududeJsonErrorNilInput);
+    EXPECT_EQ(parser.errorTrace().front().localizedDescription(), "Input was 'nil'");
+}
+
+TEST(RAZududeRqJsonParser, OnlyObjectsAndArraysStandAsDocuments) {
+    RAZududeRqJsonParser parser;
+    EXPECT_EQ(parser.fragmentWithString("1"), Value(1));
+    EXPECT_FALSE(parser.objectWithString("1"));
+    ASSERT_EQ(parser.errorTrace().size(), 1u);
+    EXPECT_EQ(parser.errorTrace()[0].code(), kRAZududeJsonErrorTopLevel);
+    EXPECT_EQ(parser.errorTrace()[0].localizedDescription(), "Valid fragment, but not JSON");
+    EXPECT_TRUE(parser.objectWithString("[]"));
+    EXPECT_TRUE(parser.errorTrace().empty());
+}
+
+TEST(RAZududeRqJsonParser, NumbersFollowTheGrammar) {
+    expectFailure("01", kRAZududeJsonErrorBadNumber, "Leading 0 disallowed in number");
+    expectFailure("-", kRAZududeJsonErrorBadNumber, "No digits after initial minus");
+    expectFailure("-x", kRAZududeJsonErrorBadNumber, "No digits after initial minus");
+    expectFailure("1.", kRAZududeJsonErrorBadNumber, "No digits after decimal point");
+    expectFailure("1e", kRAZududeJsonErrorBadNumber, "No digits after exponent");
+    expectFailure("1e+", kRAZududeJsonErrorBadNumber, "No digits after exponent");
+    expectFailure("+1", kRAZududeJsonErrorBadNumber, "Leading + disallowed in number");
+    expectFailure("1e400", kRAZududeJsonErrorBadNumber, "Failed creating decimal instance");
+}
+
+// Reals are correctly rounded, whatever path they take: compared with the standard library's
+// conversion on random texts of every length, and on the shortest texts of random doubles.
+TEST(RAZududeRqJsonParser, RealsAreCorrectlyRounded) {
+    std::mt19937_64 random(42);
+    auto digits = [&](std::size_t count) {
+        std::string out;
+        for (std::size_t i = 0; i < count; ++i) {
+            out += static_cast<char>('0' + random() % 10);
+        }
+        return out;
+    };
+    auto expectExact = [](std::string_view text) {
+        double expected = 0;
+        std::from_chars(text.data(), text.data() + text.size(), expected);
+        const auto parsed = parse(text);
+        ASSERT_TRUE(parsed) << text;
+        EXPECT_EQ(parsed->doubleValue(), expected) << text;
+    };
+    // Runs of digits that end exactly at, or just after, eight.
+    EXPECT_EQ(parse("[1.12345678, 12345678, 1234567812345678]"),
+              Value(Array{1.12345678, 12345678, 1234567812345678LL}));
+    // Halfway cases, the edges of the double range and subnormals.
+    for (std::string_view text :
+         {"9007199254740993.0", "9007199254740995.0", "9007199254740993e1", "0.5", "2.5e-1",
+          "1.00000000000000011102230246251565404236316680908203125", "4.9406564584124654e-324",
+          "2.2250738585072011e-308", "1.7976931348623157e308", "123456789012345678e-27",
+          "18446744073709551615e27", "1e-27", "1e27", "7.0e22", "3.0e-5"}) {
+        expectExact(text);
+    }
+    for (int i = 0; i < 200000; ++i) {
+        std::string text = random() % 2 ? "-" : "";
+        const std::size_t whole = 1 + random() % 12;
+        std::string integer = digits(whole);
+        if (integer.size() > 1 && integer[0] == '0') {
+            integer[0] = '7';
+        }
+        text += integer + "." + digits(1 + random() % 22);
+        if (random() % 3 == 0) {
+            text += "e" + std::to_string(static_cast<int>(random() % 80) - 40);
+        }
+        double expected = 0;
+        std::from_chars(text.data(), text.data() + text.size(), expected);
+        const auto parsed = parse(text);
+        ASSERT_TRUE(parsed) << text;
+        ASSERT_EQ(parsed->doubleValue(), expected) << text;
+    }
+    for (int i = 0; i < 100000; ++i) {
+        double original;
+        const std::uint64_t bits = random();
+        std::memcpy(&original, &bits, sizeof original);
+        if (!std::isfinite(original)) {
+            continue;
+        }
+        char buffer[64];
+        const auto end = std::to_chars(buffer, buffer + sizeof buffer, original).ptr;
+        const auto parsed = parse(std::string_view(buffer, static_cast<std::size_t>(end - buffer)));
+        ASSERT_TRUE(parsed) << buffer;
+        ASSERT_EQ(parsed->doubleValue(), original) << std::string(buffer, end);
+    }
+}
+
+TEST(RAZududeRqJsonParser, StringsEscapesAndUnicode) {
+    EXPECT_EQ(parse(R"("a\"b\\c\/d\b\f\n\r\t")"), Value("a\"b\\c/d\b\f\n\r\t"));
+    EXPECT_EQ(parse(R"("\u00e9\u4E2D")"), Value("\xC3\xA9\xE4\xB8\xAD"));
+    EXPECT_EQ(parse(R"("\ud834\udd1e")"), Value("\xF0\x9D\x84\x9E"));  // U+1D11E
+    EXPECT_EQ(parse(R"("\u0000")")->string()->size(), 1u);
+    EXPECT_EQ(parse("\"分享 \xF0\x9F\x8E\x89\""), Value("分享 \xF0\x9F\x8E\x89"));
+
+    expectFailure("\"a\tb\"", kRAZududeJsonErrorControlCharacter,
+                  "Unescaped control character '0x9'");
+    expectFailure(R"("\x")", kRAZududeJsonErrorIllegalEscape, "Illegal escape sequence '0x78'");
+    expectFailure("\"abc", kRAZududeJsonErrorEndOfInput, "Unexpected EOF while parsing string");
+    expectFailure(R"("\udc00")", kRAZududeJsonErrorUnicode,
+                  "Invalid high character in surrogate pair");
+    expectFailure(R"("\ud834x")", kRAZududeJsonErrorUnicode,
+                  "Missing low character in surrogate pair");
+    expectFailure(R"("\ud834\u0041")", kRAZududeJsonErrorUnicode, "Invalid low surrogate char");
+    expectFailure(R"("\u12G4")", kRAZududeJsonErrorUnicode, "Missing hex digit in quad");
+    // Bytes that are no UTF-8 are refused rather than passed on.
+    for (std::string_view broken :
+         {"\"\xFF\"", "\"\xC3\"", "\"\xC0\xAF\"", "\"\xED\xA0\x80\"", "\"\xF4\x90\x80\x80\""}) {
+        expectFailure(broken, kRAZududeJsonErrorUnicode, "Broken unicode character");
+    }
+}
+
+// Errors come innermost first; each one carries the one before it as its underlying error.
+TEST(RAZududeRqJsonParser, ErrorTraceWalksOutwards) {
+    RAZududeRqJsonParser parser;
+    EXPECT_FALSE(parser.objectWithString(R"([{"key": "\u12"}])"));
+    std::vector<std::string> messages;
+    for (const auto& error : parser.errorTrace()) {
+        messages.push_back(error.localizedDescription());
+    }
+    EXPECT_EQ(messages,
+              (std::vector<std::string>{
+                  "Missing hex digit in quad", "Missing hex quad", "Broken unicode character",
+                  "Object value expected for key: key", "Expected value while parsing array"}));
+    const auto& last = parser.errorTrace().back();
+    ASSERT_TRUE(last.underlyingError());
+    EXPECT_EQ(last.underlyingError()->localizedDescription(), "Object value expected for key: key");
+    EXPECT_FALSE(parser.errorTrace().front().underlyingError());
+}
+
+TEST(RAZududeRqJsonParser, NestingBeyondTheLimitIsRefused) {
+    auto nested = [](std::size_t depth) {
+        return std::string(depth, '[') + std::string(depth, ']');
+    };
+    RAZududeRqJsonParser parser;
+    EXPECT_TRUE(parser.objectWithString(nested(512)));
+    EXPECT_FALSE(parser.objectWithString(nested(513)));
+    EXPECT_EQ(parser.errorTrace().front().localizedDescription(), "Nested too deep");
+    EXPECT_EQ(parser.errorTrace().front().code(), kRAZududeJsonErrorTooDeep);
+
+    // A hostile reply: far deeper than any limit, and never closed.
+    EXPECT_FALSE(parser.objectWithString(std::string(100000, '[')));
+    EXPECT_EQ(parser.errorTrace().front().code(), kRAZududeJsonErrorTooDeep);
+    EXPECT_FALSE(parser.objectWithString(std::string(100000, '{')));
+
+    // No limit of its own still stops at the ceiling.
+    parser.setMaxDepth(0);
+    EXPECT_TRUE(parser.objectWithString(nested(RAZududeRqJsonBase::kDepthCeiling)));
+    std::string objects;
+    for (std::size_t i = 0; i < RAZududeRqJsonBase::kDepthCeiling; ++i) {
+        objects += "{\"key\":";
+    }
+    EXPECT_TRUE(parser.objectWithString(objects + "1" + std::string(objects.size() / 7, '}')));
+    EXPECT_FALSE(parser.objectWithString(objects + "{}" + std::string(objects.size() / 7, '}')));
+    EXPECT_FALSE(parser.objectWithString(std::string(100000, '[')));
+    EXPECT_EQ(parser.errorTrace().front().code(), kRAZududeJsonErrorTooDeep);
+    parser.setMaxDepth(3);
+    EXPECT_FALSE(parser.objectWithString(R"({"a":[{"b":[]}]})"));
+}
+
+// Python makes documents of every kind; what we read and write again, it reads back equal.
+TEST(RAZududeRqJsonParser, RoundTripsPythonDocuments) {
+    constexpr char kMaker[] = R"(
+import json, random, sys
+random.seed(int(sys.argv[1]) if len(sys.argv) > 1 else 7)
+def text():
+    pool = ["a", "Z", " ", "\"", "\\", "/", "\n", "\t", "\x00", "\x1f", "\x7f", "\u00e9",
+            "\u4e2d", "\u2028", "\ud7ff", "\ue000", "\uffff", "\U0001f389", "\U0010ffff"]
+    return "".join(random.choice(pool) for _ in range(random.randint(0, 12)))
+def value(depth):
+    kind = random.randint(0, 8 if depth < 6 else 5)
+    if kind == 0: return None
+    if kind == 1: return random.choice([True, False])
+    if kind == 2: return random.randint(-2**63, 2**63 - 1)
+    if kind == 3: return random.choice([0.1, -2.5e-300, 1.7976931348623157e308, 5e-324,
+                                        random.uniform(-1e6, 1e6), 1e21, 123456.789])
+    if kind == 4: return random.randint(-1000, 1000)
+    if kind == 5: return text()
+    if kind in (6, 7): return [value(depth + 1) for _ in range(random.randint(0, 5))]
+    return {text(): value(depth + 1) for _ in range(random.randint(0, 5))}
+docs = [[value(0) for _ in range(5)] for _ in range(60)]
+)";
+    const std::string documents = testing_support::runPython(std::string(kMaker) + R"(
+for doc in docs:
+    print(json.dumps(doc, ensure_ascii=random.choice([True, False])))
+)");
+    std::string ours;
+    std::size_t start = 0;
+    int count = 0;
+    for (std::size_t end; (end = documents.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+        RAZududeRqJsonParser parser;
+        const auto value = parser.objectWithString(documents.substr(start, end - start));
+        ASSERT_TRUE(value) << documents.substr(start, end - start);
+        RAZududeRqJsonWriter writer;
+        writer.setHumanReadable(count % 2 == 1);
+        const auto text = writer.stringWithObject(*value);
+        ASSERT_TRUE(text);
+        ours += std::to_string(text->size()) + "\n" + *text;
+        ++count;
+    }
+    EXPECT_EQ(count, 60);
+    const std::string verdict = testing_support::runPython(std::string(kMaker) + R"(
+data = sys.stdin.buffer.read()
+ours = []
+while data:
+    size, _, rest = data.partition(b"\n")
+    ours.append(json.loads(rest[:int(size)].decode("utf-8")))
+    data = rest[int(size):]
+bad = [i for i, (a, b) in enumerate(zip(docs, ours)) if a != b]
+print("ok" if len(ours) == len(docs) and not bad else "differ at %s" % bad)
+)",
+                                                           ours);
+    EXPECT_EQ(verdict, "ok\n");
+}

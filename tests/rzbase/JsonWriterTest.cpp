@@ -1,0 +1,117 @@
+#include "RZBase_Source/Json/RAZududeRqJsonWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "tests/support/TempDir.h"
+
+using platform::Array;
+using platform::Map;
+using platform::Value;
+
+namespace {
+
+std::optional<std::string> write(const Value& value, bool humanReadable = false,
+                                 bool sortKeys = false) {
+    RAZududeRqJsonWriter writer;
+    writer.setHumanReadable(humanReadable);
+    writer.setSortKeys(sortKeys);
+    return writer.stringWithFragment(value);
+}
+
+}  // namespace
+
+TEST(RAZududeRqJsonWriter, CompactTextOfEveryKind) {
+    EXPECT_EQ(write(Value(true)), "true");
+    EXPECT_EQ(write(Value(false)), "false");
+    EXPECT_EQ(write(Value(1)), "1");
+    EXPECT_EQ(write(Value(INT64_MIN)), "-9223372036854775808");
+    EXPECT_EQ(write(Value(1500.0)), "1500");
+    EXPECT_EQ(write(Value(0.1)), "0.1");
+    EXPECT_EQ(write(Value()), "null");
+    EXPECT_EQ(write(Value("say \"hi\"")), R"("say \"hi\"")");
+    EXPECT_EQ(write(Value(Map{{"b", Array{1, "x", Value()}}, {"a", Map{}}})),
+              R"({"b":[1,"x",null],"a":{}})");
+    EXPECT_EQ(write(Value(Map{{"b", 1}, {"a", 2}, {"c", 3}}), false, true),
+              R"({"a":2,"b":1,"c":3})");
+}
+
+TEST(RAZududeRqJsonWriter, HumanReadableIndentsTwoSpacesPerLevel) {
+    EXPECT_EQ(write(Value(Array{1, 2}), true), "[\n  1,\n  2\n]");
+    EXPECT_EQ(write(Value(Array{}), true), "[]");
+    EXPECT_EQ(write(Value(Map{}), true), "{}");
+    EXPECT_EQ(write(Value(Map{{"a", Array{1}}, {"b", Map{{"c", true}}}}), true),
+              "{\n  \"a\" : [\n    1\n  ],\n  \"b\" : {\n    \"c\" : true\n  }\n}");
+}
+
+TEST(RAZududeRqJsonWriter, OnlyObjectsAndArraysStandAsDocuments) {
+    RAZududeRqJsonWriter writer;
+    EXPECT_FALSE(writer.stringWithObject(Value("text")));
+    ASSERT_EQ(writer.errorTrace().size(), 1u);
+    EXPECT_EQ(writer.errorTrace()[0].code(), kRAZududeJsonErrorTopLevel);
+    EXPECT_EQ(writer.errorTrace()[0].localizedDescription(), "Not valid type for JSON");
+    EXPECT_EQ(writer.stringWithObject(Value(Array{})), "[]");
+    EXPECT_TRUE(writer.errorTrace().empty());
+}
+
+// JSON has no text for NaN or the infinities: writing them would send a body no server
+// reads.
+TEST(RAZududeRqJsonWriter, RefusesNonFiniteNumbersBytesAndDates) {
+    for (double bad : {std::nan(""), std::numeric_limits<double>::infinity(),
+                       -std::numeric_limits<double>::infinity()}) {
+        RAZududeRqJsonWriter writer;
+        EXPECT_FALSE(writer.stringWithObject(Value(Map{{"n", bad}})));
+        ASSERT_EQ(writer.errorTrace().size(), 2u);
+        EXPECT_EQ(writer.errorTrace()[0].code(), kRAZududeJsonErrorUnsupported);
+        EXPECT_EQ(writer.errorTrace()[0].localizedDescription(),
+                  "JSON serialisation not supported for a number that is not finite");
+        EXPECT_EQ(writer.errorTrace()[1].localizedDescription(),
+                  "Unsupported value for key n in object");
+    }
+    RAZududeRqJsonWriter writer;
+    EXPECT_FALSE(writer.stringWithFragment(Value(platform::Bytes{1, 2})));
+    EXPECT_EQ(writer.errorTrace()[0].localizedDescription(),
+              "JSON serialisation not supported for Bytes");
+    EXPECT_FALSE(writer.stringWithFragment(Value(Array{platform::Date(0)})));
+    EXPECT_EQ(writer.errorTrace()[0].localizedDescription(),
+              "JSON serialisation not supported for Date");
+    EXPECT_FALSE(writer.stringWithFragment(Value("\xC3(")));
+    EXPECT_EQ(writer.errorTrace()[0].code(), kRAZududeJsonErrorUnsupported);
+}
+
+TEST(RAZududeRqJsonWriter, NestingBeyondTheLimitIsRefused) {
+    auto nested = [](std::size_t depth) {
+        Value value = Array{};
+        for (std::size_t i = 1; i < depth; ++i) {
+            value = Array{std::move(value)};
+        }
+        return value;
+    };
+    RAZududeRqJsonWriter writer;
+    EXPECT_TRUE(writer.stringWithObject(nested(512)));
+    EXPECT_FALSE(writer.stringWithObject(nested(513)));
+    EXPECT_EQ(writer.errorTrace().front().localizedDescription(), "Nested too deep");
+}
+
+// Every control character, quote, backslash and non-ASCII text reads back in Python as the
+// same string; the escapes use lowercase hexadecimal digits.
+TEST(RAZududeRqJsonWriter, StringsReadBackInPython) {
+    std::string text;
+    for (int c = 0; c < 0x20; ++c) {
+        text += static_cast<char>(c);
+    }
+    text += "\"\\/ \x7F é 中 \xF0\x9F\x8E\x89";
+    const auto written = write(Value(Array{text, Map{{text, text}}}));
+    ASSERT_TRUE(written);
+    EXPECT_NE(written->find(R"(\u001f)"), std::string::npos);
+    EXPECT_NE(written->find(R"(\"\\/)"), std::string::npos);
+    const std::string verdict = testing_support::runPython(R"(
+import json, sys
+text = "".join(chr(c) for c in range(0x20)) + "\"\\/ \x7f \u00e9 \u4e2d \U0001f389"
+print(json.loads(sys.stdin.buffer.read().decode("utf-8")) == [text, {text: text}])
+)",
+                                                           *written);
+    EXPECT_EQ(verdict, "True\n");
+}

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds the benchmarks at -O2 and runs them; then prints how our JSON parser and writer
+# compare with the peer libraries. Arguments go to the benchmark (e.g. --data=DIR,
+# --benchmark_filter=parse).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/setup.sh
+cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" \
+  -DRZ_BENCH=ON -DRZ_TESTS=OFF >/dev/null
+cmake --build build/bench -j 4 --target json_bench
+build/bench/bench/json_bench --benchmark_out=build/bench/json_bench.json \
+  --benchmark_out_format=json "$@"
+python3 - build/bench/json_bench.json <<'PY'
+import json, sys
+times = {}
+for run in json.load(open(sys.argv[1]))["benchmarks"]:
+    if run.get("run_type", "iteration") == "iteration":
+        times[run["name"]] = run["real_time"]
+print("\nspeed-up of ours (peer time / our time):")
+for name in sorted({n.split("/")[2] for n in times}):
+    for task in ("parse", "write"):
+        ours = times.get(f"{task}/ours/{name}")
+        if not ours:
+            continue
+        peers = ", ".join(f"{peer} {times[f'{task}/{peer}/{name}'] / ours:.2f}x"
+                          for peer in ("rapidjson", "nlohmann") if f"{task}/{peer}/{name}" in times)
+        print(f"  {task} {name:13} {peers}")
+PY
