@@ -137,6 +137,8 @@ class Value {
     bool isMap() const { return type() == Type::kMap; }
 
     // Strict accessors: the held alternative, or nullptr when another one is held.
+    const std::int64_t* integer() const { return std::get_if<std::int64_t>(&v_); }
+    const double* real() const { return std::get_if<double>(&v_); }
     const std::string* string() const { return std::get_if<std::string>(&v_); }
     const platform::Bytes* bytes() const { return std::get_if<platform::Bytes>(&v_); }
     const platform::Date* date() const { return std::get_if<platform::Date>(&v_); }

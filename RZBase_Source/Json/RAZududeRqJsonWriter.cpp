@@ -4,27 +4,16 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "RZBase_Source/Encode/Utf8.h"
+#include "RZBase_Source/Json/Decimal.h"
+#include "RZBase_Source/Json/JsonText.h"
 
 using platform::Value;
 
 namespace {
-
-// 0 copied as it is, 1 escaped, 2 starts a multi-byte sequence to check.
-constexpr auto kStringClass = [] {
-    std::array<std::uint8_t, 256> table{};
-    for (int c = 0; c < 0x20; ++c) {
-        table[static_cast<std::size_t>(c)] = 1;
-    }
-    table['"'] = 1;
-    table['\\'] = 1;
-    for (int c = 0x80; c < 0x100; ++c) {
-        table[static_cast<std::size_t>(c)] = 2;
-    }
-    return table;
-}();
 
 const char* typeName(const Value& value) {
     switch (value.type()) {
@@ -41,6 +30,26 @@ const char* typeName(const Value& value) {
 
 }  // namespace
 
+RAZududeRqJsonWriter::Output::Output(std::string& text)
+    : text_(text), cursor_(text.data()), end_(text.data() + text.size()) {}
+
+void RAZududeRqJsonWriter::Output::grow(std::size_t n) {
+    const auto used = static_cast<std::size_t>(cursor_ - text_.data());
+    text_.resize(std::max(text_.size() * 2, used + n));
+    cursor_ = text_.data() + used;
+    end_ = text_.data() + text_.size();
+}
+
+void RAZududeRqJsonWriter::Output::put(const char* text, std::size_t length) {
+    reserve(length);
+    std::memcpy(cursor_, text, length);
+    cursor_ += length;
+}
+
+void RAZududeRqJsonWriter::Output::finish() {
+    text_.resize(static_cast<std::size_t>(cursor_ - text_.data()));
+}
+
 std::optional<std::string> RAZududeRqJsonWriter::stringWithObject(const Value& value) {
     if (value.isMap() || value.isArray()) {
         return stringWithFragment(value);
@@ -53,36 +62,39 @@ std::optional<std::string> RAZududeRqJsonWriter::stringWithObject(const Value& v
 std::optional<std::string> RAZududeRqJsonWriter::stringWithFragment(const Value& value) {
     clearErrorTrace();
     resetNesting();
-    std::string out;
-    out.reserve(128);
+    std::string text(128, '\0');
+    Output out(text);
     if (!appendValue(value, out)) {
         return std::nullopt;
     }
-    return out;
+    out.finish();
+    return text;
 }
 
-bool RAZududeRqJsonWriter::appendValue(const Value& value, std::string& out) {
+bool RAZududeRqJsonWriter::appendValue(const Value& value, Output& out) {
     switch (value.type()) {
         case Value::Type::kNull:
-            out += "null";
+            out.put("null", 4);
             return true;
         case Value::Type::kBool:
-            out += value.boolValue() ? "true" : "false";
+            if (value.boolValue()) {
+                out.put("true", 4);
+            } else {
+                out.put("false", 5);
+            }
             return true;
         case Value::Type::kInteger: {
-            char buffer[24];
-            const auto result = std::to_chars(buffer, buffer + sizeof buffer, value.integerValue());
-            out.append(buffer, result.ptr);
+            out.reserve(24);
+            out.cursor() = std::to_chars(out.cursor(), out.cursor() + 24, *value.integer()).ptr;
             return true;
         }
         case Value::Type::kReal: {
-            const double real = value.doubleValue();
+            const double real = *value.real();
             if (!std::isfinite(real)) {
                 break;  // JSON has no text for NaN or the infinities
             }
-            char buffer[32];
-            const auto result = std::to_chars(buffer, buffer + sizeof buffer, real);
-            out.append(buffer, result.ptr);
+            out.reserve(40);
+            out.cursor() = rzbase::json::writeShortest(real, out.cursor());
             return true;
         }
         case Value::Type::kString:
@@ -99,19 +111,26 @@ bool RAZududeRqJsonWriter::appendValue(const Value& value, std::string& out) {
     return false;
 }
 
-bool RAZududeRqJsonWriter::appendArray(const platform::Array& array, std::string& out) {
+bool RAZududeRqJsonWriter::appendArray(const platform::Array& array, Output& out) {
     if (!enterNesting()) {
         return false;
     }
-    out += '[';
+    out.put('[');
     bool first = true;
     for (const Value& element : array) {
         if (!first) {
-            out += ',';
+            out.put(',');
         }
         first = false;
         if (humanReadable_) {
             indent(out);
+        }
+        // Long arrays are mostly numbers (coordinates, series): written here, without the
+        // round through appendValue.
+        if (const double* real = element.real(); real && std::isfinite(*real)) {
+            out.reserve(40);
+            out.cursor() = rzbase::json::writeShortest(*real, out.cursor());
+            continue;
         }
         if (!appendValue(element, out)) {
             return false;
@@ -121,15 +140,15 @@ bool RAZududeRqJsonWriter::appendArray(const platform::Array& array, std::string
     if (humanReadable_ && !array.empty()) {
         indent(out);
     }
-    out += ']';
+    out.put(']');
     return true;
 }
 
-bool RAZududeRqJsonWriter::appendDictionary(const platform::Map& map, std::string& out) {
+bool RAZududeRqJsonWriter::appendDictionary(const platform::Map& map, Output& out) {
     if (!enterNesting()) {
         return false;
     }
-    out += '{';
+    out.put('{');
     if (sortKeys_) {
         std::vector<const platform::Map::Entry*> members;
         members.reserve(map.size());
@@ -156,14 +175,14 @@ bool RAZududeRqJsonWriter::appendDictionary(const platform::Map& map, std::strin
     if (humanReadable_ && !map.empty()) {
         indent(out);
     }
-    out += '}';
+    out.put('}');
     return true;
 }
 
 bool RAZududeRqJsonWriter::appendMember(const platform::Map::Entry& member, bool first,
-                                        std::string& out) {
+                                        Output& out) {
     if (!first) {
-        out += ',';
+        out.put(',');
     }
     if (humanReadable_) {
         indent(out);
@@ -171,7 +190,11 @@ bool RAZududeRqJsonWriter::appendMember(const platform::Map::Entry& member, bool
     if (!appendString(member.first, out)) {
         return false;
     }
-    out += humanReadable_ ? " : " : ":";
+    if (humanReadable_) {
+        out.put(" : ", 3);
+    } else {
+        out.put(':');
+    }
     if (!appendValue(member.second, out)) {
         addErrorWithCode(kRAZududeJsonErrorUnsupported,
                          "Unsupported value for key " + member.first + " in object");
@@ -180,15 +203,19 @@ bool RAZududeRqJsonWriter::appendMember(const platform::Map::Entry& member, bool
     return true;
 }
 
-bool RAZududeRqJsonWriter::appendString(const std::string& text, std::string& out) {
+bool RAZududeRqJsonWriter::appendString(const std::string& text, Output& out) {
     static constexpr char kHex[] = "0123456789abcdef";
-    out += '"';
+    out.put('"');
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const auto* end = p + text.size();
     while (p < end) {
         const auto* run = p;
         while (p < end) {
-            const std::uint8_t kind = kStringClass[*p];
+            p = rzbase::json::skipPlainAscii(p, end);
+            if (p == end) {
+                break;
+            }
+            const std::uint8_t kind = rzbase::json::kStringClass[*p];
             if (kind == 0) {
                 ++p;
             } else if (kind == 2) {
@@ -204,44 +231,47 @@ bool RAZududeRqJsonWriter::appendString(const std::string& text, std::string& ou
                 break;
             }
         }
-        out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
+        out.put(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
         if (p == end) {
             break;
         }
         const unsigned char c = *p++;
         switch (c) {
             case '"':
-                out += "\\\"";
+                out.put("\\\"", 2);
                 break;
             case '\\':
-                out += "\\\\";
+                out.put("\\\\", 2);
                 break;
             case '\t':
-                out += "\\t";
+                out.put("\\t", 2);
                 break;
             case '\n':
-                out += "\\n";
+                out.put("\\n", 2);
                 break;
             case '\r':
-                out += "\\r";
+                out.put("\\r", 2);
                 break;
             case '\b':
-                out += "\\b";
+                out.put("\\b", 2);
                 break;
             case '\f':
-                out += "\\f";
+                out.put("\\f", 2);
                 break;
             default: {
                 const char escape[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0x0F]};
-                out.append(escape, sizeof escape);
+                out.put(escape, sizeof escape);
             }
         }
     }
-    out += '"';
+    out.put('"');
     return true;
 }
 
-void RAZududeRqJsonWriter::indent(std::string& out) const {
-    out += '\n';
-    out.append(static_cast<std::size_t>(depth()) * 2, ' ');
+void RAZududeRqJsonWriter::indent(Output& out) const {
+    const auto spaces = static_cast<std::size_t>(depth()) * 2;
+    out.reserve(spaces + 1);
+    *out.cursor()++ = '\n';
+    std::memset(out.cursor(), ' ', spaces);
+    out.cursor() += spaces;
 }

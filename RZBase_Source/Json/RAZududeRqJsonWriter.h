@@ -22,12 +22,37 @@ class RAZududeRqJsonWriter : public RAZududeRqJsonBase {
     void setSortKeys(bool sortKeys) { sortKeys_ = sortKeys; }
 
   private:
-    bool appendValue(const platform::Value& value, std::string& out);
-    bool appendArray(const platform::Array& array, std::string& out);
-    bool appendDictionary(const platform::Map& map, std::string& out);
-    bool appendString(const std::string& text, std::string& out);
-    bool appendMember(const platform::Map::Entry& member, bool first, std::string& out);
-    void indent(std::string& out) const;
+    // The text being written: a string written through a cursor, grown by doubling, cut to
+    // its length at the end.
+    class Output {
+      public:
+        explicit Output(std::string& text);
+        void reserve(std::size_t n) {
+            if (static_cast<std::size_t>(end_ - cursor_) < n) {
+                grow(n);
+            }
+        }
+        void put(char c) {
+            reserve(1);
+            *cursor_++ = c;
+        }
+        void put(const char* text, std::size_t length);
+        char*& cursor() { return cursor_; }  // after reserve()
+        void finish();
+
+      private:
+        void grow(std::size_t n);
+        std::string& text_;
+        char* cursor_;
+        char* end_;
+    };
+
+    bool appendValue(const platform::Value& value, Output& out);
+    bool appendArray(const platform::Array& array, Output& out);
+    bool appendDictionary(const platform::Map& map, Output& out);
+    bool appendString(const std::string& text, Output& out);
+    bool appendMember(const platform::Map::Entry& member, bool first, Output& out);
+    void indent(Output& out) const;
 
     bool sortKeys_ = false;
     bool humanReadable_ = false;

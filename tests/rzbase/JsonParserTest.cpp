@@ -67,6 +67,17 @@ TEST(RAZududeRqJsonParser, ReadsValuesIntoMapsArraysAndNumbers) {
     // A later duplicate key replaces the earlier value in its place.
     EXPECT_EQ(parse(R"({"k":1,"j":2,"k":3})")->map()->keys(), (std::vector<std::string>{"k", "j"}));
     EXPECT_EQ((*parse(R"({"k":1,"j":2,"k":3})"))["k"], Value(3));
+    // And so in a large object, whose keys are indexed.
+    std::string large = "{";
+    for (int i = 0; i < 40; ++i) {
+        large += "\"k" + std::to_string(i % 25) + "\":" + std::to_string(i) + (i < 39 ? "," : "}");
+    }
+    const auto wide = parse(large);
+    ASSERT_TRUE(wide && wide->isMap());
+    EXPECT_EQ(wide->count(), 25u);
+    EXPECT_EQ(wide->map()->keys().front(), "k0");
+    EXPECT_EQ((*wide)["k3"], Value(28));
+    EXPECT_EQ((*wide)["k24"], Value(24));
 }
 
 TEST(RAZududeRqJsonParser, SeparatorsAndTheEndOfText) {

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <random>
 
+#include "RZBase_Source/Json/Decimal.h"
 #include "tests/support/TempDir.h"
 
 using platform::Array;
@@ -114,4 +118,38 @@ print(json.loads(sys.stdin.buffer.read().decode("utf-8")) == [text, {text: text}
 )",
                                                            *written);
     EXPECT_EQ(verdict, "True\n");
+}
+
+// Reals are written as the standard library writes them (the shortest text that reads back,
+// fixed or scientific): random doubles of every magnitude, and short decimals.
+TEST(RAZududeRqJsonWriter, RealsAreWrittenShortestAndExact) {
+    std::mt19937_64 random(7);
+    auto expectSame = [](double value) {
+        char ours[48];
+        char theirs[48];
+        const char* ourEnd = rzbase::json::writeShortest(value, ours);
+        const char* theirEnd = std::to_chars(theirs, theirs + sizeof theirs, value).ptr;
+        ASSERT_EQ(std::string_view(ours, static_cast<std::size_t>(ourEnd - ours)),
+                  std::string_view(theirs, static_cast<std::size_t>(theirEnd - theirs)));
+    };
+    for (int i = 0; i < 300000; ++i) {
+        double value;
+        const std::uint64_t bits = random();
+        std::memcpy(&value, &bits, sizeof value);
+        if (std::isfinite(value)) {
+            expectSame(value);
+            int exponent = 0;
+            const double fraction = std::frexp(value, &exponent);
+            expectSame(std::ldexp(fraction, static_cast<int>(random() % 95) - 40));
+        }
+        const double decimal = static_cast<double>(random() % 100000000) /
+                               std::pow(10.0, static_cast<double>(random() % 12));
+        expectSame(decimal);
+        expectSame(-decimal);
+    }
+    for (double value :
+         {0.1, 0.5, 1.0, 1500.0, 1e16, 9.999999999999999e15, 1e-11, 123456.789, -65.613616999999977,
+          4.35, 1e21, 5e-324, 0.0, -0.0, 2.0, 0.3, 9007199254740993.0, 1.7976931348623157e308}) {
+        expectSame(value);
+    }
 }
