@@ -230,16 +230,6 @@ TEST_F(DeviceUdid, OptOutLeavesASlotThatAnotherAppTookOver) {
     EXPECT_EQ(ask(DUdUdirodDeviceUDID::kOptedOut), kZeros);
 }
 
-TEST_F(DeviceUdid, FreshIdentifiersAreFortyLowercaseDigitsAndDiffer) {
-    std::set<std::string> seen;
-    for (int i = 0; i < 50; ++i) {
-        const std::string identifier = DUdUdirodDeviceUDID::generateFreshDeviceUDID();
-        EXPECT_TRUE(std::regex_match(identifier, kIdentifier)) << identifier;
-        seen.insert(identifier);
-    }
-    EXPECT_EQ(seen.size(), 50u);
-}
-
 namespace {
 
 // Starts one probe app per name at once and returns what each printed.
