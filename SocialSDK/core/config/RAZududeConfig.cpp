@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "RZBase_Source/Encode/RAZududeUtils.h"
+#include "SocialSDK/ui/toast/RAZududeToastSettings.h"
 #include "platform/Device.h"
 #include "platform/Format.h"
 #include "platform/graphics/Image.h"
@@ -54,12 +55,19 @@ void setTitleLabel(platform::NavigationItem& item, Color color) {
 // ---- RAZududeConfig --------------------------------------------------------------------
 
 RAZududeConfig::RAZududeConfig() {
-    // The shared toast settings take their first gravity (1000001) here.
+    // Toasts of the share service go to the top of the window unless the app says otherwise.
+    RAZududeToastSettings::getSharedSettings().setGravity(kRAZududeToastGravityTop);
 }
 
 RAZududeConfig& RAZududeConfig::shareInstance() {
     static auto* instance = new RAZududeConfig();
     return *instance;
+}
+
+void RAZududeConfig::setFinishToastIsHidden(bool hidden, std::int32_t gravity) {
+    auto& settings = RAZududeToastSettings::getSharedSettings();
+    settings.setIsHidden(hidden);
+    settings.setGravity(gravity);
 }
 
 void RAZududeConfig::setTheme(int theme) {
