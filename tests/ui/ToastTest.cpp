@@ -231,6 +231,20 @@ TEST_F(ToastTest, ShowOfATypeBeforeTheConfigurationSitsInTheCentre) {
     EXPECT_EXIT(placeBothWays(), ::testing::ExitedWithCode(0), "");
 }
 
+// In a process of its own: the app's choice made before anything else survives the making of
+// the configuration.
+TEST_F(ToastTest, FinishToastSettingsMadeFirstAreKept) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto setThenShow = [this] {
+        auto window = keyWindow();
+        RAZududeConfig::setFinishToastIsHidden(false, kRAZududeToastGravityBottom);
+        auto toast = RAZududeToast::makeText("kept");
+        toast->show();
+        std::exit(toast->view() && toast->view()->center().y == 523 ? 0 : 1);
+    };
+    EXPECT_EXIT(setThenShow(), ::testing::ExitedWithCode(0), "");
+}
+
 // ---- pictures --------------------------------------------------------------------------
 
 TEST_F(ToastTest, PicturesShowTheToastAtItsGravity) {

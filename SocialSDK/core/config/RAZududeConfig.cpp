@@ -65,6 +65,8 @@ RAZududeConfig& RAZududeConfig::shareInstance() {
 }
 
 void RAZududeConfig::setFinishToastIsHidden(bool hidden, std::int32_t gravity) {
+    // Made first, so that making it later cannot put its own gravity over the app's.
+    shareInstance();
     auto& settings = RAZududeToastSettings::getSharedSettings();
     settings.setIsHidden(hidden);
     settings.setGravity(gravity);
