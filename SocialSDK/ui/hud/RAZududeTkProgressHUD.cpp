@@ -169,8 +169,12 @@ void RAZududeTkProgressHUD::layoutSubviews() {
         // The host's bounds as the frame, set through bounds and centre so that a zoom
         // transform in force does not distort it.
         const Rect& hostBounds = host->bounds();
-        setBounds({bounds().origin, hostBounds.size});
-        setCenter(hostBounds.center());
+        if (bounds().size != hostBounds.size) {
+            setBounds({bounds().origin, hostBounds.size});
+        }
+        if (center() != hostBounds.center()) {
+            setCenter(hostBounds.center());
+        }
     }
     const double W = bounds().width();
     const double H = bounds().height();

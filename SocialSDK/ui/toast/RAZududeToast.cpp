@@ -96,6 +96,11 @@ void RAZududeToast::show(std::int32_t type) {
     // The type picks an image from the settings' images; none are ever configured, so every
     // toast shows its text alone.
     (void)type;
+    auto windows = platform::Application::shared().windows();
+    if (windows.empty()) {
+        return;  // nowhere to show it
+    }
+    const auto& window = windows.front();
     const RAZududeToastSettings& settings =
         settings_ ? *settings_ : RAZududeToastSettings::getSharedSettings();
 
@@ -123,11 +128,6 @@ void RAZududeToast::show(std::int32_t type) {
     toast->setBackgroundColor(Color::black().withAlpha(0.6));
     toast->layer().setCornerRadius(kCornerRadius);
 
-    auto windows = platform::Application::shared().windows();
-    if (windows.empty()) {
-        return;  // nowhere to show it
-    }
-    const auto& window = windows.front();
     const int orientation = platform::Application::shared().statusBarOrientation();
 
     const Rect frame = window->frame();
@@ -137,13 +137,14 @@ void RAZududeToast::show(std::int32_t type) {
     const std::int32_t gravity = settings.gravity();
     const double systemVersion =
         std::strtod(platform::currentDevice().systemVersion.c_str(), nullptr);
+    // Before 8.0 a window stays in portrait whatever the interface does, so the toast turns
+    // with the interface and is placed in the window's portrait coordinates.
     Point centre;
     if (orientation == platform::kOrientationPortrait || systemVersion >= 8.0) {
         centre = basePoint(gravity, {W / 2, kEdgeDistance}, {W / 2, H - kEdgeDistance},
                            {W / 2, H / 2}, P) +
                  Point{L, T};
     } else if (orientation == platform::kOrientationPortraitUpsideDown) {
-        // Older systems keep the window in portrait: the toast turns with the interface.
         toast->setTransform(platform::AffineTransform::rotation(std::numbers::pi));
         centre = basePoint(gravity, {W / 2, H - kEdgeDistance}, {W / 2, kEdgeDistance},
                            {W / 2, H / 2}, P) -
