@@ -13,7 +13,7 @@ namespace {
 constexpr std::string_view kNil = "(null)";
 
 // Numbers go through the C library so that every flag, width and precision means what it means
-// to printf; the specification text is ours, rebuilt from a conversion that has been checked.
+// to printf; the pattern handed to it is ours, rebuilt from a conversion that has been checked.
 template <class T>
 void appendPrintf(std::string& out, const Spec& spec, std::string_view length, char conversion,
                   T value) {
