@@ -8,8 +8,8 @@
 
 #include "RZBase_Source/Encode/RAZududeCryptor.h"
 #include "RZBase_Source/Encode/RAZududeUtils.h"
-#include "RZBase_Source/Encode/Utf8.h"
 #include "RZBase_Source/Json/RAZududeRqJsonParser.h"
+#include "platform/Utf8.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static RAZududeCryptor& cryptor = []() -> RAZududeCryptor& {
@@ -39,13 +39,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (rest.find_last_not_of('\0') == std::string_view::npos) {
                 expected = {};
             }
-            if (rzbase::isValidUtf8(rest) ? plain != expected : plain.has_value()) {
+            if (platform::utf8::isValid(rest) ? plain != expected : plain.has_value()) {
                 std::abort();
             }
         }
     }
     if (plain) {
-        if (!rzbase::isValidUtf8(*plain) || (!plain->empty() && plain->back() == '\0')) {
+        if (!platform::utf8::isValid(*plain) || (!plain->empty() && plain->back() == '\0')) {
             std::abort();
         }
         RAZududeRqJsonParser().objectWithString(*plain);

@@ -1,4 +1,5 @@
 #include "platform/Format.h"
+#include "platform/Utf8.h"
 
 #include <charconv>
 #include <cinttypes>
@@ -12,7 +13,7 @@ namespace {
 constexpr std::string_view kNil = "(null)";
 
 // Numbers go through the C library so that every flag, width and precision means what it means
-// to printf; the specification text is ours, rebuilt from a conversion that has been checked.
+// to printf; the pattern handed to it is ours, rebuilt from a conversion that has been checked.
 template <class T>
 void appendPrintf(std::string& out, const Spec& spec, std::string_view length, char conversion,
                   T value) {
@@ -99,27 +100,6 @@ void appendText(std::string& out, const Spec& spec, std::string_view text) {
     }
 }
 
-void appendCodePoint(std::string& out, std::uint32_t c) {
-    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-        c = 0xFFFD;
-    }
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 // The bits of a signed value as an unsigned number of its own width, as printf's %u and %x
 // read a negative int.
 std::uint64_t asUnsigned(const Arg& arg) {
@@ -172,7 +152,7 @@ void appendArgument(std::string& out, const Spec& spec, const Arg& arg) {
                 if (arg.bits == 8) {
                     one += static_cast<char>(v);  // a char prints as the byte it is
                 } else if (v != 0) {
-                    appendCodePoint(one, v > 0x10FFFF ? 0xFFFD : static_cast<std::uint32_t>(v));
+                    utf8::append(one, v > 0x10FFFF ? 0xFFFD : static_cast<std::uint32_t>(v));
                 }
             } else {
                 one = kNil;

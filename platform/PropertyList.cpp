@@ -1,4 +1,5 @@
 #include "platform/PropertyList.h"
+#include "platform/Utf8.h"
 
 #include <plist/plist.h>
 #include <climits>
@@ -49,7 +50,7 @@ Error makeError(long code, const std::string& message) {
 }
 
 bool isPlainText(std::string_view text) {
-    return text.find('\0') == std::string_view::npos && detail::isValidUtf8(text);
+    return text.find('\0') == std::string_view::npos && utf8::isValid(text);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -182,7 +183,7 @@ class Reader {
                     return fail("a string could not be read");
                 }
                 std::string value(text, length);
-                if (!detail::isValidUtf8(value)) {
+                if (!utf8::isValid(value)) {
                     return fail("a string is not valid text");
                 }
                 return Value(std::move(value));
@@ -256,7 +257,7 @@ class Reader {
             if (!child) {
                 break;
             }
-            if (!key || !detail::isValidUtf8(key.get())) {
+            if (!key || !utf8::isValid(key.get())) {
                 return fail("a dictionary key is not valid text");
             }
             auto value = convert(child, depth + 1);

@@ -1,4 +1,5 @@
 #include "platform/Text.h"
+#include "platform/Utf8.h"
 
 #include <unicode/locid.h>
 #include <unicode/regex.h>
@@ -121,17 +122,7 @@ Folded fold(std::string_view text) {
 }  // namespace
 
 bool isValidUtf8(std::string_view text) {
-    const auto* s = reinterpret_cast<const uint8_t*>(text.data());
-    const auto length = static_cast<int32_t>(text.size());
-    int32_t i = 0;
-    while (i < length) {
-        UChar32 c;
-        U8_NEXT(s, i, length, c);
-        if (c < 0) {
-            return false;
-        }
-    }
-    return true;
+    return utf8::isValid(text);
 }
 
 bool isAscii(std::string_view text) {

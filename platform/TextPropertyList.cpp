@@ -1,4 +1,5 @@
 #include "platform/TextPropertyList.h"
+#include "platform/Utf8.h"
 
 #include "platform/Files.h"
 #include "platform/PropertyList.h"
@@ -8,24 +9,6 @@ namespace platform::detail {
 namespace {
 
 constexpr int kMaxDepth = 512;
-
-void appendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 Error corrupt(const std::string& message) {
     return Error(kCocoaErrorDomain, PropertyList::kReadCorruptError,
@@ -287,7 +270,7 @@ class Parser {
         std::uint32_t pendingHigh = 0;  // a high surrogate from \U, waiting for its low half
         auto flushSurrogate = [&] {
             if (pendingHigh != 0) {
-                appendUtf8(out, 0xFFFD);
+                utf8::append(out, 0xFFFD);
                 pendingHigh = 0;
             }
         };
@@ -323,14 +306,15 @@ class Parser {
                     pendingHigh = unit;
                 } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
                     if (pendingHigh != 0) {
-                        appendUtf8(out, 0x10000 + ((pendingHigh - 0xD800) << 10) + (unit - 0xDC00));
+                        utf8::append(out,
+                                     0x10000 + ((pendingHigh - 0xD800) << 10) + (unit - 0xDC00));
                         pendingHigh = 0;
                     } else {
-                        appendUtf8(out, 0xFFFD);
+                        utf8::append(out, 0xFFFD);
                     }
                 } else {
                     flushSurrogate();
-                    appendUtf8(out, unit);
+                    utf8::append(out, unit);
                 }
                 continue;
             }
@@ -340,7 +324,7 @@ class Parser {
                 for (int i = 0; i < 2 && !atEnd() && peek() >= '0' && peek() <= '7'; ++i) {
                     code = code * 8 + static_cast<std::uint32_t>(text_[pos_++] - '0');
                 }
-                appendUtf8(out, code & 0xFF);
+                utf8::append(out, code & 0xFF);
                 continue;
             }
             switch (e) {
@@ -381,49 +365,6 @@ class Parser {
 
 }  // namespace
 
-bool isValidUtf8(std::string_view text) {
-    std::size_t i = 0;
-    const std::size_t n = text.size();
-    while (i < n) {
-        auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length;
-        std::uint32_t cp;
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-            cp = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            cp = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + length > n) {
-            return false;
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            auto cc = static_cast<unsigned char>(text[i + k]);
-            if ((cc & 0xC0) != 0x80) {
-                return false;
-            }
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        // Overlong forms, surrogates and code points past U+10FFFF are not text.
-        if ((length == 3 && cp < 0x800) || (length == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-            (cp >= 0xD800 && cp <= 0xDFFF)) {
-            return false;
-        }
-        i += length;
-    }
-    return true;
-}
-
 std::optional<std::string> decodeText(std::span<const std::uint8_t> data, Error* error) {
     auto fail = [&](const std::string& message) -> std::optional<std::string> {
         if (error) {
@@ -452,12 +393,12 @@ std::optional<std::string> decodeText(std::span<const std::uint8_t> data, Error*
                 if (low < 0xDC00 || low > 0xDFFF) {
                     return fail("UTF-16 text with a broken surrogate pair");
                 }
-                appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+                utf8::append(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
                 i += 2;
             } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
                 return fail("UTF-16 text with a broken surrogate pair");
             } else {
-                appendUtf8(out, unit);
+                utf8::append(out, unit);
             }
         }
         return out;
@@ -466,7 +407,7 @@ std::optional<std::string> decodeText(std::span<const std::uint8_t> data, Error*
     if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") {
         text.remove_prefix(3);
     }
-    if (!isValidUtf8(text)) {
+    if (!utf8::isValid(text)) {
         return fail("the text is not valid UTF-8");
     }
     return std::string(text);

@@ -14,8 +14,6 @@
 
 namespace platform::detail {
 
-bool isValidUtf8(std::string_view text);
-
 // Text of a file as UTF-8: UTF-16 with a byte-order mark (either order), or UTF-8 with or
 // without one. Invalid text gives nothing and the error.
 std::optional<std::string> decodeText(std::span<const std::uint8_t> data, Error* error);

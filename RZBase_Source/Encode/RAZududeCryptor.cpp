@@ -6,7 +6,7 @@
 
 #include "RZBase_Source/Encode/RAZududeBase64.h"
 #include "RZBase_Source/Encode/RAZududeUtils.h"
-#include "RZBase_Source/Encode/Utf8.h"
+#include "platform/Utf8.h"
 
 namespace {
 
@@ -146,7 +146,7 @@ std::optional<std::string> RAZududeCryptor::AES128Decrypt(std::string_view ciphe
     std::string text(plain->begin(), plain->end());
     const std::size_t last = text.find_last_not_of('\0');
     text.resize(last == std::string::npos ? 0 : last + 1);
-    if (!rzbase::isValidUtf8(text)) {
+    if (!platform::utf8::isValid(text)) {
         return std::nullopt;
     }
     return text;

@@ -1,5 +1,7 @@
 #include "RZBase_Source/Encode/RAZududeUtils.h"
 
+#include "platform/Log.h"
+
 #include <openssl/evp.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -92,8 +94,8 @@ std::optional<std::string> RAZududeUtils::JSONFragment(const platform::Value& va
     RAZududeRqJsonWriter writer;
     auto text = writer.stringWithFragment(value);
     if (!text) {
-        writeToConsole(
-            "-JSONFragment failed. Error trace is: " + describeTrace(writer.errorTrace()) + "\n");
+        platform::consoleLog("-JSONFragment failed. Error trace is: %@",
+                             describeTrace(writer.errorTrace()));
     }
     return text;
 }
@@ -102,8 +104,8 @@ std::optional<platform::Value> RAZududeUtils::JSONValue(std::optional<std::strin
     RAZududeRqJsonParser parser;
     auto value = parser.objectWithString(text);
     if (!value) {
-        writeToConsole("-JSONValue failed. Error trace is: " + describeTrace(parser.errorTrace()) +
-                       "\n");
+        platform::consoleLog("-JSONValue failed. Error trace is: %@",
+                             describeTrace(parser.errorTrace()));
     }
     return value;
 }

@@ -14,9 +14,9 @@
 #include <tuple>
 #include <utility>
 
-#include "RZBase_Source/Encode/Utf8.h"
 #include "RZBase_Source/Json/Decimal.h"
 #include "RZBase_Source/Json/JsonText.h"
+#include "platform/Utf8.h"
 
 using platform::Value;
 
@@ -315,7 +315,7 @@ bool RAZududeRqJsonParser::scanRestOfString(std::string& out) {
             if (kind == 0) {
                 ++p;
             } else if (kind == 2) {
-                const std::size_t length = rzbase::utf8SequenceAt(p, end);
+                const std::size_t length = platform::utf8::sequenceAt(p, end);
                 if (length == 0) {
                     break;
                 }
@@ -393,7 +393,7 @@ bool RAZududeRqJsonParser::scanUnicodeChar(std::string& out) {
         return false;
     }
     if (high < 0xD800 || high >= 0xE000) {
-        rzbase::appendUtf8(out, high);
+        platform::utf8::append(out, high);
         return true;
     }
     if (high >= 0xDC00) {
@@ -414,7 +414,7 @@ bool RAZududeRqJsonParser::scanUnicodeChar(std::string& out) {
         addErrorWithCode(kRAZududeJsonErrorUnicode, "Invalid low surrogate char");
         return false;
     }
-    rzbase::appendUtf8(out, 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00));
+    platform::utf8::append(out, 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00));
     return true;
 }
 

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <vector>
 
-#include "RZBase_Source/Encode/Utf8.h"
 #include "RZBase_Source/Json/Decimal.h"
 #include "RZBase_Source/Json/JsonText.h"
+#include "platform/Utf8.h"
 
 using platform::Value;
 
@@ -219,7 +219,7 @@ bool RAZududeRqJsonWriter::appendString(const std::string& text, Output& out) {
             if (kind == 0) {
                 ++p;
             } else if (kind == 2) {
-                const std::size_t length = rzbase::utf8SequenceAt(p, end);
+                const std::size_t length = platform::utf8::sequenceAt(p, end);
                 if (length == 0) {
                     addErrorWithCode(kRAZududeJsonErrorUnsupported,
                                      "JSON serialisation not supported for a string that is "

@@ -6,8 +6,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/Utf8.h"
 #include "platform/graphics/PangoText.h"
-#include "platform/graphics/Utf8.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // The font configuration library keeps the font patterns it matched in caches that it never

@@ -1,6 +1,6 @@
 #include "platform/ui/TextField.h"
 
-#include "platform/graphics/Utf8.h"
+#include "platform/Utf8.h"
 
 namespace platform {
 

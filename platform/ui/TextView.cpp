@@ -1,7 +1,7 @@
 #include "platform/ui/TextView.h"
 
 #include "platform/NotificationCenter.h"
-#include "platform/graphics/Utf8.h"
+#include "platform/Utf8.h"
 
 namespace platform {
 

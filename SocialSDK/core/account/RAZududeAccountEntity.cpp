@@ -13,6 +13,26 @@ RAZududeAccountEntity::RAZududeAccountEntity(std::string platformName)
 
 namespace {
 
+platform::Value textValue(const RAZududeAccountEntity::Text& text) {
+    return text ? platform::Value(*text) : platform::Value();
+}
+
+std::optional<std::vector<std::string>> decodeList(platform::KeyedUnarchiver& coder,
+                                                   std::string_view key) {
+    platform::Value value = coder.decodeValue(key);
+    const auto* items = value.array();
+    if (!items) {
+        return std::nullopt;
+    }
+    std::vector<std::string> list;
+    for (const auto& item : *items) {
+        if (const auto* s = item.string()) {
+            list.push_back(*s);
+        }
+    }
+    return list;
+}
+
 platform::Value listValue(const std::vector<std::string>& list) {
     platform::Array array;
     for (const auto& s : list) {
@@ -22,6 +42,44 @@ platform::Value listValue(const std::vector<std::string>& list) {
 }
 
 }  // namespace
+
+RAZududeAccountEntity::RAZududeAccountEntity(platform::KeyedUnarchiver& coder)
+    : platformName_(coder.decodeString("platformName")),
+      userName_(coder.decodeString("userName")),
+      usid_(coder.decodeString("usid")),
+      iconURL_(coder.decodeString("iconURL")),
+      accessToken_(coder.decodeString("accessToken")),
+      accessSecret_(coder.decodeString("accessSecret")),
+      profileURL_(coder.decodeString("profileURL")),
+      expirationDate_(coder.decodeDate("expirationDate")),
+      refreshDate_(coder.decodeDate("refreshDate")),
+      refreshToken_(coder.decodeString("refreshToken")),
+      appId_(coder.decodeString("appId")),
+      permissions_(decodeList(coder, "permissions")),
+      dePermissions_(decodeList(coder, "dePermissions")) {}
+
+void RAZududeAccountEntity::registerArchiveClass() {
+    platform::ArchiveRegistry::shared().add<RAZududeAccountEntity>(kClassName);
+}
+
+void RAZududeAccountEntity::encode(platform::KeyedArchiver& coder) const {
+    coder.encodeObject(textValue(platformName_), "platformName");
+    coder.encodeObject(textValue(userName_), "userName");
+    coder.encodeObject(textValue(usid_), "usid");
+    coder.encodeObject(textValue(iconURL_), "iconURL");
+    coder.encodeObject(textValue(accessToken_), "accessToken");
+    coder.encodeObject(textValue(accessSecret_), "accessSecret");
+    coder.encodeObject(textValue(profileURL_), "profileURL");
+    coder.encodeObject(expirationDate_ ? platform::Value(*expirationDate_) : platform::Value(),
+                       "expirationDate");
+    coder.encodeObject(refreshDate_ ? platform::Value(*refreshDate_) : platform::Value(),
+                       "refreshDate");
+    coder.encodeObject(textValue(refreshToken_), "refreshToken");
+    coder.encodeObject(textValue(appId_), "appId");
+    coder.encodeObject(permissions_ ? listValue(*permissions_) : platform::Value(), "permissions");
+    coder.encodeObject(dePermissions_ ? listValue(*dePermissions_) : platform::Value(),
+                       "dePermissions");
+}
 
 std::string RAZududeAccountEntity::description() const {
     platform::Map fields;

@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/KeyedArchive.h"
 #include "platform/Value.h"
 
-class RAZududeAccountEntity {
+class RAZududeAccountEntity : public platform::Archivable {
   public:
     using Text = std::optional<std::string>;
 
@@ -19,6 +20,15 @@ class RAZududeAccountEntity {
     RAZududeAccountEntity() = default;
     // A new authorisation: the name set, the texts empty (not nil), no expiry.
     explicit RAZududeAccountEntity(std::string platformName);
+    // Read back from an archive: not a first authorisation, and without the open id and the
+    // union id, which are not archived.
+    explicit RAZududeAccountEntity(platform::KeyedUnarchiver& coder);
+
+    static constexpr const char* kClassName = "RAZududeAccountEntity";
+    // Lets archives make accounts again; done before the accounts are first read.
+    static void registerArchiveClass();
+    std::string archiveClassName() const override { return kClassName; }
+    void encode(platform::KeyedArchiver& coder) const override;
 
     const Text& platformName() const { return platformName_; }
     void setPlatformName(Text v) { platformName_ = std::move(v); }

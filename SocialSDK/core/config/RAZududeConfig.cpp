@@ -6,6 +6,7 @@
 #include "SocialSDK/core/analytics/RAZududeOpAnalytics.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformInternal.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
+#include "SocialSDK/ui/toast/RAZududeToastSettings.h"
 #include "platform/Device.h"
 #include "platform/Format.h"
 #include "platform/graphics/Image.h"
@@ -57,7 +58,8 @@ void setTitleLabel(platform::NavigationItem& item, Color color) {
 // ---- RAZududeConfig --------------------------------------------------------------------
 
 RAZududeConfig::RAZududeConfig() {
-    // The shared toast settings take their first gravity (1000001) here.
+    // Toasts of the share service go to the top of the window unless the app says otherwise.
+    RAZududeToastSettings::getSharedSettings().setGravity(kRAZududeToastGravityTop);
 }
 
 RAZududeConfig& RAZududeConfig::shareInstance() {
@@ -170,6 +172,14 @@ void RAZududeConfig::hiddenNotInstallPlatforms(std::optional<std::vector<std::st
     }
     RAZududeConfigInternal::shareInstance().setHiddenSnsPlatforms(names);
     markRegistered(*names, true);
+}
+
+void RAZududeConfig::setFinishToastIsHidden(bool hidden, std::int32_t gravity) {
+    // Made first, so that making it later cannot put its own gravity over the app's.
+    shareInstance();
+    auto& settings = RAZududeToastSettings::getSharedSettings();
+    settings.setIsHidden(hidden);
+    settings.setGravity(gravity);
 }
 
 void RAZududeConfig::setTheme(int theme) {

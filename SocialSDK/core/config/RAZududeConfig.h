@@ -4,6 +4,7 @@
 // use and kept for the process; everything here runs on the main thread.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -86,7 +87,9 @@ class RAZududeConfig {
     static void showNotInstallPlatforms(std::optional<std::vector<std::string>> names);
     static void hiddenNotInstallPlatforms(std::optional<std::vector<std::string>> names);
 
-    // setFinishToastIsHidden(hidden, gravity) goes here, beside the toast settings it changes.
+    // Silences the toasts that `show` would show, or lets them be shown again, and sets where
+    // they go (a gravity of the shared toast settings).
+    static void setFinishToastIsHidden(bool hidden, std::int32_t gravity);
 
     // Set the switches above on the shared instance.
     static void hiddenLoadingHUD(bool hidden) { shareInstance().setHiddenLoadingHUD(hidden); }

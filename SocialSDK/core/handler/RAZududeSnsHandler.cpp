@@ -4,7 +4,6 @@
 #include <exception>
 
 #include "RZBase_Source/Encode/RAZududeUtils.h"
-#include "RZBase_Source/Encode/Utf8.h"
 #include "SocialSDK/core/account/RAZududeAccountManager.h"
 #include "SocialSDK/core/analytics/RAZududeOpAnalytics.h"
 #include "SocialSDK/core/config/RAZududeLocalizable.h"
@@ -20,6 +19,7 @@
 #include "platform/Log.h"
 #include "platform/PropertyList.h"
 #include "platform/Text.h"
+#include "platform/Utf8.h"
 #include "platform/ui/Alert.h"
 
 namespace {
@@ -344,7 +344,7 @@ std::optional<std::string> RAZududeSnsHandler::subString(std::string_view text,
     std::size_t used = 0;
     std::size_t cut = 0;
     while (cut < text.size()) {
-        std::size_t step = rzbase::utf8SequenceAt(begin + cut, end);
+        std::size_t step = platform::utf8::sequenceAt(begin + cut, end);
         if (step == 0) {
             step = 1;  // a byte that starts no character stands for itself
         }

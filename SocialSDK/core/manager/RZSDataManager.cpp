@@ -4,6 +4,7 @@
 
 #include "RZBase_Source/Encode/RAZududeCryptor.h"
 #include "RZBase_Source/Encode/RAZududeUtils.h"
+#include "SocialSDK/core/cache/RZSCacheManager.h"
 #include "SocialSDK/core/manager/RZSPersistence.h"
 #include "SocialSDK/core/manager/RZSRequestGate.h"
 #include "platform/Format.h"
@@ -58,9 +59,12 @@ std::optional<std::string> removePercentEscapes(const std::string& text) {
 // ---- RZSDataManagerSet -----------------------------------------------------------------
 
 RZSDataManagerSet::RZSDataManagerSet() {
-    // The cryptor derives its key from the AppKey kept here.
+    // The cryptor derives its key from the AppKey kept here, and the cache keys the bar
+    // counters by the current identifier.
     RAZududeCryptor::setAppKeyProvider(
         [] { return RZSDataManagerSet::shareInstance().appkey().value_or(std::string()); });
+    RZSCacheManager::setCurrentDataManagerIdentifierSource(
+        [] { return RZSDataManagerSet::shareInstance().currentDataHash(); });
 }
 
 RZSDataManagerSet& RZSDataManagerSet::shareInstance() {

@@ -1,61 +1,69 @@
 #include "SocialSDK/core/manager/RZSPersistence.h"
 
-#include <map>
 #include <mutex>
+
+#include "SocialSDK/core/cache/RZSCacheManager.h"
 
 namespace rzs_persistence {
 namespace {
 
-struct Store {
-    std::mutex mutex;
-    std::optional<platform::Map> appInfo;
-    std::optional<RAZududeAccountDictionary> accounts;
-    std::map<std::string, std::string, std::less<>> documents;
-};
+constexpr const char* kAppInfoName = "appInfo";
+constexpr const char* kAccountsName = "RAZududeAccountEntity";
 
-Store& store() {
-    static auto* s = new Store;
-    return *s;
+RZSCacheManager& cache() {
+    static std::once_flag registered;
+    std::call_once(registered, [] { RAZududeAccountEntity::registerArchiveClass(); });
+    return RZSCacheManager::shareInstance();
 }
 
 }  // namespace
 
 std::optional<platform::Map> loadAppInfo() {
-    std::lock_guard lock(store().mutex);
-    return store().appInfo;
+    std::optional<platform::Value> appInfo;
+    cache().changeVariableFromCache(appInfo, kAppInfoName);
+    if (appInfo && appInfo->map()) {
+        return *appInfo->map();
+    }
+    return std::nullopt;
 }
 
 void storeAppInfo(const platform::Map& appInfo) {
-    std::lock_guard lock(store().mutex);
-    store().appInfo = appInfo;
+    std::optional<platform::Value> variable;
+    cache().setCacheToVariable(variable, std::optional<platform::Value>(appInfo), kAppInfoName);
 }
 
 std::optional<RAZududeAccountDictionary> loadAccounts() {
-    std::lock_guard lock(store().mutex);
-    return store().accounts;
+    platform::ArchiveObject archived;
+    cache().changeVariableFromCache(archived, kAccountsName);
+    const auto* entries = archived.dictionary();
+    if (!entries) {
+        return std::nullopt;
+    }
+    RAZududeAccountDictionary accounts;
+    for (const auto& [name, entry] : *entries) {
+        if (auto account = entry.as<RAZududeAccountEntity>()) {
+            accounts.emplace(name, std::move(account));
+        }
+    }
+    return accounts;
 }
 
 void storeAccounts(const RAZududeAccountDictionary& accounts) {
-    std::lock_guard lock(store().mutex);
-    store().accounts = accounts;
+    platform::ArchiveObject::Dictionary entries;
+    for (const auto& [name, account] : accounts) {
+        entries.emplace_back(name, platform::ArchiveObject(account));
+    }
+    platform::ArchiveObject variable;
+    cache().setCacheToVariable(variable, platform::ArchiveObject(std::move(entries)),
+                               kAccountsName);
 }
 
 std::optional<std::string> documentValue(std::string_view key) {
-    std::lock_guard lock(store().mutex);
-    auto it = store().documents.find(key);
-    if (it == store().documents.end()) {
-        return std::nullopt;
-    }
-    return it->second;
+    return cache().getValueFromDocument(key);
 }
 
 void setDocumentValue(std::string_view key, std::optional<std::string> value) {
-    std::lock_guard lock(store().mutex);
-    if (value) {
-        store().documents.insert_or_assign(std::string(key), std::move(*value));
-    } else if (auto it = store().documents.find(key); it != store().documents.end()) {
-        store().documents.erase(it);
-    }
+    cache().setValueInDocument(value, key);
 }
 
 }  // namespace rzs_persistence

@@ -1,7 +1,6 @@
-// Values the share service keeps across launches: the app information, the platform accounts
-// and the small values of the SDK's document store. Until the entity archive cache holds them
-// they live for the life of the process; each has one pair of functions here, so that moving
-// it to the cache is one change in one place.
+// Values the share service keeps across launches, through the entity archive cache: the app
+// information ("appInfo"), the platform accounts ("RAZududeAccountEntity") and the small values
+// of the SDK's value file.
 #pragma once
 
 #include <optional>

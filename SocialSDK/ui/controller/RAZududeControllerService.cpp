@@ -13,6 +13,7 @@
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
 #include "SocialSDK/ui/controller/RAZududeNavigationController.h"
 #include "SocialSDK/ui/controller/RZSViewControllerFactory.h"
+#include "SocialSDK/ui/helper/RAZududeUIHelper.h"
 #include "SocialSDK/ui/sheet/RAZududeIconActionSheet.h"
 #include "platform/Device.h"
 #include "platform/Format.h"
@@ -298,7 +299,7 @@ RAZududeControllerService::makeNavigationControllerWithContorller(
     }
     auto container = std::make_shared<RAZududeNavigationController>(controller);
     container->view()->setBackgroundColor(defaultColor_);
-    // The navigation bar takes the share service's style here (RAZududeUIHelper::customNavBar).
+    RAZududeUIHelper::customNavBar(container->navigationBar());
     if (platform::currentDevice().isPad()) {
         container->setModalPresentationStyle(platform::ModalPresentationStyle::kFormSheet);
         container->setModalTransitionStyle(platform::ModalTransitionStyle::kCoverVertical);
@@ -312,10 +313,9 @@ void RAZududeControllerService::addCloseButton(
         return;
     }
     auto button = platform::Button::withType(platform::ButtonType::kCustom);
-    button->setTitle(RAZududeLocalizedString("button_close", "关闭"));
-    // The button takes the share service's style here
-    // (RAZududeUIHelper::customNavButton(button, title)); until then it is sized to its title.
-    button->sizeToFit();
+    std::string title = RAZududeLocalizedString("button_close", "关闭");
+    button->setTitle(title);
+    RAZududeUIHelper::customNavButton(*button, title);
     if (const auto& config = RAZududeConfigInternal::shareInstance().navigationbarConfig()) {
         config(nullptr, button.get(), nullptr, nullptr, nullptr, nullptr);
     }

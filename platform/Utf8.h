@@ -1,6 +1,6 @@
-// UTF-8 checks shared by the cryptor and the JSON family: texts that reach the share service
-// or come back from it must be well-formed UTF-8 (no overlong forms, no surrogates, nothing
-// above U+10FFFF).
+// UTF-8, the one text encoding inside the SDK: well-formedness (no overlong forms, no
+// surrogates, nothing above U+10FFFF), appending code points, and decoding for measurement
+// and editing.
 #pragma once
 
 #include <cstddef>
@@ -9,11 +9,11 @@
 #include <string>
 #include <string_view>
 
-namespace rzbase {
+namespace platform::utf8 {
 
 // The length of the well-formed sequence that starts at p (1 to 4), or 0 when the bytes
 // there are not one.
-inline std::size_t utf8SequenceAt(const unsigned char* p, const unsigned char* end) {
+inline std::size_t sequenceAt(const unsigned char* p, const unsigned char* end) {
     const unsigned char lead = p[0];
     if (lead < 0x80) {
         return 1;
@@ -42,7 +42,7 @@ inline std::size_t utf8SequenceAt(const unsigned char* p, const unsigned char* e
     return 0;
 }
 
-inline bool isValidUtf8(std::string_view text) {
+inline bool isValid(std::string_view text) {
     auto p = reinterpret_cast<const unsigned char*>(text.data());
     const auto end = p + text.size();
     while (p < end) {
@@ -58,7 +58,7 @@ inline bool isValidUtf8(std::string_view text) {
         if (p == end) {
             break;
         }
-        const std::size_t length = utf8SequenceAt(p, end);
+        const std::size_t length = sequenceAt(p, end);
         if (length == 0) {
             return false;
         }
@@ -67,7 +67,12 @@ inline bool isValidUtf8(std::string_view text) {
     return true;
 }
 
-inline void appendUtf8(std::string& out, std::uint32_t codePoint) {
+// Appends one code point; one that no UTF-8 text may hold (a surrogate, or past U+10FFFF)
+// goes in as U+FFFD.
+inline void append(std::string& out, std::uint32_t codePoint) {
+    if (codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
+        codePoint = 0xFFFD;
+    }
     if (codePoint < 0x80) {
         out += static_cast<char>(codePoint);
     } else if (codePoint < 0x800) {
@@ -85,4 +90,10 @@ inline void appendUtf8(std::string& out, std::uint32_t codePoint) {
     }
 }
 
-}  // namespace rzbase
+// Code points of the text; malformed bytes read as U+FFFD.
+std::u32string decode(std::string_view text);
+std::string encode(std::u32string_view text);
+// Wide code points (East Asian wide and full-width forms, emoji) take two columns.
+bool isWide(char32_t c);
+
+}  // namespace platform::utf8

@@ -1,0 +1,389 @@
+#include "SocialSDK/core/cache/RAZududeCache.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <system_error>
+#include <unordered_map>
+
+#include "RZBase_Source/Encode/RAZududeUtils.h"
+#include "platform/AppFolders.h"
+#include "platform/Dispatch.h"
+#include "platform/Files.h"
+#include "platform/Log.h"
+#include "platform/MainLoop.h"
+#include "platform/PropertyList.h"
+#include "platform/Text.h"
+
+using platform::Bytes;
+using platform::Date;
+
+namespace {
+
+// Escaped names longer than this keep a readable head and end in "~" and the MD5 of the
+// whole escaped name; the limit leaves room for the atomic writer's temporary-name suffix.
+constexpr std::size_t kMaxFileName = 200;
+constexpr std::size_t kHashedHead = 180;
+// Expiry dates stay within the years that a property-list date holds here (1933 to 2069), so
+// that no entry can keep the index from being written.
+const Date kLatestExpiry = Date::fromReferenceInterval(2147483000.0);
+const Date kEarliestExpiry = Date::fromReferenceInterval(-2147483000.0);
+
+// The index is a property list, whose keys are UTF-8 text without NUL; a key that it cannot
+// hold would keep every later index write from happening.
+bool storableKey(std::string_view key) {
+    return key.find('\0') == std::string_view::npos && platform::text::isValidUtf8(key);
+}
+
+bool needsEscape(unsigned char c) {
+    return c == '/' || c == '%' || c == '\0';
+}
+
+}  // namespace
+
+struct RAZududeCache::State : std::enable_shared_from_this<State> {
+    struct Pending {
+        std::uint64_t generation = 0;
+        std::shared_ptr<const Bytes> data;  // null: a removal
+    };
+
+    std::filesystem::path directory;
+    std::atomic<double> defaultTimeout{kDefaultTimeoutInterval};
+    std::shared_ptr<platform::DispatchQueue> diskQueue =
+        platform::DispatchQueue::serial("RZCache.disk");
+
+    mutable std::mutex mutex;  // guards everything below
+    std::map<std::string, Date, std::less<>> index;
+    std::unordered_map<std::string, Pending> pending;  // disk work not yet done, by key
+    std::uint64_t nextGeneration = 0;
+    std::shared_ptr<platform::TimerHandle> saveTimer;
+    bool indexChanged = false;  // since the last index write
+
+    std::mutex saveMutex;  // one index write at a time, each with the latest snapshot
+
+    std::filesystem::path pathFor(std::string_view key) const {
+        return directory / fileNameForKey(key);
+    }
+
+    // Queues the write (data) or removal (null) of the key's file; the caller holds `mutex`,
+    // so that the queue's order is the order in which the calls took it.
+    void queueDiskWork(const std::string& key, std::shared_ptr<const Bytes> data) {
+        const std::uint64_t generation = ++nextGeneration;
+        pending[key] = Pending{generation, data};
+        diskQueue->async([self = shared_from_this(), key, generation, data] {
+            const std::filesystem::path path = self->pathFor(key);
+            if (data) {
+                self->writeFile(path, *data);
+            } else {
+                std::error_code ignored;
+                std::filesystem::remove(path, ignored);
+            }
+            std::lock_guard lock(self->mutex);
+            auto it = self->pending.find(key);
+            if (it != self->pending.end() && it->second.generation == generation) {
+                self->pending.erase(it);
+            }
+        });
+    }
+
+    // Disk errors are not reported: a failed write shows up as a missing entry. A folder that
+    // someone removed (a caches clean-up) is made again, so later stores still land.
+    void writeFile(const std::filesystem::path& path, const Bytes& data) const {
+        platform::Error error;
+        if (platform::Files::writeAtomically(path, data, &error)) {
+            return;
+        }
+        const auto& posix = error.underlyingError();
+        if (posix && posix->code() == ENOENT) {
+            std::error_code ignored;
+            std::filesystem::create_directories(directory, ignored);
+            platform::Files::writeAtomically(path, data);
+        }
+    }
+
+    void removeItemLocked(const std::string& key) {
+        queueDiskWork(key, nullptr);
+        index.erase(key);
+    }
+
+    void saveIndex() {
+        std::lock_guard saving(saveMutex);
+        platform::Map snapshot;
+        {
+            std::lock_guard lock(mutex);
+            if (saveTimer) {
+                saveTimer->cancel();
+                saveTimer.reset();
+            }
+            indexChanged = false;
+            snapshot.reserve(index.size());
+            for (const auto& [key, expiry] : index) {
+                snapshot.append(key, expiry);
+            }
+        }
+        platform::Error error;
+        const std::optional<Bytes> data = platform::PropertyList::write(
+            platform::Value(std::move(snapshot)), platform::PropertyList::Format::kXml, &error);
+        if (data) {
+            writeFile(directory / kIndexFileName, *data);
+        } else {
+            platform::consoleLog("RZCache: the index cannot be written: %@",
+                                 error.localizedDescription());
+        }
+    }
+
+    // Restarts the wait before the next index write; on the main loop, which owns the timer.
+    void saveAfterDelay() {
+        auto restart = [weak = weak_from_this()] {
+            auto self = weak.lock();
+            if (!self) {
+                return;
+            }
+            std::lock_guard lock(self->mutex);
+            if (self->saveTimer) {
+                self->saveTimer->cancel();
+            }
+            self->saveTimer = platform::MainLoop::main().after(kIndexSaveDelay, [weak] {
+                if (auto alive = weak.lock()) {
+                    alive->saveIndex();
+                }
+            });
+        };
+        platform::MainLoop& loop = platform::MainLoop::main();
+        if (loop.isMainThread()) {
+            restart();
+        } else {
+            loop.post(std::move(restart));
+        }
+    }
+};
+
+RAZududeCache& RAZududeCache::currentCache() {
+    static RAZududeCache* const instance = new RAZududeCache(defaultDirectory());
+    return *instance;
+}
+
+std::filesystem::path RAZududeCache::defaultDirectory() {
+    return platform::AppFolders::caches() / platform::AppFolders::processName() / "RZCache";
+}
+
+RAZududeCache::RAZududeCache(std::filesystem::path directory, double defaultTimeoutInterval)
+    : state_(std::make_shared<State>()) {
+    state_->directory = std::move(directory);
+    state_->defaultTimeout = defaultTimeoutInterval;
+
+    if (auto stored = platform::PropertyList::readFile(state_->directory / kIndexFileName);
+        stored && stored->isMap()) {
+        for (const auto& [key, expiry] : *stored->map()) {
+            if (expiry.isDate() && key != kIndexFileName) {
+                state_->index.emplace(key, *expiry.date());
+            }
+        }
+    }
+    std::error_code ignored;
+    std::filesystem::create_directories(state_->directory, ignored);
+
+    const Date now = Date::now();
+    for (const auto& [key, expiry] : state_->index) {
+        if (expiry <= now) {
+            std::filesystem::remove(state_->pathFor(key), ignored);
+        }
+    }
+}
+
+RAZududeCache::~RAZududeCache() {
+    bool savePending = false;
+    {
+        std::lock_guard lock(state_->mutex);
+        savePending = state_->indexChanged;
+    }
+    waitForDiskOperations();
+    if (savePending) {
+        state_->saveIndex();
+    }
+}
+
+const std::filesystem::path& RAZududeCache::directory() const {
+    return state_->directory;
+}
+
+double RAZududeCache::defaultTimeoutInterval() const {
+    return state_->defaultTimeout;
+}
+
+void RAZududeCache::setDefaultTimeoutInterval(double seconds) {
+    state_->defaultTimeout = seconds;
+}
+
+bool RAZududeCache::hasCacheForKey(std::string_view key) const {
+    std::lock_guard lock(state_->mutex);
+    auto expiry = state_->index.find(key);
+    if (expiry == state_->index.end() || expiry->second <= Date::now()) {
+        return false;
+    }
+    if (auto it = state_->pending.find(std::string(key)); it != state_->pending.end()) {
+        return it->second.data != nullptr;
+    }
+    std::error_code ignored;
+    return std::filesystem::is_regular_file(state_->pathFor(key), ignored);
+}
+
+std::optional<Bytes> RAZududeCache::dataForKey(std::string_view key) const {
+    if (!hasCacheForKey(key)) {
+        return std::nullopt;
+    }
+    return entryData(key);
+}
+
+std::optional<Bytes> RAZududeCache::entryData(std::string_view key) const {
+    {
+        std::lock_guard lock(state_->mutex);
+        if (auto it = state_->pending.find(std::string(key)); it != state_->pending.end()) {
+            if (!it->second.data) {
+                return std::nullopt;
+            }
+            return *it->second.data;
+        }
+    }
+    // A queued write replaces the file whole, so this reads the old or the new contents.
+    return platform::Files::read(state_->pathFor(key));
+}
+
+void RAZududeCache::setData(Bytes data, std::string_view key) {
+    setData(std::move(data), key, defaultTimeoutInterval());
+}
+
+void RAZududeCache::setData(Bytes data, std::string_view key, double timeoutInterval) {
+    if (std::isnan(timeoutInterval)) {
+        throw std::invalid_argument("Invalid parameter not satisfying: !isnan(timeoutInterval)");
+    }
+    if (key == kIndexFileName) {
+        return;
+    }
+    if (!storableKey(key)) {
+        platform::consoleLog("RZCache: nothing stored: a key must be UTF-8 text without NUL");
+        return;
+    }
+    const Date expiry =
+        std::clamp(Date::now().addingTimeInterval(timeoutInterval), kEarliestExpiry, kLatestExpiry);
+    {
+        std::lock_guard lock(state_->mutex);
+        std::string name(key);
+        state_->queueDiskWork(name, std::make_shared<const Bytes>(std::move(data)));
+        state_->index.insert_or_assign(std::move(name), expiry);
+        state_->indexChanged = true;
+    }
+    state_->saveAfterDelay();
+}
+
+bool RAZududeCache::copyFilePath(const std::filesystem::path& source, std::string_view key) {
+    return copyFilePath(source, key, defaultTimeoutInterval());
+}
+
+bool RAZududeCache::copyFilePath(const std::filesystem::path& source, std::string_view key,
+                                 double timeoutInterval) {
+    if (key == kIndexFileName) {
+        return false;
+    }
+    // Read now: the caller may change or remove the file as soon as this returns.
+    std::optional<Bytes> contents = platform::Files::read(source);
+    if (!contents) {
+        return false;
+    }
+    setData(std::move(*contents), key, timeoutInterval);
+    return true;
+}
+
+std::optional<platform::Value> RAZududeCache::plistForKey(std::string_view key) const {
+    std::optional<Bytes> data = dataForKey(key);
+    if (!data) {
+        return std::nullopt;
+    }
+    return platform::PropertyList::read(*data);
+}
+
+void RAZududeCache::setPlist(const platform::Value& plist, std::string_view key) {
+    setPlist(plist, key, defaultTimeoutInterval());
+}
+
+void RAZududeCache::setPlist(const platform::Value& plist, std::string_view key,
+                             double timeoutInterval) {
+    platform::Error error;
+    std::optional<Bytes> data =
+        platform::PropertyList::write(plist, platform::PropertyList::Format::kBinary, &error);
+    if (!data) {
+        platform::consoleLog("RZCache: nothing stored for \"%@\": %@", key,
+                             error.localizedDescription());
+        return;
+    }
+    setData(std::move(*data), key, timeoutInterval);
+}
+
+void RAZududeCache::removeCacheForKey(std::string_view key) {
+    if (key == kIndexFileName) {
+        return;
+    }
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->removeItemLocked(std::string(key));
+    }
+    state_->saveIndex();
+}
+
+void RAZududeCache::clearCache() {
+    {
+        std::lock_guard lock(state_->mutex);
+        while (!state_->index.empty()) {
+            state_->removeItemLocked(state_->index.begin()->first);
+        }
+    }
+    state_->saveIndex();
+}
+
+void RAZududeCache::saveCacheDictionary() {
+    state_->saveIndex();
+}
+
+void RAZududeCache::waitForDiskOperations() const {
+    state_->diskQueue->sync([] {});
+}
+
+std::string RAZududeCache::fileNameForKey(std::string_view key) {
+    if (key.empty()) {
+        return "%";  // no escape spells this
+    }
+    const bool isIndex = key == kIndexFileName;
+    const bool plain = !isIndex && key.front() != '.' && key.size() <= kMaxFileName &&
+                       std::none_of(key.begin(), key.end(), [](char c) {
+                           return needsEscape(static_cast<unsigned char>(c));
+                       });
+    if (plain) {
+        return std::string(key);
+    }
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string name;
+    name.reserve(key.size() + 8);
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        const auto c = static_cast<unsigned char>(key[i]);
+        if (needsEscape(c) || (c == '.' && (i == 0 || isIndex))) {
+            name += '%';
+            name += kHex[c >> 4];
+            name += kHex[c & 15];
+        } else {
+            name += static_cast<char>(c);
+        }
+    }
+    if (name.size() > kMaxFileName) {
+        std::size_t cut = kHashedHead;
+        while (cut > 2 && (name[cut - 1] == '%' || name[cut - 2] == '%')) {
+            --cut;  // do not split an escape
+        }
+        name = name.substr(0, cut) + "~" + RAZududeUtils::md5Value(name);
+    }
+    return name;
+}
