@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "SocialSDK/core/config/RAZududeConfig.h"
 #include "platform/Device.h"
 #include "platform/ui/Button.h"
@@ -11,39 +13,52 @@ namespace {
 
 using platform::Color;
 
-TEST(ConfigTest, DefaultsOfTheSharedInstances) {
-    auto& config = RAZududeConfig::shareInstance();
-    EXPECT_FALSE(config.hiddenLoadingHUD());
-    EXPECT_FALSE(config.hiddenStatusTip());
-    EXPECT_FALSE(config.isGetInverseFlowUrl());
-    EXPECT_TRUE(config.statisticsAfterShareEventReturned());
-    EXPECT_FALSE(config.forCocos2dx());
+// In a process of its own, where no test has changed the configuration yet.
+void inFreshProcess(const std::function<void()>& check) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            check();
+            std::exit(::testing::Test::HasFailure() ? 1 : 0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
 
-    auto& internal = RAZududeConfigInternal::shareInstance();
-    EXPECT_EQ(internal.boundsForiPad(), platform::Rect(0, 0, 533, 590));
-    EXPECT_EQ(platform::Value(internal.snsPlatformNames()),
-              platform::Value(platform::Array{"sina", "tencent", "qzone", "renren", "douban",
-                                              "email", "sms", "facebook", "twitter"}));
-    EXPECT_FALSE(internal.followSnsUids().has_value());
-    EXPECT_TRUE(internal.shouldCommentWithShare());
-    EXPECT_TRUE(internal.shouldCommentWithLocation());
-    EXPECT_FALSE(internal.shouldShareSynchronous());
-    EXPECT_EQ(internal.defaultColor(), Color::white());
-    EXPECT_FALSE(internal.supportSinaSSO());
-    EXPECT_FALSE(internal.supportTencentSSO());
-    EXPECT_FALSE(internal.supportQzoneSSO());
-    EXPECT_TRUE(internal.shareQzoneWithQQSDK());
-    EXPECT_EQ(internal.socialTheme(), 1);
-    EXPECT_FALSE(internal.gridViewConfig());
-    EXPECT_TRUE(internal.navigationbarConfig());
-    EXPECT_TRUE(internal.tableViewCellConfig());
-    EXPECT_FALSE(internal.shouldShowAllPlatforms());
-    ASSERT_TRUE(internal.showSnsPlatforms().has_value());
-    EXPECT_TRUE(internal.showSnsPlatforms()->empty());
-    ASSERT_TRUE(internal.hiddenSnsPlatforms().has_value());
-    EXPECT_TRUE(internal.hiddenSnsPlatforms()->empty());
-    // The test profile is a phone: portrait only.
-    EXPECT_EQ(internal.socialInterfaceOrientations(), 2u);
+TEST(ConfigTest, DefaultsOfTheSharedInstances) {
+    inFreshProcess([] {
+        auto& config = RAZududeConfig::shareInstance();
+        EXPECT_FALSE(config.hiddenLoadingHUD());
+        EXPECT_FALSE(config.hiddenStatusTip());
+        EXPECT_FALSE(config.isGetInverseFlowUrl());
+        EXPECT_TRUE(config.statisticsAfterShareEventReturned());
+        EXPECT_FALSE(config.forCocos2dx());
+
+        auto& internal = RAZududeConfigInternal::shareInstance();
+        EXPECT_EQ(internal.boundsForiPad(), platform::Rect(0, 0, 533, 590));
+        EXPECT_EQ(platform::Value(internal.snsPlatformNames()),
+                  platform::Value(platform::Array{"sina", "tencent", "qzone", "renren", "douban",
+                                                  "email", "sms", "facebook", "twitter"}));
+        EXPECT_FALSE(internal.followSnsUids().has_value());
+        EXPECT_TRUE(internal.shouldCommentWithShare());
+        EXPECT_TRUE(internal.shouldCommentWithLocation());
+        EXPECT_FALSE(internal.shouldShareSynchronous());
+        EXPECT_EQ(internal.defaultColor(), Color::white());
+        EXPECT_FALSE(internal.supportSinaSSO());
+        EXPECT_FALSE(internal.supportTencentSSO());
+        EXPECT_FALSE(internal.supportQzoneSSO());
+        EXPECT_TRUE(internal.shareQzoneWithQQSDK());
+        EXPECT_EQ(internal.socialTheme(), 1);
+        EXPECT_FALSE(internal.gridViewConfig());
+        EXPECT_TRUE(internal.navigationbarConfig());
+        EXPECT_TRUE(internal.tableViewCellConfig());
+        EXPECT_FALSE(internal.shouldShowAllPlatforms());
+        ASSERT_TRUE(internal.showSnsPlatforms().has_value());
+        EXPECT_TRUE(internal.showSnsPlatforms()->empty());
+        ASSERT_TRUE(internal.hiddenSnsPlatforms().has_value());
+        EXPECT_TRUE(internal.hiddenSnsPlatforms()->empty());
+        // The test profile is a phone: portrait only.
+        EXPECT_EQ(internal.socialInterfaceOrientations(), 2u);
+    });
 }
 
 TEST(ConfigTest, AutorotationFollowsTheMaskBits) {

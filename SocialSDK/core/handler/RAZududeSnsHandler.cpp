@@ -308,9 +308,12 @@ platform::ImagePtr RAZududeSnsHandler::scaleImage(const platform::ImagePtr& imag
     if (width < size.width && height < size.height) {
         return image;
     }
+    // Single precision throughout, so that 0.8 of 100 pixels is 80, not a hair above.
     float factor = std::min(static_cast<float>(size.height) / static_cast<float>(height),
                             static_cast<float>(size.width) / static_cast<float>(width));
-    return image->scaledTo({factor * width, factor * height}, 1);
+    float scaledWidth = factor * static_cast<float>(width);
+    float scaledHeight = factor * static_cast<float>(height);
+    return image->scaledTo({scaledWidth, scaledHeight}, 1);
 }
 
 platform::Bytes RAZududeSnsHandler::scaleAndComplessImage(const platform::ImagePtr& image,
