@@ -89,9 +89,14 @@ TEST_F(ControllerServiceTest, ScreensComeInTheirContainerAndClosingGoesBackOneTy
     EXPECT_EQ(delegate_->events, (Events{"close 7"}));
     EXPECT_FALSE(service_->currentNavigationController());
 
-    // E-mail and SMS editors come bare.
+    // E-mail and SMS editors come bare, and their service stays until they are closed.
     auto mail = service_->getSocialShareEditControllerInternal("email", std::nullopt);
     EXPECT_TRUE(std::dynamic_pointer_cast<StandInScreen>(mail));
+    std::weak_ptr<RAZududeControllerService> weak = service_;
+    service_.reset();
+    ASSERT_FALSE(weak.expired());
+    weak.lock()->close();
+    EXPECT_TRUE(weak.expired());
 }
 
 TEST_F(ControllerServiceTest, CancellingAnEditorOrAnUnfinishedLoginTellsTheDelegate) {

@@ -381,6 +381,9 @@ void RAZududeControllerService::close() {
 }
 
 void RAZududeControllerService::closeInternal() {
+    // Released as this call returns, when nothing is left to dismiss; the service may go with it.
+    std::shared_ptr<RAZududeControllerService> keepUntilReturn;
+    bool dismissing = false;
     if (dataService_) {
         dataService_->setRAZududeDelegate({});
         if (currentViewControllerType_ != kRAZududeViewControllerShareEdit ||
@@ -398,6 +401,7 @@ void RAZududeControllerService::closeInternal() {
             return window ? window->rootViewController() : nullptr;
         };
         if (container && container->presentingViewController()) {
+            dismissing = true;
             container->dismissViewController(true, finish);
         } else if (container && container->parentViewController()) {
             container->dismissModalViewControllerAnimated(true);
@@ -414,6 +418,10 @@ void RAZududeControllerService::closeInternal() {
     }
     if (!viewTypeStack_.empty()) {
         currentViewControllerType_ = viewTypeStack_.back();
+    }
+    if (!dismissing) {
+        keepUntilReturn = std::move(selfWhileComposing_);
+        selfWhileComposing_.reset();
     }
 }
 
