@@ -223,6 +223,11 @@ int run(const Options& options) {
     RAZududeQQHandler::setQQWithAppId(kQQAppId, "demo-qq-key", "https://example.org/share");
     RAZududeSinaSSOHandler::setSinaSSOWithAppKey(kSinaAppKey, "demo-sina-secret",
                                                  "https://example.org/sina/callback");
+    // The sheet shows the configured list: the app puts QQ in beside the WeChat names that
+    // the WeChat set-up put in front.
+    RAZududeConfig::setSnsPlatformNames({"wxsession", "wxtimeline", "wxfavorite", "qq", "qzone",
+                                         "sina", "tencent", "renren", "douban", "email", "sms",
+                                         "facebook", "twitter"});
     RAZududeConfig::hiddenNotInstallPlatforms(std::vector<std::string>{});
 
     // The share.
@@ -266,8 +271,8 @@ int run(const Options& options) {
         return 0;
     }
 
-    const auto& names = sheet->snsNames();
-    if (std::find(names.begin(), names.end(), *options.platform) == names.end()) {
+    const auto& shown = sheet->snsNames();
+    if (std::find(shown.begin(), shown.end(), *options.platform) == shown.end()) {
         std::fprintf(stderr, "share_demo: %s is not on the icon sheet\n",
                      options.platform->c_str());
         return 2;
