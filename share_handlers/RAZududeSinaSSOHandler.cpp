@@ -6,6 +6,7 @@
 #include "SocialSDK/core/account/RAZududeAccountEntity.h"
 #include "SocialSDK/core/config/RAZududeConfig.h"
 #include "SocialSDK/core/handler/RAZududeSnsHandler.h"
+#include "SocialSDK/core/manager/RZSUserManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformInternal.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformNames.h"
@@ -104,5 +105,24 @@ bool RAZududeSinaSSOHandler::handleReply(const std::string& kind,
     }
     account->setAppId(appkey_);
     RAZududeSnsHandler::shareInstance().upLoadSnsAccount(account, std::move(completion));
+    return true;
+}
+
+bool RAZududeSinaSSOHandler::unOauth(RAZududeResponseCompletion completion) {
+    auto& users = RZSUserManager::shareInstance();
+    RAZududeAccountDictionary accounts = users.snsAccountDictionary();
+    auto it = accounts.find(RZShareToSina);
+    if (it == accounts.end()) {
+        if (completion) {
+            completion(makeRAZududeResponse(kRAZududeResponseLoginFailed));
+        }
+        return true;
+    }
+    // The Weibo application keeps no session of ours on this machine to log out of.
+    accounts.erase(it);
+    users.setSnsAccountDictionary(std::move(accounts));
+    if (completion) {
+        completion(makeRAZududeResponse(kRAZududeResponseSuccess));
+    }
     return true;
 }

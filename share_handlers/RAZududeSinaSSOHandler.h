@@ -31,6 +31,8 @@ class RAZududeSinaSSOHandler : public PlatformAppHandler {
     void loginWithController(const std::shared_ptr<platform::ViewController>& controller,
                              RAZududeResponseCompletion completion,
                              const std::string& platformName) override;
+    // Removes the stored "sina" account and answers 200; without one, 510.
+    bool unOauth(RAZududeResponseCompletion completion) override;
 
     RAZududeSinaSSOHandler();
 

@@ -5,6 +5,7 @@
 #include "SocialSDK/core/account/RAZududeAccountManager.h"
 #include "SocialSDK/core/config/RAZududeConfig.h"
 #include "SocialSDK/core/data/RAZududeData.h"
+#include "SocialSDK/core/handler/RAZududeHandlerRegistry.h"
 #include "SocialSDK/core/handler/RAZududeSnsHandler.h"
 #include "SocialSDK/core/manager/RZSUserManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformInternal.h"
@@ -182,6 +183,22 @@ TEST_F(HandlersTest, ASinaLoginThroughItsApplicationStoresTheAccount) {
     tap("sina");
     EXPECT_TRUE(openUrl("testsina03://sina/login?result=cancel"));
     EXPECT_EQ(delegate_->events, (Events{"select sina", "result 5052"}));
+}
+
+TEST_F(HandlersTest, UnauthorisingSinaForgetsItsAccount) {
+    auto handler = RAZududeHandlerRegistry::shareInstanceOf("RAZududeSinaSSOHandler");
+    ASSERT_TRUE(handler);
+    std::vector<int> codes;
+    auto record = [&](const RAZududeResponsePtr& r) { codes.push_back(r->responseCode()); };
+    EXPECT_TRUE(handler->unOauth(record));
+    social_test::authorise("sina");
+    social_test::authorise("renren");
+    EXPECT_TRUE(handler->unOauth(record));
+    EXPECT_EQ(codes, (std::vector<int>{510, 200}));
+    EXPECT_FALSE(RAZududeAccountManager::isOauthWithPlatform("sina"));
+    EXPECT_TRUE(RAZududeAccountManager::isOauthWithPlatform("renren"));
+    // Other handlers do not un-authorise.
+    EXPECT_FALSE(RAZududeHandlerRegistry::shareInstanceOf("RAZududeMailHandler")->unOauth(record));
 }
 
 TEST_F(HandlersTest, MailAndMessagesGoToTheComposerStandIn) {

@@ -35,6 +35,9 @@ class RAZududePlatformHandler : public RAZududeSnsHandlerDelegate {
         const std::string& /*platformName*/) {
         return nullptr;
     }
+    // Forgets the platform's account here and at the platform; false when the handler does
+    // not un-authorise (the completion is then not called).
+    virtual bool unOauth(RAZududeResponseCompletion /*completion*/) { return false; }
 };
 
 class RAZududeHandlerRegistry {
