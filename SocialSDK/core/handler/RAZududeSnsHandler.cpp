@@ -1,5 +1,7 @@
 #include "SocialSDK/core/handler/RAZududeSnsHandler.h"
 
+#include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
+
 #include <cmath>
 #include <exception>
 
@@ -385,4 +387,8 @@ RAZududeShareImage RAZududeSnsHandler::getShareImage(const std::shared_ptr<RAZud
         }
     }
     return found;
+}
+
+void RAZududeSnsHandler::removeMaskView() {
+    RAZududeSnsPlatformManager::sharedInstance().removeMaskView();
 }

@@ -95,7 +95,8 @@ class RAZududeSnsHandler {
     void upLoadSnsAccount(const std::shared_ptr<RAZududeAccountEntity>& account,
                           RAZududeResponseCompletion completion);
 
-    // The waiting mask's removeMaskView goes here, beside the toast it removes.
+    // Takes the waiting mask away: the registry's one toast of the waiting mask.
+    static void removeMaskView();
 
     // ---- the URL types of the app's Info property list
     static bool searchForURLSchemeWithURLName(std::string_view urlName);

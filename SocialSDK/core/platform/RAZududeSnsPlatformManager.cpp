@@ -8,6 +8,7 @@
 #include "SocialSDK/core/handler/RAZududeHandlerRegistry.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformInternal.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformNames.h"
+#include "SocialSDK/ui/toast/RAZududeToast.h"
 #include "platform/Log.h"
 
 namespace {
@@ -248,4 +249,19 @@ int RAZududeSnsPlatformManagerInternal::getSnsPlatformType(std::string_view name
     const auto& all = RAZududeSnsPlatformManager::sharedInstance().allSnsPlatformDictionary();
     auto it = all.find(std::string(name));
     return it == all.end() || !it->second ? 0 : it->second->shareToType();
+}
+
+void RAZududeSnsPlatformManager::addMaskView() {
+    removeMaskView();
+    maskToast_ =
+        RAZududeToast::makeText(RAZududeLocalizedString("label_request_account", "请稍等......"));
+    maskToast_->setDuration(30000);
+    maskToast_->show();
+}
+
+void RAZududeSnsPlatformManager::removeMaskView() {
+    if (maskToast_) {
+        maskToast_->removeToast();
+        maskToast_.reset();
+    }
 }

@@ -14,6 +14,8 @@
 #include "SocialSDK/core/platform/RAZududeSnsPlatform.h"
 #include "platform/Value.h"
 
+class RAZududeToast;
+
 class RAZududeSnsPlatformManager {
   public:
     using PlatformDictionary = std::map<std::string, std::shared_ptr<RAZududeSnsPlatform>>;
@@ -48,7 +50,10 @@ class RAZududeSnsPlatformManager {
         allSnsPlatformDictionary_ = std::move(dictionary);
     }
 
-    // The waiting mask (addMaskView, removeMaskView) goes here, beside the toast it shows.
+    // The waiting mask: a long toast asking the user to wait while an account request runs.
+    // Adding it again replaces the one shown; removing takes it out of its window at once.
+    void addMaskView();
+    void removeMaskView();
 
     // The blocks the registry installs: a tap runs the companion's click flow (a share), the
     // login block its login flow. Handlers whose platforms take these flows install them too.
@@ -63,6 +68,7 @@ class RAZududeSnsPlatformManager {
 
     PlatformDictionary allSnsPlatformDictionary_;
     PlatformDictionary ownPlatforms_;
+    std::shared_ptr<RAZududeToast> maskToast_;
 };
 
 class RAZududeSnsPlatformManagerInternal {
