@@ -9,7 +9,8 @@ jobs=$(nproc)
 status=0
 
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
-  unformatted=$(git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror 2>&1 | { grep -o '^[^:]*: error' || true; } | cut -d: -f1 | sort -u)
+  unformatted=$(git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror 2>&1 |
+    grep -o '^[^:]*:[0-9]*:[0-9]*: error' | cut -d: -f1 | sort -u || true)
   if [ -n "$unformatted" ]; then
     echo "not formatted by clang-format:"; echo "$unformatted"
     status=1
