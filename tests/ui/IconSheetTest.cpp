@@ -151,10 +151,29 @@ TEST_F(IconSheetTest, HiddenPlatformsWhoseApplicationIsMissingAreLeftOut) {
     auto installed =
         std::make_shared<RAZududeIconActionSheet>(Names{"wxsession", "tencent"}, nullptr);
     EXPECT_EQ(installed->snsNames(), (Names{"wxsession", "tencent"}));
-    // A name that was not among the items gets no icon.
-    installed->setSnsNames({"wxsession", "renren"});
-    EXPECT_EQ(installed->snsNames(), (Names{"wxsession", "renren"}));
-    EXPECT_FALSE(icon(*installed, "renren"));
+}
+
+TEST_F(IconSheetTest, NamesGivenAfterCreationGetTheirIconsInsteadOfEmptyCells) {
+    // The app's own list names "qq", which its handler registers but the configured list
+    // (the creation items) lacks.
+    auto sheet = show({"tencent", "qzone"});
+    sheet->setSnsNames({"qq", "tencent", "qzone"});
+    sheet->setNeedsDisplay();
+    window_->update();
+    auto qq = icon(*sheet, "qq");
+    ASSERT_TRUE(qq);
+    EXPECT_EQ(qq->frame(), Rect(0, -8, 80, 80));
+    ASSERT_TRUE(label(*sheet, "qq"));
+    EXPECT_FALSE(label(*sheet, "qq")->isHidden());
+    // Names that had icons keep their one icon.
+    int tencentIcons = 0;
+    for (const auto& view : sheet->subviews().at(0)->subviews()) {
+        tencentIcons += view->tag() == RAZududeIconActionSheet::kIconTagBase + 11;
+    }
+    EXPECT_EQ(tencentIcons, 1);
+
+    window_->tapView(*qq);
+    EXPECT_EQ(tapped, (Names{"qq"}));
 }
 
 TEST_F(IconSheetTest, ATapHandsOverTheNameAndTheSheetSlidesOutOnce) {

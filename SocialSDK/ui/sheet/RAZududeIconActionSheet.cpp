@@ -57,30 +57,7 @@ RAZududeIconActionSheet::RAZududeIconActionSheet(const std::vector<std::string>&
     actionSheetBackground_->addSubview(backgroundImageView_);
     addSubview(actionSheetBackground_);
 
-    for (const auto& name : snsNames_) {
-        auto snsPlatform = RAZududeSnsPlatformManager::getSocialPlatformWithName(name);
-        if (!snsPlatform) {
-            continue;
-        }
-        int type = snsPlatform->shareToType();
-        auto button = platform::Button::withType(platform::ButtonType::kCustom);
-        button->setImage(platform::Image::named(snsPlatform->bigImageName()));
-        button->setTag(kIconTagBase + type);
-        // The recognizer lives in this panel's own subtree, so the panel outlives it.
-        button->addGestureRecognizer(std::make_shared<platform::TapGestureRecognizer>(
-            [this](platform::GestureRecognizer& recognizer) { actionToSnsButton(recognizer); }));
-
-        auto label = std::make_shared<platform::Label>(Rect(0, 0, 70, 20));
-        label->setBackgroundColor(Color::clear());
-        label->setTextAlignment(platform::TextAlignment::kCenter);
-        label->setFont(platform::Font::system(11));
-        label->setTag(kLabelTagBase + type);
-        label->setHidden(true);
-        label->setText(snsPlatform->displayName());
-
-        actionSheetBackground_->addSubview(std::move(button));
-        actionSheetBackground_->addSubview(std::move(label));
-    }
+    addMissingIcons();
 }
 
 void RAZududeIconActionSheet::setSnsNames(const std::vector<std::string>& names) {
@@ -103,6 +80,42 @@ void RAZududeIconActionSheet::setSnsNames(const std::vector<std::string>& names)
         kept.push_back(name);
     }
     snsNames_ = std::move(kept);
+    addMissingIcons();
+}
+
+// Every kept name gets its icon and name label once: the ones of the creation items here, and
+// those of names given later through setSnsNames, which would otherwise leave empty cells.
+void RAZududeIconActionSheet::addMissingIcons() {
+    if (!actionSheetBackground_) {
+        return;  // still being made: the constructor adds them once the scroll view exists
+    }
+    for (const auto& name : snsNames_) {
+        auto snsPlatform = RAZududeSnsPlatformManager::getSocialPlatformWithName(name);
+        if (!snsPlatform) {
+            continue;
+        }
+        int type = snsPlatform->shareToType();
+        if (actionSheetBackground_->viewWithTag(kIconTagBase + type)) {
+            continue;
+        }
+        auto button = platform::Button::withType(platform::ButtonType::kCustom);
+        button->setImage(platform::Image::named(snsPlatform->bigImageName()));
+        button->setTag(kIconTagBase + type);
+        // The recognizer lives in this panel's own subtree, so the panel outlives it.
+        button->addGestureRecognizer(std::make_shared<platform::TapGestureRecognizer>(
+            [this](platform::GestureRecognizer& recognizer) { actionToSnsButton(recognizer); }));
+
+        auto label = std::make_shared<platform::Label>(Rect(0, 0, 70, 20));
+        label->setBackgroundColor(Color::clear());
+        label->setTextAlignment(platform::TextAlignment::kCenter);
+        label->setFont(platform::Font::system(11));
+        label->setTag(kLabelTagBase + type);
+        label->setHidden(true);
+        label->setText(snsPlatform->displayName());
+
+        actionSheetBackground_->addSubview(std::move(button));
+        actionSheetBackground_->addSubview(std::move(label));
+    }
 }
 
 // ---- layout --------------------------------------------------------------------------------

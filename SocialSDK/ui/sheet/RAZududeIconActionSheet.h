@@ -38,8 +38,8 @@ class RAZududeIconActionSheet : public platform::View {
     static constexpr double kAnimationDuration = 0.3;
 
     const std::vector<std::string>& snsNames() const { return snsNames_; }
-    // Keeps the registered names, minus hidden platforms whose application is missing. It adds
-    // no icons: a name that was not among the items gets none.
+    // Keeps the registered names, minus hidden platforms whose application is missing, and
+    // gives a kept name that was not among the items its icon.
     void setSnsNames(const std::vector<std::string>& names);
 
     const ButtonHandler& actionSheetHandler() const { return actionSheetHandler_; }
@@ -76,6 +76,8 @@ class RAZududeIconActionSheet : public platform::View {
     int columns() const { return columns_; }
 
   private:
+    void addMissingIcons();
+
     std::vector<std::string> snsNames_;
     ButtonHandler actionSheetHandler_;
     std::shared_ptr<platform::ImageView> backgroundImageView_;
