@@ -65,21 +65,6 @@ int hexValue(char c) {
     return (c | 0x20) - 'a' + 10;
 }
 
-// Decodes escapes that validation has found well formed.
-std::string percentDecode(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && isHex(text[i + 1]) && isHex(text[i + 2])) {
-            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
 // Escapes every byte that a path segment cannot hold; "/" stays, to separate segments.
 std::string escapePath(std::string_view text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
@@ -170,6 +155,30 @@ std::string removeDotSegments(std::string_view input) {
 }
 
 }  // namespace
+
+std::string percentDecode(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && isHex(text[i + 1]) && isHex(text[i + 2])) {
+            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+bool hasValidPercentEscapes(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' &&
+            (i + 2 >= text.size() || !isHex(text[i + 1]) || !isHex(text[i + 2]))) {
+            return false;
+        }
+    }
+    return true;
+}
 
 std::optional<Url> Url::parse(std::string_view text) {
     Url url;

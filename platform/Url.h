@@ -79,4 +79,9 @@ class Url {
     std::string text_;
 };
 
+// The text with its percent escapes undone; a malformed escape stays as written.
+std::string percentDecode(std::string_view text);
+// Whether every "%" of the text starts a well-formed escape.
+bool hasValidPercentEscapes(std::string_view text);
+
 }  // namespace platform

@@ -1,5 +1,7 @@
 #include "share_handlers/PlatformAppHandler.h"
 
+#include <algorithm>
+
 #include "RZBase_Source/Encode/RAZududeUtils.h"
 #include "SocialSDK/core/config/RAZududeConfig.h"
 #include "SocialSDK/core/config/RAZududeLocalizable.h"
@@ -14,35 +16,11 @@
 
 namespace {
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // "+" is a space in a form query; a malformed escape stays as it was written.
 std::string decodeQueryPart(std::string_view part) {
-    std::string out;
-    for (std::size_t i = 0; i < part.size(); ++i) {
-        char c = part[i];
-        if (c == '+') {
-            out += ' ';
-        } else if (c == '%' && i + 2 < part.size() && hexValue(part[i + 1]) >= 0 &&
-                   hexValue(part[i + 2]) >= 0) {
-            out += static_cast<char>(hexValue(part[i + 1]) * 16 + hexValue(part[i + 2]));
-            i += 2;
-        } else {
-            out += c;
-        }
-    }
-    return out;
+    std::string spaced(part);
+    std::replace(spaced.begin(), spaced.end(), '+', ' ');
+    return platform::percentDecode(spaced);
 }
 
 }  // namespace

@@ -341,3 +341,13 @@ TEST(Url, ResolutionTakesTheAuthorityWholeFromWhereItComes) {
     EXPECT_EQ(kept->absoluteString(), "http://u@h:80/z?q");
     EXPECT_EQ(kept->port(), 80);
 }
+
+TEST(PercentEscapes, DecodeLeavesMalformedEscapesAndTellsThemApart) {
+    EXPECT_EQ(platform::percentDecode("a%20b%2Bc%E4%BD%A0"), "a b+c\xE4\xBD\xA0");
+    EXPECT_EQ(platform::percentDecode("100%"), "100%");
+    EXPECT_EQ(platform::percentDecode("%zz%4"), "%zz%4");
+    EXPECT_TRUE(platform::hasValidPercentEscapes("a%20b"));
+    EXPECT_FALSE(platform::hasValidPercentEscapes("100%"));
+    EXPECT_FALSE(platform::hasValidPercentEscapes("%4"));
+    EXPECT_FALSE(platform::hasValidPercentEscapes("%g0"));
+}

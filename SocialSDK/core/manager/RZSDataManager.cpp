@@ -9,45 +9,19 @@
 #include "SocialSDK/core/manager/RZSRequestGate.h"
 #include "platform/Format.h"
 #include "platform/Text.h"
+#include "platform/Url.h"
 
 namespace {
 
 constexpr const char* kDefaultIdentifier = "RAZududeDefault";
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // The text with its percent escapes undone; nothing when an escape is malformed or the result
 // is not UTF-8.
 std::optional<std::string> removePercentEscapes(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            out += text[i];
-            continue;
-        }
-        if (i + 2 >= text.size()) {
-            return std::nullopt;
-        }
-        int hi = hexDigit(text[i + 1]);
-        int lo = hexDigit(text[i + 2]);
-        if (hi < 0 || lo < 0) {
-            return std::nullopt;
-        }
-        out += static_cast<char>(hi * 16 + lo);
-        i += 2;
+    if (!platform::hasValidPercentEscapes(text)) {
+        return std::nullopt;
     }
+    std::string out = platform::percentDecode(text);
     if (!platform::text::isValidUtf8(out)) {
         return std::nullopt;
     }
