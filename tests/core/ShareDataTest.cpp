@@ -42,6 +42,29 @@ TEST(ShareDataTest, RecordsOfOneIdentifierShareOneContent) {
     EXPECT_EQ(RZSDataManager::getDataManager("article-17")->title(), "Title");
 }
 
+TEST(ShareDataTest, ASecondRecordOfAnIdentifierKeepsTheResourceAndExtrasOfTheFirst) {
+    RequestPeer peer;
+    RAZududeData first("article-19");
+    first.setUrlResource(RAZududeUrlResource::initWithSnsResourceType(kRAZududeUrlResourceTypeImage,
+                                                                      "file:///tmp/a.png"));
+    first.extConfig()->sinaData()->setShareText("for sina");
+    auto extras = first.extConfig();
+
+    RAZududeData second("article-19");
+    ASSERT_TRUE(second.urlResource());
+    EXPECT_EQ(second.urlResource()->resourceType(), kRAZududeUrlResourceTypeImage);
+    EXPECT_EQ(first.urlResource()->url(), "file:///tmp/a.png");
+    EXPECT_EQ(second.extConfig(), extras);
+    EXPECT_EQ(first.extConfig()->sinaData()->shareText(), "for sina");
+
+    // A new identifier starts with its own empty resource and extras.
+    RAZududeData fresh("article-20");
+    ASSERT_TRUE(fresh.urlResource());
+    EXPECT_EQ(fresh.urlResource()->resourceType(), kRAZududeUrlResourceTypeDefault);
+    ASSERT_TRUE(fresh.extConfig());
+    EXPECT_NE(fresh.extConfig(), extras);
+}
+
 TEST(ShareDataTest, TheExtendedConfigurationHoldsOneDataObjectPerPlatform) {
     RAZududeExtConfig config;
     EXPECT_EQ(config.snsDataDictionary().size(), 20u);

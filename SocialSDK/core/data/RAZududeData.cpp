@@ -84,10 +84,18 @@ RAZududeData::RAZududeData(std::string identifier, std::string title) {
     setTitle(std::move(title));
 }
 
+// A second record of an identifier shares the content the first one filled: it starts the
+// extras and the URL resource only where the content has none yet.
 void RAZududeData::commonSetUp(std::string identifier) {
     setIdentifier(std::move(identifier));
-    setExtConfig(std::make_shared<RAZududeExtConfig>());
-    if (auto entity = bar()) {
+    auto entity = bar();
+    if (!entity) {
+        return;
+    }
+    if (!entity->extConfig()) {
+        entity->setExtConfig(std::make_shared<RAZududeExtConfig>());
+    }
+    if (!entity->urlResource()) {
         entity->setUrlResource(std::make_shared<RAZududeUrlResource>());
     }
 }
