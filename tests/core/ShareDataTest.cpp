@@ -42,6 +42,15 @@ TEST(ShareDataTest, RecordsOfOneIdentifierShareOneContent) {
     EXPECT_EQ(RZSDataManager::getDataManager("article-17")->title(), "Title");
 }
 
+TEST(ShareDataTest, ATitleGoesToItsOwnRecordsShareEvenAfterAnotherRecordIsMade) {
+    RequestPeer peer;
+    RAZududeData early("article-21", "Early");
+    RAZududeData later("article-22", "Later");
+    early.setTitle("Early, retitled");
+    EXPECT_EQ(RZSDataManager::getDataManager("article-21")->title(), "Early, retitled");
+    EXPECT_EQ(RZSDataManager::getDataManager("article-22")->title(), "Later");
+}
+
 TEST(ShareDataTest, ASecondRecordOfAnIdentifierKeepsTheResourceAndExtrasOfTheFirst) {
     RequestPeer peer;
     RAZududeData first("article-19");

@@ -119,9 +119,13 @@ void RAZududeData::setIdentifier(std::string identifier) {
     });
 }
 
+// The title goes to this record's own data manager, as the content does: the current one may
+// belong to a record made later, whose share would then carry this title.
 void RAZududeData::setTitle(std::optional<std::string> title) {
     title_ = title;
-    RZSDataManager::currentDataManager()->setTitle(std::move(title));
+    if (auto manager = RZSDataManager::getDataManager(identifier_)) {
+        manager->setTitle(std::move(title));
+    }
 }
 
 void RAZududeData::refresh() {
