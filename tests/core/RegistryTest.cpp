@@ -34,6 +34,19 @@ TEST(ResponseEntityTest, DescribesTheFieldsThatAreSet) {
                  {"viewControllerType", 7}};
     EXPECT_EQ(entity.description(), Value(expected).description());
 
+    // Every field, in its place: the type after the message, the platform's objects last.
+    entity.setResponseType(9);
+    entity.setThirdPlatformUserProfile(Map{{"name", "Zhang"}});
+    entity.setThirdPlatformResponse("raw");
+    Map full{{"responseCode", 5052},
+             {"data", Map{{"tencent", ""}}},
+             {"message", "user cancel the operation"},
+             {"responseType", 9},
+             {"viewControllerType", 7},
+             {"thirdPlatformResponse", "raw"},
+             {"thirdPlatformUserProfile", Map{{"name", "Zhang"}}}};
+    EXPECT_EQ(entity.description(), Value(full).description());
+
     // A network failure: the kind as type, the error, no data.
     auto failure = RZSRequestGate::unsentResponse(3);
     EXPECT_EQ(failure->responseCode(), 5050);
