@@ -125,6 +125,21 @@ TEST_F(AnalyticsTest, ConfigurationCallsAndAccountUploadsAreCounted) {
     EXPECT_EQ(counts["36"], Value("1"));
     EXPECT_EQ(counts["42"], Value("1"));
     EXPECT_EQ(counts["7+28-13"], Value("1"));
+
+    // Each public setter counts under its own code; the values set are the ones in force.
+    auto& internal = RAZududeConfigInternal::shareInstance();
+    RAZududeConfig::setSnsPlatformNames(internal.snsPlatformNames());
+    RAZududeConfig::setSupportedInterfaceOrientations(internal.socialInterfaceOrientations());
+    auto followed = internal.followSnsUids();
+    RAZududeConfig::setFollowWeiboUids(followed.value_or(Map{}));
+    internal.setFollowSnsUids(followed);
+    RAZududeConfig::addSocialSnsPlatform({});
+    RAZududeConfig::setBoundsSizeForiPad(internal.boundsForiPad().size);
+    RAZududeConfig::setShouldShareSynchronous(internal.shouldShareSynchronous());
+    RAZududeConfig::setShouldCommentWithLocation(internal.shouldCommentWithLocation());
+    for (const char* code : {"29", "30", "31", "32", "34", "35", "37"}) {
+        EXPECT_EQ(counts[code], Value("1")) << code;
+    }
     ASSERT_EQ(holding.ofKind(kRZSRequestAddSnsAccount).size(), 1u);
 }
 
