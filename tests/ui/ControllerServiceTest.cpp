@@ -132,6 +132,24 @@ TEST_F(ControllerServiceTest, CancellingAnEditorOrAnUnfinishedLoginTellsTheDeleg
     EXPECT_EQ(delegate_->events, (Events{"result 200", "close 7"}));
 }
 
+TEST_F(ControllerServiceTest, CancellingAMailEditorNamesMailNotTheEarlierPlatform) {
+    ScreenMaker editor(3);
+    social_test::authorise("renren");
+    auto edit = service_->getSocialShareEditControllerInternal("renren", std::nullopt);
+    screen_->presentViewController(edit, false);
+    service_->close();
+    advance(1);
+
+    auto mail = service_->getSocialShareEditControllerInternal("email", std::nullopt);
+    ASSERT_TRUE(mail);
+    EXPECT_EQ(service_->currentSnsPlatformName(), "email");
+    screen_->presentViewController(mail, false);
+    service_->closeWithCancelResponse();
+    ASSERT_EQ(delegate_->responses.size(), 1u);
+    EXPECT_EQ(delegate_->responses[0]->data(), (platform::Map{{"email", ""}}));
+    advance(1);
+}
+
 TEST_F(ControllerServiceTest, TheCloseButtonCancels) {
     ScreenMaker editor(3);
     social_test::authorise("douban");

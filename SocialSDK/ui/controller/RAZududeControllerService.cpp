@@ -264,6 +264,9 @@ std::shared_ptr<platform::ViewController> RAZududeControllerService::getSocialVi
             if (!isEditorPlatformType(platformType)) {
                 return nullptr;
             }
+            // The e-mail and SMS editors lie outside the types the transform names: without
+            // this, their cancel would name the platform of an earlier flow.
+            currentSnsPlatformName_ = platformName;
         }
         int type = transformViewControllerType(viewType, platformType);
         return RZSViewControllerFactory::sharedInstance().createSocialViewController(
