@@ -215,6 +215,22 @@ TEST_F(FlowTest, TheOauthPageClosingOpensTheEditorOnlyAfterAShareTap) {
     EXPECT_EQ(standIn->closeOauthWebViewController(navigation, service_), false);
 }
 
+TEST_F(FlowTest, WithoutAnEditorAfterTheOauthPageTheLoginStillEndsAndHandsBack) {
+    ScreenMaker oauth(7);
+    auto navigation = std::make_shared<platform::NavigationController>(
+        std::make_shared<platform::ViewController>());
+    tap("tencent");
+    auto standIn = companion("tencent");
+    ASSERT_EQ(service_->socialUIDelegate(), standIn);
+    social_test::authorise("tencent");
+    EXPECT_EQ(standIn->closeOauthWebViewController(navigation, service_), false);
+    EXPECT_EQ(navigation->viewControllers().size(), 1u);
+    service_->closeWithResponse(oauthResult(200));
+    advance(1);
+    EXPECT_EQ(service_->socialUIDelegate(), delegate_);
+    EXPECT_FALSE(standIn->socialUIDelegate());
+}
+
 TEST_F(FlowTest, QzoneTapsWarnThatItsSettingsAreNeeded) {
     testing_support::LogCapture log;
     companion("qzone")->snsClickHandlerWithController(screen_, service_, true, std::nullopt);

@@ -264,13 +264,14 @@ std::optional<bool> RAZududeSnsPlatformInternal::closeOauthWebViewController(
     RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType("9", "7", platformName_);
     auto editor = service->getSocialViewController(kRAZududeViewControllerShareEdit,
                                                    service->currentSnsPlatformName());
-    loginCompletion_ = nullptr;
-    shareStatus_ = std::string("0");
     if (!editor || !navigationController) {
-        // Nothing to take over with: the page closes as it would without a share.
+        // Nothing to take over with: the page closes as it would without a share, and the
+        // login's own completion still ends the flow and gives the app its delegate back.
         platform::consoleLog("no share editor for %@ after the login", platformName_);
         return false;
     }
+    loginCompletion_ = nullptr;
+    shareStatus_ = std::string("0");
     navigationController->pushViewController(editor, true);
     return true;
 }
