@@ -49,6 +49,13 @@ class ProgressHudTest : public ui_test::UiTest {
 TEST_F(ProgressHudTest, LayoutFiguresWithFixedMetrics) {
     ScopedTextMeasurer metrics;
     EXPECT_THROW(RAZududeTkProgressHUD::withView(nullptr), std::invalid_argument);
+    // Transparent until shown, centred in a resizing host, bold texts.
+    EXPECT_EQ(hud_->alpha(), 0);
+    EXPECT_FALSE(hud_->isOpaque());
+    EXPECT_EQ(hud_->autoresizingMask(), 45u);
+    EXPECT_EQ(hud_->labelFont(), Font::boldSystem(16));
+    EXPECT_EQ(hud_->detailsLabelFont(), Font::boldSystem(12));
+    EXPECT_EQ(hud_->detailsLabel().numberOfLines(), 0);
 
     // The spinner alone: its 37 points plus the margin all round, centred.
     layOut();
