@@ -25,7 +25,18 @@ TEST_F(MaskViewTest, LabelRightOfCentreWithTheSpinnerBesideIt) {
     EXPECT_EQ(mask->statusLabel().frame(), (Rect{131, 232, 78, 16}));
     EXPECT_EQ(mask->activityIndicatorView().center(), (Point{121, 240}));
 
-    EXPECT_EQ(RZMaskView::roundedView()->frame(), (Rect{60, 140, 200, 100}));
+    EXPECT_EQ(mask->layer().cornerRadius(), 7);
+    EXPECT_TRUE(mask->layer().masksToBounds());
+    EXPECT_DOUBLE_EQ(mask->alpha(), 0.8);
+
+    // The small panel asks the user to wait, in white, a little more transparent.
+    auto rounded = RZMaskView::roundedView();
+    EXPECT_EQ(rounded->frame(), (Rect{60, 140, 200, 100}));
+    EXPECT_EQ(rounded->statusLabel().text(), "请稍等......");
+    EXPECT_EQ(rounded->statusLabel().textColor(), Color::white());
+    EXPECT_DOUBLE_EQ(rounded->alpha(), 0.7);
+    EXPECT_EQ(rounded->layer().cornerRadius(), 7);
+    EXPECT_TRUE(rounded->isActivity());
 }
 
 TEST_F(MaskViewTest, ActivitySwitchFadesOverThreeTenths) {

@@ -18,6 +18,16 @@ struct HiddenCount : RAZududeTkProgressHUDDelegate {
     void hudWasHidden(RAZududeTkProgressHUD&) override { ++calls; }
 };
 
+// Puts the HUD straight back up the first time it has gone.
+struct ShowsAgain : RAZududeTkProgressHUDDelegate {
+    int calls = 0;
+    void hudWasHidden(RAZududeTkProgressHUD& hud) override {
+        if (++calls == 1) {
+            hud.show(false);
+        }
+    }
+};
+
 class ProgressHudTest : public ui_test::UiTest {
   protected:
     // A HUD on a visible 320 x 568 window.
@@ -39,6 +49,13 @@ class ProgressHudTest : public ui_test::UiTest {
 TEST_F(ProgressHudTest, LayoutFiguresWithFixedMetrics) {
     ScopedTextMeasurer metrics;
     EXPECT_THROW(RAZududeTkProgressHUD::withView(nullptr), std::invalid_argument);
+    // Transparent until shown, centred in a resizing host, bold texts.
+    EXPECT_EQ(hud_->alpha(), 0);
+    EXPECT_FALSE(hud_->isOpaque());
+    EXPECT_EQ(hud_->autoresizingMask(), 45u);
+    EXPECT_EQ(hud_->labelFont(), Font::boldSystem(16));
+    EXPECT_EQ(hud_->detailsLabelFont(), Font::boldSystem(12));
+    EXPECT_EQ(hud_->detailsLabel().numberOfLines(), 0);
 
     // The spinner alone: its 37 points plus the margin all round, centred.
     layOut();
@@ -134,6 +151,26 @@ TEST_F(ProgressHudTest, ASupersededHideDoesNotTakeDownTheNextShow) {
     hud_->hide(false);  // two hides report once
     advance(1);
     EXPECT_EQ(hidden_->calls, 1);
+}
+
+TEST_F(ProgressHudTest, AShowFromTheDelegateIsAShowLikeAnyOther) {
+    auto again = std::make_shared<ShowsAgain>();
+    hud_->setDelegate(again);
+    hud_->setMinShowTime(1);
+    hud_->hide(false);  // never shown: the delegate hears of it and shows the HUD
+    ASSERT_EQ(again->calls, 1);
+    EXPECT_EQ(hud_->alpha(), 1);
+    EXPECT_TRUE(hud_->showStarted());
+
+    // It is held for its minimum time and then fades out.
+    hud_->hide(true);
+    EXPECT_EQ(hud_->alpha(), 1);
+    advance(1);
+    EXPECT_DOUBLE_EQ(hud_->alpha(), 0.02);
+    EXPECT_EQ(again->calls, 1);
+    advance(0.3);
+    EXPECT_EQ(again->calls, 2);
+    EXPECT_EQ(hud_->alpha(), 0);
 }
 
 TEST_F(ProgressHudTest, GraceAndMinimumShowTimersGiveWayToEachOther) {

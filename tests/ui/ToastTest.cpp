@@ -48,6 +48,8 @@ TEST_F(ToastTest, SizeFromTheMeasuredTextAndPlaceFromTheGravity) {
     // Made by `show`, the configuration sends toasts 45 points below the window's top.
     EXPECT_EQ(toast->view()->frame(), (Rect{112, 27, 96, 36}));
     EXPECT_EQ(toast->view()->subviews().back()->frame(), (Rect{10, 4, 76, 28}));
+    EXPECT_EQ(toast->view()->layer().cornerRadius(), 8);
+    EXPECT_EQ(toast->view()->backgroundColor(), Color::black().withAlpha(0.6));
 
     auto centreOf = [](RAZududeToast& t) {
         t.show(RAZududeToast::kTypeNoImage);

@@ -12,6 +12,12 @@ using namespace platform;
 
 namespace {
 
+// The resource image of that name, pixel for pixel.
+bool isResource(const ImagePtr& image, const char* name) {
+    auto resource = Image::named(std::string("RAZududeSDKResourcesNew.bundle/") + name);
+    return image && resource && image->encodePng() == resource->encodePng();
+}
+
 class UIHelperTest : public ui_test::UiTest {
   protected:
     UIHelperTest() {
@@ -60,12 +66,14 @@ TEST_F(UIHelperTest, BarsByTheme) {
     ASSERT_TRUE(white->titleTextAttributes());
     EXPECT_EQ(white->titleTextAttributes()->textColor,
               Color(0.27450980392156865, 0.30980392156862746, 0.3803921568627451, 1));
+    EXPECT_EQ(white->titleTextAttributes()->font, Font::system(18));
+    EXPECT_EQ(white->titleTextAttributes()->textShadowOffset, (Size{0, 0}));
 
     useTheme(0);
     auto dark = bar(false);
     RAZududeUIHelper::customNavBar(*dark);
     ASSERT_TRUE(dark->backgroundImage());
-    EXPECT_NE(dark->backgroundImage(), white->backgroundImage());
+    EXPECT_TRUE(isResource(dark->backgroundImage(), "Buttons/RZS_nav_bar_bg"));
     EXPECT_FALSE(dark->titleTextAttributes());
 }
 
@@ -81,7 +89,10 @@ TEST_F(UIHelperTest, ButtonsByTheme) {
         EXPECT_TRUE(b->image(kControlStateNormal));
         EXPECT_FALSE(b->title(kControlStateNormal));  // the image alone
     }
-    EXPECT_NE(post.image(kControlStateNormal), refresh.image(kControlStateNormal));
+    EXPECT_TRUE(isResource(back.image(kControlStateNormal), "Buttons/RZS_nav_button_back"));
+    EXPECT_TRUE(isResource(post.image(kControlStateNormal), "Buttons/RZS_nav_button_send"));
+    EXPECT_TRUE(isResource(refresh.image(kControlStateNormal), "Buttons/RZS_nav_button_refresh"));
+    EXPECT_TRUE(isResource(close.image(kControlStateNormal), "Buttons/RZS_nav_button_close"));
 
     useTheme(0);
     Button otherBack, otherPost;
@@ -96,6 +107,11 @@ TEST_F(UIHelperTest, ButtonsByTheme) {
         EXPECT_EQ(otherBack.title(state), "返回");
     }
     EXPECT_EQ(otherBack.titleEdgeInsets(), (EdgeInsets{0, 6, 0, 0}));
+    EXPECT_EQ(otherBack.titleLabel().font(), Font::boldSystem(13));
+    EXPECT_TRUE(isResource(otherBack.backgroundImage(kControlStateNormal),
+                           "OtherTheme/RZS_nav_back_button_normal"));
+    EXPECT_TRUE(isResource(otherBack.backgroundImage(kControlStateHighlighted),
+                           "OtherTheme/RZS_nav_back_button_tap"));
     // The other theme's send button is a bare frame for the theme's own block to dress.
     EXPECT_EQ(otherPost.frame(), (Rect{0, 0, 50, 30}));
     EXPECT_FALSE(otherPost.image(kControlStateNormal));

@@ -288,7 +288,6 @@ void RAZududeTkProgressHUD::hide(bool animated) {
         }
     }
     hideUsingAnimation(useAnimation_);
-    showStarted_.reset();
 }
 
 void RAZududeTkProgressHUD::handleGraceTimer() {
@@ -300,7 +299,6 @@ void RAZududeTkProgressHUD::handleGraceTimer() {
 void RAZududeTkProgressHUD::handleMinShowTimer() {
     minShowTimer_.reset();
     hideUsingAnimation(useAnimation_);
-    showStarted_.reset();
 }
 
 void RAZududeTkProgressHUD::showUsingAnimation(bool animated) {
@@ -330,7 +328,10 @@ void RAZududeTkProgressHUD::showUsingAnimation(bool animated) {
 
 void RAZududeTkProgressHUD::hideUsingAnimation(bool animated) {
     const std::uint64_t generation = ++generation_;
-    if (!animated || !showStarted_) {
+    // Cleared before the delegate hears of the hide: a show it makes at once keeps its start.
+    const bool wasShown = showStarted_.has_value();
+    showStarted_.reset();
+    if (!animated || !wasShown) {
         setAlpha(0);
         done();
         return;
