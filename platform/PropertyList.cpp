@@ -337,6 +337,26 @@ class BinaryShape {
     }
 
     // The references an object holds; false when they do not fit in the file.
+    // The count of an object: the marker's low nibble, or, when that is 15, the integer object
+    // that follows the marker. `position` moves past what was read.
+    bool readCount(std::uint8_t marker, std::uint64_t& position, std::uint64_t& count) const {
+        count = marker & 0x0F;
+        if (count != 0x0F) {
+            return true;
+        }
+        if (position >= end_ || (data_[position] & 0xF0) != 0x10) {
+            return false;
+        }
+        const std::size_t size = std::size_t{1} << (data_[position] & 0x0F);
+        ++position;
+        if (size > 8 || position + size > end_) {
+            return false;
+        }
+        count = readBigEndian(data_.data() + position, size);
+        position += size;
+        return true;
+    }
+
     bool childrenOf(std::uint64_t object, Children& children) const {
         std::uint64_t offset = offsetOf(object);
         if (offset == 0) {
@@ -348,19 +368,10 @@ class BinaryShape {
             children = {};
             return true;
         }
-        std::uint64_t count = marker & 0x0F;
+        std::uint64_t count = 0;
         std::uint64_t position = offset + 1;
-        if (count == 0x0F) {
-            if (position >= end_ || (data_[position] & 0xF0) != 0x10) {
-                return false;
-            }
-            const std::size_t size = std::size_t{1} << (data_[position] & 0x0F);
-            ++position;
-            if (size > 8 || position + size > end_) {
-                return false;
-            }
-            count = readBigEndian(data_.data() + position, size);
-            position += size;
+        if (!readCount(marker, position, count)) {
+            return false;
         }
         if (type == 0xD) {
             if (count > UINT64_MAX / 2) {
@@ -387,19 +398,10 @@ class BinaryShape {
         if (type != 0x5 && type != 0x6) {
             return false;
         }
-        std::uint64_t length = marker & 0x0F;
+        std::uint64_t length = 0;
         std::uint64_t position = offset + 1;
-        if (length == 0x0F) {
-            if (position >= end_ || (data_[position] & 0xF0) != 0x10) {
-                return false;
-            }
-            const std::size_t size = std::size_t{1} << (data_[position] & 0x0F);
-            ++position;
-            if (size > 8 || position + size > end_) {
-                return false;
-            }
-            length = readBigEndian(data_.data() + position, size);
-            position += size;
+        if (!readCount(marker, position, length)) {
+            return false;
         }
         const std::uint64_t unit = type == 0x6 ? 2 : 1;
         if (length > (end_ - position) / unit) {
