@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/Utf8.h"
+
 namespace rzbase::json {
 
 // How a byte inside a string is treated: 0 plain, 1 ends a plain run (quote, backslash,
@@ -39,6 +41,31 @@ inline const unsigned char* skipPlainAscii(const unsigned char* p, const unsigne
             break;
         }
         p += 8;
+    }
+    return p;
+}
+
+// The end of the longest run from p that a string holds as it is: well-formed UTF-8 with no
+// quote, backslash or control byte. What stops it is the end, such a byte, or (class 2) the
+// start of a sequence that is not UTF-8.
+inline const unsigned char* skipPlainRun(const unsigned char* p, const unsigned char* end) {
+    while (p < end) {
+        p = skipPlainAscii(p, end);
+        if (p == end) {
+            break;
+        }
+        const std::uint8_t kind = kStringClass[*p];
+        if (kind == 0) {
+            ++p;
+        } else if (kind == 2) {
+            const std::size_t length = platform::utf8::sequenceAt(p, end);
+            if (length == 0) {
+                break;
+            }
+            p += length;
+        } else {
+            break;
+        }
     }
     return p;
 }

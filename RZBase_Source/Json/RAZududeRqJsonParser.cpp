@@ -305,25 +305,7 @@ bool RAZududeRqJsonParser::scanRestOfString(std::string& out) {
     while (true) {
         // The longest run that needs no decoding, checked for well-formed UTF-8 on the way.
         const char* run = c_;
-        auto p = reinterpret_cast<const unsigned char*>(c_);
-        while (p < end) {
-            p = rzbase::json::skipPlainAscii(p, end);
-            if (p == end) {
-                break;
-            }
-            const std::uint8_t kind = rzbase::json::kStringClass[*p];
-            if (kind == 0) {
-                ++p;
-            } else if (kind == 2) {
-                const std::size_t length = platform::utf8::sequenceAt(p, end);
-                if (length == 0) {
-                    break;
-                }
-                p += length;
-            } else {
-                break;
-            }
-        }
+        auto p = rzbase::json::skipPlainRun(reinterpret_cast<const unsigned char*>(c_), end);
         c_ = reinterpret_cast<const char*>(p);
         out.append(run, c_);
 

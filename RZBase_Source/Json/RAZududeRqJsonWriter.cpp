@@ -210,26 +210,11 @@ bool RAZududeRqJsonWriter::appendString(const std::string& text, Output& out) {
     const auto* end = p + text.size();
     while (p < end) {
         const auto* run = p;
-        while (p < end) {
-            p = rzbase::json::skipPlainAscii(p, end);
-            if (p == end) {
-                break;
-            }
-            const std::uint8_t kind = rzbase::json::kStringClass[*p];
-            if (kind == 0) {
-                ++p;
-            } else if (kind == 2) {
-                const std::size_t length = platform::utf8::sequenceAt(p, end);
-                if (length == 0) {
-                    addErrorWithCode(kRAZududeJsonErrorUnsupported,
-                                     "JSON serialisation not supported for a string that is "
-                                     "not UTF-8");
-                    return false;
-                }
-                p += length;
-            } else {
-                break;
-            }
+        p = rzbase::json::skipPlainRun(p, end);
+        if (p < end && rzbase::json::kStringClass[*p] == 2) {
+            addErrorWithCode(kRAZududeJsonErrorUnsupported,
+                             "JSON serialisation not supported for a string that is not UTF-8");
+            return false;
         }
         out.put(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
         if (p == end) {
