@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,32 +13,16 @@ namespace text = platform::text;
 using platform::Regex;
 using text::Range;
 
+using testing_support::hexOf;
+using testing_support::lines;
+
 namespace {
-
-std::vector<std::string> lines(const std::string& output) {
-    std::vector<std::string> out;
-    std::istringstream in(output);
-    for (std::string line; std::getline(in, line);) {
-        out.push_back(line);
-    }
-    return out;
-}
-
-std::string hex(std::string_view bytes) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += kHex[c >> 4];
-        out += kHex[c & 15];
-    }
-    return out;
-}
 
 // Texts go to Python as hexadecimal lines, so that bytes that are not UTF-8 travel too.
 std::string asHexLines(const std::vector<std::string>& texts) {
     std::string input;
     for (const auto& t : texts) {
-        input += hex(t) + "\n";
+        input += hexOf(t) + "\n";
     }
     return input;
 }
@@ -137,7 +120,7 @@ TEST(Text, Utf8ValidityAgreesWithPython) {
     }
     std::string input;
     for (const auto& s : samples) {
-        input += hex(s) + "\n";
+        input += hexOf(s) + "\n";
     }
     auto theirs =
         lines(testing_support::runPython("import sys\n"
@@ -153,7 +136,7 @@ TEST(Text, Utf8ValidityAgreesWithPython) {
     for (std::size_t i = 0; i < samples.size(); ++i) {
         bool ours = text::isValidUtf8(samples[i]);
         valid += ours;
-        EXPECT_EQ(ours ? "1" : "0", theirs[i]) << hex(samples[i]);
+        EXPECT_EQ(ours ? "1" : "0", theirs[i]) << hexOf(samples[i]);
     }
     EXPECT_GT(valid, 100);  // the sample holds both kinds
 }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,6 +10,8 @@
 #include "tests/support/TempDir.h"
 
 using platform::Url;
+
+using testing_support::lines;
 
 namespace {
 
@@ -21,15 +22,6 @@ Url mustParse(std::string_view text) {
         return Url::fileUrl("/");
     }
     return *url;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        out.push_back(line);
-    }
-    return out;
 }
 
 const char* const kRfcBase = "http://a/b/c/d;p?q";

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#include <sstream>
 #include <stdexcept>
 
 #include "RZBase_Source/Encode/RAZududeBase64.h"
@@ -11,26 +10,10 @@
 
 using platform::Bytes;
 
+using testing_support::hexOf;
+using testing_support::lines;
+
 namespace {
-
-std::string hexOf(const Bytes& bytes) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string out;
-    for (auto b : bytes) {
-        out += kHex[b >> 4];
-        out += kHex[b & 0x0F];
-    }
-    return out;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        out.push_back(line);
-    }
-    return out;
-}
 
 // Random byte strings of every length up to 70, and a long one.
 std::vector<Bytes> randomSamples() {

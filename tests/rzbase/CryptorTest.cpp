@@ -2,33 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <vector>
 
 #include "tests/support/TempDir.h"
 
+using testing_support::hexOf;
+using testing_support::lines;
+
 namespace {
 
 constexpr char kAppKey[] = "507fcab25270157b37000010";
-
-std::string hexOf(std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string out;
-    for (char c : text) {
-        out += kHex[static_cast<unsigned char>(c) >> 4];
-        out += kHex[static_cast<unsigned char>(c) & 0x0F];
-    }
-    return out;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        out.push_back(line);
-    }
-    return out;
-}
 
 // The peers derive the key themselves from the AppKey, zero-fill the text, and encipher it
 // with both the `cryptography` package and the openssl command line. For each text they print

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -45,6 +46,30 @@ std::string runPython(const std::string& script, const std::string& input) {
         throw std::runtime_error("python3 peer failed: " + output);
     }
     return output;
+}
+
+std::string hexOf(std::string_view bytes) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (unsigned char c : bytes) {
+        out += kHex[c >> 4];
+        out += kHex[c & 0x0F];
+    }
+    return out;
+}
+
+std::string hexOf(const std::vector<std::uint8_t>& bytes) {
+    return hexOf(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        out.push_back(line);
+    }
+    return out;
 }
 
 }  // namespace testing_support

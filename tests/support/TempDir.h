@@ -1,6 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace testing_support {
 
@@ -21,5 +25,10 @@ class TempDir {
 // Runs a Python 3 snippet with the system interpreter (which has `cryptography`); returns its
 // standard output, or throws when it exits non-zero.
 std::string runPython(const std::string& script, const std::string& input = {});
+
+// What the peers read and print: bytes as lowercase hexadecimal, output split into lines.
+std::string hexOf(std::string_view bytes);
+std::string hexOf(const std::vector<std::uint8_t>& bytes);
+std::vector<std::string> lines(const std::string& text);
 
 }  // namespace testing_support
