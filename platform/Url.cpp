@@ -156,6 +156,26 @@ std::string removeDotSegments(std::string_view input) {
 
 }  // namespace
 
+std::string percentEncode(std::string_view text, std::string_view keep) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size() + text.size() / 2);
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool plain = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+                           (byte >= '0' && byte <= '9') ||
+                           (byte != 0 && keep.find(c) != std::string_view::npos);
+        if (plain) {
+            out += c;
+        } else {
+            out += '%';
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0xF];
+        }
+    }
+    return out;
+}
+
 std::string percentDecode(std::string_view text) {
     std::string out;
     out.reserve(text.size());

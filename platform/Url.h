@@ -79,6 +79,11 @@ class Url {
     std::string text_;
 };
 
+// The text with every byte percent-escaped (upper-case hex) except ASCII letters, digits and
+// the characters of `keep`. Bytes beyond ASCII are escaped one by one, so UTF-8 text comes out
+// as the escapes of its encoding.
+std::string percentEncode(std::string_view text, std::string_view keep);
+
 // The text with its percent escapes undone; a malformed escape stays as written.
 std::string percentDecode(std::string_view text);
 // Whether every "%" of the text starts a well-formed escape.

@@ -1,0 +1,40 @@
+// The process's one network thread: every connection runs on it, driven by libcurl's multi
+// interface, and every connection delegate is called on it, one call at a time.
+//
+// Made and started on first use, never stopped. Any thread may post work to it; work runs in
+// the order posted, between transfers' callbacks, never inside one.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+class TimerHandle;
+
+class NetworkThread {
+  public:
+    static NetworkThread& shared();
+
+    // The thread's name; the operating system sees its first 15 bytes.
+    static constexpr const char* kName = "RAZududeNetworking";
+
+    void post(std::function<void()> task);
+    // A call `seconds` from now (real time) on the network thread.
+    std::shared_ptr<TimerHandle> after(double seconds, std::function<void()> task);
+    bool isCurrent() const;
+
+    NetworkThread(const NetworkThread&) = delete;
+    NetworkThread& operator=(const NetworkThread&) = delete;
+
+    struct State;  // the loop and libcurl's multi handle; the connection code drives it
+
+  private:
+    NetworkThread();
+    friend class UrlConnection;
+    State& state() { return *state_; }
+    State* state_;
+};
+
+}  // namespace platform

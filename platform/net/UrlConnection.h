@@ -1,0 +1,103 @@
+// A URL connection: one load of one request over HTTP or HTTPS, reported to a delegate.
+//
+// Threads: make, start and cancel it on any thread. The load runs on the NetworkThread and
+// every delegate call arrives there, one at a time.
+//
+// Ownership: the connection keeps its delegate (and the delegate usually keeps the
+// connection) until the load ends: after didFinishLoading, didFailWithError or cancel() the
+// connection lets the delegate go, which breaks the cycle.
+//
+// Order of delegate calls for one load:
+//   1. willSendRequestForAuthenticationChallenge: for a TLS server-trust challenge during each
+//      handshake, and for an HTTP Basic challenge when the server answers 401 (again per
+//      attempt, with previousFailureCount counting the refused ones).
+//   2. didSendBodyData: as the body goes out, before the response.
+//   3. willSendRequest: once per redirect, hop by hop, before it is followed; returning nullopt
+//      stops there and the redirect response becomes the final response.
+//   4. didReceiveResponse: once, for the final response.
+//   5. didReceiveData: zero or more times, in order.
+//   6. willCacheResponse: once, before the end of a successful load.
+//   7. exactly one of didFinishLoading and didFailWithError, last.
+// After cancel() has run on the network thread (at once when called there, inside a delegate
+// call or not), no delegate call follows, not even didFailWithError.
+//
+// Errors carry the URL error domain with the platform's codes (-1000 bad URL, -1001 timed
+// out, -1003 host not found, -1004 cannot connect, -1005 connection lost, -1011 bad server
+// response, -1012 authentication cancelled, -1202 untrusted certificate, …), a readable
+// description, and the failing URL under kUrlErrorFailingUrlErrorKey.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+
+#include "platform/Error.h"
+#include "platform/net/Authentication.h"
+#include "platform/net/NetworkThread.h"
+#include "platform/net/UrlRequest.h"
+#include "platform/net/UrlResponse.h"
+
+namespace platform {
+
+class UrlConnection;
+
+class UrlConnectionDelegate {
+  public:
+    virtual ~UrlConnectionDelegate() = default;
+
+    // Default: performDefaultHandling (the system's trust evaluation for a server; no
+    // credential for Basic, so the 401 becomes the response).
+    virtual void willSendRequestForAuthenticationChallenge(
+        UrlConnection& connection, const AuthenticationChallenge& challenge);
+    virtual bool connectionShouldUseCredentialStorage(UrlConnection&) { return true; }
+    // Default: the proposed request.
+    virtual std::optional<UrlRequest> willSendRequest(
+        UrlConnection& connection, const UrlRequest& request,
+        const std::shared_ptr<const UrlResponse>& redirectResponse);
+    virtual void didSendBodyData(UrlConnection&, std::int64_t /*bytesWritten*/,
+                                 std::int64_t /*totalBytesWritten*/,
+                                 std::int64_t /*totalBytesExpectedToWrite*/) {}
+    virtual void didReceiveResponse(UrlConnection&, const std::shared_ptr<const UrlResponse>&) {}
+    virtual void didReceiveData(UrlConnection&, std::span<const std::uint8_t>) {}
+    // Default: the proposed response. Nothing caches responses here; the answer is only
+    // taken as the delegate's wish.
+    virtual std::optional<CachedUrlResponse> willCacheResponse(UrlConnection& connection,
+                                                               const CachedUrlResponse& proposed);
+    virtual void didFinishLoading(UrlConnection&) {}
+    virtual void didFailWithError(UrlConnection&, const Error&) {}
+};
+
+class UrlConnection : public std::enable_shared_from_this<UrlConnection> {
+  public:
+    // A connection for the request, not yet started. Throws std::invalid_argument for a null
+    // delegate.
+    static std::shared_ptr<UrlConnection> create(const UrlRequest& request,
+                                                 std::shared_ptr<UrlConnectionDelegate> delegate);
+    ~UrlConnection();
+    UrlConnection(const UrlConnection&) = delete;
+    UrlConnection& operator=(const UrlConnection&) = delete;
+
+    // Starts the load; a second start does nothing.
+    void start();
+    // Stops the load; see the header comment for what follows. Cancelling a connection that
+    // has ended does nothing.
+    void cancel();
+
+    const UrlRequest& originalRequest() const { return original_; }
+    // The request of the current hop (after redirects).
+    UrlRequest currentRequest() const;
+
+    struct Transfer;  // the libcurl side, network thread only
+
+  private:
+    UrlConnection(const UrlRequest& request, std::shared_ptr<UrlConnectionDelegate> delegate);
+    friend struct Transfer;
+    friend struct NetworkThread::State;
+
+    const UrlRequest original_;
+    std::shared_ptr<Transfer> transfer_;
+};
+
+}  // namespace platform
