@@ -1,0 +1,1017 @@
+#include "SocialSDK/framework/network/RAZududeURLConnectionOperation.h"
+
+#include <cerrno>
+#include <utility>
+
+#include "SocialSDK/framework/network/RAZududeSecurityPolicy.h"
+#include "platform/Bundle.h"
+#include "platform/Format.h"
+#include "platform/NotificationCenter.h"
+
+using platform::Bytes;
+using platform::Error;
+using platform::Map;
+using platform::UrlRequest;
+using platform::UrlResponse;
+using platform::Value;
+
+namespace {
+
+constexpr const char* kStringsTable = "RAZududeNetworking";
+
+std::string localized(std::string_view key) {
+    return platform::Bundle::mainBundle().localizedString(key, "", kStringsTable);
+}
+
+const std::shared_ptr<platform::DispatchGroup>& sharedCompletionGroup() {
+    static const auto* group =
+        new std::shared_ptr<platform::DispatchGroup>(platform::DispatchGroup::create());
+    return *group;
+}
+
+bool transitionAllowed(std::int64_t from, std::int64_t to, bool cancelled) {
+    using Op = RAZududeURLConnectionOperation;
+    switch (from) {
+        case Op::kReady:
+            return to == Op::kPaused || to == Op::kExecuting || (to == Op::kFinished && cancelled);
+        case Op::kExecuting:
+            return to == Op::kPaused || to == Op::kFinished;
+        case Op::kPaused:
+            return to == Op::kReady;
+        case Op::kFinished:
+            return false;
+        default:
+            return to == Op::kPaused || to == Op::kReady || to == Op::kExecuting ||
+                   to == Op::kFinished;
+    }
+}
+
+void postOnMainQueue(const char* name, std::shared_ptr<RAZududeURLConnectionOperation> operation) {
+    platform::DispatchQueue::main()->async([name, operation = std::move(operation)] {
+        platform::NotificationCenter::defaultCenter().post(name, operation.get());
+    });
+}
+
+Error failingUrlError(const char* domain, long code, const UrlRequest& request,
+                      std::optional<std::string> description = std::nullopt) {
+    Map userInfo;
+    if (description) {
+        userInfo.set(platform::kLocalizedDescriptionKey, Value(*description));
+    }
+    if (!request.url().absoluteString().empty()) {
+        userInfo.set(platform::kUrlErrorFailingUrlErrorKey, Value(request.url().absoluteString()));
+    }
+    return Error(domain, code, std::move(userInfo));
+}
+
+// --- archive forms of the URL-loading values: plain dictionaries, readable by anyone ---
+
+Value headersValue(const platform::HeaderFields& headers) {
+    platform::Array fields;
+    for (const auto& [name, value] : headers.fields()) {
+        fields.push_back(Value(platform::Array{Value(name), Value(value)}));
+    }
+    return Value(std::move(fields));
+}
+
+std::optional<platform::HeaderFields> headersFromValue(const Value& value) {
+    platform::HeaderFields headers;
+    if (value.isNull()) {
+        return headers;
+    }
+    if (!value.isArray()) {
+        return std::nullopt;
+    }
+    for (const Value& field : *value.array()) {
+        if (!field.isArray() || field.count() != 2 || !field[0].isString() ||
+            !field[1].isString()) {
+            return std::nullopt;
+        }
+        headers.set(*field[0].string(), *field[1].string());
+    }
+    return headers;
+}
+
+Value requestValue(const UrlRequest& request) {
+    Map map;
+    map.set("URL", Value(request.url().absoluteString()));
+    map.set("HTTPMethod", Value(request.httpMethod()));
+    map.set("HTTPHeaderFields", headersValue(request.allHttpHeaderFields()));
+    if (request.httpBody()) {
+        map.set("HTTPBody", Value(*request.httpBody()));
+    }
+    map.set("timeoutInterval", Value(request.timeoutInterval()));
+    map.set("cachePolicy", Value(static_cast<unsigned>(request.cachePolicy())));
+    map.set("HTTPShouldHandleCookies", Value(request.httpShouldHandleCookies()));
+    map.set("HTTPShouldUsePipelining", Value(request.httpShouldUsePipelining()));
+    map.set("allowsCellularAccess", Value(request.allowsCellularAccess()));
+    map.set("networkServiceType", Value(static_cast<unsigned>(request.networkServiceType())));
+    return Value(std::move(map));
+}
+
+std::optional<UrlRequest> requestFromValue(const Value& value) {
+    if (!value.isMap() || !value["URL"].isString() || !value["HTTPMethod"].isString()) {
+        return std::nullopt;
+    }
+    auto url = platform::Url::parse(*value["URL"].string());
+    auto headers = headersFromValue(value["HTTPHeaderFields"]);
+    if (!url || !headers) {
+        return std::nullopt;
+    }
+    UrlRequest request(*url);
+    request.setHttpMethod(*value["HTTPMethod"].string());
+    request.setAllHttpHeaderFields(std::move(*headers));
+    if (const Bytes* body = value["HTTPBody"].bytes()) {
+        request.setHttpBody(*body);
+    }
+    if (value["timeoutInterval"].isNumber()) {
+        request.setTimeoutInterval(value["timeoutInterval"].doubleValue());
+    }
+    const std::int64_t policy = value["cachePolicy"].integerValue();
+    if (policy >= 0 && policy <= 3) {
+        request.setCachePolicy(static_cast<platform::UrlRequestCachePolicy>(policy));
+    }
+    if (value["HTTPShouldHandleCookies"].isBool()) {
+        request.setHttpShouldHandleCookies(value["HTTPShouldHandleCookies"].boolValue());
+    }
+    if (value["HTTPShouldUsePipelining"].isBool()) {
+        request.setHttpShouldUsePipelining(value["HTTPShouldUsePipelining"].boolValue());
+    }
+    if (value["allowsCellularAccess"].isBool()) {
+        request.setAllowsCellularAccess(value["allowsCellularAccess"].boolValue());
+    }
+    const std::int64_t service = value["networkServiceType"].integerValue();
+    if (service >= 0 && service <= 4) {
+        request.setNetworkServiceType(static_cast<platform::NetworkServiceType>(service));
+    }
+    return request;
+}
+
+Value responseValue(const std::shared_ptr<const UrlResponse>& response) {
+    if (!response) {
+        return {};
+    }
+    Map map;
+    map.set("URL", Value(response->url().absoluteString()));
+    if (auto http = std::dynamic_pointer_cast<const platform::HttpUrlResponse>(response)) {
+        map.set("statusCode", Value(http->statusCode()));
+        map.set("HTTPVersion", Value(http->httpVersion()));
+        map.set("allHeaderFields", headersValue(http->allHeaderFields()));
+    } else {
+        map.set("MIMEType", Value(response->mimeType()));
+        map.set("expectedContentLength", Value(response->expectedContentLength()));
+        if (response->textEncodingName()) {
+            map.set("textEncodingName", Value(*response->textEncodingName()));
+        }
+    }
+    return Value(std::move(map));
+}
+
+std::shared_ptr<const UrlResponse> responseFromValue(const Value& value) {
+    if (!value.isMap() || !value["URL"].isString()) {
+        return nullptr;
+    }
+    auto url = platform::Url::parse(*value["URL"].string());
+    if (!url) {
+        return nullptr;
+    }
+    if (value["statusCode"].isInteger()) {
+        auto headers = headersFromValue(value["allHeaderFields"]);
+        if (!headers) {
+            return nullptr;
+        }
+        return std::make_shared<const platform::HttpUrlResponse>(
+            *url, value["statusCode"].intValue(), value["HTTPVersion"].stringValue(),
+            std::move(*headers));
+    }
+    std::optional<std::string> encodingName;
+    if (value["textEncodingName"].isString()) {
+        encodingName = *value["textEncodingName"].string();
+    }
+    const std::int64_t length = value["expectedContentLength"].isInteger()
+                                    ? value["expectedContentLength"].integerValue()
+                                    : -1;
+    return std::make_shared<const UrlResponse>(*url, value["MIMEType"].stringValue(), length,
+                                               std::move(encodingName));
+}
+
+constexpr int kMaxUnderlyingErrors = 16;
+
+Value errorValue(const Error& error, int depth = 0) {
+    Map map;
+    map.set("domain", Value(error.domain()));
+    map.set("code", Value(error.code()));
+    map.set("userInfo", Value(error.userInfo()));
+    if (error.underlyingError() && depth < kMaxUnderlyingErrors) {
+        map.set("underlyingError", errorValue(*error.underlyingError(), depth + 1));
+    }
+    return Value(std::move(map));
+}
+
+std::optional<Error> errorFromValue(const Value& value, int depth = 0) {
+    if (!value.isMap() || !value["domain"].isString() || !value["code"].isInteger()) {
+        return std::nullopt;
+    }
+    Error error(*value["domain"].string(), static_cast<long>(value["code"].integerValue()),
+                value["userInfo"].isMap() ? *value["userInfo"].map() : Map{});
+    if (depth < kMaxUnderlyingErrors) {
+        if (auto underlying = errorFromValue(value["underlyingError"], depth + 1)) {
+            error.setUnderlyingError(std::move(*underlying));
+        }
+    }
+    return error;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+
+std::shared_ptr<RAZududeURLConnectionOperation> RAZududeURLConnectionOperation::create(
+    UrlRequest request) {
+    return std::make_shared<RAZududeURLConnectionOperation>(std::move(request));
+}
+
+RAZududeURLConnectionOperation::RAZududeURLConnectionOperation(UrlRequest request)
+    : request_(std::move(request)), securityPolicy_(RAZududeSecurityPolicy::defaultPolicy()) {}
+
+RAZududeURLConnectionOperation::~RAZududeURLConnectionOperation() {
+    if (outputStream_) {
+        outputStream_->close();
+    }
+}
+
+platform::NetworkThread& RAZududeURLConnectionOperation::networkRequestThread() {
+    return platform::NetworkThread::shared();
+}
+
+std::shared_ptr<RAZududeURLConnectionOperation> RAZududeURLConnectionOperation::sharedSelf() {
+    return std::static_pointer_cast<RAZududeURLConnectionOperation>(shared_from_this());
+}
+
+// --- state ---------------------------------------------------------------------------------
+
+const char* RAZududeURLConnectionOperation::stateKey(std::int64_t state) {
+    switch (state) {
+        case kPaused:
+            return "isPaused";
+        case kReady:
+            return "isReady";
+        case kExecuting:
+            return "isExecuting";
+        case kFinished:
+            return "isFinished";
+        default:
+            return "state";
+    }
+}
+
+void RAZududeURLConnectionOperation::setState(State state) {
+    std::lock_guard lock(lock_);
+    if (!transitionAllowed(state_, state, isCancelled())) {
+        return;
+    }
+    state_ = state;
+    // The queue and the operations that depend on this one learn the state through the
+    // platform's own bookkeeping.
+    switch (state) {
+        case kExecuting:
+            setExecuting(true);
+            break;
+        case kPaused:
+        case kReady:
+            setExecuting(false);
+            break;
+        case kFinished:
+            platform::Operation::finish();
+            break;
+    }
+}
+
+RAZududeURLConnectionOperation::State RAZududeURLConnectionOperation::state() const {
+    std::lock_guard lock(lock_);
+    return state_;
+}
+
+bool RAZududeURLConnectionOperation::isPaused() const {
+    return state() == kPaused;
+}
+
+bool RAZududeURLConnectionOperation::isReady() const {
+    std::lock_guard lock(lock_);
+    return state_ == kReady && platform::Operation::isReady();
+}
+
+void RAZududeURLConnectionOperation::start() {
+    auto self = sharedSelf();
+    std::lock_guard lock(lock_);
+    if (isCancelled()) {
+        networkRequestThread().post([self] { self->cancelConnection(); });
+    } else if (isReady()) {
+        setState(kExecuting);
+        networkRequestThread().post([self] { self->operationDidStart(); });
+    }
+}
+
+void RAZududeURLConnectionOperation::operationDidStart() {
+    bool streamFailed = false;
+    {
+        std::lock_guard lock(lock_);
+        if (!isCancelled()) {
+            auto stream = outputStreamLocked();
+            stream->open();
+            if (stream->streamStatus() == platform::StreamStatus::kError) {
+                // Nothing received could be kept: fail now rather than after the whole load.
+                streamFailed = true;
+                error_ = stream->streamError().value_or(
+                    Error(platform::kPosixErrorDomain, EIO,
+                          Map{{platform::kLocalizedDescriptionKey,
+                               Value(localized("The output stream could not be opened."))}}));
+            } else {
+                connection_ = platform::UrlConnection::create(
+                    request_,
+                    std::shared_ptr<platform::UrlConnectionDelegate>(
+                        sharedSelf(), static_cast<platform::UrlConnectionDelegate*>(this)));
+                connection_->start();
+            }
+        }
+    }
+    postOnMainQueue(RAZududeNetworkingOperationDidStartNotification, sharedSelf());
+    if (streamFailed) {
+        std::lock_guard lock(lock_);
+        outputStream_->close();
+        finish();
+    }
+}
+
+void RAZududeURLConnectionOperation::finish() {
+    auto self = sharedSelf();
+    std::lock_guard lock(lock_);
+    if (!transitionAllowed(state_, kFinished, isCancelled())) {
+        return;
+    }
+    // Posted before the completion block is handed to its queue, so that on the main queue the
+    // notification comes first.
+    postOnMainQueue(RAZududeNetworkingOperationDidFinishNotification, self);
+    setState(kFinished);
+}
+
+void RAZududeURLConnectionOperation::cancel() {
+    auto self = sharedSelf();
+    std::lock_guard lock(lock_);
+    if (isFinished() || isCancelled()) {
+        return;
+    }
+    platform::Operation::cancel();
+    if (state_ == kExecuting) {
+        networkRequestThread().post([self] { self->cancelConnection(); });
+    }
+}
+
+void RAZududeURLConnectionOperation::cancelConnection() {
+    auto self = sharedSelf();
+    std::lock_guard lock(lock_);
+    if (state_ == kFinished) {
+        return;
+    }
+    const Error error =
+        failingUrlError(platform::kUrlErrorDomain, platform::kUrlErrorCancelled, request_);
+    if (connection_) {
+        failConnection(error);
+    } else {
+        error_ = error;
+        finish();
+    }
+}
+
+void RAZududeURLConnectionOperation::pause() {
+    auto self = sharedSelf();
+    std::lock_guard lock(lock_);
+    if (state_ == kPaused || state_ == kFinished || isCancelled()) {
+        return;
+    }
+    if (state_ == kExecuting) {
+        networkRequestThread().post([self] { self->operationDidPause(); });
+        postOnMainQueue(RAZududeNetworkingOperationDidFinishNotification, self);
+    }
+    setState(kPaused);
+}
+
+void RAZududeURLConnectionOperation::operationDidPause() {
+    std::lock_guard lock(lock_);
+    if (connection_) {
+        connection_->cancel();
+        connection_.reset();
+    }
+}
+
+void RAZududeURLConnectionOperation::resume() {
+    std::lock_guard lock(lock_);
+    if (state_ != kPaused) {
+        return;
+    }
+    setState(kReady);
+    start();
+}
+
+// --- completion ------------------------------------------------------------------------------
+
+void RAZududeURLConnectionOperation::setCompletionBlock(std::function<void()> block) {
+    std::lock_guard lock(lock_);
+    if (!block) {
+        platform::Operation::setCompletionBlock(nullptr);
+        return;
+    }
+    std::weak_ptr<RAZududeURLConnectionOperation> weak =
+        std::static_pointer_cast<RAZududeURLConnectionOperation>(weak_from_this().lock());
+    // Runs when the operation finishes (while the operation keeps itself alive); the task it
+    // posts holds the operation until the caller's block has run, so that the block always
+    // finds it, and nothing holds the block once it ran.
+    platform::Operation::setCompletionBlock([weak, block = std::move(block)] {
+        auto self = weak.lock();
+        std::shared_ptr<platform::DispatchGroup> group = self ? self->completionGroup() : nullptr;
+        std::shared_ptr<platform::DispatchQueue> queue = self ? self->completionQueue() : nullptr;
+        if (!group) {
+            group = sharedCompletionGroup();
+        }
+        if (!queue) {
+            queue = platform::DispatchQueue::main();
+        }
+        group->async(queue, [self, block] { block(); });
+    });
+}
+
+// --- accessors -------------------------------------------------------------------------------
+
+UrlRequest RAZududeURLConnectionOperation::request() const {
+    std::lock_guard lock(lock_);
+    return request_;
+}
+
+void RAZududeURLConnectionOperation::setRequest(UrlRequest request) {
+    std::lock_guard lock(lock_);
+    request_ = std::move(request);
+}
+
+std::shared_ptr<const UrlResponse> RAZududeURLConnectionOperation::response() const {
+    std::lock_guard lock(lock_);
+    return response_;
+}
+
+std::optional<Error> RAZududeURLConnectionOperation::error() const {
+    std::lock_guard lock(lock_);
+    return error_;
+}
+
+std::optional<Bytes> RAZududeURLConnectionOperation::responseData() const {
+    std::lock_guard lock(lock_);
+    return responseData_;
+}
+
+RAZududeStringEncoding RAZududeURLConnectionOperation::responseStringEncoding() const {
+    std::lock_guard lock(lock_);
+    if (responseStringEncoding_ == 0 && response_) {
+        std::optional<RAZududeStringEncoding> encoding;
+        if (const auto& name = response_->textEncodingName()) {
+            encoding = RAZududeStringEncodingForIANACharsetName(*name);
+        }
+        responseStringEncoding_ = encoding.value_or(kRAZududeUTF8StringEncoding);
+    }
+    return responseStringEncoding_;
+}
+
+std::optional<std::string> RAZududeURLConnectionOperation::responseString() const {
+    std::lock_guard lock(lock_);
+    if (!responseString_ && response_ && responseData_) {
+        responseString_ = RAZududeStringFromBytes(*responseData_, responseStringEncoding());
+    }
+    return responseString_.value_or(std::nullopt);
+}
+
+std::shared_ptr<platform::InputStream> RAZududeURLConnectionOperation::inputStream() const {
+    std::lock_guard lock(lock_);
+    return request_.httpBodyStream();
+}
+
+void RAZududeURLConnectionOperation::setInputStream(std::shared_ptr<platform::InputStream> stream) {
+    std::lock_guard lock(lock_);
+    request_.setHttpBodyStream(std::move(stream));
+}
+
+std::shared_ptr<platform::OutputStream> RAZududeURLConnectionOperation::outputStreamLocked() const {
+    if (!outputStream_) {
+        outputStream_ = platform::OutputStream::toMemory();
+    }
+    return outputStream_;
+}
+
+std::shared_ptr<platform::OutputStream> RAZududeURLConnectionOperation::outputStream() const {
+    std::lock_guard lock(lock_);
+    return outputStreamLocked();
+}
+
+void RAZududeURLConnectionOperation::setOutputStream(
+    std::shared_ptr<platform::OutputStream> stream) {
+    std::lock_guard lock(lock_);
+    if (stream == outputStream_) {
+        return;
+    }
+    if (outputStream_) {
+        outputStream_->close();
+    }
+    outputStream_ = std::move(stream);
+}
+
+std::uint64_t RAZududeURLConnectionOperation::bytesWrittenToOutputStream() const {
+    std::lock_guard lock(lock_);
+    if (!outputStream_) {
+        return 0;
+    }
+    const Value offset = outputStream_->propertyForKey(platform::kStreamFileCurrentOffsetKey);
+    if (offset.isInteger()) {
+        return static_cast<std::uint64_t>(offset.integerValue());
+    }
+    const Value data = outputStream_->propertyForKey(platform::kStreamDataWrittenToMemoryStreamKey);
+    return data.bytes() ? data.bytes()->size() : 0;
+}
+
+bool RAZududeURLConnectionOperation::shouldUseCredentialStorage() const {
+    std::lock_guard lock(lock_);
+    return shouldUseCredentialStorage_;
+}
+
+void RAZududeURLConnectionOperation::setShouldUseCredentialStorage(bool use) {
+    std::lock_guard lock(lock_);
+    shouldUseCredentialStorage_ = use;
+}
+
+std::optional<platform::Credential> RAZududeURLConnectionOperation::credential() const {
+    std::lock_guard lock(lock_);
+    return credential_;
+}
+
+void RAZududeURLConnectionOperation::setCredential(std::optional<platform::Credential> credential) {
+    std::lock_guard lock(lock_);
+    credential_ = std::move(credential);
+}
+
+std::shared_ptr<RAZududeSecurityPolicy> RAZududeURLConnectionOperation::securityPolicy() const {
+    std::lock_guard lock(lock_);
+    return securityPolicy_;
+}
+
+void RAZududeURLConnectionOperation::setSecurityPolicy(
+    std::shared_ptr<RAZududeSecurityPolicy> policy) {
+    std::lock_guard lock(lock_);
+    securityPolicy_ = std::move(policy);
+}
+
+std::shared_ptr<platform::DispatchQueue> RAZududeURLConnectionOperation::completionQueue() const {
+    std::lock_guard lock(lock_);
+    return completionQueue_;
+}
+
+void RAZududeURLConnectionOperation::setCompletionQueue(
+    std::shared_ptr<platform::DispatchQueue> queue) {
+    std::lock_guard lock(lock_);
+    completionQueue_ = std::move(queue);
+}
+
+std::shared_ptr<platform::DispatchGroup> RAZududeURLConnectionOperation::completionGroup() const {
+    std::lock_guard lock(lock_);
+    return completionGroup_;
+}
+
+void RAZududeURLConnectionOperation::setCompletionGroup(
+    std::shared_ptr<platform::DispatchGroup> group) {
+    std::lock_guard lock(lock_);
+    completionGroup_ = std::move(group);
+}
+
+Map RAZududeURLConnectionOperation::userInfo() const {
+    std::lock_guard lock(lock_);
+    return userInfo_;
+}
+
+void RAZududeURLConnectionOperation::setUserInfo(Map userInfo) {
+    std::lock_guard lock(lock_);
+    userInfo_ = std::move(userInfo);
+}
+
+void RAZududeURLConnectionOperation::setUploadProgressBlock(ProgressBlock block) {
+    std::lock_guard lock(lock_);
+    uploadProgress_ = std::move(block);
+}
+
+void RAZududeURLConnectionOperation::setDownloadProgressBlock(ProgressBlock block) {
+    std::lock_guard lock(lock_);
+    downloadProgress_ = std::move(block);
+}
+
+void RAZududeURLConnectionOperation::setWillSendRequestForAuthenticationChallengeBlock(
+    AuthenticationChallengeBlock block) {
+    std::lock_guard lock(lock_);
+    authenticationChallenge_ = std::move(block);
+}
+
+void RAZududeURLConnectionOperation::setCacheResponseBlock(CacheResponseBlock block) {
+    std::lock_guard lock(lock_);
+    cacheResponse_ = std::move(block);
+}
+
+void RAZududeURLConnectionOperation::setRedirectResponseBlock(RedirectResponseBlock block) {
+    std::lock_guard lock(lock_);
+    redirectResponse_ = std::move(block);
+}
+
+// --- connection delegate (network thread) ----------------------------------------------------
+
+bool RAZududeURLConnectionOperation::isCurrentConnection(
+    const platform::UrlConnection& connection) const {
+    // A paused operation takes nothing more from the connection it is about to cancel: the
+    // bytes it counted when it paused are where its resumed request starts.
+    return &connection == connection_.get() && state_ == kExecuting;
+}
+
+void RAZududeURLConnectionOperation::willSendRequestForAuthenticationChallenge(
+    platform::UrlConnection& connection, const platform::AuthenticationChallenge& challenge) {
+    AuthenticationChallengeBlock block;
+    std::shared_ptr<RAZududeSecurityPolicy> policy;
+    std::optional<platform::Credential> credential;
+    {
+        std::lock_guard lock(lock_);
+        block = authenticationChallenge_;
+        policy = securityPolicy_;
+        credential = credential_;
+    }
+    if (block) {
+        block(connection, challenge);
+        return;
+    }
+    const platform::ProtectionSpace& space = challenge.protectionSpace();
+    platform::AuthenticationChallengeSender& sender = challenge.sender();
+    if (space.authenticationMethod() == platform::kAuthenticationMethodServerTrust) {
+        const auto& trust = space.serverTrust();
+        if (trust && policy && policy->evaluateServerTrust(trust, space.host())) {
+            sender.useCredential(platform::Credential(trust), challenge);
+        } else {
+            sender.cancelAuthenticationChallenge(challenge);
+        }
+        return;
+    }
+    if (challenge.previousFailureCount() == 0 && credential) {
+        sender.useCredential(*credential, challenge);
+    } else {
+        sender.continueWithoutCredential(challenge);
+    }
+}
+
+bool RAZududeURLConnectionOperation::connectionShouldUseCredentialStorage(
+    platform::UrlConnection&) {
+    return shouldUseCredentialStorage();
+}
+
+std::optional<UrlRequest> RAZududeURLConnectionOperation::willSendRequest(
+    platform::UrlConnection& connection, const UrlRequest& request,
+    const std::shared_ptr<const UrlResponse>& redirectResponse) {
+    RedirectResponseBlock block;
+    {
+        std::lock_guard lock(lock_);
+        block = redirectResponse_;
+    }
+    if (block) {
+        return block(connection, request, redirectResponse);
+    }
+    return request;
+}
+
+void RAZududeURLConnectionOperation::didSendBodyData(platform::UrlConnection&,
+                                                     std::int64_t bytesWritten,
+                                                     std::int64_t totalBytesWritten,
+                                                     std::int64_t totalBytesExpectedToWrite) {
+    platform::DispatchQueue::main()->async(
+        [self = sharedSelf(), bytesWritten, totalBytesWritten, totalBytesExpectedToWrite] {
+            ProgressBlock block;
+            {
+                std::lock_guard lock(self->lock_);
+                block = self->uploadProgress_;
+            }
+            if (block) {
+                block(static_cast<std::size_t>(bytesWritten), totalBytesWritten,
+                      totalBytesExpectedToWrite);
+            }
+        });
+}
+
+void RAZududeURLConnectionOperation::didReceiveResponse(
+    platform::UrlConnection& connection, const std::shared_ptr<const UrlResponse>& response) {
+    auto self = sharedSelf();
+    std::lock_guard lock(lock_);
+    if (!isCurrentConnection(connection)) {
+        return;
+    }
+    response_ = response;
+    restartBodyForFullResponse(response);
+}
+
+// A resumed request asks for the bytes after those already received. A server that answers
+// with anything but 206 sends a body of its own from its first byte: appending it to the part
+// already kept would glue two bodies together, so the body starts again.
+void RAZududeURLConnectionOperation::restartBodyForFullResponse(
+    const std::shared_ptr<const UrlResponse>& response) {
+    auto http = std::dynamic_pointer_cast<const platform::HttpUrlResponse>(response);
+    if (!http || http->statusCode() == 206 || !request_.valueForHttpHeaderField("Range") ||
+        bytesWrittenToOutputStream() == 0) {
+        return;
+    }
+    auto stream = outputStreamLocked();
+    if (!stream->propertyForKey(platform::kStreamDataWrittenToMemoryStreamKey).isBytes()) {
+        // A file or a caller's stream cannot be emptied from here.
+        failConnection(failingUrlError(
+            platform::kUrlErrorDomain, platform::kUrlErrorBadServerResponse, request_,
+            localized("The server sent the whole body again instead of the requested range; "
+                      "it cannot be written after the part already received.")));
+        return;
+    }
+    stream->close();
+    outputStream_ = platform::OutputStream::toMemory();
+    outputStream_->open();
+    platform::DispatchQueue::main()->async([self = sharedSelf()] { self->totalBytesRead_ = 0; });
+}
+
+void RAZududeURLConnectionOperation::didReceiveData(platform::UrlConnection& connection,
+                                                    std::span<const std::uint8_t> data) {
+    auto self = sharedSelf();
+    std::int64_t expected = -1;
+    {
+        std::lock_guard lock(lock_);
+        if (!isCurrentConnection(connection)) {
+            return;
+        }
+        auto stream = outputStreamLocked();
+        std::size_t written = 0;
+        while (written < data.size()) {
+            // Streams here never wait for a reader: one without space now never gets any, and
+            // a write that takes nothing would take nothing again.
+            long count = -1;
+            if (stream->hasSpaceAvailable()) {
+                count = stream->write(data.data() + written, data.size() - written);
+            }
+            if (count <= 0) {
+                failConnection(stream->streamError().value_or(
+                    Error(platform::kPosixErrorDomain, ENOSPC,
+                          Map{{platform::kLocalizedDescriptionKey,
+                               Value(localized("The output stream has no space for the received "
+                                               "data."))}})));
+                return;
+            }
+            written += static_cast<std::size_t>(count);
+        }
+        expected = response_ ? response_->expectedContentLength() : -1;
+    }
+    const std::size_t length = data.size();
+    platform::DispatchQueue::main()->async([self, length, expected] {
+        const std::int64_t total = self->totalBytesRead_ += static_cast<std::int64_t>(length);
+        ProgressBlock block;
+        {
+            std::lock_guard lock(self->lock_);
+            block = self->downloadProgress_;
+        }
+        if (block) {
+            block(length, total, expected);
+        }
+    });
+}
+
+std::optional<platform::CachedUrlResponse> RAZududeURLConnectionOperation::willCacheResponse(
+    platform::UrlConnection& connection, const platform::CachedUrlResponse& proposed) {
+    CacheResponseBlock block;
+    {
+        std::lock_guard lock(lock_);
+        block = cacheResponse_;
+    }
+    if (block) {
+        return block(connection, proposed);
+    }
+    if (isCancelled()) {
+        return std::nullopt;
+    }
+    return proposed;
+}
+
+void RAZududeURLConnectionOperation::didFinishLoading(platform::UrlConnection& connection) {
+    auto self = sharedSelf();
+    std::lock_guard lock(lock_);
+    if (!isCurrentConnection(connection)) {
+        return;
+    }
+    auto stream = outputStreamLocked();
+    const Value data = stream->propertyForKey(platform::kStreamDataWrittenToMemoryStreamKey);
+    if (const Bytes* bytes = data.bytes()) {
+        responseData_ = *bytes;
+    }
+    stream->close();
+    // A file stream writes its last bytes when it closes; a failure there loses them.
+    if (stream->streamStatus() == platform::StreamStatus::kError) {
+        error_ = stream->streamError();
+    }
+    if (responseData_) {
+        outputStream_.reset();
+    }
+    connection_.reset();
+    finish();
+}
+
+void RAZududeURLConnectionOperation::didFailWithError(platform::UrlConnection& connection,
+                                                      const Error& error) {
+    auto self = sharedSelf();
+    std::lock_guard lock(lock_);
+    if (!isCurrentConnection(connection)) {
+        return;
+    }
+    failConnection(error);
+}
+
+void RAZududeURLConnectionOperation::failConnection(const Error& error) {
+    if (connection_) {
+        connection_->cancel();
+    }
+    error_ = error;
+    if (outputStream_) {
+        outputStream_->close();
+    }
+    if (responseData_) {
+        outputStream_.reset();
+    }
+    connection_.reset();
+    finish();
+}
+
+// --- batches ---------------------------------------------------------------------------------
+
+std::vector<std::shared_ptr<platform::Operation>>
+RAZududeURLConnectionOperation::batchOfRequestOperations(const Operations& operations,
+                                                         BatchProgressBlock progressBlock,
+                                                         BatchCompletionBlock completionBlock) {
+    if (operations.empty()) {
+        return {platform::BlockOperation::create([completionBlock] {
+            platform::DispatchQueue::main()->async([completionBlock] {
+                if (completionBlock) {
+                    completionBlock({});
+                }
+            });
+        })};
+    }
+
+    auto group = platform::DispatchGroup::create();
+    auto batchedOperation = platform::BlockOperation::create([group, completionBlock, operations] {
+        group->notify(platform::DispatchQueue::main(), [completionBlock, operations] {
+            if (completionBlock) {
+                completionBlock(operations);
+            }
+        });
+    });
+
+    std::vector<std::weak_ptr<RAZududeURLConnectionOperation>> watched(operations.begin(),
+                                                                       operations.end());
+    auto report = [group, progressBlock, watched] {
+        if (progressBlock) {
+            std::size_t finished = 0;
+            for (const auto& weak : watched) {
+                auto operation = weak.lock();
+                finished += operation && operation->isFinished() ? 1 : 0;
+            }
+            progressBlock(finished, watched.size());
+        }
+        group->leave();
+    };
+
+    for (const auto& operation : operations) {
+        group->enter();
+        operation->setCompletionGroup(group);
+        // Reported once per operation, by whichever comes first: its completion block, or the
+        // check below for an operation that had finished before the batch was made (its
+        // completion block will never run, and the batch must not wait for it).
+        auto reported = std::make_shared<std::atomic<bool>>(false);
+        std::function<void()> original = operation->completionBlock();
+        operation->setCompletionBlock([original, reported, report] {
+            if (original) {
+                original();
+            }
+            if (!reported->exchange(true)) {
+                report();
+            }
+        });
+        if (operation->isFinished() && !reported->exchange(true)) {
+            auto queue = operation->completionQueue();
+            group->async(queue ? queue : platform::DispatchQueue::main(), report);
+        }
+        batchedOperation->addDependency(operation);
+    }
+
+    std::vector<std::shared_ptr<platform::Operation>> result(operations.begin(), operations.end());
+    result.push_back(batchedOperation);
+    return result;
+}
+
+// --- description, copying, archiving ---------------------------------------------------------
+
+std::string RAZududeURLConnectionOperation::description() const {
+    std::lock_guard lock(lock_);
+    return platform::format("<%@: %p, state: %@, cancelled: %@ request: %@, response: %@>",
+                            archiveClassName(), static_cast<const void*>(this), stateKey(state_),
+                            isCancelled() ? "YES" : "NO", request_, response_);
+}
+
+void RAZududeURLConnectionOperation::copyInto(RAZududeURLConnectionOperation& other) const {
+    std::scoped_lock lock(lock_, other.lock_);
+    other.uploadProgress_ = uploadProgress_;
+    other.downloadProgress_ = downloadProgress_;
+    other.authenticationChallenge_ = authenticationChallenge_;
+    other.cacheResponse_ = cacheResponse_;
+    other.redirectResponse_ = redirectResponse_;
+    other.completionQueue_ = completionQueue_;
+    other.completionGroup_ = completionGroup_;
+}
+
+std::shared_ptr<RAZududeURLConnectionOperation> RAZududeURLConnectionOperation::copy() const {
+    auto operation = create(request());
+    copyInto(*operation);
+    return operation;
+}
+
+void RAZududeURLConnectionOperation::encode(platform::KeyedArchiver& coder) const {
+    // What is archived must be a request that can go on: an operation in flight stops first.
+    const_cast<RAZududeURLConnectionOperation*>(this)->pause();
+    std::lock_guard lock(lock_);
+    coder.encodeObject(requestValue(request_), "request");
+    const std::int64_t state = state_ == kExecuting || state_ == kPaused ? kReady : state_;
+    coder.encodeInt64(state, "state");
+    coder.encodeObject(responseValue(response_), "response");
+    coder.encodeObject(error_ ? errorValue(*error_) : Value(), "error");
+    // A paused operation's body so far goes with it, so that the ranged request it resumes
+    // with continues what is kept.
+    std::optional<Bytes> data = responseData_;
+    if (!data && outputStream_) {
+        const Value written =
+            outputStream_->propertyForKey(platform::kStreamDataWrittenToMemoryStreamKey);
+        if (written.bytes() && !written.bytes()->empty()) {
+            data = *written.bytes();
+        }
+    }
+    coder.encodeObject(data ? Value(*data) : Value(), "responseData");
+    coder.encodeInt64(totalBytesRead_.load(), "totalBytesRead");
+}
+
+void RAZududeURLConnectionOperation::decodeInto(platform::KeyedUnarchiver& coder) {
+    std::lock_guard lock(lock_);
+    const std::int64_t state = coder.decodeInt64("state");
+    // Only a change allowed from Ready, and never Executing: there is no connection to run.
+    if (state != kExecuting) {
+        setState(static_cast<State>(state));
+    }
+    response_ = responseFromValue(coder.decodeValue("response"));
+    error_ = errorFromValue(coder.decodeValue("error"));
+    const Value data = coder.decodeValue("responseData");
+    if (const Bytes* bytes = data.bytes()) {
+        responseData_ = *bytes;
+        // The ranged request of a paused operation continues these bytes: they go first into
+        // the stream that the rest will be appended to.
+        const auto range = request_.valueForHttpHeaderField("Range");
+        if (range && *range == platform::format("bytes=%llu-", bytes->size())) {
+            auto stream = outputStreamLocked();
+            stream->open();
+            if (!bytes->empty()) {
+                stream->write(bytes->data(), bytes->size());
+            }
+            responseData_.reset();
+        }
+    }
+    totalBytesRead_ = coder.decodeInt64("totalBytesRead");
+}
+
+std::optional<UrlRequest> RAZududeURLConnectionOperation::decodedRequest(
+    platform::KeyedUnarchiver& coder) {
+    auto request = requestFromValue(coder.decodeValue("request"));
+    if (!request) {
+        coder.failWithMessage("an operation's archive holds no request");
+    }
+    return request;
+}
+
+std::shared_ptr<RAZududeURLConnectionOperation> RAZududeURLConnectionOperation::decode(
+    platform::KeyedUnarchiver& coder) {
+    auto request = decodedRequest(coder);
+    if (!request) {
+        return nullptr;
+    }
+    auto operation = create(std::move(*request));
+    operation->decodeInto(coder);
+    return operation;
+}
+
+void RAZududeURLConnectionOperation::registerArchiveClass() {
+    platform::ArchiveRegistry::shared().add(
+        kClassName, [](platform::KeyedUnarchiver& coder) -> std::shared_ptr<platform::Archivable> {
+            return decode(coder);
+        });
+}
