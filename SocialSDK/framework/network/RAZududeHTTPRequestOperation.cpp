@@ -1,0 +1,190 @@
+#include "SocialSDK/framework/network/RAZududeHTTPRequestOperation.h"
+
+#include <stdexcept>
+#include <utility>
+
+#include "SocialSDK/framework/network/RAZududeURLResponseSerialization.h"
+#include "platform/Dispatch.h"
+#include "platform/Format.h"
+
+namespace {
+
+const std::shared_ptr<platform::DispatchQueue>& processingQueue() {
+    static const auto* queue = new std::shared_ptr<platform::DispatchQueue>(
+        platform::DispatchQueue::concurrent("com.razudude.networking.http-request.processing"));
+    return *queue;
+}
+
+const std::shared_ptr<platform::DispatchGroup>& sharedCompletionGroup() {
+    static const auto* group =
+        new std::shared_ptr<platform::DispatchGroup>(platform::DispatchGroup::create());
+    return *group;
+}
+
+}  // namespace
+
+std::shared_ptr<RAZududeHTTPRequestOperation> RAZududeHTTPRequestOperation::create(
+    platform::UrlRequest request) {
+    return std::make_shared<RAZududeHTTPRequestOperation>(std::move(request));
+}
+
+RAZududeHTTPRequestOperation::RAZududeHTTPRequestOperation(platform::UrlRequest request)
+    : RAZududeURLConnectionOperation(std::move(request)),
+      responseSerializer_(RAZududeHTTPResponseSerializer::serializer()) {}
+
+std::shared_ptr<RAZududeHTTPResponseSerializer> RAZududeHTTPRequestOperation::responseSerializer()
+    const {
+    std::lock_guard lock(lock_);
+    return responseSerializer_;
+}
+
+void RAZududeHTTPRequestOperation::setResponseSerializer(
+    std::shared_ptr<RAZududeHTTPResponseSerializer> serializer) {
+    if (!serializer) {
+        throw std::invalid_argument("Invalid parameter not satisfying: responseSerializer");
+    }
+    std::lock_guard lock(lock_);
+    responseSerializer_ = std::move(serializer);
+    responseObject_ = ResponseObject();
+    responseSerializationError_.reset();
+}
+
+RAZududeHTTPRequestOperation::ResponseObject RAZududeHTTPRequestOperation::responseObject() const {
+    std::lock_guard lock(lock_);
+    if (responseObject_.isNull() && isFinished() && !error()) {
+        platform::Error error;
+        responseObject_ =
+            responseSerializer_->responseObjectForResponse(response(), responseData(), &error);
+        // A serializer that reports nothing leaves the error without a domain.
+        if (!error.domain().empty()) {
+            responseSerializationError_ = std::move(error);
+        }
+    }
+    return responseObject_;
+}
+
+void RAZududeHTTPRequestOperation::setResponseObject(ResponseObject object) {
+    std::lock_guard lock(lock_);
+    responseObject_ = std::move(object);
+}
+
+std::optional<platform::Error> RAZududeHTTPRequestOperation::responseSerializationError() const {
+    std::lock_guard lock(lock_);
+    return responseSerializationError_;
+}
+
+void RAZududeHTTPRequestOperation::setResponseSerializationError(
+    std::optional<platform::Error> error) {
+    std::lock_guard lock(lock_);
+    responseSerializationError_ = std::move(error);
+}
+
+std::optional<platform::Error> RAZududeHTTPRequestOperation::error() const {
+    std::lock_guard lock(lock_);
+    if (responseSerializationError_) {
+        return responseSerializationError_;
+    }
+    return RAZududeURLConnectionOperation::error();
+}
+
+std::shared_ptr<const platform::HttpUrlResponse> RAZududeHTTPRequestOperation::httpResponse()
+    const {
+    return std::dynamic_pointer_cast<const platform::HttpUrlResponse>(response());
+}
+
+void RAZududeHTTPRequestOperation::setCompletionBlockWithSuccess(SuccessBlock success,
+                                                                 FailureBlock failure) {
+    std::weak_ptr<RAZududeHTTPRequestOperation> weak =
+        std::static_pointer_cast<RAZududeHTTPRequestOperation>(weak_from_this().lock());
+    // The base completion runs this on the completion queue while it holds the operation; from
+    // here the processing step holds it until the callback has been submitted, and the
+    // submitted callback until it has run.
+    setCompletionBlock([weak, success = std::move(success), failure = std::move(failure)] {
+        auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        auto group = self->completionGroup();
+        if (group) {
+            group->enter();
+        }
+        processingQueue()->async([self, group, success, failure] {
+            auto queue = self->completionQueue();
+            if (!queue) {
+                queue = platform::DispatchQueue::main();
+            }
+            const auto& callbackGroup = group ? group : sharedCompletionGroup();
+            auto fail = [&](const platform::Error& error) {
+                if (failure) {
+                    callbackGroup->async(queue, [self, failure, error] { failure(self, error); });
+                }
+            };
+            if (auto error = self->error()) {
+                fail(*error);
+            } else {
+                ResponseObject object = self->responseObject();
+                if (auto serializationError = self->error()) {
+                    fail(*serializationError);
+                } else if (success) {
+                    callbackGroup->async(queue, [self, success, object = std::move(object)] {
+                        success(self, object);
+                    });
+                }
+            }
+            if (group) {
+                group->leave();
+            }
+        });
+    });
+}
+
+void RAZududeHTTPRequestOperation::pause() {
+    std::lock_guard lock(lock_);
+    const bool wasPaused = isPaused();
+    RAZududeURLConnectionOperation::pause();
+    if (wasPaused || !isPaused()) {
+        return;
+    }
+    platform::UrlRequest ranged = request();
+    if (auto http = httpResponse()) {
+        if (auto etag = http->allHeaderFields().value("ETag")) {
+            ranged.setValue(*etag, "If-Range");
+        }
+    }
+    ranged.setValue(platform::format("bytes=%llu-", bytesWrittenToOutputStream()), "Range");
+    setRequest(std::move(ranged));
+}
+
+std::shared_ptr<RAZududeURLConnectionOperation> RAZududeHTTPRequestOperation::copy() const {
+    auto operation = create(request());
+    copyInto(*operation);
+    operation->setResponseSerializer(responseSerializer()->copy());
+    return operation;
+}
+
+void RAZududeHTTPRequestOperation::encode(platform::KeyedArchiver& coder) const {
+    RAZududeURLConnectionOperation::encode(coder);
+    coder.encodeObject(platform::ArchiveObject(responseSerializer()), "responseSerializer");
+}
+
+std::shared_ptr<RAZududeHTTPRequestOperation> RAZududeHTTPRequestOperation::decode(
+    platform::KeyedUnarchiver& coder) {
+    auto request = decodedRequest(coder);
+    if (!request) {
+        return nullptr;
+    }
+    auto operation = create(std::move(*request));
+    operation->decodeInto(coder);
+    if (auto serializer =
+            coder.decodeObjectOf<RAZududeHTTPResponseSerializer>("responseSerializer")) {
+        operation->setResponseSerializer(std::move(serializer));
+    }
+    return coder.failed() ? nullptr : operation;
+}
+
+void RAZududeHTTPRequestOperation::registerArchiveClass() {
+    platform::ArchiveRegistry::shared().add(
+        kClassName, [](platform::KeyedUnarchiver& coder) -> std::shared_ptr<platform::Archivable> {
+            return decode(coder);
+        });
+}
