@@ -417,26 +417,36 @@ void RAZududeURLConnectionOperation::resume() {
 
 void RAZududeURLConnectionOperation::setCompletionBlock(std::function<void()> block) {
     std::lock_guard lock(lock_);
-    if (!block) {
+    if (!block || isFinished()) {
+        // A finished operation never runs a block again: keep nothing.
+        callerCompletion_ = nullptr;
         platform::Operation::setCompletionBlock(nullptr);
         return;
     }
+    callerCompletion_ = std::move(block);
     std::weak_ptr<RAZududeURLConnectionOperation> weak =
         std::static_pointer_cast<RAZududeURLConnectionOperation>(weak_from_this().lock());
-    // Runs when the operation finishes (while the operation keeps itself alive); the task it
-    // posts holds the operation until the caller's block has run, so that the block always
-    // finds it, and nothing holds the block once it ran.
-    platform::Operation::setCompletionBlock([weak, block = std::move(block)] {
+    // Runs when the operation finishes, while the operation keeps itself alive. It takes the
+    // caller's block out, so that nothing holds the block once it ran, and the task it posts
+    // holds the operation until the block has run, so that the block always finds it.
+    platform::Operation::setCompletionBlock([weak] {
         auto self = weak.lock();
-        std::shared_ptr<platform::DispatchGroup> group = self ? self->completionGroup() : nullptr;
-        std::shared_ptr<platform::DispatchQueue> queue = self ? self->completionQueue() : nullptr;
-        if (!group) {
-            group = sharedCompletionGroup();
+        if (!self) {
+            return;
         }
-        if (!queue) {
-            queue = platform::DispatchQueue::main();
+        std::function<void()> callerBlock;
+        std::shared_ptr<platform::DispatchGroup> group;
+        std::shared_ptr<platform::DispatchQueue> queue;
+        {
+            std::lock_guard selfLock(self->lock_);
+            callerBlock = std::exchange(self->callerCompletion_, nullptr);
+            group = self->completionGroup_ ? self->completionGroup_ : sharedCompletionGroup();
+            queue =
+                self->completionQueue_ ? self->completionQueue_ : platform::DispatchQueue::main();
         }
-        group->async(queue, [self, block] { block(); });
+        if (callerBlock) {
+            group->async(queue, [self, callerBlock = std::move(callerBlock)] { callerBlock(); });
+        }
     });
 }
 
@@ -892,15 +902,22 @@ RAZududeURLConnectionOperation::batchOfRequestOperations(const Operations& opera
         // check below for an operation that had finished before the batch was made (its
         // completion block will never run, and the batch must not wait for it).
         auto reported = std::make_shared<std::atomic<bool>>(false);
-        std::function<void()> original = operation->completionBlock();
-        operation->setCompletionBlock([original, reported, report] {
-            if (original) {
-                original();
-            }
-            if (!reported->exchange(true)) {
-                report();
-            }
-        });
+        {
+            // Taken and replaced in one step, so that a finish in between cannot run the
+            // caller's block and then lose the batch's.
+            std::lock_guard lock(operation->lock_);
+            std::function<void()> original = operation->callerCompletion_;
+            // Runs on the operation's completion queue within the batch's group: the caller's
+            // block first, then the count.
+            operation->setCompletionBlock([original, reported, report] {
+                if (original) {
+                    original();
+                }
+                if (!reported->exchange(true)) {
+                    report();
+                }
+            });
+        }
         if (operation->isFinished() && !reported->exchange(true)) {
             auto queue = operation->completionQueue();
             group->async(queue ? queue : platform::DispatchQueue::main(), report);

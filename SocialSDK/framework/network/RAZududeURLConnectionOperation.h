@@ -277,6 +277,8 @@ class RAZududeURLConnectionOperation : public platform::Operation,
     std::shared_ptr<platform::DispatchQueue> completionQueue_;
     std::shared_ptr<platform::DispatchGroup> completionGroup_;
     platform::Map userInfo_;
+    // The caller's completion block until the operation finishes and hands it to its queue.
+    std::function<void()> callerCompletion_;
     std::shared_ptr<platform::UrlConnection> connection_;
     std::atomic<std::int64_t> totalBytesRead_{0};
     ProgressBlock uploadProgress_;
