@@ -124,23 +124,25 @@ void NetworkThread::State::removeTransfer(CURL* easy) {
     }
 }
 
-CURL* NetworkThread::State::takeEasyHandle() {
-    if (spareHandles_.empty()) {
+CURL* NetworkThread::State::takeEasyHandle(bool withCookies) {
+    auto& spares = spareHandles_[withCookies ? 1 : 0];
+    if (spares.empty()) {
         return curl_easy_init();
     }
-    CURL* easy = spareHandles_.back();
-    spareHandles_.pop_back();
+    CURL* easy = spares.back();
+    spares.pop_back();
     return easy;
 }
 
-void NetworkThread::State::giveBackEasyHandle(CURL* easy) {
+void NetworkThread::State::giveBackEasyHandle(CURL* easy, bool withCookies) {
     constexpr std::size_t kSpareLimit = 32;
-    if (spareHandles_.size() >= kSpareLimit) {
+    auto& spares = spareHandles_[withCookies ? 1 : 0];
+    if (spares.size() >= kSpareLimit) {
         curl_easy_cleanup(easy);
         return;
     }
     curl_easy_reset(easy);
-    spareHandles_.push_back(easy);
+    spares.push_back(easy);
 }
 
 void NetworkThread::State::run() {

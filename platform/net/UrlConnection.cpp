@@ -252,7 +252,8 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
             return;
         }
 
-        easy_ = NetworkThread::shared().state().takeEasyHandle();
+        easyHasCookies_ = request.httpShouldHandleCookies();
+        easy_ = NetworkThread::shared().state().takeEasyHandle(easyHasCookies_);
         if (!easy_) {
             fail(urlError(kUrlErrorUnknown, "The load could not be set up.", url));
             return;
@@ -570,7 +571,7 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
             if (NetworkThread::shared().isCurrent()) {
                 auto& loop = NetworkThread::shared().state();
                 loop.removeTransfer(easy_);
-                loop.giveBackEasyHandle(easy_);
+                loop.giveBackEasyHandle(easy_, easyHasCookies_);
             } else {
                 curl_easy_cleanup(easy_);
             }
@@ -880,6 +881,7 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
 
     // The current hop.
     CURL* easy_ = nullptr;
+    bool easyHasCookies_ = false;
     curl_slist* headerList_ = nullptr;
     char errorText_[CURL_ERROR_SIZE] = {};
     HopKind kind_ = HopKind::kUndecided;

@@ -35,9 +35,11 @@ struct NetworkThread::State {
     void removeTransfer(CURL* easy);
 
     // Easy handles are kept for the next load rather than made anew: making one allocates
-    // its buffers, which costs as much as a small request on loopback.
-    CURL* takeEasyHandle();
-    void giveBackEasyHandle(CURL* easy);
+    // its buffers, which costs as much as a small request on loopback. A handle that once
+    // shared the cookie jar keeps it through a reset, so handles with and without cookies
+    // are kept apart.
+    CURL* takeEasyHandle(bool withCookies);
+    void giveBackEasyHandle(CURL* easy, bool withCookies);
 
     // The cookie jar every connection that handles cookies shares. Any thread.
     CURLSH* cookieShare() const { return share_; }
@@ -59,7 +61,7 @@ struct NetworkThread::State {
     std::multimap<double, std::shared_ptr<Timer>> timers_;
 
     std::unordered_map<CURL*, std::function<void(CURLcode)>> transfers_;
-    std::vector<CURL*> spareHandles_;
+    std::array<std::vector<CURL*>, 2> spareHandles_;  // without, with cookies
     std::thread thread_;
 };
 
