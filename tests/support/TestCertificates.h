@@ -3,7 +3,8 @@
 // judge the same chains (openssl verify, curl).
 //
 // Names: "root", "inter" (signed by root), "leaf" (localhost and 127.0.0.1, signed by inter),
-// "selfsigned", "expired", "wronghost" (wrong-host.test), "client" (client use only); each has
+// "selfsigned", "expired", "wronghost" (wrong-host.test), "client" (client use only),
+// "samekey" (self-signed over leaf's key); each has
 // <name>.pem, <name>.der and <name>.key. "chain.pem" holds leaf and inter, "fullchain.pem" leaf,
 // inter and root.
 #pragma once
