@@ -94,7 +94,10 @@ void NetworkThread::State::post(std::function<void()> task) {
         std::lock_guard lock(mutex_);
         tasks_.push_back(std::move(task));
     }
-    curl_multi_wakeup(multi_);
+    // The loop looks at its tasks before it waits again, so it need not be woken by itself.
+    if (std::this_thread::get_id() != threadId) {
+        curl_multi_wakeup(multi_);
+    }
 }
 
 std::shared_ptr<TimerHandle> NetworkThread::State::after(double seconds,
@@ -104,7 +107,9 @@ std::shared_ptr<TimerHandle> NetworkThread::State::after(double seconds,
         std::lock_guard lock(mutex_);
         timers_.emplace(monotonicSeconds() + std::max(0.0, seconds), timer);
     }
-    curl_multi_wakeup(multi_);
+    if (std::this_thread::get_id() != threadId) {
+        curl_multi_wakeup(multi_);
+    }
     return timer;
 }
 
@@ -117,6 +122,27 @@ void NetworkThread::State::removeTransfer(CURL* easy) {
     if (transfers_.erase(easy) > 0) {
         curl_multi_remove_handle(multi_, easy);
     }
+}
+
+CURL* NetworkThread::State::takeEasyHandle(bool withCookies) {
+    auto& spares = spareHandles_[withCookies ? 1 : 0];
+    if (spares.empty()) {
+        return curl_easy_init();
+    }
+    CURL* easy = spares.back();
+    spares.pop_back();
+    return easy;
+}
+
+void NetworkThread::State::giveBackEasyHandle(CURL* easy, bool withCookies) {
+    constexpr std::size_t kSpareLimit = 32;
+    auto& spares = spareHandles_[withCookies ? 1 : 0];
+    if (spares.size() >= kSpareLimit) {
+        curl_easy_cleanup(easy);
+        return;
+    }
+    curl_easy_reset(easy);
+    spares.push_back(easy);
 }
 
 void NetworkThread::State::run() {

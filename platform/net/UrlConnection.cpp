@@ -252,7 +252,8 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
             return;
         }
 
-        easy_ = curl_easy_init();
+        easyHasCookies_ = request.httpShouldHandleCookies();
+        easy_ = NetworkThread::shared().state().takeEasyHandle(easyHasCookies_);
         if (!easy_) {
             fail(urlError(kUrlErrorUnknown, "The load could not be set up.", url));
             return;
@@ -373,13 +374,13 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
                               request.url()));
                 return false;
             }
-            if (text::compareCaseInsensitive(name, "Content-Length") == 0) {
+            if (HeaderFields::sameName(name, "Content-Length")) {
                 continue;  // libcurl writes it from the body it sends
             }
-            if (text::compareCaseInsensitive(name, "Expect") == 0) {
+            if (HeaderFields::sameName(name, "Expect")) {
                 hasExpect = true;
             }
-            if (text::compareCaseInsensitive(name, "Accept") == 0) {
+            if (HeaderFields::sameName(name, "Accept")) {
                 hasAccept = true;
             }
             // "Name;" is libcurl's way of sending a header with an empty value.
@@ -568,9 +569,12 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     void releaseHop() {
         if (easy_) {
             if (NetworkThread::shared().isCurrent()) {
-                NetworkThread::shared().state().removeTransfer(easy_);
+                auto& loop = NetworkThread::shared().state();
+                loop.removeTransfer(easy_);
+                loop.giveBackEasyHandle(easy_, easyHasCookies_);
+            } else {
+                curl_easy_cleanup(easy_);
             }
-            curl_easy_cleanup(easy_);
             easy_ = nullptr;
         }
         if (headerList_) {
@@ -877,6 +881,7 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
 
     // The current hop.
     CURL* easy_ = nullptr;
+    bool easyHasCookies_ = false;
     curl_slist* headerList_ = nullptr;
     char errorText_[CURL_ERROR_SIZE] = {};
     HopKind kind_ = HopKind::kUndecided;

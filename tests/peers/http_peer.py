@@ -188,11 +188,6 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
 
 def main():
     server = Server(("127.0.0.1", 0), Handler)
-    if len(sys.argv) > 2 and sys.argv[1] == "--tls":
-        import ssl
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(sys.argv[2], sys.argv[3])
-        server.socket = context.wrap_socket(server.socket, server_side=True)
     print("PORT %d" % server.server_address[1], flush=True)
     server.serve_forever()
 

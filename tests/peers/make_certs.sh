@@ -8,6 +8,7 @@
 #   expired     server for localhost and 127.0.0.1, signed by inter, no longer valid
 #   wronghost   server for wrong-host.test only, signed by inter
 #   client      client-only certificate for localhost and 127.0.0.1, signed by inter
+#   samekey     self-signed for localhost and 127.0.0.1 over leaf's key (samekey.key is leaf.key)
 # plus chain.pem (leaf, inter) and fullchain.pem (leaf, inter, root).
 set -eu
 dir=$1
@@ -65,6 +66,10 @@ key selfsigned
 openssl req -x509 -new -key selfsigned.key -subj "/CN=localhost" -days 825 \
     -extensions server -config ext.cnf -out selfsigned.pem 2>/dev/null
 
+openssl req -x509 -new -key leaf.key -subj "/CN=localhost same key" -days 825 \
+    -extensions server -config ext.cnf -out samekey.pem 2>/dev/null
+cp leaf.key samekey.key
+
 # A certificate whose validity ended long ago needs explicit dates, which only "ca" takes.
 key expired
 openssl req -new -key expired.key -subj "/CN=localhost" -out expired.csr 2>/dev/null
@@ -89,7 +94,7 @@ openssl ca -batch -config ca.cnf -cert inter.pem -keyfile inter.key -in expired.
     -startdate 20200101000000Z -enddate 20200201000000Z -notext \
     -extfile ext.cnf -extensions server -out expired.pem 2>/dev/null
 
-for name in root inter leaf selfsigned expired wronghost client; do
+for name in root inter leaf selfsigned expired wronghost client samekey; do
     der "$name"
 done
 cat leaf.pem inter.pem >chain.pem

@@ -3,7 +3,8 @@
 // judge the same chains (openssl verify, curl).
 //
 // Names: "root", "inter" (signed by root), "leaf" (localhost and 127.0.0.1, signed by inter),
-// "selfsigned", "expired", "wronghost" (wrong-host.test), "client" (client use only); each has
+// "selfsigned", "expired", "wronghost" (wrong-host.test), "client" (client use only),
+// "samekey" (self-signed over leaf's key); each has
 // <name>.pem, <name>.der and <name>.key. "chain.pem" holds leaf and inter, "fullchain.pem" leaf,
 // inter and root.
 #pragma once
@@ -33,7 +34,8 @@ struct CommandResult {
     std::string output;  // standard output and standard error, interleaved
 };
 
-// Runs a program (looked up on PATH) with its arguments; killed when it outlives the timeout.
+// Runs a program (looked up on PATH) with its arguments and nothing on its standard input;
+// killed when it outlives the timeout.
 inline CommandResult runCommand(std::vector<std::string> argv, double timeoutSeconds = 30) {
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) {
@@ -45,6 +47,10 @@ inline CommandResult runCommand(std::vector<std::string> argv, double timeoutSec
     }
     if (pid == 0) {
         setpgid(0, 0);
+        const int nothing = open("/dev/null", O_RDONLY);
+        if (nothing >= 0) {
+            dup2(nothing, STDIN_FILENO);
+        }
         dup2(pipeFds[1], STDOUT_FILENO);
         dup2(pipeFds[1], STDERR_FILENO);
         std::vector<char*> args;

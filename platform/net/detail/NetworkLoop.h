@@ -12,6 +12,7 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/MainLoop.h"
 #include "platform/net/NetworkThread.h"
@@ -33,6 +34,13 @@ struct NetworkThread::State {
     // Takes a transfer out before its end; its `done` never runs.
     void removeTransfer(CURL* easy);
 
+    // Easy handles are kept for the next load rather than made anew: making one allocates
+    // its buffers, which costs as much as a small request on loopback. A handle that once
+    // shared the cookie jar keeps it through a reset, so handles with and without cookies
+    // are kept apart.
+    CURL* takeEasyHandle(bool withCookies);
+    void giveBackEasyHandle(CURL* easy, bool withCookies);
+
     // The cookie jar every connection that handles cookies shares. Any thread.
     CURLSH* cookieShare() const { return share_; }
 
@@ -53,6 +61,7 @@ struct NetworkThread::State {
     std::multimap<double, std::shared_ptr<Timer>> timers_;
 
     std::unordered_map<CURL*, std::function<void(CURLcode)>> transfers_;
+    std::array<std::vector<CURL*>, 2> spareHandles_;  // without, with cookies
     std::thread thread_;
 };
 

@@ -13,6 +13,7 @@
 #include "platform/net/UrlConnection.h"
 #include "tests/support/PeerProcess.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestCertificates.h"
 
 namespace {
 
@@ -477,6 +478,104 @@ TEST_F(UrlConnectionTest, KeepsCookiesUnlessTheRequestSaysNot) {
     jar.deleteAllCookies();
     EXPECT_TRUE(jar.cookies().empty());
     EXPECT_EQ(platform::toString(load(request("/cookie/show"))->data), "");
+}
+
+// --- TLS: every handshake is offered to the delegate as a server-trust challenge --------
+
+class TlsServer {
+  public:
+    explicit TlsServer(const std::string& certificate, const std::string& key) {
+        const auto& certs = testing_support::TestCertificates::shared();
+        peer_ = std::make_unique<testing_support::PeerProcess>(testing_support::PeerProcess::python(
+            "tls_peer.py", {"--cert", certs.dir() / certificate, "--key", certs.key(key)}));
+    }
+    UrlRequest request(const std::string& host = "127.0.0.1") const {
+        return UrlRequest(
+            *platform::Url::parse("https://" + host + ":" + std::to_string(peer_->port()) + "/"));
+    }
+
+  private:
+    std::unique_ptr<testing_support::PeerProcess> peer_;
+};
+
+// The test root stands in for the machine's anchors while it lives.
+class TestRootAnchors {
+  public:
+    TestRootAnchors() {
+        platform::ServerTrust::setSystemAnchorsForTesting(
+            std::vector<Bytes>{testing_support::TestCertificates::shared().der("root")});
+    }
+    ~TestRootAnchors() { platform::ServerTrust::setSystemAnchorsForTesting(std::nullopt); }
+};
+
+std::shared_ptr<Recorder> loadOver(const UrlRequest& request,
+                                   std::shared_ptr<Recorder> recorder = nullptr) {
+    if (!recorder) {
+        recorder = std::make_shared<Recorder>();
+    }
+    UrlConnection::create(request, recorder)->start();
+    EXPECT_TRUE(recorder->waitForEnd());
+    EXPECT_TRUE(recorder->wrongThread.empty());
+    return recorder;
+}
+
+TEST(UrlConnectionTlsTest, DefaultHandlingTrustsAChainToAnAnchorForItsHost) {
+    TestRootAnchors anchors;
+    TlsServer server("chain.pem", "leaf");
+    auto seen = std::make_shared<Recorder>();
+    std::size_t chainLength = 0;
+    std::string host;
+    seen->onChallenge = [&](UrlConnection& c, const platform::AuthenticationChallenge& challenge) {
+        chainLength = challenge.protectionSpace().serverTrust()->certificateCount();
+        host = challenge.protectionSpace().host();
+        challenge.sender().performDefaultHandling(challenge);
+        (void)c;
+    };
+    loadOver(server.request(), seen);
+    EXPECT_EQ(platform::toString(seen->data), "trusted\n");
+    EXPECT_EQ(seen->eventList().front(), "challenge NSURLAuthenticationMethodServerTrust 0");
+    EXPECT_EQ(chainLength, 2u);
+    EXPECT_EQ(host, "127.0.0.1");
+
+    // No kept-alive connection or TLS session spares the next load its own judgement.
+    auto again = loadOver(server.request());
+    EXPECT_EQ(again->eventList().front(), "challenge NSURLAuthenticationMethodServerTrust 0");
+
+    // The same chain for a name it does not carry.
+    TlsServer wrongHost("wronghost.pem", "wronghost");
+    auto wrong = loadOver(wrongHost.request());
+    ASSERT_TRUE(wrong->error);
+    EXPECT_EQ(wrong->error->code(), platform::kUrlErrorServerCertificateUntrusted);
+}
+
+TEST(UrlConnectionTlsTest, UntrustedServersFailUnlessTheDelegateVouchesForThem) {
+    TlsServer selfSigned("selfsigned.pem", "selfsigned");
+    auto refused = loadOver(selfSigned.request());
+    ASSERT_TRUE(refused->error);
+    EXPECT_EQ(refused->error->code(), platform::kUrlErrorServerCertificateUntrusted);
+    EXPECT_TRUE(refused->data.empty());
+
+    auto vouched = std::make_shared<Recorder>();
+    vouched->onChallenge = [](UrlConnection&, const platform::AuthenticationChallenge& c) {
+        c.sender().useCredential(platform::Credential(c.protectionSpace().serverTrust()), c);
+    };
+    loadOver(selfSigned.request(), vouched);
+    EXPECT_EQ(platform::toString(vouched->data), "trusted\n");
+
+    TestRootAnchors anchors;
+    TlsServer good("chain.pem", "leaf");
+    auto cancelled = std::make_shared<Recorder>();
+    cancelled->onChallenge = [](UrlConnection&, const platform::AuthenticationChallenge& c) {
+        c.sender().cancelAuthenticationChallenge(c);
+    };
+    loadOver(good.request(), cancelled);
+    ASSERT_TRUE(cancelled->error);
+    EXPECT_EQ(cancelled->error->code(), platform::kUrlErrorServerCertificateUntrusted);
+
+    TlsServer expired("expired.pem", "expired");
+    auto old = loadOver(expired.request());
+    ASSERT_TRUE(old->error);
+    EXPECT_EQ(old->error->code(), platform::kUrlErrorServerCertificateUntrusted);
 }
 
 }  // namespace
