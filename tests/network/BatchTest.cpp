@@ -132,6 +132,7 @@ TEST(Batch, AnOperationsBlockIsLetGoWhenItIsDoneNotWhenTheBatchIs) {
 
     second->cancel();
     second->start();
+    ASSERT_TRUE(pumpUntil([&] { return batch.back()->isReady(); }));
     batch.back()->start();
     ASSERT_TRUE(pumpUntil([&] { return log.completed.has_value(); }));
 }

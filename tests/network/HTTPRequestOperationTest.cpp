@@ -65,7 +65,7 @@ TEST(HTTPRequestOperation, CancelledBeforeItStartsFailsWithTheCancellation) {
     EXPECT_EQ(outcome.error->domain(), platform::kUrlErrorDomain);
     EXPECT_EQ(outcome.error->code(), platform::kUrlErrorCancelled);
     EXPECT_TRUE(outcome.onMainThread);
-    EXPECT_TRUE(op->responseObject().isNull()) << "the serializer never ran";
+    EXPECT_TRUE(op->responseObject().isNil()) << "the serializer never ran";
     EXPECT_FALSE(op->responseSerializationError());
 }
 

@@ -3,7 +3,6 @@
 #include <stdexcept>
 #include <utility>
 
-#include "SocialSDK/framework/network/RAZududeURLResponseSerialization.h"
 #include "platform/Dispatch.h"
 #include "platform/Format.h"
 
@@ -51,12 +50,11 @@ void RAZududeHTTPRequestOperation::setResponseSerializer(
 
 RAZududeHTTPRequestOperation::ResponseObject RAZududeHTTPRequestOperation::responseObject() const {
     std::lock_guard lock(lock_);
-    if (responseObject_.isNull() && isFinished() && !error()) {
-        platform::Error error;
+    if (responseObject_.isNil() && isFinished() && !error()) {
+        std::optional<platform::Error> error;
         responseObject_ =
             responseSerializer_->responseObjectForResponse(response(), responseData(), &error);
-        // A serializer that reports nothing leaves the error without a domain.
-        if (!error.domain().empty()) {
+        if (error) {
             responseSerializationError_ = std::move(error);
         }
     }

@@ -38,16 +38,15 @@
 #include <vector>
 
 #include "SocialSDK/framework/network/RAZududeURLConnectionOperation.h"
+#include "SocialSDK/framework/network/RAZududeURLResponseSerialization.h"
 #include "platform/Error.h"
 #include "platform/Value.h"
-
-class RAZududeHTTPResponseSerializer;
 
 class RAZududeHTTPRequestOperation : public RAZududeURLConnectionOperation {
   public:
     // What a response serializer makes of a body: the bytes themselves for the default
-    // serializer, parsed JSON for the JSON serializer; null for nothing.
-    using ResponseObject = platform::Value;
+    // serializer, parsed JSON for the JSON serializer, an image…; nil for nothing.
+    using ResponseObject = RAZududeResponseObject;
     using SuccessBlock =
         std::function<void(const std::shared_ptr<RAZududeHTTPRequestOperation>& operation,
                            const ResponseObject& responseObject)>;
@@ -72,7 +71,7 @@ class RAZududeHTTPRequestOperation : public RAZududeURLConnectionOperation {
     void setResponseSerializer(std::shared_ptr<RAZududeHTTPResponseSerializer> serializer);
 
     // The serializer's result, worked out once the operation has finished without an error;
-    // null before that.
+    // nil before that.
     ResponseObject responseObject() const;
     void setResponseObject(ResponseObject object);
     std::optional<platform::Error> responseSerializationError() const;

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "SocialSDK/framework/network/RAZududeCharsetNames.h"
 #include "SocialSDK/framework/network/RAZududeSecurityPolicy.h"
 #include "platform/Bundle.h"
 #include "platform/Format.h"
@@ -477,14 +478,14 @@ std::optional<Bytes> RAZududeURLConnectionOperation::responseData() const {
     return responseData_;
 }
 
-RAZududeStringEncoding RAZududeURLConnectionOperation::responseStringEncoding() const {
+rzs_network::StringEncoding RAZududeURLConnectionOperation::responseStringEncoding() const {
     std::lock_guard lock(lock_);
     if (responseStringEncoding_ == 0 && response_) {
-        std::optional<RAZududeStringEncoding> encoding;
+        std::optional<rzs_network::StringEncoding> encoding;
         if (const auto& name = response_->textEncodingName()) {
             encoding = RAZududeStringEncodingForIANACharsetName(*name);
         }
-        responseStringEncoding_ = encoding.value_or(kRAZududeUTF8StringEncoding);
+        responseStringEncoding_ = encoding.value_or(rzs_network::kUTF8StringEncoding);
     }
     return responseStringEncoding_;
 }
@@ -492,7 +493,14 @@ RAZududeStringEncoding RAZududeURLConnectionOperation::responseStringEncoding() 
 std::optional<std::string> RAZududeURLConnectionOperation::responseString() const {
     std::lock_guard lock(lock_);
     if (!responseString_ && response_ && responseData_) {
-        responseString_ = RAZududeStringFromBytes(*responseData_, responseStringEncoding());
+        // The charset the encoding came from decodes the bytes: the same charset, also where
+        // the platform numbers it without a converter of its own here.
+        const auto& name = response_->textEncodingName();
+        if (name && RAZududeStringEncodingForIANACharsetName(*name)) {
+            responseString_ = rzs_network::decodeText(*responseData_, *name);
+        } else {
+            responseString_ = rzs_network::decodeText(*responseData_, responseStringEncoding());
+        }
     }
     return responseString_.value_or(std::nullopt);
 }

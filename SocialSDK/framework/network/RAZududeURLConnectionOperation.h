@@ -48,7 +48,7 @@
 #include <string>
 #include <vector>
 
-#include "SocialSDK/framework/network/RAZududeStringEncoding.h"
+#include "SocialSDK/framework/network/RAZududeNetworkingText.h"
 #include "platform/Dispatch.h"
 #include "platform/Error.h"
 #include "platform/KeyedArchive.h"
@@ -136,7 +136,7 @@ class RAZududeURLConnectionOperation : public platform::Operation,
     std::optional<std::string> responseString() const;
     // The response's charset, UTF-8 when it names none or an unknown one; 0 before a response
     // arrived. Worked out once.
-    RAZududeStringEncoding responseStringEncoding() const;
+    rzs_network::StringEncoding responseStringEncoding() const;
     // Bytes received so far; grows on the main queue.
     std::int64_t totalBytesRead() const { return totalBytesRead_.load(); }
 
@@ -269,7 +269,7 @@ class RAZududeURLConnectionOperation : public platform::Operation,
     std::optional<platform::Error> error_;
     std::optional<platform::Bytes> responseData_;
     mutable std::optional<std::optional<std::string>> responseString_;
-    mutable RAZududeStringEncoding responseStringEncoding_ = 0;
+    mutable rzs_network::StringEncoding responseStringEncoding_ = 0;
     mutable std::shared_ptr<platform::OutputStream> outputStream_;
     bool shouldUseCredentialStorage_ = true;
     std::optional<platform::Credential> credential_;

@@ -194,18 +194,18 @@ TEST_F(OperationLoopback, ABodyStreamIsSent) {
 TEST_F(OperationLoopback, TheResponseCharsetDecidesTheTextEncoding) {
     auto latin = Op::create(requestFor(url("/text?charset=ISO-8859-1&body=caf%C3%A9")));
     run(latin);
-    EXPECT_EQ(latin->responseStringEncoding(), kRAZududeISOLatin1StringEncoding);
+    EXPECT_EQ(latin->responseStringEncoding(), rzs_network::kISOLatin1StringEncoding);
     EXPECT_EQ(latin->responseData(), (Bytes{'c', 'a', 'f', 0xe9}));
     EXPECT_EQ(latin->responseString(), "caf\u00e9");
 
     auto plain = Op::create(requestFor(url("/text?body=caf%C3%A9")));
     run(plain);
-    EXPECT_EQ(plain->responseStringEncoding(), kRAZududeUTF8StringEncoding);
+    EXPECT_EQ(plain->responseStringEncoding(), rzs_network::kUTF8StringEncoding);
     EXPECT_EQ(plain->responseString(), "caf\u00e9");
 
     auto unknown = Op::create(requestFor(url("/text?charset=x-unknown&body=ok")));
     run(unknown);
-    EXPECT_EQ(unknown->responseStringEncoding(), kRAZududeUTF8StringEncoding);
+    EXPECT_EQ(unknown->responseStringEncoding(), rzs_network::kUTF8StringEncoding);
     EXPECT_EQ(unknown->responseString(), "ok");
 
     auto broken = Op::create(requestFor(url("/text?charset=utf-8&raw=63e9")));
@@ -377,8 +377,8 @@ TEST_F(OperationLoopback, PauseAndResumeContinueWithARangeAndGiveTheWholeBody) {
     op->resume();
     ASSERT_TRUE(pumpUntil([&] { return outcome.done(); }));
     EXPECT_EQ(outcome.successes, 1);
-    ASSERT_TRUE(outcome.object.bytes());
-    EXPECT_EQ(*outcome.object.bytes(), pattern(200000));
+    ASSERT_TRUE(outcome.object.data());
+    EXPECT_EQ(*outcome.object.data(), pattern(200000));
     EXPECT_EQ(
         std::dynamic_pointer_cast<const platform::HttpUrlResponse>(op->response())->statusCode(),
         206);
@@ -400,9 +400,9 @@ TEST_F(OperationLoopback, AResumeThatMeetsAWholeBodyStartsTheBodyAgain) {
         op->resume();
         ASSERT_TRUE(pumpUntil([&] { return outcome.done(); }));
         ASSERT_EQ(outcome.successes, 1);
-        ASSERT_TRUE(outcome.object.bytes());
-        EXPECT_EQ(outcome.object.bytes()->size(), 150000u) << "never two bodies glued together";
-        EXPECT_EQ(*outcome.object.bytes(), pattern(150000));
+        ASSERT_TRUE(outcome.object.data());
+        EXPECT_EQ(outcome.object.data()->size(), 150000u) << "never two bodies glued together";
+        EXPECT_EQ(*outcome.object.data(), pattern(150000));
         ASSERT_TRUE(pumpUntil([&] { return op->totalBytesRead() == 150000; }));
     }
 }
@@ -443,7 +443,7 @@ TEST_F(OperationLoopback, APausedOperationArchivedAndResumedElsewhereKeepsItsByt
     revived->start();
     ASSERT_TRUE(pumpUntil([&] { return outcome.done(); }));
     ASSERT_EQ(outcome.successes, 1);
-    EXPECT_EQ(*outcome.object.bytes(), pattern(90000));
+    EXPECT_EQ(*outcome.object.data(), pattern(90000));
     op->cancel();
 }
 
@@ -460,8 +460,8 @@ TEST_F(OperationLoopback, ANotFoundBodyGoesToFailureAndStaysInTheResponseObject)
     EXPECT_EQ(outcome.failures, 1);
     EXPECT_EQ(outcome.error->domain(), "com.razudude.error.serialization.response");
     EXPECT_EQ(outcome.error->code(), platform::kUrlErrorBadServerResponse);
-    ASSERT_TRUE(op->responseObject().bytes());
-    EXPECT_EQ(*op->responseObject().bytes(), (Bytes{'g', 'o', 'n', 'e'}));
+    ASSERT_TRUE(op->responseObject().data());
+    EXPECT_EQ(*op->responseObject().data(), (Bytes{'g', 'o', 'n', 'e'}));
     EXPECT_EQ(op->error(), outcome.error);
 }
 
@@ -472,19 +472,19 @@ TEST_F(OperationLoopback, AnEmptyOkBodyIsASuccessWithNoBytes) {
     op->start();
     ASSERT_TRUE(pumpUntil([&] { return outcome.done(); }));
     EXPECT_EQ(outcome.successes, 1);
-    ASSERT_TRUE(outcome.object.bytes());
-    EXPECT_TRUE(outcome.object.bytes()->empty());
+    ASSERT_TRUE(outcome.object.data());
+    EXPECT_TRUE(outcome.object.data()->empty());
 }
 
 TEST_F(OperationLoopback, ANewSerializerSerializesAgain) {
     auto op = HTTPOp::create(requestFor(url("/status/500?body=oops")));
     run(op);
     EXPECT_FALSE(op->error()) << "nothing has asked the serializer yet";
-    EXPECT_TRUE(op->responseObject().bytes());
+    EXPECT_TRUE(op->responseObject().data());
     EXPECT_TRUE(op->error());
     op->setResponseSerializer(RAZududeHTTPResponseSerializer::serializer());
     EXPECT_FALSE(op->responseSerializationError());
-    EXPECT_TRUE(op->responseObject().bytes()) << "worked out again on the next read";
+    EXPECT_TRUE(op->responseObject().data()) << "worked out again on the next read";
     EXPECT_TRUE(op->responseSerializationError());
 }
 
