@@ -1,0 +1,102 @@
+// Server trust through the operation's security policy, against the loopback peer speaking
+// HTTPS with the test certificates (made by the openssl command line).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "SocialSDK/framework/network/RAZududeHTTPRequestOperation.h"
+#include "SocialSDK/framework/network/RAZududeSecurityPolicy.h"
+#include "platform/net/ServerTrust.h"
+#include "tests/network/OperationTestSupport.h"
+#include "tests/support/PeerProcess.h"
+#include "tests/support/TestCertificates.h"
+
+namespace {
+
+using operation_tests::pumpUntil;
+using operation_tests::requestFor;
+using HTTPOp = RAZududeHTTPRequestOperation;
+
+// An HTTPS peer presenting the chain file with the leaf's key.
+testing_support::PeerProcess tlsPeer(const std::string& chainFile, const std::string& key) {
+    const auto& certificates = testing_support::TestCertificates::shared();
+    return testing_support::PeerProcess::python(
+        "operation_peer.py",
+        {"--tls", (certificates.dir() / chainFile).string(), certificates.key(key).string()});
+}
+
+// The test root stands in for the machine's anchors while it lives.
+class TestRootAnchors {
+  public:
+    TestRootAnchors() {
+        platform::ServerTrust::setSystemAnchorsForTesting(
+            std::vector<platform::Bytes>{testing_support::TestCertificates::shared().der("root")});
+    }
+    ~TestRootAnchors() { platform::ServerTrust::setSystemAnchorsForTesting(std::nullopt); }
+};
+
+struct Outcome {
+    std::atomic<int> successes{0};
+    std::atomic<int> failures{0};
+    std::optional<platform::Error> error;
+};
+
+void load(const std::shared_ptr<HTTPOp>& op, Outcome& outcome) {
+    op->setCompletionBlockWithSuccess([&](const auto&, const auto&) { ++outcome.successes; },
+                                      [&](const auto&, const platform::Error& e) {
+                                          outcome.error = e;
+                                          ++outcome.failures;
+                                      });
+    op->start();
+    ASSERT_TRUE(pumpUntil([&] { return outcome.successes + outcome.failures > 0; }));
+}
+
+TEST(OperationTrust, TheDefaultPolicyTrustsAChainToAnAnchorForItsHost) {
+    TestRootAnchors anchors;
+    auto peer = tlsPeer("chain.pem", "leaf");
+    Outcome outcome;
+    load(HTTPOp::create(requestFor(peer.baseUrl("https") + "/bytes/64")), outcome);
+    EXPECT_EQ(outcome.successes.load(), 1) << (outcome.error ? outcome.error->description() : "");
+}
+
+TEST(OperationTrust, AnUntrustedServerFailsWithoutRunningTheSerializer) {
+    auto peer = tlsPeer("selfsigned.pem", "selfsigned");
+    auto op = HTTPOp::create(requestFor(peer.baseUrl("https") + "/bytes/64"));
+    Outcome outcome;
+    load(op, outcome);
+    ASSERT_EQ(outcome.failures.load(), 1);
+    EXPECT_EQ(outcome.error->domain(), platform::kUrlErrorDomain);
+    EXPECT_EQ(outcome.error->code(), platform::kUrlErrorServerCertificateUntrusted);
+    EXPECT_FALSE(op->responseSerializationError());
+    EXPECT_FALSE(op->response());
+}
+
+TEST(OperationTrust, APolicyThatAllowsInvalidCertificatesLetsTheLoadThrough) {
+    auto peer = tlsPeer("selfsigned.pem", "selfsigned");
+    auto policy = RAZududeSecurityPolicy::defaultPolicy();
+    policy->setAllowInvalidCertificates(true);
+    auto op = HTTPOp::create(requestFor(peer.baseUrl("https") + "/bytes/64"));
+    op->setSecurityPolicy(policy);
+    Outcome outcome;
+    load(op, outcome);
+    EXPECT_EQ(outcome.successes.load(), 1);
+}
+
+TEST(OperationTrust, CertificatePinningRefusesAServerWithAnotherCertificate) {
+    TestRootAnchors anchors;
+    auto peer = tlsPeer("chain.pem", "leaf");
+    const auto& certificates = testing_support::TestCertificates::shared();
+    auto pinned =
+        RAZududeSecurityPolicy::policyWithPinningMode(RAZududeSSLPinningMode::kCertificate);
+    pinned->setPinnedCertificates(std::vector<platform::Bytes>{certificates.der("selfsigned")});
+    auto op = HTTPOp::create(requestFor(peer.baseUrl("https") + "/bytes/64"));
+    op->setSecurityPolicy(pinned);
+    Outcome outcome;
+    load(op, outcome);
+    ASSERT_EQ(outcome.failures.load(), 1);
+    EXPECT_EQ(outcome.error->code(), platform::kUrlErrorServerCertificateUntrusted);
+}
+
+}  // namespace
