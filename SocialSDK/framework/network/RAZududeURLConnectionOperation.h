@@ -27,7 +27,8 @@
 //   2. the authentication-challenge, redirect and cache blocks (network thread) and the upload
 //      and then download progress blocks (main queue), as the load goes on;
 //   3. the finish notification ("com.razudude.networking.operation.finish");
-//   4. the completion block, once, last.
+//   4. the completion block, once, last (after the notification when both are on the main
+//      queue; a completion block on another queue is not ordered with the notifications).
 //   An operation cancelled before it started posts no start notification; it finishes with
 //   the URL error -999 and its completion block runs. A cancel that reaches an executing
 //   operation ends its load on the network thread, with the same error; progress of bytes
@@ -35,6 +36,13 @@
 //   notification (the operation is not finished); bytes that arrive after pause() are
 //   dropped, so that a resumed request continues exactly after those kept. resume() makes
 //   the operation ready and starts it again.
+//
+// Failures
+//   A transport error, the cancellation, an untrusted server, or an output stream that cannot
+//   take the bytes (no space left, a failed write, a file that cannot be opened or written)
+//   end the operation with error() set; its completion block still runs. A resumed request
+//   answered with a whole body instead of the range starts the body again in a memory stream,
+//   and fails with -1011 for any other stream, which cannot be emptied.
 #pragma once
 
 #include <atomic>
