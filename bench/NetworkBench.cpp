@@ -18,7 +18,8 @@
 #include "platform/Operation.h"
 #include "platform/net/UrlConnection.h"
 
-#ifdef RZ_HAVE_NETWORK_LAYER
+#if __has_include("SocialSDK/framework/network/RAZududeHTTPRequestOperation.h")
+#define RZ_HAVE_NETWORK_LAYER 1
 #include "SocialSDK/framework/network/RAZududeHTTPRequestOperation.h"
 #include "SocialSDK/framework/network/RAZududeURLRequestSerialization.h"
 #endif
