@@ -18,6 +18,12 @@
 #include "platform/Operation.h"
 #include "platform/net/UrlConnection.h"
 
+#if __has_include("SocialSDK/framework/network/RAZududeHTTPRequestOperation.h")
+#define RZ_HAVE_NETWORK_LAYER 1
+#include "SocialSDK/framework/network/RAZududeHTTPRequestOperation.h"
+#include "SocialSDK/framework/network/RAZududeURLRequestSerialization.h"
+#endif
+
 namespace {
 
 constexpr int kBatch = 256;   // requests per iteration
@@ -161,6 +167,114 @@ void BM_UrlConnection(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kBatch);
 }
 BENCHMARK(BM_UrlConnection)->Name("requests/url_connection")->UseRealTime();
+
+#ifdef RZ_HAVE_NETWORK_LAYER
+
+// What the share service does for each request: an HTTP request operation on an operation
+// queue, its success block on the main queue.
+void BM_HttpRequestOperation(benchmark::State& state) {
+    platform::OperationQueue queue;
+    queue.setMaxConcurrentOperationCount(kInFlight);
+    const platform::UrlRequest request(*platform::Url::parse(server().url("/small")));
+    auto& loop = platform::MainLoop::main();
+    for (auto _ : state) {
+        int succeeded = 0;
+        int failed = 0;
+        std::vector<std::shared_ptr<platform::Operation>> operations;
+        operations.reserve(kBatch);
+        for (int i = 0; i < kBatch; ++i) {
+            auto operation = RAZududeHTTPRequestOperation::create(request);
+            operation->setCompletionBlockWithSuccess([&](const auto&, const auto&) { ++succeeded; },
+                                                     [&](const auto&, const auto&) { ++failed; });
+            operations.push_back(operation);
+        }
+        queue.addOperations(operations, false);
+        if (!loop.runUntil([&] { return succeeded + failed == kBatch; }, 60) || failed > 0) {
+            state.SkipWithError("requests failed or timed out");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kBatch);
+}
+BENCHMARK(BM_HttpRequestOperation)->Name("requests/http_request_operation")->UseRealTime();
+
+// A sparse file of the size: its blocks read as zeros without taking the disk.
+std::filesystem::path sparseFile(std::uint64_t size) {
+    auto path = std::filesystem::temp_directory_path() / "rz-network-bench-upload";
+    const int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
+    if (fd < 0 || ftruncate(fd, static_cast<off_t>(size)) != 0) {
+        throw std::runtime_error("cannot make the upload file");
+    }
+    ::close(fd);
+    return path;
+}
+
+bool runOperation(const std::shared_ptr<RAZududeHTTPRequestOperation>& operation) {
+    bool done = false;
+    bool ok = false;
+    operation->setCompletionBlockWithSuccess([&](const auto&, const auto&) { done = ok = true; },
+                                             [&](const auto&, const auto&) { done = true; });
+    platform::OperationQueue queue;
+    queue.addOperation(operation);
+    platform::MainLoop::main().runUntil([&] { return done; }, 600);
+    return ok;
+}
+
+void BM_MultipartUploadFromFile(benchmark::State& state) {
+    const auto file = sparseFile(kGiB);
+    for (auto _ : state) {
+        const std::uint64_t before = server().bytesReceived();
+        MemoryWatch memory;
+        platform::Error error;
+        auto request = RAZududeHTTPRequestSerializer::serializer()->multipartFormRequestWithMethod(
+            "POST", server().url("/sink"), platform::Value(platform::Map{{"kind", "bench"}}),
+            [&](RAZududeMultipartFormData& form) {
+                form.appendPartWithFileURL(platform::Url::fileUrl(file), "pic", "pic.jpg",
+                                           "file-data", &error);
+            },
+            &error);
+        if (!request || !runOperation(RAZududeHTTPRequestOperation::create(*request))) {
+            state.SkipWithError("the upload failed");
+            break;
+        }
+        memory.stop();
+        state.counters["peak_rss_growth_MiB"] = memory.peakGrowthMiB();
+        state.counters["body_MiB"] =
+            static_cast<double>(server().bytesReceived() - before) / (1 << 20);
+    }
+    std::filesystem::remove(file);
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kGiB));
+}
+BENCHMARK(BM_MultipartUploadFromFile)
+    ->Name("memory/multipart_upload_1GiB_from_file")
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+void BM_DownloadToFile(benchmark::State& state) {
+    const auto file = std::filesystem::temp_directory_path() / "rz-network-bench-download";
+    for (auto _ : state) {
+        MemoryWatch memory;
+        auto operation = RAZududeHTTPRequestOperation::create(platform::UrlRequest(
+            *platform::Url::parse(server().url("/big/" + std::to_string(kGiB)))));
+        operation->setOutputStream(platform::OutputStream::toFile(file, false));
+        if (!runOperation(operation) || std::filesystem::file_size(file) != kGiB) {
+            state.SkipWithError("the download failed");
+            break;
+        }
+        memory.stop();
+        state.counters["peak_rss_growth_MiB"] = memory.peakGrowthMiB();
+    }
+    std::filesystem::remove(file);
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kGiB));
+}
+BENCHMARK(BM_DownloadToFile)
+    ->Name("memory/download_1GiB_to_file")
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+#endif
 
 }  // namespace
 

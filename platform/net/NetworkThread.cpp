@@ -141,6 +141,10 @@ void NetworkThread::State::giveBackEasyHandle(CURL* easy, bool withCookies) {
         curl_easy_cleanup(easy);
         return;
     }
+    if (withCookies) {
+        // A reset forgets the list of cookie files to read without freeing it.
+        curl_easy_setopt(easy, CURLOPT_COOKIEFILE, nullptr);
+    }
     curl_easy_reset(easy);
     spares.push_back(easy);
 }
