@@ -28,11 +28,13 @@ enum UrlErrorCode : long {
     kUrlErrorCannotFindHost = -1003,
     kUrlErrorCannotConnectToHost = -1004,
     kUrlErrorNetworkConnectionLost = -1005,
+    kUrlErrorHttpTooManyRedirects = -1007,
     kUrlErrorNotConnectedToInternet = -1009,
     kUrlErrorBadServerResponse = -1011,
     kUrlErrorUserCancelledAuthentication = -1012,
     kUrlErrorCannotDecodeContentData = -1016,
     kUrlErrorCannotParseResponse = -1017,
+    kUrlErrorSecureConnectionFailed = -1200,
     kUrlErrorServerCertificateUntrusted = -1202,
 };
 

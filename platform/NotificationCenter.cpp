@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/Dispatch.h"
 #include "platform/TaskGuard.h"
 
 namespace platform {
@@ -16,8 +17,13 @@ namespace detail {
 
 struct ObserverRegistration {
     ObserverRegistration(std::weak_ptr<NotificationCenterState> c, std::optional<std::string> n,
-                         const void* s, NotificationCenter::Callback cb)
-        : center(std::move(c)), name(std::move(n)), sender(s), callback(std::move(cb)) {}
+                         const void* s, std::shared_ptr<DispatchQueue> q,
+                         NotificationCenter::Callback cb)
+        : center(std::move(c)),
+          name(std::move(n)),
+          sender(s),
+          queue(std::move(q)),
+          callback(std::move(cb)) {}
 
     bool matches(const Notification& notification) const {
         return (!name || *name == notification.name) &&
@@ -28,6 +34,7 @@ struct ObserverRegistration {
     const std::weak_ptr<NotificationCenterState> center;
     const std::optional<std::string> name;
     const void* const sender;
+    const std::shared_ptr<DispatchQueue> queue;  // null: called on the posting thread
     const NotificationCenter::Callback callback;
 
     std::mutex mutex;
@@ -55,6 +62,24 @@ void deactivate(detail::ObserverRegistration& registration) {
         return std::all_of(registration.callers.begin(), registration.callers.end(),
                            [&](const std::thread::id& id) { return id == self; });
     });
+}
+
+// Calls the callback unless the registration was removed, so that removal can wait for it.
+void deliver(detail::ObserverRegistration& registration, const Notification& notification) {
+    const auto self = std::this_thread::get_id();
+    {
+        std::lock_guard lock(registration.mutex);
+        if (!registration.active) {
+            return;
+        }
+        registration.callers.push_back(self);
+    }
+    detail::runGuarded("an observer of " + notification.name,
+                       [&] { registration.callback(notification); });
+    std::lock_guard lock(registration.mutex);
+    auto& callers = registration.callers;
+    callers.erase(std::find(callers.begin(), callers.end(), self));
+    registration.left.notify_all();
 }
 
 }  // namespace
@@ -121,11 +146,17 @@ NotificationCenter::~NotificationCenter() {
 
 ObserverToken NotificationCenter::addObserver(std::optional<std::string> name, const void* sender,
                                               Callback callback) {
+    return addObserver(std::move(name), sender, nullptr, std::move(callback));
+}
+
+ObserverToken NotificationCenter::addObserver(std::optional<std::string> name, const void* sender,
+                                              std::shared_ptr<DispatchQueue> queue,
+                                              Callback callback) {
     if (!callback) {
         throw std::invalid_argument("NotificationCenter: an observer needs a callback");
     }
-    auto registration = std::make_shared<detail::ObserverRegistration>(state_, std::move(name),
-                                                                       sender, std::move(callback));
+    auto registration = std::make_shared<detail::ObserverRegistration>(
+        state_, std::move(name), sender, std::move(queue), std::move(callback));
     std::lock_guard lock(state_->mutex);
     state_->registrations.push_back(registration);
     return ObserverToken(std::move(registration));
@@ -145,21 +176,16 @@ void NotificationCenter::post(const Notification& notification) {
             }
         }
     }
-    const auto self = std::this_thread::get_id();
+    std::shared_ptr<const Notification> copy;  // one for every queued delivery
     for (const auto& registration : matching) {
-        {
-            std::lock_guard lock(registration->mutex);
-            if (!registration->active) {
-                continue;
+        if (registration->queue) {
+            if (!copy) {
+                copy = std::make_shared<const Notification>(notification);
             }
-            registration->callers.push_back(self);
+            registration->queue->async([registration, copy] { deliver(*registration, *copy); });
+        } else {
+            deliver(*registration, notification);
         }
-        detail::runGuarded("an observer of " + notification.name,
-                           [&] { registration->callback(notification); });
-        std::lock_guard lock(registration->mutex);
-        auto& callers = registration->callers;
-        callers.erase(std::find(callers.begin(), callers.end(), self));
-        registration->left.notify_all();
     }
 }
 

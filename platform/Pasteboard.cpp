@@ -10,6 +10,7 @@
 #include "platform/AppFolders.h"
 #include "platform/Files.h"
 #include "platform/StorageLog.h"
+#include "platform/Url.h"
 
 namespace platform {
 
@@ -34,21 +35,8 @@ std::string escapeFileName(const std::string& text) {
     if (text.empty()) {
         return "%";
     }
-    static const char* kHex = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                           (c >= '0' && c <= '9') || c == '-' || c == '_' || (c == '.' && i > 0);
-        if (plain) {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        }
-    }
+    const std::string_view view = text;
+    std::string out = percentEncode(view.substr(0, 1), "-_") + percentEncode(view.substr(1), "-_.");
     if (out.size() > kMaxEscapedLength) {
         std::size_t cut = kMaxEscapedLength - 20;
         // Do not split an escape.

@@ -65,23 +65,9 @@ int hexValue(char c) {
     return (c | 0x20) - 'a' + 10;
 }
 
-// Escapes every byte that a path segment cannot hold; "/" stays, to separate segments.
-std::string escapePath(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        if (isPchar(c) || c == '/') {
-            out += c;
-        } else {
-            auto b = static_cast<unsigned char>(c);
-            out += '%';
-            out += kHex[b >> 4];
-            out += kHex[b & 15];
-        }
-    }
-    return out;
-}
+// What a path segment holds as written (unreserved, sub-delims, ":" and "@"), and "/" to
+// separate segments.
+constexpr std::string_view kPathKeeps = "-._~!$&'()*+,;=:@/";
 
 bool validScheme(std::string_view s) {
     if (s.empty() || !isAlpha(s[0])) {
@@ -158,14 +144,17 @@ std::string removeDotSegments(std::string_view input) {
 
 std::string percentEncode(std::string_view text, std::string_view keep) {
     static constexpr char kHex[] = "0123456789ABCDEF";
+    // A table, so that a long `keep` (every byte but a few) costs no more per byte.
+    bool kept[256] = {};
+    for (const char c : keep) {
+        kept[static_cast<unsigned char>(c)] = true;
+    }
+    kept[0] = false;
     std::string out;
     out.reserve(text.size() + text.size() / 2);
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        const bool plain = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
-                           (byte >= '0' && byte <= '9') ||
-                           (byte != 0 && keep.find(c) != std::string_view::npos);
-        if (plain) {
+        if (isAlpha(c) || isDigit(c) || kept[byte]) {
             out += c;
         } else {
             out += '%';
@@ -372,7 +361,7 @@ Url Url::fileUrl(const std::filesystem::path& path) {
     Url url;
     url.scheme_ = "file";
     url.authority_ = std::string();
-    url.path_ = escapePath(absolute.native());
+    url.path_ = percentEncode(absolute.native(), kPathKeeps);
     url.compose();
     return url;
 }
@@ -443,7 +432,7 @@ Url Url::appendingPathComponent(std::string_view component) const {
     } else if (!url.path_.empty() && !url.path_.ends_with('/')) {
         url.path_ += '/';
     }
-    url.path_ += escapePath(component);
+    url.path_ += percentEncode(component, kPathKeeps);
     url.keepPathUnambiguous();
     url.compose();
     return url;

@@ -81,8 +81,8 @@ class Url {
 };
 
 // The text with every byte percent-escaped (upper-case hex) except ASCII letters, digits and
-// the characters of `keep`. Bytes beyond ASCII are escaped one by one, so UTF-8 text comes out
-// as the escapes of its encoding.
+// the bytes of `keep`; a NUL is always escaped. Bytes are taken one by one, so UTF-8 text comes
+// out as the escapes of its encoding.
 std::string percentEncode(std::string_view text, std::string_view keep);
 
 // The text with its percent escapes undone; a malformed escape stays as written.

@@ -8,7 +8,7 @@ packages=(
   libplist-dev libicu-dev libssl-dev libcurl4-openssl-dev
   libpng-dev libjpeg-dev libgif-dev libcairo2-dev libpango1.0-dev fonts-noto-cjk
   rapidjson-dev nlohmann-json3-dev
-  python3 python3-cryptography openssl
+  python3 python3-cryptography openssl iproute2
 )
 
 missing=()

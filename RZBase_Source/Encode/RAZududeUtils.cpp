@@ -1,6 +1,7 @@
 #include "RZBase_Source/Encode/RAZududeUtils.h"
 
 #include "platform/Log.h"
+#include "platform/Url.h"
 
 #include <openssl/evp.h>
 #include <sys/time.h>
@@ -47,23 +48,7 @@ RAZududeUtils& RAZududeUtils::sharedInstance() {
 }
 
 std::string RAZududeUtils::urlEncode(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size() * 3);
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        const bool kept = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
-                          (byte >= '0' && byte <= '9') || byte == '-' || byte == '_' ||
-                          byte == '.' || byte == '~';
-        if (kept) {
-            out += c;
-        } else {
-            out += '%';
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0x0F];
-        }
-    }
-    return out;
+    return platform::percentEncode(text, "-_.~");
 }
 
 std::string RAZududeUtils::md5Value(std::string_view text) {

@@ -30,6 +30,9 @@ class NetworkThread {
 
     struct State;  // the loop and libcurl's multi handle; the connection code drives it
 
+    // The jar of cookies the connections share (a libcurl share handle). Any thread.
+    static void* sharedCookieShare();
+
   private:
     NetworkThread();
     friend class UrlConnection;

@@ -30,7 +30,9 @@ enum class TrustResult : unsigned {
 
 class TrustPolicy {
   public:
-    // A TLS server certificate; with a host name, the certificate must name that host.
+    // A TLS server certificate; with a host name, the certificate must name that host (an
+    // address, IPv6 with or without brackets, must be among its addresses). An empty host
+    // matches no certificate.
     static TrustPolicy ssl(std::optional<std::string> host);
     // Any valid chain to an anchor, whatever the certificate is for.
     static TrustPolicy basicX509();
@@ -52,7 +54,9 @@ class ServerTrust {
     void setPolicy(TrustPolicy policy) { policy_ = std::move(policy); }
     const TrustPolicy& policy() const { return policy_; }
 
-    // Anchors of this trust instead of the system's (DER certificates).
+    // Anchors of this trust instead of the system's (DER certificates). Any certificate may be
+    // an anchor, not only a root; one that cannot be read anchors nothing, and an empty list
+    // trusts no chain at all.
     void setAnchorCertificates(std::vector<Bytes> anchors) { anchors_ = std::move(anchors); }
 
     // kUnspecified for a chain that leads to an anchor under the policy, kRecoverableTrustFailure
@@ -71,8 +75,8 @@ class ServerTrust {
     // data is not a certificate.
     static std::optional<Bytes> publicKeyOfCertificate(const Bytes& certificate);
 
-    // The system's anchors for every trust made after this, until reset with nullopt (the
-    // machine's store). For tests.
+    // The system's anchors for every evaluation after this, until reset with nullopt (the
+    // machine's store). Anchors of the trust itself still come first. For tests.
     static void setSystemAnchorsForTesting(std::optional<std::vector<Bytes>> anchors);
 
   private:

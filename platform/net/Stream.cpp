@@ -38,6 +38,34 @@ class StreamState {
     }
 };
 
+// A file a stream reads or writes, with the position it has reached.
+struct OpenFile {
+    explicit OpenFile(std::filesystem::path p) : path(std::move(p)) {}
+    ~OpenFile() { close(); }
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+
+    // 0, or the error number of fclose (a write that could not be flushed).
+    int close() {
+        int result = 0;
+        if (file && std::fclose(file) != 0) {
+            result = errno ? errno : EIO;
+        }
+        file = nullptr;
+        return result;
+    }
+    Value propertyForKey(std::string_view key) const {
+        if (key == kStreamFileCurrentOffsetKey) {
+            return Value(static_cast<long long>(offset));
+        }
+        return {};
+    }
+
+    std::filesystem::path path;
+    std::FILE* file = nullptr;
+    std::uint64_t offset = 0;
+};
+
 class DataInputStream final : public InputStream {
   public:
     explicit DataInputStream(Bytes data) : data_(std::move(data)) {}
@@ -78,22 +106,21 @@ class DataInputStream final : public InputStream {
 
 class FileInputStream final : public InputStream {
   public:
-    explicit FileInputStream(std::filesystem::path path) : path_(std::move(path)) {}
-    ~FileInputStream() override { closeFile(); }
+    explicit FileInputStream(std::filesystem::path path) : file_(std::move(path)) {}
 
     void open() override {
         if (state_.status != StreamStatus::kNotOpen) {
             return;
         }
-        file_ = std::fopen(path_.c_str(), "rb");
-        if (!file_) {
-            state_.fail(posixError(errno, "Cannot open " + path_.string()));
+        file_.file = std::fopen(file_.path.c_str(), "rb");
+        if (!file_.file) {
+            state_.fail(posixError(errno, "Cannot open " + file_.path.string()));
             return;
         }
         state_.status = StreamStatus::kOpen;
     }
     void close() override {
-        closeFile();
+        file_.close();
         if (state_.status != StreamStatus::kError) {
             state_.status = StreamStatus::kClosed;
         }
@@ -105,43 +132,29 @@ class FileInputStream final : public InputStream {
         if (state_.status == StreamStatus::kAtEnd) {
             return 0;
         }
-        if (!file_ || !state_.readable()) {
+        if (!file_.file || !state_.readable()) {
             if (!state_.error) {
                 state_.error = notOpenError();
             }
             return -1;
         }
-        const std::size_t count = std::fread(buffer, 1, maxLength, file_);
+        const std::size_t count = std::fread(buffer, 1, maxLength, file_.file);
         if (count < maxLength) {
-            if (std::ferror(file_)) {
-                state_.fail(posixError(errno ? errno : EIO, "Cannot read " + path_.string()));
+            if (std::ferror(file_.file)) {
+                state_.fail(posixError(errno ? errno : EIO, "Cannot read " + file_.path.string()));
                 return -1;
             }
             state_.status = StreamStatus::kAtEnd;
         }
-        offset_ += count;
+        file_.offset += count;
         return static_cast<long>(count);
     }
     bool hasBytesAvailable() const override { return state_.status == StreamStatus::kOpen; }
 
-    Value propertyForKey(std::string_view key) const override {
-        if (key == kStreamFileCurrentOffsetKey) {
-            return Value(static_cast<long long>(offset_));
-        }
-        return {};
-    }
+    Value propertyForKey(std::string_view key) const override { return file_.propertyForKey(key); }
 
   private:
-    void closeFile() {
-        if (file_) {
-            std::fclose(file_);
-            file_ = nullptr;
-        }
-    }
-
-    std::filesystem::path path_;
-    std::FILE* file_ = nullptr;
-    std::uint64_t offset_ = 0;
+    OpenFile file_;
     StreamState state_;
 };
 
@@ -221,26 +234,26 @@ class BufferOutputStream final : public OutputStream {
 class FileOutputStream final : public OutputStream {
   public:
     FileOutputStream(std::filesystem::path path, bool append)
-        : path_(std::move(path)), append_(append) {}
-    ~FileOutputStream() override { closeFile(); }
+        : file_(std::move(path)), append_(append) {}
 
     void open() override {
         if (state_.status != StreamStatus::kNotOpen) {
             return;
         }
-        file_ = std::fopen(path_.c_str(), append_ ? "ab" : "wb");
-        if (!file_) {
-            state_.fail(posixError(errno, "Cannot create " + path_.string()));
+        file_.file = std::fopen(file_.path.c_str(), append_ ? "ab" : "wb");
+        if (!file_.file) {
+            state_.fail(posixError(errno, "Cannot create " + file_.path.string()));
             return;
         }
-        offset_ = append_ ? static_cast<std::uint64_t>(std::ftell(file_)) : 0;
+        file_.offset = append_ ? static_cast<std::uint64_t>(std::ftell(file_.file)) : 0;
         state_.status = StreamStatus::kOpen;
     }
+    // A write that could not be flushed is an error, not a quiet loss.
     void close() override {
-        if (file_ && std::fclose(file_) != 0 && state_.status != StreamStatus::kError) {
-            state_.fail(posixError(errno, "Cannot write " + path_.string()));
+        const int error = file_.close();
+        if (error != 0 && state_.status != StreamStatus::kError) {
+            state_.fail(posixError(error, "Cannot write " + file_.path.string()));
         }
-        file_ = nullptr;
         if (state_.status != StreamStatus::kError) {
             state_.status = StreamStatus::kClosed;
         }
@@ -249,41 +262,27 @@ class FileOutputStream final : public OutputStream {
     std::optional<Error> streamError() const override { return state_.error; }
 
     long write(const std::uint8_t* buffer, std::size_t length) override {
-        if (!file_ || state_.status != StreamStatus::kOpen) {
+        if (!file_.file || state_.status != StreamStatus::kOpen) {
             if (!state_.error) {
                 state_.error = notOpenError();
             }
             return -1;
         }
-        const std::size_t count = std::fwrite(buffer, 1, length, file_);
+        const std::size_t count = std::fwrite(buffer, 1, length, file_.file);
         if (count < length) {
-            state_.fail(posixError(errno ? errno : EIO, "Cannot write " + path_.string()));
+            state_.fail(posixError(errno ? errno : EIO, "Cannot write " + file_.path.string()));
             return -1;
         }
-        offset_ += count;
+        file_.offset += count;
         return static_cast<long>(count);
     }
     bool hasSpaceAvailable() const override { return state_.status == StreamStatus::kOpen; }
 
-    Value propertyForKey(std::string_view key) const override {
-        if (key == kStreamFileCurrentOffsetKey) {
-            return Value(static_cast<long long>(offset_));
-        }
-        return {};
-    }
+    Value propertyForKey(std::string_view key) const override { return file_.propertyForKey(key); }
 
   private:
-    void closeFile() {
-        if (file_) {
-            std::fclose(file_);
-            file_ = nullptr;
-        }
-    }
-
-    std::filesystem::path path_;
+    OpenFile file_;
     bool append_;
-    std::FILE* file_ = nullptr;
-    std::uint64_t offset_ = 0;
     StreamState state_;
 };
 

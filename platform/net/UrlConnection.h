@@ -18,8 +18,8 @@
 //   5. didReceiveData: zero or more times, in order.
 //   6. willCacheResponse: once, before the end of a successful load.
 //   7. exactly one of didFinishLoading and didFailWithError, last.
-// After cancel() has run on the network thread (at once when called there, inside a delegate
-// call or not), no delegate call follows, not even didFailWithError.
+// Once cancel() returns, on whatever thread, no delegate call starts, not even
+// didFailWithError (a call already running on the network thread ends normally).
 //
 // Errors carry the URL error domain with the platform's codes (-1000 bad URL, -1001 timed
 // out, -1003 host not found, -1004 cannot connect, -1005 connection lost, -1011 bad server
@@ -82,22 +82,19 @@ class UrlConnection : public std::enable_shared_from_this<UrlConnection> {
     // Starts the load; a second start does nothing.
     void start();
     // Stops the load; see the header comment for what follows. Cancelling a connection that
-    // has ended does nothing.
+    // has ended, or cancelling twice, does nothing.
     void cancel();
 
-    const UrlRequest& originalRequest() const { return original_; }
+    const UrlRequest& originalRequest() const;
     // The request of the current hop (after redirects).
     UrlRequest currentRequest() const;
 
-    struct Transfer;  // the libcurl side, network thread only
+    class Load;  // the libcurl side
 
   private:
-    UrlConnection(const UrlRequest& request, std::shared_ptr<UrlConnectionDelegate> delegate);
-    friend struct Transfer;
-    friend struct NetworkThread::State;
+    explicit UrlConnection(std::shared_ptr<Load> load);
 
-    const UrlRequest original_;
-    std::shared_ptr<Transfer> transfer_;
+    std::shared_ptr<Load> load_;
 };
 
 }  // namespace platform

@@ -2,14 +2,11 @@
 
 #include <algorithm>
 
-#include "platform/Text.h"
 #include "platform/net/Stream.h"
 
 namespace platform {
 
-namespace {
-
-bool sameName(std::string_view a, std::string_view b) {
+bool HeaderFields::sameName(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                const auto lower = [](char c) {
                    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -17,8 +14,6 @@ bool sameName(std::string_view a, std::string_view b) {
                return lower(x) == lower(y);
            });
 }
-
-}  // namespace
 
 HeaderFields::HeaderFields(std::initializer_list<Field> fields) {
     for (const auto& [name, value] : fields) {

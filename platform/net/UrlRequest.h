@@ -44,6 +44,9 @@ class HeaderFields {
 
     bool operator==(const HeaderFields& other) const = default;
 
+    // Header names are ASCII tokens: they compare by ASCII letters, whatever the case.
+    static bool sameName(std::string_view a, std::string_view b);
+
   private:
     std::vector<Field> fields_;
 };

@@ -2,8 +2,6 @@
 
 #include <charconv>
 
-#include "platform/Text.h"
-
 namespace platform {
 
 namespace {
@@ -18,6 +16,16 @@ std::string_view trim(std::string_view text) {
     return text;
 }
 
+std::string asciiLower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return out;
+}
+
 struct ContentType {
     std::string mimeType;
     std::optional<std::string> charset;
@@ -27,7 +35,7 @@ struct ContentType {
 ContentType parseContentType(std::string_view value) {
     ContentType result;
     const auto semicolon = value.find(';');
-    result.mimeType = text::toLower(trim(value.substr(0, semicolon)));
+    result.mimeType = asciiLower(trim(value.substr(0, semicolon)));
     std::string_view rest = semicolon == std::string_view::npos ? "" : value.substr(semicolon + 1);
     while (!rest.empty()) {
         const auto next = rest.find(';');
@@ -35,7 +43,7 @@ ContentType parseContentType(std::string_view value) {
         rest = next == std::string_view::npos ? "" : rest.substr(next + 1);
         const auto equals = parameter.find('=');
         if (equals == std::string_view::npos ||
-            text::toLower(trim(parameter.substr(0, equals))) != "charset") {
+            asciiLower(trim(parameter.substr(0, equals))) != "charset") {
             continue;
         }
         std::string_view charset = trim(parameter.substr(equals + 1));

@@ -12,6 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Dispatch.h"
+#include "platform/MainLoop.h"
+
 namespace platform {
 namespace {
 
@@ -193,6 +196,95 @@ TEST(NotificationCenter, RemovingWaitsForACallRunningOnAnotherThread) {
     remover.join();
     poster.join();
     EXPECT_EQ(events, (std::vector<std::string>{"callback left", "removed"}));
+}
+
+TEST(NotificationCenter, AQueuedObserverGetsACopyOnTheMainThread) {
+    NotificationCenter center;
+    MainLoop& loop = MainLoop::main();
+    std::optional<std::thread::id> calledOn;
+    std::string seen;
+    auto onMain =
+        center.addObserver("done", nullptr, DispatchQueue::main(), [&](const Notification& n) {
+            calledOn = std::this_thread::get_id();
+            seen = n.userInfo["k"].stringValue();
+        });
+    std::optional<std::thread::id> directOn;
+    auto direct = center.addObserver(
+        "done", nullptr, [&](const Notification&) { directOn = std::this_thread::get_id(); });
+
+    std::thread poster([&] { center.post("done", nullptr, Map{{"k", "v"}}); });
+    const auto posterId = poster.get_id();
+    poster.join();
+    EXPECT_EQ(directOn, posterId);
+    EXPECT_FALSE(calledOn) << "called before the main loop ran";
+
+    ASSERT_TRUE(loop.runUntil([&] { return calledOn.has_value(); }, kBound));
+    EXPECT_EQ(calledOn, std::this_thread::get_id());
+    EXPECT_EQ(seen, "v");  // the poster's notification is long gone
+}
+
+TEST(NotificationCenter, AQueuedDeliveryForARemovedObserverDoesNothing) {
+    // Runs everything the main queue holds so far, since the loop runs its tasks in order.
+    auto drainMain = [] {
+        auto drained = std::make_shared<bool>(false);
+        DispatchQueue::main()->async([drained] { *drained = true; });
+        return MainLoop::main().runUntil([&] { return *drained; }, kBound);
+    };
+    std::optional<NotificationCenter> center;
+    center.emplace();
+    int calls = 0;
+    auto count = [&](const Notification&) { ++calls; };
+
+    auto removed = center->addObserver("n", nullptr, DispatchQueue::main(), count);
+    std::optional<ObserverToken> destroyed;
+    destroyed.emplace(center->addObserver("n", nullptr, DispatchQueue::main(), count));
+    center->post("n");
+    removed.remove();
+    destroyed.reset();
+    ASSERT_TRUE(drainMain());
+    EXPECT_EQ(calls, 0);
+
+    // Nor does one whose centre went away meanwhile.
+    auto orphan = center->addObserver("n", nullptr, DispatchQueue::main(), count);
+    center->post("n");
+    center.reset();
+    ASSERT_TRUE(drainMain());
+    EXPECT_EQ(calls, 0);
+}
+
+TEST(NotificationCenter, EachQueuedObserverGetsThePostsInOrder) {
+    NotificationCenter center;
+    constexpr int kPosts = 500;
+    std::vector<std::int64_t> onMain;
+    auto mainToken = center.addObserver(
+        "seq", nullptr, DispatchQueue::main(),
+        [&](const Notification& n) { onMain.push_back(n.userInfo["i"].integerValue()); });
+    std::mutex mutex;
+    std::vector<std::int64_t> onSerial;
+    auto serialToken = center.addObserver("seq", nullptr, DispatchQueue::serial("observer"),
+                                          [&](const Notification& n) {
+                                              std::lock_guard lock(mutex);
+                                              onSerial.push_back(n.userInfo["i"].integerValue());
+                                          });
+    std::thread poster([&] {
+        for (int i = 0; i < kPosts; ++i) {
+            center.post("seq", nullptr, Map{{"i", i}});
+        }
+    });
+    poster.join();
+    ASSERT_TRUE(MainLoop::main().runUntil(
+        [&] {
+            std::lock_guard lock(mutex);
+            return onMain.size() == kPosts && onSerial.size() == kPosts;
+        },
+        kBound));
+    std::vector<std::int64_t> expected(kPosts);
+    for (int i = 0; i < kPosts; ++i) {
+        expected[static_cast<std::size_t>(i)] = i;
+    }
+    EXPECT_EQ(onMain, expected);
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(onSerial, expected);
 }
 
 TEST(NotificationCenter, TokensOutliveTheirCentre) {

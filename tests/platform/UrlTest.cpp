@@ -357,3 +357,41 @@ TEST(PercentEscapes, DecodeLeavesMalformedEscapesAndTellsThemApart) {
     EXPECT_FALSE(platform::hasValidPercentEscapes("%4"));
     EXPECT_FALSE(platform::hasValidPercentEscapes("%g0"));
 }
+
+TEST(PercentEscapes, EncodeMatchesPythonQuoteWithTheSameSafeCharacters) {
+    std::string everyByte;
+    for (int c = 0; c < 256; ++c) {
+        everyByte += static_cast<char>(c);
+    }
+    // Python's quote always keeps "-._~", so each set holds them.
+    const std::vector<std::string> keeps = {"-._~", "-._~/", "-._~%", "-._~!$&'()*+,;=:@/",
+                                            "-._~!\"#$%&'()*+,/:;<=>?@[\\]^`{|} "};
+    const std::vector<std::string> texts = {"", "a b&c=d/e?f#g%h+i", "分享 ✓", everyByte};
+    std::string input;
+    for (const auto& keep : keeps) {
+        for (const auto& text : texts) {
+            input += testing_support::hexOf(keep) + " " + testing_support::hexOf(text) + "\n";
+        }
+    }
+    const auto theirs = lines(testing_support::runPython(R"(
+import sys, urllib.parse
+for line in sys.stdin.read().splitlines():
+    keep, text = line.split(" ")
+    print(urllib.parse.quote(bytes.fromhex(text), safe=bytes.fromhex(keep).decode()) + "|")
+)",
+                                                         input));
+    ASSERT_EQ(theirs.size(), keeps.size() * texts.size());
+    std::size_t i = 0;
+    for (const auto& keep : keeps) {
+        for (const auto& text : texts) {
+            EXPECT_EQ(platform::percentEncode(text, keep) + "|", theirs[i++]) << "keep " << keep;
+        }
+    }
+}
+
+TEST(PercentEscapes, EncodeKeepsOnlyWhatItIsToldAndNeverANul) {
+    EXPECT_EQ(platform::percentEncode("Az09-._~", ""), "Az09%2D%2E%5F%7E");
+    EXPECT_EQ(platform::percentEncode(std::string("a\0b", 3), std::string("\0", 1)), "a%00b");
+    // Bytes beyond ASCII stand when asked, as file names on disk keep them.
+    EXPECT_EQ(platform::percentEncode("\xE5\x88\x86/", "\xE5\x88"), "\xE5\x88%86%2F");
+}

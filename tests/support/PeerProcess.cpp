@@ -18,7 +18,70 @@ double nowSeconds() {
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
+// Starts the program in a process group of its own, its standard output (and, when asked, its
+// standard error) into `out`, its standard input from /dev/null.
+pid_t spawn(std::vector<std::string> argv, int out, bool withErrors) {
+    const pid_t pid = fork();
+    if (pid < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (pid == 0) {
+        setpgid(0, 0);
+        const int nothing = open("/dev/null", O_RDONLY);
+        if (nothing >= 0) {
+            dup2(nothing, STDIN_FILENO);
+        }
+        dup2(out, STDOUT_FILENO);
+        if (withErrors) {
+            dup2(out, STDERR_FILENO);
+        }
+        std::vector<char*> args;
+        for (auto& arg : argv) {
+            args.push_back(arg.data());
+        }
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+void killGroup(pid_t pid) {
+    kill(-pid, SIGKILL);
+    kill(pid, SIGKILL);
+}
+
 }  // namespace
+
+CommandResult runCommand(std::vector<std::string> argv, double timeoutSeconds) {
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    const pid_t pid = spawn(std::move(argv), pipeFds[1], true);
+    close(pipeFds[1]);
+    CommandResult result;
+    const double deadline = nowSeconds() + timeoutSeconds;
+    for (;;) {
+        const double left = deadline - nowSeconds();
+        pollfd fd{pipeFds[0], POLLIN, 0};
+        if (left <= 0 || poll(&fd, 1, static_cast<int>(left * 1000)) <= 0) {
+            killGroup(pid);
+            break;
+        }
+        char buffer[4096];
+        const ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        result.output.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(pipeFds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
 
 std::string peersDir() {
     return std::string(RZ_TEST_SOURCE_DIR) + "/peers";
@@ -36,28 +99,14 @@ PeerProcess::PeerProcess(std::vector<std::string> argv, double timeoutSeconds) {
     if (pipe2(pipeFds, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe failed");
     }
-    const pid_t pid = fork();
-    if (pid < 0) {
-        throw std::runtime_error("fork failed");
-    }
-    if (pid == 0) {
-        setpgid(0, 0);
-        dup2(pipeFds[1], STDOUT_FILENO);
-        std::vector<char*> args;
-        for (auto& arg : argv) {
-            args.push_back(arg.data());
-        }
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
+    const std::string name = argv.back();
+    pid_ = spawn(std::move(argv), pipeFds[1], false);
     close(pipeFds[1]);
-    pid_ = pid;
     out_ = pipeFds[0];
     const auto first = lines(1, timeoutSeconds);
     if (first.empty() || first[0].rfind("PORT ", 0) != 0) {
         stop();
-        throw std::runtime_error("peer " + argv.back() + " did not report its port");
+        throw std::runtime_error("peer " + name + " did not report its port");
     }
     port_ = std::stoi(first[0].substr(5));
     lines_.erase(lines_.begin());
@@ -79,8 +128,7 @@ PeerProcess::~PeerProcess() {
 
 void PeerProcess::stop() {
     if (pid_ > 0) {
-        kill(-pid_, SIGKILL);
-        kill(pid_, SIGKILL);
+        killGroup(pid_);
         waitpid(pid_, nullptr, 0);
         pid_ = -1;
     }

@@ -40,4 +40,13 @@ class PeerProcess {
 // The folder of the test peers.
 std::string peersDir();
 
+struct CommandResult {
+    int status = -1;     // exit status; -1 when the program was killed or did not run
+    std::string output;  // standard output and standard error, interleaved
+};
+
+// Runs a program (looked up on PATH) with its arguments and nothing on its standard input;
+// killed when it outlives the timeout.
+CommandResult runCommand(std::vector<std::string> argv, double timeoutSeconds = 30);
+
 }  // namespace testing_support

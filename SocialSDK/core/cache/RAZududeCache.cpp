@@ -19,6 +19,7 @@
 #include "platform/MainLoop.h"
 #include "platform/PropertyList.h"
 #include "platform/Text.h"
+#include "platform/Url.h"
 
 using platform::Bytes;
 using platform::Date;
@@ -42,6 +43,17 @@ bool storableKey(std::string_view key) {
 
 bool needsEscape(unsigned char c) {
     return c == '/' || c == '%' || c == '\0';
+}
+
+// The bytes that an escaped file name holds as they are; "." only where asked.
+std::string keptBytes(bool dot) {
+    std::string bytes;
+    for (int c = 1; c < 256; ++c) {
+        if (!needsEscape(static_cast<unsigned char>(c)) && (dot || c != '.')) {
+            bytes += static_cast<char>(c);
+        }
+    }
+    return bytes;
 }
 
 }  // namespace
@@ -365,19 +377,12 @@ std::string RAZududeCache::fileNameForKey(std::string_view key) {
     if (plain) {
         return std::string(key);
     }
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string name;
-    name.reserve(key.size() + 8);
-    for (std::size_t i = 0; i < key.size(); ++i) {
-        const auto c = static_cast<unsigned char>(key[i]);
-        if (needsEscape(c) || (c == '.' && (i == 0 || isIndex))) {
-            name += '%';
-            name += kHex[c >> 4];
-            name += kHex[c & 15];
-        } else {
-            name += static_cast<char>(c);
-        }
-    }
+    // A leading "." would hide the file or name the folder itself; the index's own name loses
+    // every ".", so that no key can be stored over it.
+    static const std::string kKeep = keptBytes(true);
+    static const std::string kKeepButDot = keptBytes(false);
+    std::string name = platform::percentEncode(key.substr(0, 1), kKeepButDot) +
+                       platform::percentEncode(key.substr(1), isIndex ? kKeepButDot : kKeep);
     if (name.size() > kMaxFileName) {
         std::size_t cut = kHashedHead;
         while (cut > 2 && (name[cut - 1] == '%' || name[cut - 2] == '%')) {

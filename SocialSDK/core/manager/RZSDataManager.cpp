@@ -110,21 +110,7 @@ void RZSDataManager::setBarEntity(std::shared_ptr<RZSBarEntity> entity) {
 
 std::string RZSDataManager::escapedIdentifier(const std::string& identifier) {
     std::string plain = removePercentEscapes(identifier).value_or(identifier);
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(plain.size() * 3);
-    for (unsigned char c : plain) {
-        bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                    c == '-' || c == '_' || c == '.';
-        if (keep) {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        }
-    }
-    return out;
+    return platform::percentEncode(plain, "-_.");
 }
 
 void RZSDataManager::requestBarInfo(RAZududeResponseCompletion completion) {

@@ -1,0 +1,83 @@
+#include "platform/net/CookieJar.h"
+
+#include <curl/curl.h>
+
+#include <memory>
+#include <sstream>
+
+#include "platform/net/detail/NetworkLoop.h"
+
+namespace platform {
+
+namespace {
+
+// libcurl reads and writes the shared jar through an easy handle attached to it; the jar's
+// own lock makes that safe from any thread.
+struct JarHandle {
+    JarHandle() : easy(curl_easy_init()) {
+        curl_easy_setopt(easy, CURLOPT_SHARE, NetworkThread::sharedCookieShare());
+        curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");
+    }
+    ~JarHandle() { curl_easy_cleanup(easy); }
+    CURL* easy;
+};
+
+Cookie parseNetscapeLine(const std::string& line) {
+    std::vector<std::string> fields;
+    std::istringstream in(line);
+    for (std::string field; std::getline(in, field, '\t');) {
+        fields.push_back(field);
+    }
+    fields.resize(7);
+    Cookie cookie;
+    cookie.domain = fields[0];
+    if (cookie.domain.rfind("#HttpOnly_", 0) == 0) {
+        cookie.domain.erase(0, 10);
+    }
+    cookie.path = fields[2];
+    cookie.secure = fields[3] == "TRUE";
+    try {
+        cookie.expires = fields[4].empty() ? 0 : std::stoll(fields[4]);
+    } catch (const std::exception&) {
+        cookie.expires = 0;
+    }
+    cookie.name = fields[5];
+    cookie.value = fields[6];
+    return cookie;
+}
+
+}  // namespace
+
+CookieJar& CookieJar::shared() {
+    static auto* jar = new CookieJar;
+    return *jar;
+}
+
+std::vector<Cookie> CookieJar::cookies() const {
+    JarHandle handle;
+    curl_slist* list = nullptr;
+    std::vector<Cookie> out;
+    if (curl_easy_getinfo(handle.easy, CURLINFO_COOKIELIST, &list) == CURLE_OK) {
+        for (curl_slist* item = list; item; item = item->next) {
+            out.push_back(parseNetscapeLine(item->data));
+        }
+    }
+    curl_slist_free_all(list);
+    return out;
+}
+
+void CookieJar::setCookie(const std::string& host, const std::string& setCookieValue) {
+    JarHandle handle;
+    std::string value = setCookieValue;
+    if (value.find("domain=") == std::string::npos && value.find("Domain=") == std::string::npos) {
+        value += "; Domain=" + host;
+    }
+    curl_easy_setopt(handle.easy, CURLOPT_COOKIELIST, ("Set-Cookie: " + value).c_str());
+}
+
+void CookieJar::deleteAllCookies() {
+    JarHandle handle;
+    curl_easy_setopt(handle.easy, CURLOPT_COOKIELIST, "ALL");
+}
+
+}  // namespace platform

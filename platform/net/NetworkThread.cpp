@@ -1,0 +1,252 @@
+#include "platform/net/NetworkThread.h"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <stdexcept>
+
+#include "platform/TaskGuard.h"
+#include "platform/net/detail/NetworkLoop.h"
+
+namespace platform {
+
+namespace {
+
+double monotonicSeconds() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+// libcurl's global set-up is not safe against a concurrent first use, so it happens once,
+// before the thread that uses it exists.
+void initializeCurlOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+            throw std::runtime_error("libcurl could not be initialised");
+        }
+    });
+}
+
+}  // namespace
+
+class NetworkThread::State::Timer final : public TimerHandle {
+  public:
+    explicit Timer(std::function<void()> task) : task_(std::move(task)) {}
+
+    void cancel() override {
+        std::function<void()> dropped;
+        std::lock_guard lock(mutex_);
+        valid_ = false;
+        dropped = std::move(task_);
+    }
+    bool isValid() const override {
+        std::lock_guard lock(mutex_);
+        return valid_;
+    }
+    // The task, once; nothing after a cancel.
+    std::function<void()> take() {
+        std::lock_guard lock(mutex_);
+        if (!valid_) {
+            return {};
+        }
+        valid_ = false;
+        return std::move(task_);
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    bool valid_ = true;
+    std::function<void()> task_;
+};
+
+NetworkThread::State::State() {
+    initializeCurlOnce();
+    multi_ = curl_multi_init();
+    share_ = curl_share_init();
+    if (!multi_ || !share_) {
+        throw std::runtime_error("libcurl could not make its handles");
+    }
+    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+    curl_share_setopt(share_, CURLSHOPT_USERDATA, this);
+    curl_share_setopt(
+        share_, CURLSHOPT_LOCKFUNC, +[](CURL*, curl_lock_data data, curl_lock_access, void* user) {
+            static_cast<State*>(user)->shareLocks_[data].lock();
+        });
+    curl_share_setopt(
+        share_, CURLSHOPT_UNLOCKFUNC, +[](CURL*, curl_lock_data data, void* user) {
+            static_cast<State*>(user)->shareLocks_[data].unlock();
+        });
+    // Connections to one host are reused (keep-alive) but not multiplied without bound.
+    curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, 16L);
+    thread_ = std::thread([this] { run(); });
+    threadId = thread_.get_id();
+    pthread_setname_np(thread_.native_handle(),
+                       std::string(NetworkThread::kName).substr(0, 15).c_str());
+    thread_.detach();
+}
+
+void NetworkThread::State::post(std::function<void()> task) {
+    {
+        std::lock_guard lock(mutex_);
+        tasks_.push_back(std::move(task));
+    }
+    // The loop looks at its tasks before it waits again, so it need not be woken by itself.
+    if (std::this_thread::get_id() != threadId) {
+        curl_multi_wakeup(multi_);
+    }
+}
+
+std::shared_ptr<TimerHandle> NetworkThread::State::after(double seconds,
+                                                         std::function<void()> task) {
+    auto timer = std::make_shared<Timer>(std::move(task));
+    {
+        std::lock_guard lock(mutex_);
+        timers_.emplace(monotonicSeconds() + std::max(0.0, seconds), timer);
+    }
+    if (std::this_thread::get_id() != threadId) {
+        curl_multi_wakeup(multi_);
+    }
+    return timer;
+}
+
+void NetworkThread::State::addTransfer(CURL* easy, std::function<void(CURLcode)> done) {
+    transfers_[easy] = std::move(done);
+    curl_multi_add_handle(multi_, easy);
+}
+
+void NetworkThread::State::removeTransfer(CURL* easy) {
+    if (transfers_.erase(easy) > 0) {
+        curl_multi_remove_handle(multi_, easy);
+    }
+}
+
+CURL* NetworkThread::State::takeEasyHandle(bool withCookies) {
+    auto& spares = spareHandles_[withCookies ? 1 : 0];
+    if (spares.empty()) {
+        return curl_easy_init();
+    }
+    CURL* easy = spares.back();
+    spares.pop_back();
+    return easy;
+}
+
+void NetworkThread::State::giveBackEasyHandle(CURL* easy, bool withCookies) {
+    constexpr std::size_t kSpareLimit = 32;
+    auto& spares = spareHandles_[withCookies ? 1 : 0];
+    if (spares.size() >= kSpareLimit) {
+        curl_easy_cleanup(easy);
+        return;
+    }
+    if (withCookies) {
+        // A reset forgets the list of cookie files to read without freeing it.
+        curl_easy_setopt(easy, CURLOPT_COOKIEFILE, nullptr);
+    }
+    curl_easy_reset(easy);
+    spares.push_back(easy);
+}
+
+void NetworkThread::State::run() {
+    for (;;) {
+        runTasks();
+        const double nextTimer = fireTimers();
+        int running = 0;
+        curl_multi_perform(multi_, &running);
+        finishedTransfers();
+
+        long curlTimeout = -1;
+        curl_multi_timeout(multi_, &curlTimeout);
+        long wait = 1000;
+        if (curlTimeout >= 0) {
+            wait = std::min(wait, curlTimeout);
+        }
+        wait = std::min(wait, static_cast<long>(std::ceil(nextTimer * 1000)));
+        {
+            std::lock_guard lock(mutex_);
+            if (!tasks_.empty()) {
+                wait = 0;
+            }
+        }
+        curl_multi_poll(multi_, nullptr, 0, static_cast<int>(std::max(0L, wait)), nullptr);
+    }
+}
+
+void NetworkThread::State::runTasks() {
+    std::deque<std::function<void()>> tasks;
+    {
+        std::lock_guard lock(mutex_);
+        tasks.swap(tasks_);
+    }
+    for (auto& task : tasks) {
+        detail::runGuarded("a network-thread task", task);
+    }
+}
+
+double NetworkThread::State::fireTimers() {
+    for (;;) {
+        std::shared_ptr<Timer> due;
+        {
+            std::lock_guard lock(mutex_);
+            if (timers_.empty()) {
+                return 1e9;
+            }
+            const auto first = timers_.begin();
+            const double left = first->first - monotonicSeconds();
+            if (left > 0) {
+                return left;
+            }
+            due = std::move(first->second);
+            timers_.erase(first);
+        }
+        if (auto task = due->take()) {
+            detail::runGuarded("a network-thread timer", task);
+        }
+    }
+}
+
+void NetworkThread::State::finishedTransfers() {
+    int left = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+        if (message->msg != CURLMSG_DONE) {
+            continue;
+        }
+        CURL* easy = message->easy_handle;
+        const CURLcode result = message->data.result;
+        auto found = transfers_.find(easy);
+        if (found == transfers_.end()) {
+            continue;
+        }
+        auto done = std::move(found->second);
+        transfers_.erase(found);
+        curl_multi_remove_handle(multi_, easy);
+        detail::runGuarded("a finished transfer", [&] { done(result); });
+    }
+}
+
+NetworkThread::NetworkThread() : state_(new State) {}
+
+NetworkThread& NetworkThread::shared() {
+    static auto* thread = new NetworkThread;
+    return *thread;
+}
+
+void NetworkThread::post(std::function<void()> task) {
+    state_->post(std::move(task));
+}
+
+std::shared_ptr<TimerHandle> NetworkThread::after(double seconds, std::function<void()> task) {
+    return state_->after(seconds, std::move(task));
+}
+
+void* NetworkThread::sharedCookieShare() {
+    return shared().state_->cookieShare();
+}
+
+bool NetworkThread::isCurrent() const {
+    return std::this_thread::get_id() == state_->threadId;
+}
+
+}  // namespace platform

@@ -1,0 +1,68 @@
+// The network thread's insides, shared by the thread and the connections it runs. Network
+// thread only, except where a member says otherwise.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <array>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/MainLoop.h"
+#include "platform/net/NetworkThread.h"
+
+namespace platform {
+
+struct NetworkThread::State {
+    class Timer;
+
+    State();
+
+    // Any thread.
+    void post(std::function<void()> task);
+    std::shared_ptr<TimerHandle> after(double seconds, std::function<void()> task);
+
+    // Hands an easy handle to the multi handle; `done` runs on the network thread once the
+    // transfer ends, after the handle has left the multi handle.
+    void addTransfer(CURL* easy, std::function<void(CURLcode)> done);
+    // Takes a transfer out before its end; its `done` never runs.
+    void removeTransfer(CURL* easy);
+
+    // Easy handles are kept for the next load rather than made anew: making one allocates
+    // its buffers, which costs as much as a small request on loopback. A handle that once
+    // shared the cookie jar keeps it through a reset, so handles with and without cookies
+    // are kept apart.
+    CURL* takeEasyHandle(bool withCookies);
+    void giveBackEasyHandle(CURL* easy, bool withCookies);
+
+    // The cookie jar every connection that handles cookies shares. Any thread.
+    CURLSH* cookieShare() const { return share_; }
+
+    std::thread::id threadId;
+
+  private:
+    void run();
+    void runTasks();
+    double fireTimers();  // seconds to the next timer, or a large number
+    void finishedTransfers();
+
+    CURLM* multi_ = nullptr;
+    CURLSH* share_ = nullptr;
+    std::array<std::mutex, CURL_LOCK_DATA_LAST> shareLocks_;
+
+    std::mutex mutex_;  // guards tasks_ and timers_
+    std::deque<std::function<void()>> tasks_;
+    std::multimap<double, std::shared_ptr<Timer>> timers_;
+
+    std::unordered_map<CURL*, std::function<void(CURLcode)>> transfers_;
+    std::array<std::vector<CURL*>, 2> spareHandles_;  // without, with cookies
+    std::thread thread_;
+};
+
+}  // namespace platform

@@ -1,0 +1,196 @@
+"""A loopback HTTP/1.1 server for the URL-loading tests: keep-alive, chunked bodies, redirects,
+Basic authentication, ranges, cookies, and servers that misbehave (slow, stalled, short,
+long, garbage, reset). Prints "PORT <n>" once it listens on 127.0.0.1."""
+
+import base64
+import hashlib
+import http.server
+import json
+import socket
+import socketserver
+import struct
+import sys
+import time
+import urllib.parse
+
+PATTERN = bytes(range(256))
+
+
+def pattern(n):
+    whole, rest = divmod(n, 256)
+    return PATTERN * whole + PATTERN[:rest]
+
+
+RANGE_BODY = pattern(100000)
+RANGE_ETAG = '"range-body-1"'
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def read_body(self):
+        if self.headers.get("Transfer-Encoding", "").lower() == "chunked":
+            body = b""
+            while True:
+                size = int(self.rfile.readline().split(b";")[0], 16)
+                if size == 0:
+                    while self.rfile.readline() not in (b"\r\n", b"\n", b""):
+                        pass
+                    return body
+                body += self.rfile.read(size)
+                self.rfile.readline()
+        length = int(self.headers.get("Content-Length", "0"))
+        return self.rfile.read(length) if length else b""
+
+    def reply(self, status, body=b"", headers=(), content_type="text/plain"):
+        self.send_response(status)
+        if content_type:
+            self.send_header("Content-Type", content_type)
+        for name, value in headers:
+            self.send_header(name, value)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if self.command != "HEAD":
+            self.wfile.write(body)
+
+    def handle_any(self):
+        url = urllib.parse.urlsplit(self.path)
+        query = dict(urllib.parse.parse_qsl(url.query, keep_blank_values=True))
+        parts = [p for p in url.path.split("/") if p]
+        head = parts[0] if parts else ""
+        body = self.read_body()
+
+        if head == "status":
+            code = int(parts[1])
+            self.reply(code, ("status %d" % code).encode())
+        elif head == "echo":
+            info = {
+                "method": self.command,
+                "path": self.path,
+                "headers": [[k, v] for k, v in self.headers.items()],
+                "body": base64.b64encode(body).decode(),
+            }
+            self.reply(200, json.dumps(info).encode(), content_type="application/json")
+        elif head == "bytes":
+            self.reply(200, pattern(int(parts[1])), content_type="application/octet-stream")
+        elif head == "text":
+            charset = query.get("charset")
+            ctype = "text/plain" + ("; charset=" + charset if charset else "")
+            self.reply(200, query.get("body", "").encode("latin-1"), content_type=ctype)
+        elif head == "chunked":
+            n = int(parts[1])
+            self.send_response(200)
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            data = pattern(n)
+            for i in range(0, n, 7000):
+                piece = data[i:i + 7000]
+                self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
+            self.wfile.write(b"0\r\n\r\n")
+        elif head == "slow":
+            n, delay = int(parts[1]), float(query.get("delay", "0.05"))
+            self.send_response(200)
+            self.send_header("Content-Length", str(n))
+            self.end_headers()
+            for i in range(n):
+                self.wfile.write(pattern(i + 1)[-1:])
+                self.wfile.flush()
+                time.sleep(delay)
+        elif head == "stall":
+            self.send_response(200)
+            self.send_header("Content-Length", "1000")
+            self.end_headers()
+            self.wfile.write(b"x" * 10)
+            self.wfile.flush()
+            time.sleep(60)
+        elif head == "short":
+            self.send_response(200)
+            self.send_header("Content-Length", "100")
+            self.end_headers()
+            self.wfile.write(b"y" * 10)
+            self.wfile.flush()
+            self.close_connection = True
+        elif head == "long":
+            self.send_response(200)
+            self.send_header("Content-Length", "10")
+            self.end_headers()
+            self.wfile.write(b"z" * 100)
+            self.wfile.flush()
+            self.close_connection = True
+        elif head == "garbage":
+            self.wfile.write(b"\x00\x01NOT HTTP AT ALL\r\n\r\n")
+            self.wfile.flush()
+            self.close_connection = True
+        elif head == "hugeheaders":
+            self.send_response(200)
+            for i in range(400):
+                self.send_header("X-Filler-%d" % i, "f" * 1000)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+        elif head == "reset":
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                       struct.pack("ii", 1, 0))
+            self.connection.close()
+            self.close_connection = True
+        elif head == "redirect":
+            left = int(parts[1])
+            status = int(query.get("status", "302"))
+            target = query.get("to", "/echo") if left <= 1 else "/redirect/%d?%s" % (
+                left - 1, url.query)
+            self.reply(status, b"moved", headers=[("Location", target)])
+        elif head == "basic":
+            expected = "Basic " + base64.b64encode(
+                ("%s:%s" % (query.get("user", "u"), query.get("pw", "p"))).encode()).decode()
+            if self.headers.get("Authorization") == expected:
+                self.reply(200, b"welcome")
+            else:
+                self.reply(401, b"who are you", headers=[
+                    ("WWW-Authenticate", 'Basic realm="%s"' % query.get("realm", "peer"))])
+        elif head == "cookie":
+            if parts[1:] == ["set"]:
+                self.reply(200, b"set", headers=[
+                    ("Set-Cookie", "%s=%s; Path=/" % (k, v)) for k, v in query.items()])
+            else:
+                self.reply(200, self.headers.get("Cookie", "").encode())
+        elif head == "upload":
+            digest = hashlib.sha256(body).hexdigest()
+            self.reply(200, json.dumps({"length": len(body), "sha256": digest}).encode(),
+                       content_type="application/json")
+        elif head == "range":
+            requested = self.headers.get("Range")
+            if requested and requested.startswith("bytes=") and requested.endswith("-"):
+                start = int(requested[6:-1])
+                self.reply(206, RANGE_BODY[start:], content_type="application/octet-stream",
+                           headers=[("ETag", RANGE_ETAG), ("Content-Range", "bytes %d-%d/%d" % (
+                               start, len(RANGE_BODY) - 1, len(RANGE_BODY)))])
+            else:
+                self.reply(200, RANGE_BODY, content_type="application/octet-stream",
+                           headers=[("ETag", RANGE_ETAG)])
+        elif head == "norange":
+            self.reply(200, RANGE_BODY, content_type="application/octet-stream",
+                       headers=[("ETag", RANGE_ETAG)])
+        else:
+            self.reply(404, b"no such path")
+
+    do_GET = do_POST = do_PUT = do_PATCH = do_DELETE = do_HEAD = do_OPTIONS = handle_any
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def handle_error(self, request, client_address):
+        pass  # broken connections are what several tests are about
+
+
+def main():
+    server = Server(("127.0.0.1", 0), Handler)
+    print("PORT %d" % server.server_address[1], flush=True)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()

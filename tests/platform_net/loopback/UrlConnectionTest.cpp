@@ -1,0 +1,581 @@
+// The platform's URL loading against a real HTTP/1.1 server on loopback.
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/net/CookieJar.h"
+#include "platform/net/NetworkThread.h"
+#include "platform/net/Stream.h"
+#include "platform/net/UrlConnection.h"
+#include "tests/support/PeerProcess.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestCertificates.h"
+
+namespace {
+
+using platform::Bytes;
+using platform::Error;
+using platform::UrlConnection;
+using platform::UrlRequest;
+
+constexpr double kWait = 20;
+
+std::string threadName() {
+    char name[32] = {};
+    pthread_getname_np(pthread_self(), name, sizeof name);
+    return name;
+}
+
+Bytes pattern(std::size_t n) {
+    Bytes out(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        out[i] = static_cast<std::uint8_t>(i % 256);
+    }
+    return out;
+}
+
+// Writes down every delegate call, in order, and on which thread it came.
+class Recorder : public platform::UrlConnectionDelegate {
+  public:
+    std::function<void(UrlConnection&, const platform::AuthenticationChallenge&)> onChallenge;
+    std::function<std::optional<UrlRequest>(const UrlRequest&,
+                                            const std::shared_ptr<const platform::UrlResponse>&)>
+        onRedirect;
+    std::function<void(UrlConnection&)> onData;
+
+    void willSendRequestForAuthenticationChallenge(
+        UrlConnection& c, const platform::AuthenticationChallenge& challenge) override {
+        note("challenge " + challenge.protectionSpace().authenticationMethod() + " " +
+             std::to_string(challenge.previousFailureCount()));
+        if (onChallenge) {
+            onChallenge(c, challenge);
+        } else {
+            UrlConnectionDelegate::willSendRequestForAuthenticationChallenge(c, challenge);
+        }
+    }
+    std::optional<UrlRequest> willSendRequest(
+        UrlConnection&, const UrlRequest& request,
+        const std::shared_ptr<const platform::UrlResponse>& redirect) override {
+        note("redirect " + request.httpMethod() + " " + request.url().rawPath());
+        return onRedirect ? onRedirect(request, redirect) : request;
+    }
+    void didSendBodyData(UrlConnection&, std::int64_t written, std::int64_t total,
+                         std::int64_t expected) override {
+        std::lock_guard lock(mutex_);
+        sent.push_back({written, total, expected});
+        checkThread();
+    }
+    void didReceiveResponse(UrlConnection&,
+                            const std::shared_ptr<const platform::UrlResponse>& r) override {
+        {
+            std::lock_guard lock(mutex_);
+            response = std::dynamic_pointer_cast<const platform::HttpUrlResponse>(r);
+        }
+        note("response");
+    }
+    void didReceiveData(UrlConnection& c, std::span<const std::uint8_t> bytes) override {
+        {
+            std::lock_guard lock(mutex_);
+            data.insert(data.end(), bytes.begin(), bytes.end());
+            if (events.empty() || events.back() != "data") {
+                events.push_back("data");
+            }
+            checkThread();
+        }
+        if (onData) {
+            onData(c);
+        }
+    }
+    std::optional<platform::CachedUrlResponse> willCacheResponse(
+        UrlConnection&, const platform::CachedUrlResponse& proposed) override {
+        note("cache");
+        return proposed;
+    }
+    void didFinishLoading(UrlConnection&) override { end("finish"); }
+    void didFailWithError(UrlConnection&, const Error& e) override {
+        {
+            std::lock_guard lock(mutex_);
+            error = e;
+        }
+        end("fail");
+    }
+
+    bool waitForEnd(double seconds = kWait) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::duration<double>(seconds),
+                                 [&] { return ended_; });
+    }
+    std::vector<std::string> eventList() {
+        std::lock_guard lock(mutex_);
+        return events;
+    }
+
+    struct Sent {
+        std::int64_t written, total, expected;
+    };
+    std::vector<Sent> sent;
+    std::shared_ptr<const platform::HttpUrlResponse> response;
+    Bytes data;
+    std::optional<Error> error;
+    std::vector<std::string> wrongThread;
+
+  private:
+    void note(std::string event) {
+        std::lock_guard lock(mutex_);
+        events.push_back(std::move(event));
+        checkThread();
+    }
+    void end(std::string event) {
+        std::lock_guard lock(mutex_);
+        events.push_back(std::move(event));
+        checkThread();
+        ended_ = true;
+        changed_.notify_all();
+    }
+    void checkThread() {
+        if (!platform::NetworkThread::shared().isCurrent() || threadName() != "RAZududeNetwork") {
+            wrongThread.push_back(events.empty() ? "?" : events.back());
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> events;
+    bool ended_ = false;
+};
+
+class UrlConnectionTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        peer_ =
+            new testing_support::PeerProcess(testing_support::PeerProcess::python("http_peer.py"));
+    }
+    static void TearDownTestSuite() {
+        delete peer_;
+        peer_ = nullptr;
+    }
+
+    static UrlRequest request(const std::string& path, double timeout = 30) {
+        return UrlRequest(*platform::Url::parse(peer_->baseUrl() + path),
+                          platform::UrlRequestCachePolicy::kUseProtocolCachePolicy, timeout);
+    }
+
+    // Loads the request to its end and hands back the recorder.
+    static std::shared_ptr<Recorder> load(const UrlRequest& r,
+                                          std::shared_ptr<Recorder> recorder = nullptr) {
+        if (!recorder) {
+            recorder = std::make_shared<Recorder>();
+        }
+        auto connection = UrlConnection::create(r, recorder);
+        connection->start();
+        EXPECT_TRUE(recorder->waitForEnd()) << r.url().absoluteString();
+        EXPECT_TRUE(recorder->wrongThread.empty());
+        return recorder;
+    }
+
+    static testing_support::PeerProcess* peer_;
+};
+
+testing_support::PeerProcess* UrlConnectionTest::peer_ = nullptr;
+
+// An input stream that fails, or gives fewer or more bytes than asked of it.
+class ScriptedStream : public platform::InputStream {
+  public:
+    ScriptedStream(std::size_t length, bool failAtEnd) : length_(length), fail_(failAtEnd) {}
+    void open() override { status_ = platform::StreamStatus::kOpen; }
+    void close() override { status_ = platform::StreamStatus::kClosed; }
+    platform::StreamStatus streamStatus() const override { return status_; }
+    std::optional<Error> streamError() const override { return error_; }
+    long read(std::uint8_t* buffer, std::size_t maxLength) override {
+        if (given_ == length_) {
+            if (fail_) {
+                error_ = Error("TestStreamDomain", 7);
+                status_ = platform::StreamStatus::kError;
+                return -1;
+            }
+            status_ = platform::StreamStatus::kAtEnd;
+            return 0;
+        }
+        const std::size_t n = std::min(maxLength, length_ - given_);
+        std::fill(buffer, buffer + n, 'q');
+        given_ += n;
+        return static_cast<long>(n);
+    }
+    bool hasBytesAvailable() const override { return status_ == platform::StreamStatus::kOpen; }
+
+  private:
+    std::size_t length_;
+    bool fail_;
+    std::size_t given_ = 0;
+    platform::StreamStatus status_ = platform::StreamStatus::kNotOpen;
+    std::optional<Error> error_;
+};
+
+TEST_F(UrlConnectionTest, LoadsABodyOnTheNetworkThreadInTheDocumentedOrder) {
+    auto r = load(request("/bytes/300000"));
+    ASSERT_TRUE(r->response);
+    EXPECT_EQ(r->response->statusCode(), 200);
+    EXPECT_EQ(r->response->mimeType(), "application/octet-stream");
+    EXPECT_EQ(r->response->expectedContentLength(), 300000);
+    EXPECT_EQ(r->data, pattern(300000));
+    EXPECT_EQ(r->eventList(), (std::vector<std::string>{"response", "data", "cache", "finish"}));
+
+    auto chunked = load(request("/chunked/50000"));
+    EXPECT_EQ(chunked->response->expectedContentLength(), -1);
+    EXPECT_EQ(chunked->data, pattern(50000));
+
+    // Larger bodies are not kept for a cache that would not take them.
+    auto large = load(request("/bytes/2000000"));
+    EXPECT_EQ(large->data.size(), 2000000u);
+    EXPECT_EQ(large->eventList(), (std::vector<std::string>{"response", "data", "finish"}));
+}
+
+TEST_F(UrlConnectionTest, SendsTheMethodHeadersInOrderAndTheBody) {
+    UrlRequest r = request("/echo?x=1");
+    r.setHttpMethod("PUT");
+    r.setValue("one", "X-First");
+    r.setValue("two", "X-Second");
+    r.setValue("text/plain", "Content-Type");
+    r.setHttpBody(platform::toBytes("hello body"));
+    auto rec = load(r);
+    const std::string echo = platform::toString(rec->data);
+    EXPECT_NE(echo.find("\"method\": \"PUT\""), std::string::npos) << echo;
+    EXPECT_NE(echo.find("\"path\": \"/echo?x=1\""), std::string::npos);
+    EXPECT_LT(echo.find("X-First"), echo.find("X-Second"));
+    EXPECT_NE(echo.find("aGVsbG8gYm9keQ=="), std::string::npos);  // "hello body"
+    EXPECT_EQ(echo.find("Expect"), std::string::npos);
+
+    UrlRequest head = request("/bytes/10");
+    head.setHttpMethod("HEAD");
+    auto h = load(head);
+    EXPECT_EQ(h->response->statusCode(), 200);
+    EXPECT_TRUE(h->data.empty());
+}
+
+TEST_F(UrlConnectionTest, StreamsABodyWithItsLengthAndReportsProgress) {
+    testing_support::TempDir dir;
+    const auto path = dir.path() / "body";
+    const Bytes body = pattern(3 << 20);
+    {
+        auto out = platform::OutputStream::toFile(path, false);
+        out->open();
+        ASSERT_EQ(out->write(body.data(), body.size()), static_cast<long>(body.size()));
+        out->close();
+    }
+    UrlRequest r = request("/upload");
+    r.setHttpMethod("POST");
+    r.setHttpBodyStream(platform::InputStream::withFile(path));
+    r.setValue(std::to_string(body.size()), "Content-Length");
+    auto rec = load(r);
+    const std::string reply = platform::toString(rec->data);
+    EXPECT_NE(reply.find("\"length\": 3145728"), std::string::npos) << reply;
+    EXPECT_NE(
+        reply.find(testing_support::runPython(
+                       "import hashlib;print(hashlib.sha256(bytes(range(256))*12288).hexdigest())")
+                       .substr(0, 64)),
+        std::string::npos);
+    ASSERT_FALSE(rec->sent.empty());
+    std::int64_t total = 0;
+    for (const auto& s : rec->sent) {
+        total += s.written;
+        EXPECT_EQ(s.total, total);
+        EXPECT_EQ(s.expected, static_cast<std::int64_t>(body.size()));
+    }
+    EXPECT_EQ(total, static_cast<std::int64_t>(body.size()));
+
+    // Without a length the body goes out in chunks.
+    UrlRequest chunked = request("/upload");
+    chunked.setHttpMethod("POST");
+    chunked.setHttpBodyStream(platform::InputStream::withData(pattern(70000)));
+    EXPECT_NE(platform::toString(load(chunked)->data).find("\"length\": 70000"), std::string::npos);
+}
+
+TEST_F(UrlConnectionTest, ABodyThatFailsOrBreaksItsLengthFailsTheLoad) {
+    UrlRequest failing = request("/upload");
+    failing.setHttpMethod("POST");
+    failing.setHttpBodyStream(std::make_shared<ScriptedStream>(5000, true));
+    failing.setValue("10000", "Content-Length");
+    auto f = load(failing);
+    ASSERT_TRUE(f->error);
+    EXPECT_EQ(f->error->domain(), "TestStreamDomain");
+    EXPECT_EQ(f->error->code(), 7);
+
+    UrlRequest shortBody = request("/upload");
+    shortBody.setHttpMethod("POST");
+    shortBody.setHttpBodyStream(std::make_shared<ScriptedStream>(5000, false));
+    shortBody.setValue("10000", "Content-Length");
+    auto s = load(shortBody);
+    ASSERT_TRUE(s->error);
+    EXPECT_NE(s->error->localizedDescription().find("5000 of the 10000"), std::string::npos);
+
+    UrlRequest longBody = request("/upload");
+    longBody.setHttpMethod("POST");
+    longBody.setHttpBodyStream(std::make_shared<ScriptedStream>(20000, false));
+    longBody.setValue("10000", "Content-Length");
+    auto l = load(longBody);
+    ASSERT_TRUE(l->error);
+    EXPECT_NE(l->error->localizedDescription().find("longer"), std::string::npos);
+
+    UrlRequest injected = request("/echo");
+    injected.setValue("a\r\nX-Evil: 1", "X-Note");
+    auto i = load(injected);
+    ASSERT_TRUE(i->error);
+    EXPECT_TRUE(i->eventList() == std::vector<std::string>{"fail"});
+}
+
+TEST_F(UrlConnectionTest, OffersEachRedirectAndFollowsOnlyWhatTheDelegateReturns) {
+    auto r = load(request("/redirect/3?to=/echo"));
+    EXPECT_EQ(r->eventList(), (std::vector<std::string>{
+                                  "redirect GET /redirect/2", "redirect GET /redirect/1",
+                                  "redirect GET /echo", "response", "data", "cache", "finish"}));
+    EXPECT_EQ(r->response->url().rawPath(), "/echo");
+
+    auto stop = std::make_shared<Recorder>();
+    stop->onRedirect = [](const UrlRequest&, const auto&) { return std::nullopt; };
+    load(request("/redirect/1?to=/echo"), stop);
+    EXPECT_EQ(stop->response->statusCode(), 302);
+    EXPECT_EQ(platform::toString(stop->data), "moved");
+
+    UrlRequest post = request("/redirect/1?to=/echo");
+    post.setHttpMethod("POST");
+    post.setHttpBody(platform::toBytes("a=1"));
+    auto p = load(post);
+    EXPECT_EQ(p->eventList().front(), "redirect GET /echo");
+    UrlRequest kept = request("/redirect/1?status=307&to=/echo");
+    kept.setHttpMethod("POST");
+    kept.setHttpBody(platform::toBytes("a=1"));
+    auto k = load(kept);
+    EXPECT_EQ(k->eventList().front(), "redirect POST /echo");
+    EXPECT_NE(platform::toString(k->data).find("YT0x"), std::string::npos);  // "a=1"
+
+    auto loop = load(request("/redirect/40?to=/echo"));
+    ASSERT_TRUE(loop->error);
+    EXPECT_EQ(loop->error->code(), platform::kUrlErrorHttpTooManyRedirects);
+}
+
+TEST_F(UrlConnectionTest, AsksForBasicCredentialsAndCountsRefusals) {
+    auto good = std::make_shared<Recorder>();
+    good->onChallenge = [](UrlConnection&, const platform::AuthenticationChallenge& c) {
+        EXPECT_EQ(c.protectionSpace().realm(), "vault");
+        EXPECT_EQ(c.failureResponse() ? 401 : 0,
+                  std::dynamic_pointer_cast<const platform::HttpUrlResponse>(c.failureResponse())
+                      ->statusCode());
+        const bool first = c.previousFailureCount() == 0;
+        c.sender().useCredential(platform::Credential("ann", first ? "wrong" : "secret",
+                                                      platform::CredentialPersistence::kNone),
+                                 c);
+    };
+    load(request("/basic?user=ann&pw=secret&realm=vault"), good);
+    EXPECT_EQ(platform::toString(good->data), "welcome");
+    EXPECT_EQ(good->eventList().front(), "challenge NSURLAuthenticationMethodHTTPBasic 0");
+    EXPECT_EQ(good->eventList()[1], "challenge NSURLAuthenticationMethodHTTPBasic 1");
+
+    auto none = load(request("/basic"));
+    EXPECT_EQ(none->response->statusCode(), 401);
+    EXPECT_EQ(platform::toString(none->data), "who are you");
+
+    auto cancel = std::make_shared<Recorder>();
+    cancel->onChallenge = [](UrlConnection&, const platform::AuthenticationChallenge& c) {
+        c.sender().cancelAuthenticationChallenge(c);
+    };
+    load(request("/basic"), cancel);
+    ASSERT_TRUE(cancel->error);
+    EXPECT_EQ(cancel->error->code(), platform::kUrlErrorUserCancelledAuthentication);
+}
+
+TEST_F(UrlConnectionTest, NothingFollowsACancel) {
+    auto rec = std::make_shared<Recorder>();
+    rec->onData = [](UrlConnection& c) { c.cancel(); };
+    auto connection = UrlConnection::create(request("/slow/50?delay=0.01"), rec);
+    connection->start();
+    EXPECT_FALSE(rec->waitForEnd(1.5));
+    EXPECT_EQ(rec->eventList(), (std::vector<std::string>{"response", "data"}));
+    EXPECT_LT(rec->data.size(), 50u);
+
+    auto other = std::make_shared<Recorder>();
+    auto stalled = UrlConnection::create(request("/stall"), other);
+    stalled->start();
+    for (int i = 0; i < 200 && other->data.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    stalled->cancel();
+    stalled->cancel();
+    EXPECT_FALSE(other->waitForEnd(0.5));
+
+    // A connection cancelled before it starts never says anything.
+    auto quiet = std::make_shared<Recorder>();
+    auto never = UrlConnection::create(request("/echo"), quiet);
+    never->cancel();
+    never->start();
+    EXPECT_FALSE(quiet->waitForEnd(0.5));
+    EXPECT_TRUE(quiet->eventList().empty());
+}
+
+TEST_F(UrlConnectionTest, BrokenServersFailWithTheirOwnCodes) {
+    auto stalled = load(request("/stall", 0.5));
+    ASSERT_TRUE(stalled->error);
+    EXPECT_EQ(stalled->error->code(), platform::kUrlErrorTimedOut);
+    EXPECT_EQ(stalled->error->userInfo()[platform::kUrlErrorFailingUrlErrorKey].stringValue(),
+              peer_->baseUrl() + "/stall");
+
+    auto shortBody = load(request("/short"));
+    ASSERT_TRUE(shortBody->error);
+    EXPECT_EQ(shortBody->error->code(), platform::kUrlErrorNetworkConnectionLost);
+
+    auto reset = load(request("/reset"));
+    ASSERT_TRUE(reset->error);
+    EXPECT_EQ(reset->error->code(), platform::kUrlErrorNetworkConnectionLost);
+
+    auto garbage = load(request("/garbage"));
+    ASSERT_TRUE(garbage->error);
+    EXPECT_EQ(garbage->error->code(), platform::kUrlErrorBadServerResponse);
+
+    auto huge = load(request("/hugeheaders"));
+    ASSERT_TRUE(huge->error);
+    EXPECT_EQ(huge->error->code(), platform::kUrlErrorBadServerResponse);
+
+    // A longer body than announced is cut at the announced length.
+    auto longBody = load(request("/long"));
+    EXPECT_EQ(longBody->data.size(), 10u);
+
+    // A port nobody listens on.
+    int closedPort;
+    {
+        testing_support::PeerProcess gone = testing_support::PeerProcess::python("http_peer.py");
+        closedPort = gone.port();
+    }
+    auto refused = load(
+        UrlRequest(*platform::Url::parse("http://127.0.0.1:" + std::to_string(closedPort) + "/")));
+    ASSERT_TRUE(refused->error);
+    EXPECT_EQ(refused->error->code(), platform::kUrlErrorCannotConnectToHost);
+
+    auto unsupported = load(UrlRequest(*platform::Url::parse("ftp://127.0.0.1/x")));
+    ASSERT_TRUE(unsupported->error);
+    EXPECT_EQ(unsupported->error->code(), platform::kUrlErrorUnsupportedUrl);
+}
+
+TEST_F(UrlConnectionTest, KeepsCookiesUnlessTheRequestSaysNot) {
+    load(request("/cookie/set?flavour=oat"));
+    EXPECT_EQ(platform::toString(load(request("/cookie/show"))->data), "flavour=oat");
+    UrlRequest without = request("/cookie/show");
+    without.setHttpShouldHandleCookies(false);
+    EXPECT_EQ(platform::toString(load(without)->data), "");
+
+    auto& jar = platform::CookieJar::shared();
+    const auto kept = jar.cookies();
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].name, "flavour");
+    EXPECT_EQ(kept[0].value, "oat");
+    EXPECT_EQ(kept[0].domain, "127.0.0.1");
+    jar.setCookie("127.0.0.1", "topping=seed; Path=/");
+    const std::string both = platform::toString(load(request("/cookie/show"))->data);
+    EXPECT_NE(both.find("flavour=oat"), std::string::npos) << both;
+    EXPECT_NE(both.find("topping=seed"), std::string::npos) << both;
+    jar.deleteAllCookies();
+    EXPECT_TRUE(jar.cookies().empty());
+    EXPECT_EQ(platform::toString(load(request("/cookie/show"))->data), "");
+}
+
+// --- TLS: every handshake is offered to the delegate as a server-trust challenge --------
+
+class TlsServer {
+  public:
+    explicit TlsServer(const std::string& certificate, const std::string& key) {
+        const auto& certs = testing_support::TestCertificates::shared();
+        peer_ = std::make_unique<testing_support::PeerProcess>(testing_support::PeerProcess::python(
+            "tls_peer.py", {"--cert", certs.dir() / certificate, "--key", certs.key(key)}));
+    }
+    UrlRequest request(const std::string& host = "127.0.0.1") const {
+        return UrlRequest(
+            *platform::Url::parse("https://" + host + ":" + std::to_string(peer_->port()) + "/"));
+    }
+
+  private:
+    std::unique_ptr<testing_support::PeerProcess> peer_;
+};
+
+// The test root stands in for the machine's anchors while it lives.
+class TestRootAnchors {
+  public:
+    TestRootAnchors() {
+        platform::ServerTrust::setSystemAnchorsForTesting(
+            std::vector<Bytes>{testing_support::TestCertificates::shared().der("root")});
+    }
+    ~TestRootAnchors() { platform::ServerTrust::setSystemAnchorsForTesting(std::nullopt); }
+};
+
+std::shared_ptr<Recorder> loadOver(const UrlRequest& request,
+                                   std::shared_ptr<Recorder> recorder = nullptr) {
+    if (!recorder) {
+        recorder = std::make_shared<Recorder>();
+    }
+    UrlConnection::create(request, recorder)->start();
+    EXPECT_TRUE(recorder->waitForEnd());
+    EXPECT_TRUE(recorder->wrongThread.empty());
+    return recorder;
+}
+
+TEST(UrlConnectionTlsTest, DefaultHandlingTrustsAChainToAnAnchorForItsHost) {
+    TestRootAnchors anchors;
+    TlsServer server("chain.pem", "leaf");
+    auto seen = std::make_shared<Recorder>();
+    std::size_t chainLength = 0;
+    std::string host;
+    seen->onChallenge = [&](UrlConnection& c, const platform::AuthenticationChallenge& challenge) {
+        chainLength = challenge.protectionSpace().serverTrust()->certificateCount();
+        host = challenge.protectionSpace().host();
+        challenge.sender().performDefaultHandling(challenge);
+        (void)c;
+    };
+    loadOver(server.request(), seen);
+    EXPECT_EQ(platform::toString(seen->data), "trusted\n");
+    EXPECT_EQ(seen->eventList().front(), "challenge NSURLAuthenticationMethodServerTrust 0");
+    EXPECT_EQ(chainLength, 2u);
+    EXPECT_EQ(host, "127.0.0.1");
+
+    // No kept-alive connection or TLS session spares the next load its own judgement.
+    auto again = loadOver(server.request());
+    EXPECT_EQ(again->eventList().front(), "challenge NSURLAuthenticationMethodServerTrust 0");
+
+    // The same chain for a name it does not carry.
+    TlsServer wrongHost("wronghost.pem", "wronghost");
+    auto wrong = loadOver(wrongHost.request());
+    ASSERT_TRUE(wrong->error);
+    EXPECT_EQ(wrong->error->code(), platform::kUrlErrorServerCertificateUntrusted);
+}
+
+TEST(UrlConnectionTlsTest, UntrustedServersFailUnlessTheDelegateVouchesForThem) {
+    TlsServer selfSigned("selfsigned.pem", "selfsigned");
+    auto refused = loadOver(selfSigned.request());
+    ASSERT_TRUE(refused->error);
+    EXPECT_EQ(refused->error->code(), platform::kUrlErrorServerCertificateUntrusted);
+    EXPECT_TRUE(refused->data.empty());
+
+    auto vouched = std::make_shared<Recorder>();
+    vouched->onChallenge = [](UrlConnection&, const platform::AuthenticationChallenge& c) {
+        c.sender().useCredential(platform::Credential(c.protectionSpace().serverTrust()), c);
+    };
+    loadOver(selfSigned.request(), vouched);
+    EXPECT_EQ(platform::toString(vouched->data), "trusted\n");
+
+    TestRootAnchors anchors;
+    TlsServer good("chain.pem", "leaf");
+    auto cancelled = std::make_shared<Recorder>();
+    cancelled->onChallenge = [](UrlConnection&, const platform::AuthenticationChallenge& c) {
+        c.sender().cancelAuthenticationChallenge(c);
+    };
+    loadOver(good.request(), cancelled);
+    ASSERT_TRUE(cancelled->error);
+    EXPECT_EQ(cancelled->error->code(), platform::kUrlErrorServerCertificateUntrusted);
+
+    TlsServer expired("expired.pem", "expired");
+    auto old = loadOver(expired.request());
+    ASSERT_TRUE(old->error);
+    EXPECT_EQ(old->error->code(), platform::kUrlErrorServerCertificateUntrusted);
+}
+
+}  // namespace
