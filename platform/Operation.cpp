@@ -174,7 +174,7 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
                     it->second.started = true;
                     ++running;
                 }
-                ThreadPool::shared().submit([candidate] { candidate->start(); });
+                ThreadPool::shared().submit([operation = candidate] { operation->start(); });
             }
         }
     }

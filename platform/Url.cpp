@@ -344,11 +344,7 @@ Url Url::resolve(const Url& r) const {
         t.scheme_ = base.scheme_;
     }
     t.fragment_ = r.fragment_;
-    // Without an authority a path must not begin with "//", or the text would read back with
-    // one; "/." in front keeps the same path (the dot segment goes on the next resolution).
-    if (!t.authority_ && t.path_.starts_with("//")) {
-        t.path_.insert(0, "/.");
-    }
+    t.keepPathUnambiguous();
     t.compose();
     return t;
 }
@@ -368,6 +364,20 @@ Url Url::fileUrl(const std::filesystem::path& path) {
     url.path_ = percentEncode(absolute.native(), kPathKeeps);
     url.compose();
     return url;
+}
+
+// A path that would read back as something else gets a dot segment in front, which names the
+// same path: without an authority, "//" would start one ("/." in front); without a scheme
+// either, a colon in the first segment would end a scheme ("./" in front, RFC 3986 4.2).
+void Url::keepPathUnambiguous() {
+    if (authority_) {
+        return;
+    }
+    if (path_.starts_with("//")) {
+        path_.insert(0, "/.");
+    } else if (scheme_.empty() && path_.find(':') < path_.find('/')) {
+        path_.insert(0, "./");
+    }
 }
 
 void Url::compose() {
@@ -423,6 +433,7 @@ Url Url::appendingPathComponent(std::string_view component) const {
         url.path_ += '/';
     }
     url.path_ += percentEncode(component, kPathKeeps);
+    url.keepPathUnambiguous();
     url.compose();
     return url;
 }

@@ -65,6 +65,7 @@ class Url {
 
   private:
     Url() = default;
+    void keepPathUnambiguous();
     void compose();
 
     std::string scheme_;

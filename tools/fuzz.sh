@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (AddressSanitizer and UndefinedBehaviorSanitizer) in
 # build/fuzz and runs each for N seconds (default 60): tools/fuzz.sh [seconds] [target...]
-# Targets: json_parser base64_decoder decipher. Findings land in build/fuzz/findings.
+# Targets: json_parser base64_decoder decipher multipart_body response_serializers url_parse.
+# Findings land in build/fuzz/findings.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
 seconds=${1:-60}
 shift || true
 targets=("$@")
-((${#targets[@]})) || targets=(json_parser base64_decoder decipher)
+((${#targets[@]})) || targets=(json_parser base64_decoder decipher multipart_body response_serializers url_parse)
 
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DRZ_FUZZ=ON -DRZ_TESTS=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -382,6 +382,19 @@ TEST(RequestSerializer, StreamsAMultipartBodyIntoAFileAndReportsOnTheMainQueue) 
     ASSERT_TRUE(platform::MainLoop::main().runUntil([&] { return outcome.has_value(); }, 10));
     EXPECT_TRUE(*outcome);
 
+    // A device that takes writes but cannot keep them: the bytes never land, and that is said.
+    if (std::filesystem::exists("/dev/full")) {
+        auto full = serializer.multipartFormRequestWithMethod("POST", "http://127.0.0.1/up",
+                                                              Map{{"a", 1}}, nullptr);
+        outcome.reset();
+        serializer.requestWithMultipartFormRequest(
+            *full, platform::Url::fileUrl("/dev/full"),
+            [&](const std::optional<platform::Error>& error) { outcome = error; });
+        ASSERT_TRUE(platform::MainLoop::main().runUntil([&] { return outcome.has_value(); }, 10));
+        ASSERT_TRUE(*outcome);
+        EXPECT_EQ((*outcome)->code(), ENOSPC);
+    }
+
     std::ofstream(dir.path() / "gone") << "x";
     auto broken = serializer.multipartFormRequestWithMethod(
         "POST", "http://127.0.0.1/up", std::nullopt, [&](RAZududeMultipartFormData& form) {

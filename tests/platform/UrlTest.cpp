@@ -286,6 +286,20 @@ TEST(Url, AppendingAComponentAddsOneSegment) {
     EXPECT_EQ(deeper.absoluteString(), "file:///tmp/x/y%23%3F.png");
     EXPECT_EQ(deeper.path(), "/tmp/x/y#?.png");
     EXPECT_EQ(deeper.lastPathComponent(), "y#?.png");
+
+    // A component that would read back as a scheme or an authority gets a dot segment in front.
+    auto readsBack = [](const Url& url) {
+        auto again = Url::parse(url.absoluteString());
+        return again && again->scheme() == url.scheme() && again->host() == url.host() &&
+               again->rawPath() == url.rawPath();
+    };
+    Url colon = mustParse("").appendingPathComponent("http:x");
+    EXPECT_EQ(colon.absoluteString(), "./http:x");
+    EXPECT_TRUE(readsBack(colon));
+    Url slashes = mustParse("/").appendingPathComponent("/evil.host/p");
+    EXPECT_EQ(slashes.absoluteString(), "/.//evil.host/p");
+    EXPECT_TRUE(readsBack(slashes));
+    EXPECT_TRUE(readsBack(mustParse("a:/").appendingPathComponent("/x")));
 }
 
 TEST(Url, FileUrlsCarryAnyPathAndReadBack) {
