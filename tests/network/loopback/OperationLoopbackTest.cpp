@@ -2,6 +2,7 @@
 // (tests/peers/operation_peer.py).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -334,6 +335,42 @@ TEST_F(OperationLoopback, AStreamWithoutRoomFailsTheOperation) {
     EXPECT_FALSE(op->responseData());
     EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), pattern(1000).begin()))
         << "what fitted was written, in order";
+}
+
+// Takes at most a few bytes per write, as a pipe or socket might.
+class TrickleStream : public platform::OutputStream {
+  public:
+    void open() override { status_ = platform::StreamStatus::kOpen; }
+    void close() override { status_ = platform::StreamStatus::kClosed; }
+    platform::StreamStatus streamStatus() const override { return status_; }
+    std::optional<platform::Error> streamError() const override { return std::nullopt; }
+    long write(const std::uint8_t* buffer, std::size_t length) override {
+        if (status_ != platform::StreamStatus::kOpen) {
+            return -1;
+        }
+        const std::size_t count = std::min<std::size_t>(length, 7);
+        received.insert(received.end(), buffer, buffer + count);
+        ++writes;
+        return static_cast<long>(count);
+    }
+    bool hasSpaceAvailable() const override { return status_ == platform::StreamStatus::kOpen; }
+
+    Bytes received;
+    std::size_t writes = 0;
+
+  private:
+    platform::StreamStatus status_ = platform::StreamStatus::kNotOpen;
+};
+
+TEST_F(OperationLoopback, AStreamThatTakesAFewBytesAtATimeGetsEveryByte) {
+    auto stream = std::make_shared<TrickleStream>();
+    auto op = Op::create(requestFor(url("/bytes/20000")));
+    op->setOutputStream(stream);
+    run(op);
+    EXPECT_FALSE(op->error());
+    EXPECT_EQ(stream->received, pattern(20000)) << "short writes are written again, in order";
+    EXPECT_GE(stream->writes, 20000u / 7);
+    EXPECT_EQ(stream->streamStatus(), platform::StreamStatus::kClosed);
 }
 
 TEST_F(OperationLoopback, AFileStreamReceivesTheBody) {
