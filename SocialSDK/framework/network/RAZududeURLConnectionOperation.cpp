@@ -309,14 +309,18 @@ void RAZududeURLConnectionOperation::start() {
         networkRequestThread().post([self] { self->cancelConnection(); });
     } else if (isReady()) {
         setState(kExecuting);
-        networkRequestThread().post([self] { self->operationDidStart(); });
+        networkRequestThread().post([self, run = run_] { self->operationDidStart(run); });
     }
 }
 
-void RAZududeURLConnectionOperation::operationDidStart() {
+void RAZududeURLConnectionOperation::operationDidStart(std::uint64_t run) {
     bool streamFailed = false;
     {
         std::lock_guard lock(lock_);
+        if (run != run_) {
+            // Paused before the load was set up: the run that resumed it sets up its own.
+            return;
+        }
         if (!isCancelled()) {
             auto stream = outputStreamLocked();
             stream->open();
@@ -394,6 +398,7 @@ void RAZududeURLConnectionOperation::pause() {
         networkRequestThread().post([self] { self->operationDidPause(); });
         postOnMainQueue(RAZududeNetworkingOperationDidFinishNotification, self);
     }
+    ++run_;
     setState(kPaused);
 }
 

@@ -261,7 +261,7 @@ class RAZududeURLConnectionOperation : public platform::Operation,
     mutable std::recursive_mutex lock_;
 
   private:
-    void operationDidStart();
+    void operationDidStart(std::uint64_t run);
     void operationDidPause();
     void cancelConnection();
     void finish();
@@ -272,6 +272,8 @@ class RAZududeURLConnectionOperation : public platform::Operation,
     std::shared_ptr<platform::OutputStream> outputStreamLocked() const;
 
     State state_ = kReady;
+    // Counts pauses: a load set up on the network thread belongs to the run that asked for it.
+    std::uint64_t run_ = 0;
     platform::UrlRequest request_;
     std::shared_ptr<const platform::UrlResponse> response_;
     std::optional<platform::Error> error_;

@@ -444,6 +444,21 @@ TEST_F(OperationLoopback, AResumeThatMeetsAWholeBodyStartsTheBodyAgain) {
     }
 }
 
+TEST_F(OperationLoopback, APauseAndResumeRightAfterTheStartLoadTheBodyOnce) {
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        auto op = HTTPOp::create(requestFor(url("/range/50000?tag=quick")));
+        Outcome outcome;
+        outcome.install(op);
+        op->start();
+        op->pause();
+        op->resume();
+        ASSERT_TRUE(pumpUntil([&] { return outcome.done(); }));
+        ASSERT_EQ(outcome.successes, 1);
+        EXPECT_EQ(*outcome.object.data(), pattern(50000));
+    }
+}
+
 TEST_F(OperationLoopback, AResumeIntoAFileThatMeetsAWholeBodyFails) {
     testing_support::TempDir dir;
     auto op = HTTPOp::create(requestFor(url("/ignore-range/150000?stall_after=40000&tag=file")));
