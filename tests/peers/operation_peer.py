@@ -1,6 +1,6 @@
 """A loopback HTTP/1.1 server (keep-alive) for the request-operation tests: status codes, an
 echo of the request, slow and stalled replies, byte ranges with an ETag and If-Range, a server
-that ignores ranges, large bodies, redirects, Basic authentication and text in a charset.
+that ignores ranges, large bodies (whole, stalled after a part, or trickling), redirects, Basic authentication and text in a charset.
 
 Prints "PORT <n>" once it listens on 127.0.0.1, then one line per request:
 "REQUEST <method> <path> range=<Range or -> if-range=<If-Range or -> auth=<yes|no>".
@@ -84,10 +84,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     break
         self.close_connection = True
 
-    def send_full(self, body, etag, stall_after):
-        """A 200 with the whole body; with stall_after, only that many bytes and then a wait."""
+    def send_full(self, body, etag, stall_after, trickle=False):
+        """A 200 with the whole body; with stall_after, only that many bytes and then a wait;
+        with trickle, in small pieces a moment apart, for as long as the client listens."""
         headers = [("ETag", etag)] if etag else []
         self.start(200, len(body), headers=headers)
+        if trickle:
+            try:
+                for i in range(0, len(body), 512):
+                    self.wfile.write(body[i:i + 512])
+                    self.wfile.flush()
+                    time.sleep(0.002)
+            except OSError:
+                self.close_connection = True
+            return
         if stall_after is None:
             self.wfile.write(body)
             return
@@ -159,7 +169,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                            headers=[("ETag", etag), ("Content-Range", "bytes %d-%d/%d" % (
                                first, len(data) - 1, len(data)))])
             else:
-                self.send_full(data, etag, None if requested else stall_after)
+                self.send_full(data, etag, None if requested else stall_after,
+                               trickle=not requested and "trickle" in query)
         elif head == "ignore-range":
             self.send_full(pattern(int(parts[1])), '"ignored"',
                            None if self.headers.get("Range") else stall_after)

@@ -444,6 +444,23 @@ TEST_F(OperationLoopback, AResumeThatMeetsAWholeBodyStartsTheBodyAgain) {
     }
 }
 
+TEST_F(OperationLoopback, APauseWhileBytesKeepComingResumesWithoutLossOrRepeat) {
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        auto op = HTTPOp::create(requestFor(url("/range/400000?trickle=1&tag=trickle")));
+        Outcome outcome;
+        outcome.install(op);
+        op->start();
+        ASSERT_TRUE(pumpUntil([&] { return op->totalBytesRead() >= 20000; }));
+        op->pause();  // while bytes keep coming
+        op->resume();
+        ASSERT_TRUE(pumpUntil([&] { return outcome.done(); }));
+        ASSERT_EQ(outcome.successes, 1);
+        EXPECT_EQ(outcome.object.data()->size(), 400000u);
+        EXPECT_EQ(*outcome.object.data(), pattern(400000));
+    }
+}
+
 TEST_F(OperationLoopback, APauseAndResumeRightAfterTheStartLoadTheBodyOnce) {
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);
