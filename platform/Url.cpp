@@ -344,11 +344,6 @@ Url Url::resolve(const Url& r) const {
         t.scheme_ = base.scheme_;
     }
     t.fragment_ = r.fragment_;
-    // Without an authority a path must not begin with "//", or the text would read back with
-    // one; "/." in front keeps the same path (the dot segment goes on the next resolution).
-    if (!t.authority_ && t.path_.starts_with("//")) {
-        t.path_.insert(0, "/.");
-    }
     t.compose();
     return t;
 }
@@ -371,6 +366,18 @@ Url Url::fileUrl(const std::filesystem::path& path) {
 }
 
 void Url::compose() {
+    // A built path must read back as a path. Without an authority, one that begins with "//"
+    // would read back as an authority, and in a reference without a scheme a first segment
+    // holding ":" as a scheme; a dot segment in front keeps the same path (RFC 3986, sections
+    // 3.3 and 4.2), and goes on the next resolution.
+    if (!authority_) {
+        if (path_.starts_with("//")) {
+            path_.insert(0, "/.");
+        } else if (scheme_.empty() &&
+                   path_.substr(0, path_.find('/')).find(':') != std::string::npos) {
+            path_.insert(0, "./");
+        }
+    }
     text_.clear();
     if (!scheme_.empty()) {
         text_ += scheme_;
