@@ -68,9 +68,9 @@ class EntityCache : public testing::Test {
     // Runs the calls with the debug log on and returns what it printed.
     static std::string debugLogOf(const std::function<void()>& calls) {
         RAZududeUtils::setOpenLog(true);
-        testing::internal::CaptureStderr();
+        testing::internal::CaptureStdout();
         calls();
-        std::string printed = testing::internal::GetCapturedStderr();
+        std::string printed = testing::internal::GetCapturedStdout();
         RAZududeUtils::setOpenLog(false);
         return printed;
     }
