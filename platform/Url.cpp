@@ -344,7 +344,6 @@ Url Url::resolve(const Url& r) const {
         t.scheme_ = base.scheme_;
     }
     t.fragment_ = r.fragment_;
-    t.keepPathUnambiguous();
     t.compose();
     return t;
 }
@@ -366,21 +365,19 @@ Url Url::fileUrl(const std::filesystem::path& path) {
     return url;
 }
 
-// A path that would read back as something else gets a dot segment in front, which names the
-// same path: without an authority, "//" would start one ("/." in front); without a scheme
-// either, a colon in the first segment would end a scheme ("./" in front, RFC 3986 4.2).
-void Url::keepPathUnambiguous() {
-    if (authority_) {
-        return;
-    }
-    if (path_.starts_with("//")) {
-        path_.insert(0, "/.");
-    } else if (scheme_.empty() && path_.find(':') < path_.find('/')) {
-        path_.insert(0, "./");
-    }
-}
-
 void Url::compose() {
+    // A built path must read back as a path. Without an authority, one that begins with "//"
+    // would read back as an authority, and in a reference without a scheme a first segment
+    // holding ":" as a scheme; a dot segment in front keeps the same path (RFC 3986, sections
+    // 3.3 and 4.2), and goes on the next resolution.
+    if (!authority_) {
+        if (path_.starts_with("//")) {
+            path_.insert(0, "/.");
+        } else if (scheme_.empty() &&
+                   path_.substr(0, path_.find('/')).find(':') != std::string::npos) {
+            path_.insert(0, "./");
+        }
+    }
     text_.clear();
     if (!scheme_.empty()) {
         text_ += scheme_;
@@ -433,7 +430,6 @@ Url Url::appendingPathComponent(std::string_view component) const {
         url.path_ += '/';
     }
     url.path_ += percentEncode(component, kPathKeeps);
-    url.keepPathUnambiguous();
     url.compose();
     return url;
 }

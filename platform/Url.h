@@ -58,14 +58,14 @@ class Url {
     std::string lastPathComponent() const;
 
     // This URL with the component added as a new last path segment, escaped as needed ("/" in
-    // the component separates segments). An empty component adds a trailing "/".
+    // the component separates segments). An empty component adds a trailing "/". The text
+    // reads back as the same URL: whatever the component, it gains no authority or scheme.
     Url appendingPathComponent(std::string_view component) const;
 
     bool operator==(const Url& other) const { return text_ == other.text_; }
 
   private:
     Url() = default;
-    void keepPathUnambiguous();
     void compose();
 
     std::string scheme_;

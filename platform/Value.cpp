@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <functional>
 
 namespace platform {
@@ -459,12 +458,41 @@ std::string quoted(std::string_view text) {
     return out;
 }
 
+// Dates come from stored archives and property lists, so any double can arrive. Within some
+// thirty million years of 1970 the proleptic Gregorian calendar is worked out in 64-bit
+// integers, exactly; anything further, or not a number, is told as its seconds instead.
 std::string formatDate(const Date& date) {
-    std::time_t seconds = static_cast<std::time_t>(std::floor(date.timeIntervalSince1970()));
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char buffer[40];
-    std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S +0000", &utc);
+    constexpr double kCalendarLimit = 1e15;
+    const double seconds = std::floor(date.timeIntervalSince1970());
+    char buffer[64];
+    if (!(std::fabs(seconds) <= kCalendarLimit)) {
+        std::snprintf(buffer, sizeof buffer, "<date: %g seconds since 1970>",
+                      date.timeIntervalSince1970());
+        return buffer;
+    }
+    const auto total = static_cast<std::int64_t>(seconds);
+    std::int64_t days = total / 86400;
+    std::int64_t secondOfDay = total % 86400;
+    if (secondOfDay < 0) {
+        secondOfDay += 86400;
+        --days;
+    }
+    // Days since 1970-01-01 to a civil date, counted in 400-year eras from 0000-03-01.
+    days += 719468;
+    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const std::int64_t dayOfEra = days - era * 146097;
+    const std::int64_t yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const std::int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
+    const std::int64_t day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+    const std::int64_t month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+    const std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    std::snprintf(buffer, sizeof buffer, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld +0000",
+                  static_cast<long long>(year), static_cast<long long>(month),
+                  static_cast<long long>(day), static_cast<long long>(secondOfDay / 3600),
+                  static_cast<long long>(secondOfDay / 60 % 60),
+                  static_cast<long long>(secondOfDay % 60));
     return buffer;
 }
 

@@ -68,9 +68,12 @@ std::optional<std::string> stringIn(const Map& record, const char* key) {
     return std::nullopt;
 }
 
+// The identifier a record holds, whatever its form: other copies of the routine, older or
+// newer, may write identifiers of another form, and their records are theirs to keep. Only an
+// identifier that cannot be read as text (none, not a string, or empty) counts as none.
 std::optional<std::string> identifierIn(const Map& record) {
     const Value* value = record.find(DUdUdirodDeviceUDID::kRecordKey);
-    if (value && DUdUdirodDeviceUDID::isIdentifier(*value)) {
+    if (value && value->isString() && !value->string()->empty()) {
         return *value->string();
     }
     return std::nullopt;
@@ -272,19 +275,6 @@ bool DUdUdirodDeviceUDID::setDictForPasteboard(const Map& dict, Pasteboard& past
 std::string DUdUdirodDeviceUDID::generateFreshDeviceUDID() {
     return platform::text::toLower(RAZududeUtils::md5Value(platform::newUuidString())) +
            platform::format("%08x", platform::random32());
-}
-
-bool DUdUdirodDeviceUDID::isIdentifier(const Value& value) {
-    const std::string* text = value.string();
-    if (!text || text->size() != 40) {
-        return false;
-    }
-    for (char c : *text) {
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
-            return false;
-        }
-    }
-    return true;
 }
 
 void DUdUdirodDeviceUDID::clearProcessCache() {

@@ -63,9 +63,6 @@ class DUdUdirodDeviceUDID {
     // MD5 of a new UUID's text (32 lowercase digits) and a random 32-bit number (8 digits).
     static std::string generateFreshDeviceUDID();
 
-    // Whether the text has the identifier's form: 40 lowercase hexadecimal digits.
-    static bool isIdentifier(const platform::Value& value);
-
     // Forgets the process's answer, so that the next call walks the store again: for a store
     // changed behind the process's back (tests).
     static void clearProcessCache();

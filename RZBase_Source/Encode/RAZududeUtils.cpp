@@ -18,10 +18,11 @@
 
 namespace {
 
-// One write per line, so that lines from several threads do not interleave.
-void writeToConsole(std::string_view line) {
+// The debug log is the app's standard output. One write per line, so that lines from several
+// threads do not interleave.
+void writeToStandardOutput(std::string_view line) {
     while (!line.empty()) {
-        const ssize_t n = ::write(STDERR_FILENO, line.data(), line.size());
+        const ssize_t n = ::write(STDOUT_FILENO, line.data(), line.size());
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -147,5 +148,5 @@ void RAZududeUtils::writeLogLine(std::string_view message) {
     }
     line += message;
     line += " \n";
-    writeToConsole(line);
+    writeToStandardOutput(line);
 }

@@ -37,8 +37,8 @@ class RAZududeUtils {
     // (and a console line with the parser's error trace) when the text is not one.
     static std::optional<platform::Value> JSONValue(std::optional<std::string_view> text);
 
-    // The debug log: off until switched on. Each line starts with the time and the calling
-    // thread, then the prefix (when set) and the message.
+    // The debug log, on standard output: off until switched on. Each line starts with the
+    // time and the calling thread, then the prefix (when set) and the message.
     static void setOpenLog(bool open);
     static bool openLog();
     static void setPrefix(std::string prefix);

@@ -6,6 +6,7 @@
 #include "platform/MainLoop.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Screen.h"
+#include "platform/ui/TabBarController.h"
 #include "platform/ui/Window.h"
 
 namespace platform {
@@ -71,6 +72,15 @@ NavigationController* ViewController::navigationController() const {
     for (ViewController* c = parent_; c; c = c->parent_) {
         if (auto* nav = dynamic_cast<NavigationController*>(c)) {
             return nav;
+        }
+    }
+    return nullptr;
+}
+
+TabBarController* ViewController::tabBarController() const {
+    for (ViewController* c = parent_; c; c = c->parent_) {
+        if (auto* tabs = dynamic_cast<TabBarController*>(c)) {
+            return tabs;
         }
     }
     return nullptr;

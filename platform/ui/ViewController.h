@@ -29,6 +29,7 @@
 namespace platform {
 
 class NavigationController;
+class TabBarController;
 
 enum class ModalPresentationStyle { kFullScreen = 0, kPageSheet = 1, kFormSheet = 2 };
 enum class ModalTransitionStyle { kCoverVertical = 0, kFlipHorizontal = 1, kCrossDissolve = 2 };
@@ -67,6 +68,8 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
     ViewController* parentViewController() const { return parent_; }
     // The nearest navigation controller among this controller and its ancestors.
     NavigationController* navigationController() const;
+    // The nearest tab bar controller among its ancestors.
+    TabBarController* tabBarController() const;
     std::shared_ptr<ViewController> presentingViewController() const;
     const std::shared_ptr<ViewController>& presentedViewController() const { return presented_; }
     const std::vector<std::shared_ptr<ViewController>>& childViewControllers() const {
@@ -119,6 +122,7 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
 
   private:
     friend class NavigationController;
+    friend class TabBarController;
     friend class Window;
     friend class Application;
 

@@ -68,9 +68,9 @@ class EntityCache : public testing::Test {
     // Runs the calls with the debug log on and returns what it printed.
     static std::string debugLogOf(const std::function<void()>& calls) {
         RAZududeUtils::setOpenLog(true);
-        testing::internal::CaptureStderr();
+        testing::internal::CaptureStdout();
         calls();
-        std::string printed = testing::internal::GetCapturedStderr();
+        std::string printed = testing::internal::GetCapturedStdout();
         RAZududeUtils::setOpenLog(false);
         return printed;
     }
@@ -237,28 +237,35 @@ TEST_F(EntityCache, TheValueFileMovesFromDocumentsUnlessLibraryHasOne) {
 }
 
 // The oldest file once went over the Library file before every write, bringing back its old
-// values each time; now its values only fill gaps, once.
-TEST_F(EntityCache, TheOldestValueFileIsTakenOverOnce) {
+// values each time; now its values only fill gaps, once, and the file stays for older builds.
+TEST_F(EntityCache, TheOldestValueFileIsTakenOverOnceAndKept) {
+    const std::filesystem::path legacy = documents() / "RAZududeData.plist";
     writePlist(RZSCacheManager::valueFilePath(), Map{{"appkey", "new"}});
-    writePlist(documents() / "RAZududeData.plist", Map{{"appkey", "old"}, {"userName", "bob"}});
+    writePlist(legacy, Map{{"appkey", "old"}, {"userName", "bob"}});
     RZSCacheManager manager(cache_);
-    EXPECT_FALSE(std::filesystem::exists(documents() / "RAZududeData.plist"));
     EXPECT_EQ(manager.getValueFromDocument("appkey"), "new");
     EXPECT_EQ(manager.getValueFromDocument("userName"), "bob");
+    EXPECT_EQ(platform::PropertyList::readFile(legacy),
+              Value(Map{{"appkey", "old"}, {"userName", "bob"}}));
 
     manager.setValueInDocument("newer", "appkey");
-    manager.setValueInDocument("42", "uid-newer");
+    manager.setValueInDocument(std::nullopt, "userName");
     EXPECT_EQ(manager.getValueFromDocument("appkey"), "newer");
-    EXPECT_EQ(manager.getValueFromDocument("userName"), "bob");
+
+    // The next launch takes nothing over again: a removed value stays removed.
+    RZSCacheManager next(cache_);
+    EXPECT_EQ(next.getValueFromDocument("appkey"), "newer");
+    EXPECT_FALSE(next.getValueFromDocument("userName"));
+    EXPECT_TRUE(std::filesystem::exists(legacy));
 
     // One that cannot be read stays where it is, and is reported.
-    platform::Files::writeAtomically(documents() / "RAZududeData.plist",
-                                     platform::Bytes{'n', 'o', 'p', 'e'});
+    std::filesystem::remove(RZSCacheManager::valueFilePath());
+    platform::Files::writeAtomically(legacy, platform::Bytes{'n', 'o', 'p', 'e'});
     testing_support::LogCapture log;
-    RZSCacheManager again(cache_);
+    RZSCacheManager unreadable(cache_);
     EXPECT_TRUE(log.contains("data transter error: "));
-    EXPECT_TRUE(std::filesystem::exists(documents() / "RAZududeData.plist"));
-    EXPECT_EQ(again.getValueFromDocument("appkey"), "newer");
+    EXPECT_TRUE(std::filesystem::exists(legacy));
+    EXPECT_FALSE(unreadable.getValueFromDocument("appkey"));
 }
 
 TEST_F(EntityCache, TheSharedManagerGivesEntriesSevenDaysOnce) {

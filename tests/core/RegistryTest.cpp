@@ -131,6 +131,27 @@ TEST_F(RegistryTest, ThePlatformsOfTheRegistryAndOfTheHandlers) {
     EXPECT_EQ(RAZududeSnsPlatformManager::makeSNSDescriptorWithType(30)->platformName(), "");
 }
 
+// The companion is a platform in its own right: it carries the platform's properties, its own
+// name copied, its type the registry's for that name whatever is stored.
+TEST_F(RegistryTest, TheCompanionIsAPlatformNamedAfterItsOwn) {
+    auto tencent = RAZududeSnsPlatformManager::getSocialPlatformWithName("tencent");
+    ASSERT_TRUE(tencent);
+    std::shared_ptr<RAZududeSnsPlatform> companion = tencent->platformInternal();
+    EXPECT_EQ(companion->platformName(), "tencent");
+    EXPECT_EQ(companion->shareToType(), 11);
+    companion->setShareToType(30);
+    EXPECT_EQ(companion->shareToType(), 11);
+    EXPECT_EQ(companion->displayName(), "");
+    EXPECT_FALSE(companion->needLogin());
+    EXPECT_EQ(tencent->shareToType(), 11);
+
+    // Unregistered: the name is known, the type is not.
+    auto custom = RAZududeSnsPlatform::initWithPlatformName("custom");
+    custom->setShareToType(40);
+    EXPECT_EQ(custom->platformInternal()->platformName(), "custom");
+    EXPECT_EQ(std::shared_ptr<RAZududeSnsPlatform>(custom->platformInternal())->shareToType(), 0);
+}
+
 TEST_F(RegistryTest, TheConfiguredListIsFlattenedOneLevel) {
     RAZududeConfigInternal::shareInstance().setSnsPlatformNames(
         Array{"sina", Array{"qq", "qzone"}, "email", 12});

@@ -219,6 +219,7 @@ TEST(Url, TextThatIsNoUrlGivesNone) {
              "http://[zz::1]/",  // not an IPv6 address
              "http://[::1]x/",   // junk after the literal
              "http://h:99999/",  // port out of range
+             "http://h:65536/",  // one past the largest port
              "http://h:8x/",     // port not a number
              "http://us@er@h/",  // "@" in the host
              "http://h/p#a#b",   // second "#"
@@ -300,6 +301,42 @@ TEST(Url, AppendingAComponentAddsOneSegment) {
     EXPECT_EQ(slashes.absoluteString(), "/.//evil.host/p");
     EXPECT_TRUE(readsBack(slashes));
     EXPECT_TRUE(readsBack(mustParse("a:/").appendingPathComponent("/x")));
+}
+
+TEST(Url, TheLargestPortIsRead) {
+    EXPECT_EQ(mustParse("http://h:65535/").port(), 65535);
+    EXPECT_EQ(mustParse("http://h:00080/").port(), 80);
+}
+
+// Whatever is appended stays path: it never turns into a host or a scheme when the text is
+// read back.
+TEST(Url, AppendedComponentsNeverBecomeAnAuthorityOrAScheme) {
+    Url evil = mustParse("s:").appendingPathComponent("//evil.example");
+    Url again = mustParse(evil.absoluteString());
+    EXPECT_EQ(again.host(), "");
+    EXPECT_EQ(again.scheme(), "s");
+    EXPECT_EQ(evil.lastPathComponent(), "evil.example");
+    EXPECT_EQ(mustParse("s:/").appendingPathComponent("/evil.example").absoluteString(),
+              "s:/.//evil.example");
+    EXPECT_EQ(mustParse("").appendingPathComponent("a:b").absoluteString(), "./a:b");
+
+    const std::vector<std::string> bases = {"s:", "s:/", "s:a", "http://h", "http://h/", "file:///",
+                                            "",   "x",   "/",   "?q",       "#f"};
+    const std::vector<std::string> components = {"//evil.example", "/", "",      "a:b", "//",
+                                                 "/a:b//c",        ":", "..//x", "@h:1"};
+    for (const auto& baseText : bases) {
+        const Url base = mustParse(baseText);
+        for (const auto& component : components) {
+            const Url appended = base.appendingPathComponent(component);
+            const auto read = Url::parse(appended.absoluteString());
+            ASSERT_TRUE(read) << baseText << " + " << component;
+            EXPECT_EQ(read->scheme(), base.scheme()) << appended.absoluteString();
+            EXPECT_EQ(read->host(), base.host()) << appended.absoluteString();
+            EXPECT_EQ(read->rawPath(), appended.rawPath()) << appended.absoluteString();
+            EXPECT_EQ(read->query(), base.query()) << appended.absoluteString();
+            EXPECT_EQ(read->fragment(), base.fragment()) << appended.absoluteString();
+        }
+    }
 }
 
 TEST(Url, FileUrlsCarryAnyPathAndReadBack) {

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <string>
+#include <vector>
+
 #include "platform/Error.h"
+#include "tests/support/TempDir.h"
 
 using platform::Array;
 using platform::Map;
@@ -78,6 +83,43 @@ TEST(Value, DescriptionUsesTheOldPropertyListStyle) {
         "{\n    name = \"a b\";\n    n = 3;\n    list = (\n        x,\n        <null>\n    );\n}");
     EXPECT_EQ(Value("plain text").description(), "plain text");
     EXPECT_EQ(Value(platform::Bytes{0xde, 0xad, 0xbe, 0xef, 0x01}).description(), "<deadbeef 01>");
+}
+
+// Dates are written as UTC calendar times, the same as Python's proleptic calendar gives, over
+// its whole range of years.
+TEST(Value, DatesAreDescribedAsCalendarTimes) {
+    const std::vector<double> seconds = {
+        0,         -1,          -0.25,        1.5,          86399.999,     -86400,      951782400,
+        951868799, -2203891200, -62135596800, 253402300799, 1700000000.75, -12219292801};
+    std::string input;
+    for (double s : seconds) {
+        input += std::to_string(static_cast<long long>(std::floor(s))) + "\n";
+    }
+    const auto theirs = testing_support::lines(testing_support::runPython(
+        "import sys, datetime\n"
+        "epoch = datetime.datetime(1970, 1, 1)\n"
+        "for line in sys.stdin:\n"
+        "    t = epoch + datetime.timedelta(seconds=int(line))\n"
+        "    print(t.strftime('%Y-%m-%d %H:%M:%S').rjust(19, '0') + ' +0000')\n",
+        input));
+    ASSERT_EQ(theirs.size(), seconds.size());
+    for (std::size_t i = 0; i < seconds.size(); ++i) {
+        EXPECT_EQ(Value(platform::Date(seconds[i])).description(), theirs[i]) << seconds[i];
+    }
+}
+
+// A stored date can hold any double: those the calendar cannot hold are told as seconds, never
+// undefined arithmetic.
+TEST(Value, DatesBeyondTheCalendarAreToldAsSeconds) {
+    EXPECT_EQ(Value(platform::Date(1e300)).description(), "<date: 1e+300 seconds since 1970>");
+    EXPECT_EQ(Value(platform::Date(-1e300)).description(), "<date: -1e+300 seconds since 1970>");
+    EXPECT_EQ(Value(platform::Date(std::nan(""))).description(), "<date: nan seconds since 1970>");
+    EXPECT_EQ(Value(platform::Date(HUGE_VAL)).description(), "<date: inf seconds since 1970>");
+    // The far ends of the calendar still come out as dates.
+    EXPECT_EQ(Value(platform::Date(1e15)).description(), "31690708-07-05 01:46:40 +0000");
+    EXPECT_EQ(Value(platform::Date(-1e15)).description(), "-31686769-06-29 22:13:20 +0000");
+    EXPECT_EQ(Value(Map{{"expirationDate", platform::Date(1e300)}}).description(),
+              "{\n    expirationDate = <date: 1e+300 seconds since 1970>;\n}");
 }
 
 TEST(Error, DescriptionFallsBackToTheGenericSentence) {

@@ -6,6 +6,7 @@
 #include "platform/ui/Button.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Screen.h"
+#include "platform/ui/TabBarController.h"
 #include "tests/platform_ui/UiTest.h"
 
 using namespace platform;
@@ -174,6 +175,49 @@ TEST_F(ControllerTest, PushAndPopCallTheLifeCycleInOrderAndKeepTheBarInStep) {
     EXPECT_EQ(b->navigationController(), nullptr);
     EXPECT_EQ(nav->viewControllers().size(), 1u);
     EXPECT_EQ(nav->popViewControllerAnimated(false), nullptr);  // the root stays
+}
+
+TEST_F(ControllerTest, TabsShowOneScreenAboveTheBarAndSwitchItsLifeCycle) {
+    auto window = keyWindow();
+    auto a = make("A");
+    auto b = make("B");
+    auto nav = std::make_shared<NavigationController>(b);
+    auto taken = make("T");
+    auto holder = std::make_shared<NavigationController>(taken);
+    auto tabs = std::make_shared<TabBarController>(
+        std::vector<std::shared_ptr<ViewController>>{a, nav, taken, nullptr});
+    ASSERT_EQ(tabs->viewControllers().size(), 2u);  // one with a parent, and none, left out
+    EXPECT_EQ(taken->parentViewController(), holder.get());
+    window->setRootViewController(tabs);
+    EXPECT_EQ(log, (Log{"A load", "A will appear", "A did appear"}));
+    EXPECT_EQ(tabs->selectedViewController(), a.get());
+    EXPECT_EQ(a->view()->frame(), (Rect{0, 0, 320, 519}));
+    EXPECT_EQ(tabs->tabBar().frame(), (Rect{0, 519, 320, 49}));
+    EXPECT_EQ(a->view()->superview(), tabs->view().get());
+    EXPECT_FALSE(b->isViewLoaded());
+
+    // Every screen inside finds the tabs, through other containers too.
+    EXPECT_EQ(a->tabBarController(), tabs.get());
+    EXPECT_EQ(b->tabBarController(), tabs.get());
+    EXPECT_EQ(b->navigationController(), nav.get());
+    EXPECT_FALSE(tabs->tabBarController());
+    EXPECT_FALSE(taken->tabBarController());
+
+    log.clear();
+    tabs->setSelectedIndex(1);
+    EXPECT_EQ(log, (Log{"B load", "A will disappear", "B will appear", "A did disappear",
+                        "B did appear"}));
+    EXPECT_EQ(tabs->selectedIndex(), 1u);
+    EXPECT_FALSE(a->view()->superview());
+    EXPECT_EQ(nav->view()->superview(), tabs->view().get());
+    EXPECT_EQ(nav->view()->frame(), (Rect{0, 0, 320, 519}));
+    EXPECT_TRUE(b->isVisible());
+
+    log.clear();
+    tabs->setSelectedIndex(1);
+    tabs->setSelectedIndex(7);
+    EXPECT_EQ(log, Log{});
+    EXPECT_EQ(tabs->selectedIndex(), 1u);
 }
 
 TEST_F(ControllerTest, BarShowsCustomButtonsAndTitleViewsOfTheTopItem) {

@@ -146,7 +146,6 @@ TEST_F(DeviceUdid, NewAppAdoptsTheMostFrequentCopyAndTakesTheFirstFreeSlot) {
     putRecord(1, Map{{DUdUdirodDeviceUDID::kAppUIDKey, "APP-1"}});  // no identifier: free
     putRecord(2, recordOf(common, "APP-2"));
     putRecord(3, recordOf(common, "APP-3"));
-    putRecord(4, recordOf("NOT-AN-IDENTIFIER", "APP-4"));  // not counted
     {
         auto garbage = Pasteboard::pasteboardWithName(slot(5), true);
         garbage->setData(platform::Bytes{'j', 'u', 'n', 'k'}, DUdUdirodDeviceUDID::kPasteboardType);
@@ -156,6 +155,62 @@ TEST_F(DeviceUdid, NewAppAdoptsTheMostFrequentCopyAndTakesTheFirstFreeSlot) {
     EXPECT_EQ(text(slotRecord(1), DUdUdirodDeviceUDID::kRecordKey), common);
     EXPECT_EQ(text(localRecord(), DUdUdirodDeviceUDID::kSlotKey), slot(1));
     EXPECT_EQ(text(slotRecord(0), DUdUdirodDeviceUDID::kRecordKey), rare);  // others untouched
+}
+
+// Other copies of the routine may write identifiers of another form: their records stay, and
+// count like any other. Only what cannot be read makes a slot free.
+TEST_F(DeviceUdid, RecordsOfOtherAppsAreKeptWhateverTheirIdentifierLooksLike) {
+    const std::string upper = "ABCDEF0123456789ABCDEF0123456789ABCDEF01";
+    const Map shortForm = recordOf("legacy-7", "APP-1");
+    putRecord(0, recordOf(upper, "APP-0"));
+    putRecord(1, shortForm);
+    putRecord(2,
+              Map{{DUdUdirodDeviceUDID::kRecordKey, 42}, {DUdUdirodDeviceUDID::kAppUIDKey, "X"}});
+    putRecord(3, recordOf("legacy-7", "APP-3"));
+
+    // "legacy-7" is held twice, and wins; the unreadable record's slot is the free one.
+    EXPECT_EQ(ask(DUdUdirodDeviceUDID::kDelivered), "legacy-7");
+    EXPECT_EQ(text(localRecord(), DUdUdirodDeviceUDID::kSlotKey), slot(2));
+    EXPECT_EQ(text(slotRecord(0), DUdUdirodDeviceUDID::kRecordKey), upper);
+    EXPECT_EQ(slotRecord(1), shortForm);
+    EXPECT_EQ(text(slotRecord(3), DUdUdirodDeviceUDID::kAppUIDKey), "APP-3");
+    EXPECT_FALSE(Pasteboard::pasteboardWithName(slot(4), false));
+}
+
+// This app's own record, written by an older copy with an identifier of another form, is the
+// app's identifier still: it is neither replaced nor rewritten.
+TEST_F(DeviceUdid, ALocalIdentifierOfAnotherFormStays) {
+    Map local = recordOf("Legacy-Identifier", "APP-MINE");
+    local.set(DUdUdirodDeviceUDID::kSlotKey, slot(0));
+    UserDefaults::standardUserDefaults().setObject(Value(local), DUdUdirodDeviceUDID::kRecordKey);
+    putRecord(0, local);
+
+    EXPECT_EQ(ask(DUdUdirodDeviceUDID::kDelivered), "Legacy-Identifier");
+    EXPECT_EQ(localRecord(), local);
+    EXPECT_EQ(slotRecord(0), local);
+
+    // Another app agreeing with the most frequent copy does not move it either.
+    DUdUdirodDeviceUDID::clearProcessCache();
+    putRecord(1, recordOf(std::string(40, 'a'), "APP-1"));
+    putRecord(2, recordOf(std::string(40, 'a'), "APP-2"));
+    EXPECT_EQ(ask(DUdUdirodDeviceUDID::kCompromised), "Legacy-Identifier");
+    EXPECT_EQ(localRecord(), local);
+}
+
+// Of identifiers held equally often, the one that comes first in slot order is taken, whichever
+// sorts first as text.
+TEST_F(DeviceUdid, OfEquallyFrequentIdentifiersTheLowestSlotWins) {
+    const std::string low(40, '1');
+    const std::string high(40, 'e');
+    for (const auto& [first, second] : {std::pair{low, high}, std::pair{high, low}}) {
+        freshDevice();
+        putRecord(0, recordOf(first, "APP-0"));
+        putRecord(1, recordOf(second, "APP-1"));
+        putRecord(2, recordOf(second, "APP-2"));
+        putRecord(3, recordOf(first, "APP-3"));
+        EXPECT_EQ(ask(DUdUdirodDeviceUDID::kDelivered), first);
+        EXPECT_EQ(text(slotRecord(4), DUdUdirodDeviceUDID::kRecordKey), first);
+    }
 }
 
 TEST_F(DeviceUdid, LocalRecordWinsButADisagreeingStoreIsReported) {

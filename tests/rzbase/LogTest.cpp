@@ -15,9 +15,9 @@ class DebugLog : public testing::Test {
     }
 
     static std::string capture(const std::function<void()>& write) {
-        testing::internal::CaptureStderr();
+        testing::internal::CaptureStdout();
         write();
-        return testing::internal::GetCapturedStderr();
+        return testing::internal::GetCapturedStdout();
     }
 };
 

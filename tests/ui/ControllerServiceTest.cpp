@@ -85,8 +85,9 @@ TEST_F(ControllerServiceTest, ScreensComeInTheirContainerAndClosingGoesBackOneTy
     EXPECT_EQ(service_->currentViewControllerArray(), (std::vector<int>{7}));
     advance(platform::ViewController::kTransitionDuration);
     EXPECT_FALSE(navigation_->presentedViewController());
-    // The close is told with the type current when the dismissal ended.
-    EXPECT_EQ(delegate_->events, (Events{"close 7"}));
+    // The close is told with the type of the screen that closed, though the dismissal ended
+    // after the stack went back to the page.
+    EXPECT_EQ(delegate_->events, (Events{"close 3"}));
     EXPECT_FALSE(service_->currentNavigationController());
 
     // E-mail and SMS editors come bare, and their service stays until they are closed.
@@ -97,6 +98,48 @@ TEST_F(ControllerServiceTest, ScreensComeInTheirContainerAndClosingGoesBackOneTy
     ASSERT_FALSE(weak.expired());
     weak.lock()->close();
     EXPECT_TRUE(weak.expired());
+}
+
+// However the container goes (dismissed with animation, taken from its parent, or with the
+// window's root dismissing), the close names the screen that closed.
+TEST_F(ControllerServiceTest, EveryWayOfClosingNamesTheClosedScreen) {
+    ScreenMaker oauth(7);
+    ScreenMaker editor(3);
+    social_test::authorise("douban");
+    auto openBoth = [this] {
+        EXPECT_TRUE(service_->getSocialOauthControllerInternal("douban", "4"));
+        auto edit = service_->getSocialShareEditControllerInternal("douban", "9");
+        EXPECT_TRUE(edit);
+        return edit;
+    };
+
+    auto edit = openBoth();
+    screen_->presentViewController(edit, true);
+    advance(platform::ViewController::kTransitionDuration);
+    service_->close();
+    advance(platform::ViewController::kTransitionDuration);
+    EXPECT_EQ(delegate_->events, (Events{"close 3"}));
+
+    delegate_->events.clear();
+    edit = openBoth();
+    navigation_->pushViewController(edit, false);
+    ASSERT_TRUE(edit->parentViewController());
+    service_->close();
+    EXPECT_EQ(delegate_->events, (Events{"close 3"}));
+
+    // Never shown: the root of the app's window is asked to dismiss.
+    struct App : platform::ApplicationDelegate {
+        std::shared_ptr<platform::Window> main;
+        std::shared_ptr<platform::Window> window() const override { return main; }
+    };
+    auto app = std::make_shared<App>();
+    app->main = window_;
+    platform::Application::shared().setDelegate(app);
+    delegate_->events.clear();
+    openBoth();
+    service_->close();
+    EXPECT_EQ(delegate_->events, (Events{"close 3"}));
+    platform::Application::shared().setDelegate(nullptr);
 }
 
 TEST_F(ControllerServiceTest, CancellingAnEditorOrAnUnfinishedLoginTellsTheDelegate) {

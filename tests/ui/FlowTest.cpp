@@ -10,6 +10,7 @@
 #include "SocialSDK/ui/controller/RAZududeControllerService.h"
 #include "SocialSDK/ui/sheet/RAZududeIconActionSheet.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/TabBarController.h"
 #include "tests/core/SocialTest.h"
 #include "tests/support/LogCapture.h"
 
@@ -269,6 +270,21 @@ TEST_F(FlowTest, TheFacadeShowsTheSheetOverTheRightView) {
     sheet->dismiss();
     advance(1);
     EXPECT_EQ(other->events, (Events{"close 10"}));
+
+    // Inside tabs the sheet covers the tab bar as well: it goes on the tabs' view.
+    auto inTabs = std::make_shared<platform::ViewController>();
+    auto tabs = std::make_shared<platform::TabBarController>(
+        std::vector<std::shared_ptr<platform::ViewController>>{
+            std::make_shared<platform::NavigationController>(inTabs)});
+    window_->setRootViewController(tabs);
+    RAZududeSnsService::presentSnsIconSheetView(inTabs, std::nullopt, "third text", {},
+                                                std::nullopt, other);
+    sheet = tabs->view()->viewWithTagAs<RAZududeIconActionSheet>(1013);
+    ASSERT_TRUE(sheet);
+    ASSERT_TRUE(sheet->superview());  // the sheet's dimming overlay
+    EXPECT_EQ(sheet->superview()->superview(), tabs->view().get());
+    sheet->dismiss();
+    advance(1);
 
     // No screen: nothing is shown; no share waits for a URL.
     RAZududeSnsService::presentSnsIconSheetView(nullptr, std::nullopt, "t", {}, std::nullopt,

@@ -177,11 +177,17 @@ void RZSCacheManager::transterDataAtDocumentToLibrary() {
 }
 
 // The oldest value file is taken over once: its values fill the keys that the Library file
-// lacks, and then it goes, so that it can no longer bring back old values over newer ones.
+// lacks, and the Library file notes that it has them, so that the old values can never come
+// back over newer ones or over keys removed since. The file itself stays, for an older build of
+// the app that may still read it.
 void RZSCacheManager::migrateLegacyValueFile() {
     std::lock_guard lock(valueFileMutex_);
     const std::filesystem::path legacy = legacyValueFile();
     if (!fileExists(legacy)) {
+        return;
+    }
+    Map values = readValueFile(valueFilePath());
+    if (values.contains(kLegacyValuesMergedKey)) {
         return;
     }
     platform::Error error;
@@ -192,14 +198,11 @@ void RZSCacheManager::migrateLegacyValueFile() {
             stored ? std::string("the file holds no dictionary") : error.description());
         return;
     }
-    Map values = readValueFile(valueFilePath());
     for (const auto& [key, value] : *stored->map()) {
         if (!values.contains(key)) {
             values.set(key, value);
         }
     }
-    if (writeValueFile(values)) {
-        std::error_code ignored;
-        std::filesystem::remove(legacy, ignored);
-    }
+    values.set(kLegacyValuesMergedKey, "1");
+    writeValueFile(values);
 }

@@ -93,13 +93,16 @@ class RZSCacheManager {
     static constexpr const char* kValueFileName = ".RAZududeData.plist";
     static constexpr const char* kLegacyValueFileName = "RAZududeData.plist";
     static constexpr const char* kBarEntityClassName = "RZSBarEntity";
+    // Set in the value file once the values of "RAZududeData.plist" are in it.
+    static constexpr const char* kLegacyValuesMergedKey = "RZSLegacyValuesMerged";
 
     // The shared manager on the shared file cache; making it moves the value files (below)
     // and gives the file cache's entries seven times its default lifetime, once per process.
     static RZSCacheManager& shareInstance();
 
     // A manager on that cache. Moves an earlier value file from Documents to Library, and
-    // takes over the values of the oldest one ("RAZududeData.plist" in Documents) once.
+    // takes over the values of the oldest one ("RAZududeData.plist" in Documents, which stays)
+    // once.
     explicit RZSCacheManager(RAZududeCache& cache);
     RZSCacheManager(const RZSCacheManager&) = delete;
     RZSCacheManager& operator=(const RZSCacheManager&) = delete;

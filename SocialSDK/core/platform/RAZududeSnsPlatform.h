@@ -44,7 +44,8 @@ class RAZududeSnsPlatform : public std::enable_shared_from_this<RAZududeSnsPlatf
     void setDisplayName(std::string v) { displayName_ = std::move(v); }
     const std::string& loginName() const { return loginName_; }
     void setLoginName(std::string v) { loginName_ = std::move(v); }
-    int shareToType() const { return shareToType_; }
+    // The companion looks its type up by name instead.
+    virtual int shareToType() const { return shareToType_; }
     void setShareToType(int type) { shareToType_ = type; }
     // Resource names of the sheet's icon and the small on and off icons.
     const std::string& bigImageName() const { return bigImageName_; }

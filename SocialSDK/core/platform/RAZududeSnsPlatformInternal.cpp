@@ -19,12 +19,16 @@ RAZududeSnsPlatformInternal::RAZududeSnsPlatformInternal(
     std::weak_ptr<RAZududeSnsPlatform> platform)
     : snsPlatform_(std::move(platform)) {
     if (auto owner = snsPlatform_.lock()) {
-        platformName_ = owner->platformName();
+        setPlatformName(owner->platformName());
     }
 }
 
 int RAZududeSnsPlatformInternal::shareToType() const {
-    return RAZududeSnsPlatformManagerInternal::getSnsPlatformType(platformName_);
+    return RAZududeSnsPlatformManagerInternal::getSnsPlatformType(platformName());
+}
+
+std::weak_ptr<RAZududeSnsPlatformInternal> RAZududeSnsPlatformInternal::weakSelf() {
+    return std::static_pointer_cast<RAZududeSnsPlatformInternal>(weak_from_this().lock());
 }
 
 // ---- standing in for the app's delegate ------------------------------------------------
@@ -42,7 +46,7 @@ void RAZududeSnsPlatformInternal::standIn(
             socialUIDelegate_ = std::move(current);
         }
     }
-    service->setSocialUIDelegate(weak_from_this());
+    service->setSocialUIDelegate(weakSelf());
 }
 
 // Gives the kept delegate back, but only to a service on which this companion still stands in:
@@ -67,7 +71,7 @@ void RAZududeSnsPlatformInternal::openEditor(
     const std::string& sourceOpType) {
     std::shared_ptr<platform::ViewController> editor;
     if (!isPresent) {
-        editor = service->getSocialViewController(kRAZududeViewControllerShareEdit, platformName_);
+        editor = service->getSocialViewController(kRAZududeViewControllerShareEdit, platformName());
         auto* navigation = controller ? controller->navigationController() : nullptr;
         if (editor && navigation) {
             navigation->pushViewController(editor, true);
@@ -75,13 +79,13 @@ void RAZududeSnsPlatformInternal::openEditor(
             platform::consoleLog("the share editor needs a navigation controller to be pushed on");
         }
     } else {
-        editor = service->getSocialShareEditControllerInternal(platformName_, sourceOpType);
+        editor = service->getSocialShareEditControllerInternal(platformName(), sourceOpType);
         if (editor && controller) {
             controller->presentViewController(editor, true);
         }
     }
     if (!editor) {
-        platform::consoleLog("no share editor for %@: the share stops here", platformName_);
+        platform::consoleLog("no share editor for %@: the share stops here", platformName());
     }
     handBack(service);
 }
@@ -91,17 +95,17 @@ void RAZududeSnsPlatformInternal::snsClickHandlerWithController(
     const std::shared_ptr<RAZududeControllerService>& service, bool isPresent,
     std::optional<std::string> sourceOpType) {
     if (!service) {
-        platform::consoleLog("a tap on %@ needs a controller service", platformName_);
+        platform::consoleLog("a tap on %@ needs a controller service", platformName());
         return;
     }
-    RAZududeSnsHandler::handleClickHandler(service, platformName_, sourceOpType);
+    RAZududeSnsHandler::handleClickHandler(service, platformName(), sourceOpType);
 
-    std::weak_ptr<RAZududeSnsPlatformInternal> weakSelf = weak_from_this();
+    std::weak_ptr<RAZududeSnsPlatformInternal> weakThis = weakSelf();
     std::weak_ptr<RAZududeControllerService> weakService = service;
     std::weak_ptr<platform::ViewController> weakController = controller;
-    auto loginDone = [weakSelf, weakService, weakController,
+    auto loginDone = [weakThis, weakService, weakController,
                       isPresent](const RAZududeResponsePtr& response) {
-        auto self = weakSelf.lock();
+        auto self = weakThis.lock();
         auto owner = weakService.lock();
         if (!self || !owner) {
             return;
@@ -126,7 +130,7 @@ void RAZududeSnsPlatformInternal::snsClickHandlerWithController(
     }
     auto platform = snsPlatform();
     if (platform && platform->needLogin()) {
-        if (RAZududeAccountManager::isOauthAndTokenNotExpired(platformName_)) {
+        if (RAZududeAccountManager::isOauthAndTokenNotExpired(platformName())) {
             openEditor(controller, service, isPresent, "3");
         } else {
             snsLoginHandlerrWithController(controller, service, isPresent, std::move(loginDone),
@@ -134,7 +138,7 @@ void RAZududeSnsPlatformInternal::snsClickHandlerWithController(
         }
         return;
     }
-    RAZududeSnsHandler::clickHandlerWithSnsName(platformName_, controller, service);
+    RAZududeSnsHandler::clickHandlerWithSnsName(platformName(), controller, service);
 }
 
 // ---- the login flow --------------------------------------------------------------------
@@ -143,9 +147,9 @@ void RAZududeSnsPlatformInternal::snsLoginHandlerrWithController(
     const std::shared_ptr<platform::ViewController>& controller,
     const std::shared_ptr<RAZududeControllerService>& service, bool isPresent,
     RAZududeResponseCompletion loginCompletion, std::optional<std::string> sourceOpType) {
-    RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType("4", sourceOpType, platformName_);
+    RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType("4", sourceOpType, platformName());
     if (!service) {
-        platform::consoleLog("a login on %@ needs a controller service", platformName_);
+        platform::consoleLog("a login on %@ needs a controller service", platformName());
         return;
     }
     standIn(service);
@@ -154,25 +158,26 @@ void RAZududeSnsPlatformInternal::snsLoginHandlerrWithController(
     loginCompletion_ = nullptr;
 
     auto handler = socialLoginDelegate();
-    bool appLogin = handler && handler->isClientInstall(platformName_) && handler->checkUrlSchema();
-    if (platformName_ == RZShareToSina && RAZududeSnsHandler::shareInstance().sinaType() == 1) {
+    bool appLogin =
+        handler && handler->isClientInstall(platformName()) && handler->checkUrlSchema();
+    if (platformName() == RZShareToSina && RAZududeSnsHandler::shareInstance().sinaType() == 1) {
         appLogin = true;
     }
     if (appLogin) {
         if (!handler) {
             platform::consoleLog("%@ logs in through its application, but has no handler",
-                                 platformName_);
+                                 platformName());
             handBack(service);
             return;
         }
         RAZududeSnsHandler::shareInstance().setCurrentSnsHandler(handler);
-        handler->loginWithController(controller, std::move(loginCompletion), platformName_);
+        handler->loginWithController(controller, std::move(loginCompletion), platformName());
         return;
     }
 
     auto platform = snsPlatform();
     if (!platform || !platform->haveWebViewAuth()) {
-        platform::consoleLog("%@ has no login here", platformName_);
+        platform::consoleLog("%@ has no login here", platformName());
         handBack(service);
         return;
     }
@@ -182,13 +187,13 @@ void RAZududeSnsPlatformInternal::snsLoginHandlerrWithController(
     }
     std::shared_ptr<platform::ViewController> page;
     if (isPresent) {
-        page = service->getSocialOauthControllerInternal(platformName_, "4");
+        page = service->getSocialOauthControllerInternal(platformName(), "4");
         if (page && controller) {
             controller->presentViewController(page, true);
         }
     } else {
-        RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType("7", "4", platformName_);
-        page = service->getSocialViewController(kRAZududeViewControllerOauth, platformName_);
+        RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType("7", "4", platformName());
+        page = service->getSocialViewController(kRAZududeViewControllerOauth, platformName());
         auto* navigation = controller ? controller->navigationController() : nullptr;
         if (page && navigation) {
             navigation->pushViewController(page, true);
@@ -198,7 +203,7 @@ void RAZududeSnsPlatformInternal::snsLoginHandlerrWithController(
         }
     }
     if (!page) {
-        platform::consoleLog("no OAuth page for %@: the login stops here", platformName_);
+        platform::consoleLog("no OAuth page for %@: the login stops here", platformName());
         loginCompletion_ = nullptr;
         handBack(service);
     }
@@ -216,10 +221,10 @@ void RAZududeSnsPlatformInternal::didFinishGetRAZududeDataInViewController(
         }
         return;
     }
-    std::weak_ptr<RAZududeSnsPlatformInternal> weakSelf = weak_from_this();
+    std::weak_ptr<RAZududeSnsPlatformInternal> weakThis = weakSelf();
     std::uint64_t generation = loginGeneration_;
-    platform::MainLoop::main().after(kLoginCompletionDelay, [weakSelf, generation, response] {
-        auto self = weakSelf.lock();
+    platform::MainLoop::main().after(kLoginCompletionDelay, [weakThis, generation, response] {
+        auto self = weakThis.lock();
         if (self && self->loginGeneration_ == generation) {
             self->performLoginCompletion(response);
         }
@@ -261,13 +266,13 @@ std::optional<bool> RAZududeSnsPlatformInternal::closeOauthWebViewController(
     if (shareStatus_ != "1" || !service) {
         return false;
     }
-    RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType("9", "7", platformName_);
+    RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType("9", "7", platformName());
     auto editor = service->getSocialViewController(kRAZududeViewControllerShareEdit,
                                                    service->currentSnsPlatformName());
     if (!editor || !navigationController) {
         // Nothing to take over with: the page closes as it would without a share, and the
         // login's own completion still ends the flow and gives the app its delegate back.
-        platform::consoleLog("no share editor for %@ after the login", platformName_);
+        platform::consoleLog("no share editor for %@ after the login", platformName());
         return false;
     }
     loginCompletion_ = nullptr;

@@ -3,6 +3,9 @@
 // platform's own application or the OAuth page) and then opens the share editor. While a login
 // runs the companion stands in for the app's UI delegate on the controller service, so that it
 // sees the screens close and the login result, and passes on what concerns the app.
+//
+// The companion is itself a platform: it carries the platform's properties, of which it sets
+// only the name (copied from its platform); its type is the registry's for that name.
 #pragma once
 
 #include <cstdint>
@@ -13,23 +16,19 @@
 #include "SocialSDK/core/data/RAZududeResponseEntity.h"
 #include "SocialSDK/core/handler/RAZududeSnsHandlerDelegate.h"
 #include "SocialSDK/core/handler/RAZududeUIDelegate.h"
+#include "SocialSDK/core/platform/RAZududeSnsPlatform.h"
 
 namespace platform {
 class ViewController;
 }
 
-class RAZududeSnsPlatform;
-
-class RAZududeSnsPlatformInternal
-    : public RAZududeUIDelegate,
-      public std::enable_shared_from_this<RAZududeSnsPlatformInternal> {
+class RAZududeSnsPlatformInternal : public RAZududeSnsPlatform, public RAZududeUIDelegate {
   public:
-    // Serves the platform; "0" as share status, not hidden.
+    // Serves the platform and takes its name; "0" as share status, not hidden.
     explicit RAZududeSnsPlatformInternal(std::weak_ptr<RAZududeSnsPlatform> platform);
 
-    const std::string& platformName() const { return platformName_; }
     // Looked up by name in the registry.
-    int shareToType() const;
+    int shareToType() const override;
     std::shared_ptr<RAZududeSnsPlatform> snsPlatform() const { return snsPlatform_.lock(); }
 
     // "1" while a tap means share, "0" while it means login only.
@@ -81,6 +80,7 @@ class RAZududeSnsPlatformInternal
     static constexpr double kLoginCompletionDelay = 0.5;
 
   private:
+    std::weak_ptr<RAZududeSnsPlatformInternal> weakSelf();
     void standIn(const std::shared_ptr<RAZududeControllerService>& service);
     void handBack(const std::shared_ptr<RAZududeControllerService>& service);
     void openEditor(const std::shared_ptr<platform::ViewController>& controller,
@@ -88,7 +88,6 @@ class RAZududeSnsPlatformInternal
                     const std::string& sourceOpType);
 
     std::weak_ptr<RAZududeSnsPlatform> snsPlatform_;
-    std::string platformName_;
     std::string shareStatus_ = "0";
     bool isHidden_ = false;
     std::weak_ptr<RAZududeSnsHandlerDelegate> socialLoginDelegate_;

@@ -11,6 +11,7 @@
 #include "SocialSDK/ui/sheet/RAZududeIconActionSheet.h"
 #include "platform/Log.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/TabBarController.h"
 
 RAZududeSnsService& RAZududeSnsService::sharedInstance() {
     static auto* instance = new RAZududeSnsService();
@@ -80,12 +81,13 @@ void RAZududeSnsService::showSnsIconSheetView(
     if (shareToSnsStrings) {
         sheet->setSnsNames(*shareToSnsStrings);
     }
-    // The platform layer has no tab bar container: the host is the navigation controller with
-    // a visible bar, else the controller itself.
+    // The sheet covers the tab bar too, and a visible navigation bar.
     platform::ViewController* host = controller.get();
     if (controller) {
         auto* navigation = controller->navigationController();
-        if (navigation && !navigation->isNavigationBarHidden()) {
+        if (auto* tabs = controller->tabBarController()) {
+            host = tabs;
+        } else if (navigation && !navigation->isNavigationBarHidden()) {
             host = navigation;
         }
     }

@@ -395,8 +395,10 @@ void RAZududeControllerService::closeInternal() {
         }
     }
     try {
+        // The close is told with the type of the screen that closed, also when the dismissal
+        // ends after the stack below has gone back one type.
         auto keep = shared_from_this();
-        auto finish = [keep] { keep->didFinishedDismissViewController(); };
+        auto finish = [keep, closed = currentViewControllerType_] { keep->reportClosed(closed); };
         auto container = currentNavigationController();
         auto rootOfAppWindow = []() -> std::shared_ptr<platform::ViewController> {
             const auto& app = platform::Application::shared().delegate();
@@ -429,11 +431,15 @@ void RAZududeControllerService::closeInternal() {
 }
 
 void RAZududeControllerService::didFinishedDismissViewController() {
+    reportClosed(currentViewControllerType_);
+}
+
+void RAZududeControllerService::reportClosed(int closedType) {
     auto keep = std::move(selfWhileComposing_);
     selfWhileComposing_.reset();
     if (auto delegate = socialUIDelegate()) {
         try {
-            delegate->didCloseUIViewController(currentViewControllerType_);
+            delegate->didCloseUIViewController(closedType);
         } catch (const std::exception&) {
             RAZududeUtils::outLog("close exception");
         }

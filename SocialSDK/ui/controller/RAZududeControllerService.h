@@ -125,9 +125,11 @@ class RAZududeControllerService : public std::enable_shared_from_this<RAZududeCo
     void closeWithResponse(const RAZududeResponsePtr& response);
     void close();
     void closeInternal();
+    // Tells the delegate that the current screen closed.
     void didFinishedDismissViewController();
 
   private:
+    void reportClosed(int closedType);
     void pushViewType(int type);
     void undoViewType();
     std::shared_ptr<platform::NavigationController> wrapAsCurrent(
