@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -67,6 +68,7 @@ void LoopbackServer::acceptLoop() {
 }
 
 void LoopbackServer::serve(int fd) {
+    pthread_setname_np(pthread_self(), "bench-server");
     std::string pending;
     std::vector<char> buffer(1 << 16);
     static const std::vector<char> zeros(1 << 20, '\0');

@@ -26,8 +26,9 @@
 
 namespace {
 
-constexpr int kBatch = 256;   // requests per iteration
-constexpr int kInFlight = 8;  // at once, for every contender
+constexpr int kBatch = 256;  // requests per iteration
+// At once, for every contender (RZ_IN_FLIGHT changes it, to see latency against throughput).
+const int kInFlight = getenv("RZ_IN_FLIGHT") ? std::max(1, atoi(getenv("RZ_IN_FLIGHT"))) : 8;
 constexpr std::uint64_t kGiB = 1ull << 30;
 
 LoopbackServer& server() {

@@ -59,9 +59,17 @@ struct MainLoop::State {
     int pumpingDepth = 0;
 
     double nowLocked() const { return manual ? manualNow : steadySeconds() + offset; }
+    // A loop that waits is woken once; posts that come before it looks again need not wake
+    // it again (each wake is a system call on the poster's thread).
+    bool waiting = false;
+    bool woken = false;
+
     void signalLocked() {
         ++generation;
-        wake.notify_all();
+        if (waiting && !woken) {
+            woken = true;
+            wake.notify_all();
+        }
     }
 };
 
@@ -380,7 +388,10 @@ void MainLoop::waitForWork(double realDeadline, bool poll) {
     const auto wakeAt = std::chrono::steady_clock::time_point(
         std::chrono::duration_cast<std::chrono::steady_clock::duration>(
             std::chrono::duration<double>(until)));
+    state_->waiting = true;
+    state_->woken = false;
     state_->wake.wait_until(lock, wakeAt, [&] { return state_->generation != seen; });
+    state_->waiting = false;
 }
 
 bool MainLoop::runUntil(const std::function<bool()>& done, double timeoutSeconds) {

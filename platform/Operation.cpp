@@ -174,7 +174,13 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
                     it->second.started = true;
                     ++running;
                 }
-                ThreadPool::shared().submit([operation = candidate] { operation->start(); });
+                if (candidate->isAsynchronous()) {
+                    // Starting one only sets it going elsewhere: no need for a thread of its
+                    // own, and the hand-over would cost as much as a small request.
+                    candidate->start();
+                } else {
+                    ThreadPool::shared().submit([operation = candidate] { operation->start(); });
+                }
             }
         }
     }

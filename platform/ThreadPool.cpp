@@ -34,6 +34,7 @@ struct ThreadPool::State {
     mutable std::mutex mutex;
     std::condition_variable ready;    // a job was queued
     std::condition_variable backlog;  // the queue went from empty to not empty
+    std::condition_variable never;    // the overseer's timed sleep; nobody signals it
     std::deque<std::function<void()>> jobs;
     std::uint64_t taken = 0;  // jobs handed to threads so far: the queue's progress
     std::size_t threads = 0;
@@ -81,7 +82,9 @@ struct ThreadPool::State {
         for (;;) {
             backlog.wait(lock, [this] { return !jobs.empty(); });
             const std::uint64_t before = taken;
-            backlog.wait_for(lock, kStallTime, [this] { return jobs.empty(); });
+            // A plain timed sleep: waiting on `backlog` would wake the overseer for every
+            // job queued meanwhile, a context switch per job for nothing.
+            never.wait_for(lock, kStallTime);
             if (!jobs.empty() && taken == before && waiting + starting == 0 &&
                 threads < kMaximumThreads) {
                 startThreadLocked();
@@ -113,7 +116,9 @@ void ThreadPool::submit(std::function<void()> job) {
         state_->threads < state_->core) {
         state_->startThreadLocked();
     }
-    state_->ready.notify_one();
+    if (state_->waiting > 0) {
+        state_->ready.notify_one();
+    }
     if (wasEmpty) {
         state_->backlog.notify_one();
     }

@@ -82,6 +82,9 @@ NetworkThread::State::State() {
         });
     // Connections to one host are reused (keep-alive) but not multiplied without bound.
     curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, 16L);
+    // The cache of idle connections would otherwise follow the number of transfers under way,
+    // and close kept-alive connections whenever few loads happen to be running.
+    curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, 64L);
     thread_ = std::thread([this] { run(); });
     threadId = thread_.get_id();
     pthread_setname_np(thread_.native_handle(),
@@ -94,10 +97,7 @@ void NetworkThread::State::post(std::function<void()> task) {
         std::lock_guard lock(mutex_);
         tasks_.push_back(std::move(task));
     }
-    // The loop looks at its tasks before it waits again, so it need not be woken by itself.
-    if (std::this_thread::get_id() != threadId) {
-        curl_multi_wakeup(multi_);
-    }
+    wake();
 }
 
 std::shared_ptr<TimerHandle> NetworkThread::State::after(double seconds,
@@ -107,10 +107,16 @@ std::shared_ptr<TimerHandle> NetworkThread::State::after(double seconds,
         std::lock_guard lock(mutex_);
         timers_.emplace(monotonicSeconds() + std::max(0.0, seconds), timer);
     }
-    if (std::this_thread::get_id() != threadId) {
+    wake();
+    return timer;
+}
+
+// The loop looks at its tasks and timers before it waits again, so it need not be woken by
+// itself, nor more than once by others before it looks (each wake is a system call).
+void NetworkThread::State::wake() {
+    if (std::this_thread::get_id() != threadId && !wakePending_.exchange(true)) {
         curl_multi_wakeup(multi_);
     }
-    return timer;
 }
 
 void NetworkThread::State::addTransfer(CURL* easy, std::function<void(CURLcode)> done) {
@@ -164,6 +170,7 @@ void NetworkThread::State::run() {
             wait = std::min(wait, curlTimeout);
         }
         wait = std::min(wait, static_cast<long>(std::ceil(nextTimer * 1000)));
+        wakePending_ = false;  // before looking: a post after this wakes the poll
         {
             std::lock_guard lock(mutex_);
             if (!tasks_.empty()) {

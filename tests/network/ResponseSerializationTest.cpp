@@ -287,3 +287,31 @@ TEST(ResponseSerializer, CopiesAndArchives) {
     EXPECT_FALSE(restoredBase->acceptableStatusCodes());
     EXPECT_EQ(restored->acceptableStatusCodes()->size(), 100u);
 }
+
+namespace {
+
+TEST(IndexSetTest, KeepsCodesAsMergedRanges) {
+    RAZududeIndexSet set = RAZududeIndexSet::range(200, 100);
+    EXPECT_TRUE(set.contains(200));
+    EXPECT_TRUE(set.contains(299));
+    EXPECT_FALSE(set.contains(300));
+    EXPECT_FALSE(set.contains(199));
+    EXPECT_EQ(set.size(), 100u);
+    set.insert(301);
+    set.insert(300);  // joins 200-299 and 301
+    set.insert(404);
+    set.insert(198);
+    EXPECT_EQ(set.size(), 104u);
+    EXPECT_FALSE(set.contains(199));
+    set.insert(199);
+    RAZududeIndexSet expected = RAZududeIndexSet::range(198, 104);
+    expected.insert(404);
+    EXPECT_EQ(set, expected);
+    const std::vector<int> codes = set.codes();
+    EXPECT_EQ(codes.front(), 198);
+    EXPECT_EQ(codes[codes.size() - 2], 301);
+    EXPECT_EQ(codes.back(), 404);
+    EXPECT_EQ((RAZududeIndexSet{5, 3, 4, 9}).codes(), (std::vector<int>{3, 4, 5, 9}));
+}
+
+}  // namespace

@@ -12,13 +12,13 @@ namespace {
 // The platform's code and text for data that is not JSON.
 constexpr long kJsonReadCorruptError = 3840;
 
-platform::Value statusCodesValue(const std::optional<std::set<int>>& codes) {
+platform::Value statusCodesValue(const std::optional<RAZududeIndexSet>& codes) {
     if (!codes) {
         return {};
     }
     platform::Array array;
     array.reserve(codes->size());
-    for (int code : *codes) {
+    for (int code : codes->codes()) {
         array.emplace_back(code);
     }
     return platform::Value(std::move(array));
@@ -37,12 +37,12 @@ platform::Value contentTypesValue(const std::optional<std::set<std::string>>& ty
 }
 
 // Index sets and sets are archived as arrays of their members, in order.
-std::optional<std::set<int>> decodeStatusCodes(platform::KeyedUnarchiver& coder) {
+std::optional<RAZududeIndexSet> decodeStatusCodes(platform::KeyedUnarchiver& coder) {
     const platform::Value value = coder.decodeValue("acceptableStatusCodes");
     if (value.isNull()) {
         return std::nullopt;
     }
-    std::set<int> codes;
+    RAZududeIndexSet codes;
     if (const platform::Array* array = value.array()) {
         for (const platform::Value& item : *array) {
             if (!item.isInteger()) {
@@ -77,12 +77,8 @@ std::optional<std::set<std::string>> decodeContentTypes(platform::KeyedUnarchive
     return std::nullopt;
 }
 
-std::set<int> successfulStatusCodes() {
-    std::set<int> codes;
-    for (int code = 200; code < 300; ++code) {
-        codes.insert(code);
-    }
-    return codes;
+RAZududeIndexSet successfulStatusCodes() {
+    return RAZududeIndexSet::range(200, 100);
 }
 
 platform::Map validationUserInfo(const platform::UrlResponse& response,
@@ -237,6 +233,62 @@ platform::ImagePtr RAZududeInflatedImageFromResponseWithDataAtScale(
 
 std::shared_ptr<RAZududeHTTPResponseSerializer> RAZududeHTTPResponseSerializer::serializer() {
     return std::make_shared<RAZududeHTTPResponseSerializer>();
+}
+
+RAZududeIndexSet::RAZududeIndexSet(std::initializer_list<int> codes) {
+    for (int code : codes) {
+        insert(code);
+    }
+}
+
+RAZududeIndexSet RAZududeIndexSet::range(int first, int length) {
+    RAZududeIndexSet set;
+    if (length > 0) {
+        set.ranges_.emplace_back(first, first + length - 1);
+    }
+    return set;
+}
+
+bool RAZududeIndexSet::contains(int code) const {
+    const auto it = std::lower_bound(ranges_.begin(), ranges_.end(), code,
+                                     [](const auto& range, int c) { return range.second < c; });
+    return it != ranges_.end() && it->first <= code;
+}
+
+void RAZududeIndexSet::insert(int code) {
+    auto it = std::lower_bound(ranges_.begin(), ranges_.end(), code,
+                               [](const auto& range, int c) { return range.second < c - 1; });
+    if (it == ranges_.end() || it->first > code + 1) {
+        ranges_.insert(it, {code, code});
+        return;
+    }
+    it->first = std::min(it->first, code);
+    it->second = std::max(it->second, code);
+    // The grown range may now touch the next one.
+    const auto next = std::next(it);
+    if (next != ranges_.end() && next->first <= it->second + 1) {
+        it->second = std::max(it->second, next->second);
+        ranges_.erase(next);
+    }
+}
+
+std::size_t RAZududeIndexSet::size() const {
+    std::size_t count = 0;
+    for (const auto& [first, last] : ranges_) {
+        count += static_cast<std::size_t>(last - first) + 1;
+    }
+    return count;
+}
+
+std::vector<int> RAZududeIndexSet::codes() const {
+    std::vector<int> out;
+    out.reserve(size());
+    for (const auto& [first, last] : ranges_) {
+        for (int code = first; code <= last; ++code) {
+            out.push_back(code);
+        }
+    }
+    return out;
 }
 
 RAZududeHTTPResponseSerializer::RAZududeHTTPResponseSerializer()

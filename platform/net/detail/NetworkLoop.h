@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 
 #include <array>
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <map>
@@ -47,6 +48,7 @@ struct NetworkThread::State {
     std::thread::id threadId;
 
   private:
+    void wake();
     void run();
     void runTasks();
     double fireTimers();  // seconds to the next timer, or a large number
@@ -56,6 +58,7 @@ struct NetworkThread::State {
     CURLSH* share_ = nullptr;
     std::array<std::mutex, CURL_LOCK_DATA_LAST> shareLocks_;
 
+    std::atomic<bool> wakePending_{false};
     std::mutex mutex_;  // guards tasks_ and timers_
     std::deque<std::function<void()>> tasks_;
     std::multimap<double, std::shared_ptr<Timer>> timers_;
