@@ -8,7 +8,7 @@
 #include <limits>
 #include <random>
 
-#include "RZBase_Source/Json/Decimal.h"
+#include "RZBase_Source/Json/DoubleText.h"
 #include "tests/support/TempDir.h"
 
 using platform::Array;
