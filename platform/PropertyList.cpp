@@ -73,6 +73,13 @@ class Writer {
                 return Node(plist_new_uint(static_cast<std::uint64_t>(value.integerValue())));
             case Value::Type::kReal:
                 return Node(plist_new_real(value.doubleValue()));
+            case Value::Type::kDecimal:
+                // The forms hold no decimals: a whole number that fits stays exact, any
+                // other becomes the nearest real.
+                if (auto integer = value.decimal()->toInteger()) {
+                    return Node(plist_new_uint(static_cast<std::uint64_t>(*integer)));
+                }
+                return Node(plist_new_real(value.doubleValue()));
             case Value::Type::kString: {
                 const std::string& text = *value.string();
                 if (!isPlainText(text)) {

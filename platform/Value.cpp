@@ -309,6 +309,8 @@ std::int64_t Value::integerValue() const {
         }
         case Type::kString:
             return leadingInteger(std::get<std::string>(v_));
+        case Type::kDecimal:
+            return std::get<Decimal>(v_).integerValue();
         default:
             return 0;
     }
@@ -329,6 +331,8 @@ double Value::doubleValue() const {
             return std::get<double>(v_);
         case Type::kString:
             return leadingReal(std::get<std::string>(v_));
+        case Type::kDecimal:
+            return std::get<Decimal>(v_).doubleValue();
         default:
             return 0.0;
     }
@@ -342,6 +346,8 @@ bool Value::boolValue() const {
             return std::get<std::int64_t>(v_) != 0;
         case Type::kReal:
             return std::get<double>(v_) != 0.0;
+        case Type::kDecimal:
+            return !std::get<Decimal>(v_).isZero();
         case Type::kString: {
             // A string is true when, after blanks and an optional sign with zeros, it starts
             // with Y, y, T, t or a digit 1-9.
@@ -373,6 +379,8 @@ std::string Value::stringValue() const {
             return formatReal(std::get<double>(v_));
         case Type::kString:
             return std::get<std::string>(v_);
+        case Type::kDecimal:
+            return std::get<Decimal>(v_).stringValue();
         default:
             return {};
     }
@@ -403,10 +411,18 @@ const Value& Value::null() {
     return *kNull;
 }
 
+// Numbers compare by value: as doubles when either is one, else exactly.
 bool Value::operator==(const Value& other) const {
     if (isNumber() && other.isNumber()) {
         if ((isReal() || other.isReal())) {
             return doubleValue() == other.doubleValue();
+        }
+        if (isDecimal() || other.isDecimal()) {
+            auto exact = [](const Value& value) {
+                const Decimal* decimal = value.decimal();
+                return decimal ? *decimal : Decimal(value.integerValue());
+            };
+            return exact(*this) == exact(other);
         }
         return integerValue() == other.integerValue();
     }

@@ -10,6 +10,8 @@
 #include <variant>
 #include <vector>
 
+#include "platform/Decimal.h"
+
 namespace platform {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -104,7 +106,20 @@ class Map {
 
 class Value {
   public:
-    enum class Type { kNull, kBool, kInteger, kReal, kString, kBytes, kDate, kArray, kMap };
+    // A decimal holds a number read from text (JSON) with all its digits; it is a number
+    // as integers and reals are, and the lenient accessors answer for it as for them.
+    enum class Type {
+        kNull,
+        kBool,
+        kInteger,
+        kReal,
+        kString,
+        kBytes,
+        kDate,
+        kArray,
+        kMap,
+        kDecimal
+    };
 
     Value() = default;
     Value(std::nullptr_t) {}
@@ -116,6 +131,7 @@ class Value {
     Value(unsigned long i) : v_(static_cast<std::int64_t>(i)) {}
     Value(unsigned long long i) : v_(static_cast<std::int64_t>(i)) {}
     Value(double d) : v_(d) {}
+    Value(platform::Decimal d) : v_(d) {}
     Value(const char* s) : v_(std::string(s)) {}
     Value(std::string s) : v_(std::move(s)) {}
     Value(std::string_view s) : v_(std::string(s)) {}
@@ -129,16 +145,18 @@ class Value {
     bool isBool() const { return type() == Type::kBool; }
     bool isInteger() const { return type() == Type::kInteger; }
     bool isReal() const { return type() == Type::kReal; }
-    bool isNumber() const { return isBool() || isInteger() || isReal(); }
+    bool isNumber() const { return isBool() || isInteger() || isReal() || isDecimal(); }
     bool isString() const { return type() == Type::kString; }
     bool isBytes() const { return type() == Type::kBytes; }
     bool isDate() const { return type() == Type::kDate; }
     bool isArray() const { return type() == Type::kArray; }
     bool isMap() const { return type() == Type::kMap; }
+    bool isDecimal() const { return type() == Type::kDecimal; }
 
     // Strict accessors: the held alternative, or nullptr when another one is held.
     const std::int64_t* integer() const { return std::get_if<std::int64_t>(&v_); }
     const double* real() const { return std::get_if<double>(&v_); }
+    const platform::Decimal* decimal() const { return std::get_if<platform::Decimal>(&v_); }
     const std::string* string() const { return std::get_if<std::string>(&v_); }
     const platform::Bytes* bytes() const { return std::get_if<platform::Bytes>(&v_); }
     const platform::Date* date() const { return std::get_if<platform::Date>(&v_); }
@@ -170,7 +188,7 @@ class Value {
 
   private:
     std::variant<std::monostate, bool, std::int64_t, double, std::string, platform::Bytes,
-                 platform::Date, platform::Array, platform::Map>
+                 platform::Date, platform::Array, platform::Map, platform::Decimal>
         v_;
 };
 

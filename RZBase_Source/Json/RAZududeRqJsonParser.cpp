@@ -3,10 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <charconv>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <memory>
@@ -14,7 +11,6 @@
 #include <tuple>
 #include <utility>
 
-#include "RZBase_Source/Json/Decimal.h"
 #include "RZBase_Source/Json/JsonText.h"
 #include "platform/Utf8.h"
 
@@ -535,7 +531,8 @@ bool RAZududeRqJsonParser::scanNumber(Value& value) {
         integral = false;
     }
 
-    // Integers keep every digit while they fit 64 bits; the rest are reals.
+    // Integers keep every digit while they fit 64 bits; every other number is a decimal, read
+    // straight from the digits when they fit 64 bits, else rounded from the text.
     if (integral && !significand.inexact) {
         constexpr std::uint64_t kLargest = 9223372036854775807ULL;
         if (significand.value <= kLargest) {
@@ -548,30 +545,17 @@ bool RAZududeRqJsonParser::scanNumber(Value& value) {
             return true;
         }
     }
-    if (!significand.inexact) {
-        if (significand.value == 0) {
-            fill(value, negative ? -0.0 : 0.0);
-            return true;
-        }
-        if (const auto quick = rzbase::json::decimalToDouble(significand.value, exponent10)) {
-            fill(value, negative ? -*quick : *quick);
-            return true;
-        }
+    if (!significand.inexact && exponent10 >= platform::Decimal::kMinExponent &&
+        exponent10 <= platform::Decimal::kMaxExponent) {
+        fill(value, platform::Decimal::fromParts(negative, significand.value, exponent10));
+        return true;
     }
-    double real = 0;
-    const auto [end, error] = std::from_chars(start, c_, real);
-    if (error == std::errc::result_out_of_range) {
-        // Too small comes out as zero or a subnormal; too large has no value at all.
-        const std::string copy(start, c_);
-        real = std::strtod(copy.c_str(), nullptr);
-        if (std::isinf(real)) {
-            addErrorWithCode(kRAZududeJsonErrorBadNumber, "Failed creating decimal instance");
-            return false;
-        }
-    } else if (error != std::errc() || end != c_) {
+    const auto decimal = platform::Decimal::fromString(
+        std::string_view(start, static_cast<std::size_t>(c_ - start)));
+    if (!decimal) {
         addErrorWithCode(kRAZududeJsonErrorBadNumber, "Failed creating decimal instance");
         return false;
     }
-    fill(value, real);
+    fill(value, *decimal);
     return true;
 }

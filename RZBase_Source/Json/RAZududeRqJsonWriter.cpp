@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "RZBase_Source/Json/Decimal.h"
+#include "RZBase_Source/Json/DoubleText.h"
 #include "RZBase_Source/Json/JsonText.h"
 #include "platform/Utf8.h"
 
@@ -97,6 +97,10 @@ bool RAZududeRqJsonWriter::appendValue(const Value& value, Output& out) {
             out.cursor() = rzbase::json::writeShortest(real, out.cursor());
             return true;
         }
+        case Value::Type::kDecimal:
+            out.reserve(platform::Decimal::kMaxTextLength);
+            out.cursor() = value.decimal()->write(out.cursor());
+            return true;
         case Value::Type::kString:
             return appendString(*value.string(), out);
         case Value::Type::kArray:
@@ -127,6 +131,11 @@ bool RAZududeRqJsonWriter::appendArray(const platform::Array& array, Output& out
         }
         // Long arrays are mostly numbers (coordinates, series): written here, without the
         // round through appendValue.
+        if (const platform::Decimal* decimal = element.decimal()) {
+            out.reserve(platform::Decimal::kMaxTextLength);
+            out.cursor() = decimal->write(out.cursor());
+            continue;
+        }
         if (const double* real = element.real(); real && std::isfinite(*real)) {
             out.reserve(40);
             out.cursor() = rzbase::json::writeShortest(*real, out.cursor());

@@ -168,6 +168,11 @@ TEST(HandlerHelpersTest, ImagesAreScaledToFitAndTextCutAtWholeCharacters) {
     EXPECT_EQ(RAZududeSnsHandler::subString("分享到微信好友", Encoding::kUtf16, 7), "分享到");
     EXPECT_EQ(RAZududeSnsHandler::subString("分享到微信好友", Encoding::kGb18030, 7), "分享到");
     EXPECT_EQ(RAZududeSnsHandler::subString("ab分享", Encoding::kUtf8, 6), "ab分");
+    // A character that ends exactly on the limit is kept.
+    EXPECT_EQ(RAZududeSnsHandler::subString("分享到微信好友", Encoding::kUtf16, 6), "分享到");
+    EXPECT_EQ(RAZududeSnsHandler::subString("分享到微信好友", Encoding::kGb18030, 6), "分享到");
+    EXPECT_EQ(RAZududeSnsHandler::subString("ab分享", Encoding::kUtf8, 5), "ab分");
+    EXPECT_EQ(RAZududeSnsHandler::subString("ab分享", Encoding::kUtf8, 8), "ab分享");
     EXPECT_EQ(RAZududeSnsHandler::subString("ab分享", Encoding::kUtf8, 0), "ab分享");
     EXPECT_EQ(RAZududeSnsHandler::subString("short", Encoding::kUtf8, 64), "short");
     EXPECT_FALSE(RAZududeSnsHandler::subString("", Encoding::kUtf8, 3));

@@ -53,15 +53,21 @@ TEST(RAZududeRqJsonParser, ReadsValuesIntoMapsArraysAndNumbers) {
     const Value& list = (*value)["b"];
     EXPECT_TRUE(list[0].isInteger());
     EXPECT_EQ(list[1].integerValue(), -2);
-    EXPECT_TRUE(list[2].isReal());
+    EXPECT_TRUE(list[2].isDecimal());
     EXPECT_EQ(list[3], Value("x"));
     EXPECT_TRUE(list[4].isBool() && list[4].boolValue());
     EXPECT_TRUE(list[6].isNull());
 
     EXPECT_EQ(parse("1.5E+3"), Value(1500));
-    EXPECT_EQ(parse("9223372036854775807")->integerValue(), INT64_MAX);
-    EXPECT_EQ(parse("-9223372036854775808")->integerValue(), INT64_MIN);
-    EXPECT_TRUE(parse("9223372036854775808")->isReal());
+    // Integers are integers exactly as far as 64 bits reach, then decimals.
+    for (const auto& [text, integer] : {std::pair{"9223372036854775807", INT64_MAX},
+                                        std::pair{"-9223372036854775808", INT64_MIN}}) {
+        const auto read = parse(text);
+        ASSERT_TRUE(read && read->integer()) << text;
+        EXPECT_EQ(*read->integer(), integer);
+    }
+    EXPECT_TRUE(parse("9223372036854775808")->isDecimal());
+    EXPECT_TRUE(parse("-9223372036854775809")->isDecimal());
     EXPECT_EQ(parse("1e-400"), Value(0.0));
     EXPECT_EQ(parse("-0"), Value(0));
     // A later duplicate key replaces the earlier value in its place.
@@ -125,12 +131,84 @@ TEST(RAZududeRqJsonParser, NumbersFollowTheGrammar) {
     expectFailure("1e", kRAZududeJsonErrorBadNumber, "No digits after exponent");
     expectFailure("1e+", kRAZududeJsonErrorBadNumber, "No digits after exponent");
     expectFailure("+1", kRAZududeJsonErrorBadNumber, "Leading + disallowed in number");
-    expectFailure("1e400", kRAZududeJsonErrorBadNumber, "Failed creating decimal instance");
+    // Beyond the largest decimal there is no number to make.
+    for (std::string_view huge : {"1e400", "1e165", "-1e165", "[1, 99999999999999999999e146]"}) {
+        expectFailure(huge, kRAZududeJsonErrorBadNumber, "Failed creating decimal instance");
+    }
 }
 
-// Reals are correctly rounded, whatever path they take: compared with the standard library's
-// conversion on random texts of every length, and on the shortest texts of random doubles.
-TEST(RAZududeRqJsonParser, RealsAreCorrectlyRounded) {
+// Numbers are decimals, as Python reads them with its decimal module in a context of the same
+// precision and range (38 digits, exponents -128 to 127, half to even): written back, every
+// number gives the text of that decimal, in an array, in an object and on its own.
+TEST(RAZududeRqJsonParser, NumbersKeepTheirDigitsThroughParseAndWrite) {
+    EXPECT_EQ(RAZududeRqJsonWriter().stringWithObject(
+                  *parse("[123456789012345678901, 3.1415926535897932384626433832795028842, "
+                         "-0.000000000000000000000000012345, 1.50, 2E+3]")),
+              "[123456789012345678901,3.1415926535897932384626433832795028842,"
+              "-0.000000000000000000000000012345,1.50,2000]");
+
+    std::mt19937_64 random(99);
+    auto pick = [&](std::uint64_t n) { return static_cast<int>(random() % n); };
+    auto digits = [&](int count) {
+        std::string out;
+        for (int i = 0; i < count; ++i) {
+            out += static_cast<char>('0' + (pick(4) == 0 ? 9 : pick(10)));
+        }
+        return out;
+    };
+    std::string texts;
+    for (int i = 0; i < 5000; ++i) {
+        std::string text = pick(3) == 0 ? "-" : "";
+        std::string whole = digits(1 + pick(pick(2) ? 45 : 20));
+        text += whole[0] == '0' ? "0" : whole;
+        if (pick(2)) {
+            text += "." + std::string(static_cast<std::size_t>(pick(4) ? 0 : pick(40)), '0') +
+                    digits(1 + pick(45));
+        }
+        if (pick(2)) {
+            text += (pick(2) ? "e" : "E") +
+                    std::string(pick(2)   ? "-"
+                                : pick(2) ? "+"
+                                          : "") +
+                    std::to_string(pick(3) ? pick(200) : pick(20000));
+        }
+        texts += text + "\n";
+    }
+    const std::string expected = testing_support::runPython(R"(
+import decimal, re, sys
+context = decimal.Context(prec=38, Emin=-91, Emax=164, clamp=1,
+                          rounding=decimal.ROUND_HALF_EVEN)
+for text in sys.stdin.read().split():
+    if re.fullmatch(r"-?[0-9]+", text) and -2**63 <= int(text) < 2**63:
+        print(int(text))  # an integer
+        continue
+    try:
+        print(format(context.create_decimal(text), "f"))
+    except decimal.Overflow:
+        print("none")
+)",
+                                                            texts);
+    const auto inputs = testing_support::lines(texts);
+    const auto answers = testing_support::lines(expected);
+    ASSERT_EQ(inputs.size(), answers.size());
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        const auto value = parse(inputs[i]);
+        if (answers[i] == "none") {
+            EXPECT_FALSE(value) << inputs[i];
+            continue;
+        }
+        ASSERT_TRUE(value) << inputs[i];
+        RAZududeRqJsonWriter writer;
+        ASSERT_EQ(writer.stringWithFragment(*value), answers[i]) << inputs[i];
+        ASSERT_EQ(writer.stringWithObject(Value(Array{*value})), "[" + answers[i] + "]");
+        ASSERT_EQ(writer.stringWithObject(Value(Map{{"n", *value}})), "{\"n\":" + answers[i] + "}");
+    }
+}
+
+// Numbers read as doubles are correctly rounded, whatever path they take: compared with the
+// standard library's conversion on random texts of up to 38 digits, and on the shortest texts
+// of random doubles that the decimal range holds.
+TEST(RAZududeRqJsonParser, NumbersReadAsDoublesAreCorrectlyRounded) {
     std::mt19937_64 random(42);
     auto digits = [&](std::size_t count) {
         std::string out;
@@ -149,14 +227,19 @@ TEST(RAZududeRqJsonParser, RealsAreCorrectlyRounded) {
     // Runs of digits that end exactly at, or just after, eight.
     EXPECT_EQ(parse("[1.12345678, 12345678, 1234567812345678]"),
               Value(Array{1.12345678, 12345678, 1234567812345678LL}));
-    // Halfway cases, the edges of the double range and subnormals.
+    // Halfway cases and the edges of the decimal range.
     for (std::string_view text :
          {"9007199254740993.0", "9007199254740995.0", "9007199254740993e1", "0.5", "2.5e-1",
-          "1.00000000000000011102230246251565404236316680908203125", "4.9406564584124654e-324",
-          "2.2250738585072011e-308", "1.7976931348623157e308", "123456789012345678e-27",
-          "18446744073709551615e27", "1e-27", "1e27", "7.0e22", "3.0e-5"}) {
+          "1.0000000000000001110223024625156540424", "123456789012345678e-27",
+          "18446744073709551615e27", "1e-27", "1e27", "7.0e22", "3.0e-5", "1e-128",
+          "9.9999999999999999999999999999999999999e164", "4.9406564584124654e-100",
+          "1.7976931348623157e108"}) {
         expectExact(text);
     }
+    // A text of more digits is first the decimal of its first 38: here just above the
+    // halfway point between 1 and the next double.
+    EXPECT_EQ(parse("1.00000000000000011102230246251565404236316680908203125")->doubleValue(),
+              1.0000000000000002);
     for (int i = 0; i < 200000; ++i) {
         std::string text = random() % 2 ? "-" : "";
         const std::size_t whole = 1 + random() % 12;
@@ -178,7 +261,8 @@ TEST(RAZududeRqJsonParser, RealsAreCorrectlyRounded) {
         double original;
         const std::uint64_t bits = random();
         std::memcpy(&original, &bits, sizeof original);
-        if (!std::isfinite(original)) {
+        if (!std::isfinite(original) || std::fabs(original) < 1e-110 ||
+            std::fabs(original) > 1e160) {
             continue;
         }
         char buffer[64];
@@ -275,7 +359,7 @@ def value(depth):
     if kind == 0: return None
     if kind == 1: return random.choice([True, False])
     if kind == 2: return random.randint(-2**63, 2**63 - 1)
-    if kind == 3: return random.choice([0.1, -2.5e-300, 1.7976931348623157e308, 5e-324,
+    if kind == 3: return random.choice([0.1, -2.5e-100, 1.7976931348623157e108, 5e-110,
                                         random.uniform(-1e6, 1e6), 1e21, 123456.789])
     if kind == 4: return random.randint(-1000, 1000)
     if kind == 5: return text()
@@ -304,13 +388,16 @@ for doc in docs:
     }
     EXPECT_EQ(count, 60);
     const std::string verdict = testing_support::runPython(std::string(kMaker) + R"(
+# Numbers compare as the decimals of their texts: ours are written without an exponent.
+from decimal import Decimal
+exact = lambda text: json.loads(text, parse_float=Decimal, parse_int=Decimal)
 data = sys.stdin.buffer.read()
 ours = []
 while data:
     size, _, rest = data.partition(b"\n")
-    ours.append(json.loads(rest[:int(size)].decode("utf-8")))
+    ours.append(exact(rest[:int(size)].decode("utf-8")))
     data = rest[int(size):]
-bad = [i for i, (a, b) in enumerate(zip(docs, ours)) if a != b]
+bad = [i for i, (a, b) in enumerate(zip(docs, ours)) if exact(json.dumps(a)) != b]
 print("ok" if len(ours) == len(docs) and not bad else "differ at %s" % bad)
 )",
                                                            ours);

@@ -8,7 +8,7 @@
 #include <limits>
 #include <random>
 
-#include "RZBase_Source/Json/Decimal.h"
+#include "RZBase_Source/Json/DoubleText.h"
 #include "tests/support/TempDir.h"
 
 using platform::Array;
@@ -73,6 +73,11 @@ TEST(RAZududeRqJsonWriter, RefusesNonFiniteNumbersBytesAndDates) {
                   "JSON serialisation not supported for a number that is not finite");
         EXPECT_EQ(writer.errorTrace()[1].localizedDescription(),
                   "Unsupported value for key n in object");
+        // Arrays write their numbers on a path of their own: it refuses them too.
+        EXPECT_FALSE(writer.stringWithObject(Value(Array{1.5, bad, 2})));
+        ASSERT_EQ(writer.errorTrace().size(), 1u);
+        EXPECT_EQ(writer.errorTrace()[0].localizedDescription(),
+                  "JSON serialisation not supported for a number that is not finite");
     }
     RAZududeRqJsonWriter writer;
     EXPECT_FALSE(writer.stringWithFragment(Value(platform::Bytes{1, 2})));
