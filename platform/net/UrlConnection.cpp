@@ -167,6 +167,12 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
         NetworkThread::shared().post([self = shared_from_this()] { self->end(); });
     }
 
+    // From any thread; applied on the network thread in the order asked.
+    void setSuspended(bool suspended) {
+        NetworkThread::shared().post(
+            [self = shared_from_this(), suspended] { self->pause(suspended); });
+    }
+
     UrlRequest currentRequest() const {
         std::lock_guard lock(requestMutex_);
         return current_;
@@ -224,6 +230,10 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
 
     void startHop() {
         releaseHop();
+        if (paused_) {
+            hopWaiting_ = true;  // resume() starts it
+            return;
+        }
         kind_ = HopKind::kUndecided;
         status_ = 0;
         httpVersion_.clear();
@@ -301,8 +311,28 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
         if (!setHeaders(request)) {
             return;
         }
+        transferring_ = true;
         NetworkThread::shared().state().addTransfer(
             e, [self = shared_from_this()](CURLcode result) { self->hopDone(result); });
+    }
+
+    void pause(bool on) {
+        if (ended_ || paused_ == on) {
+            return;
+        }
+        paused_ = on;
+        if (easy_ && transferring_) {
+            // Continuing may hand libcurl's buffered bytes to the delegate at once, from
+            // here; that is fine, this is not inside another libcurl callback.
+            curl_easy_pause(easy_, on ? CURLPAUSE_ALL : CURLPAUSE_CONT);
+        }
+        if (!on) {
+            touch();
+            if (hopWaiting_ && !cancelled_) {
+                hopWaiting_ = false;
+                startHop();
+            }
+        }
     }
 
     bool setMethodAndBody(const UrlRequest& request) {
@@ -405,6 +435,7 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     }
 
     void hopDone(CURLcode result) {
+        transferring_ = false;
         if (ended_) {
             return;
         }
@@ -567,6 +598,7 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     }
 
     void releaseHop() {
+        transferring_ = false;
         if (easy_) {
             if (NetworkThread::shared().isCurrent()) {
                 auto& loop = NetworkThread::shared().state();
@@ -597,6 +629,12 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
             }
             if (self->cancelled_) {
                 self->end();
+                return;
+            }
+            if (self->paused_) {
+                // A suspended load is not idle by its own doing: the time-out waits.
+                self->touch();
+                self->scheduleIdleCheck();
                 return;
             }
             if (monotonicSeconds() - self->lastActivity_ >= self->original.timeoutInterval()) {
@@ -878,9 +916,12 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     Credential credential_{"", "", CredentialPersistence::kNone};
     double lastActivity_ = 0;
     std::shared_ptr<TimerHandle> idleCheck_;
+    bool paused_ = false;
+    bool hopWaiting_ = false;  // a hop was due while paused
 
     // The current hop.
     CURL* easy_ = nullptr;
+    bool transferring_ = false;  // easy_ is in the multi handle
     bool easyHasCookies_ = false;
     curl_slist* headerList_ = nullptr;
     char errorText_[CURL_ERROR_SIZE] = {};
@@ -937,6 +978,14 @@ void UrlConnection::start() {
 
 void UrlConnection::cancel() {
     load_->cancel();
+}
+
+void UrlConnection::suspend() {
+    load_->setSuspended(true);
+}
+
+void UrlConnection::resume() {
+    load_->setSuspended(false);
 }
 
 const UrlRequest& UrlConnection::originalRequest() const {
