@@ -1264,19 +1264,21 @@ void UrlSession::askForBodyStream(const std::shared_ptr<UrlSessionTask>& task, U
         return urlError(kUrlErrorRequestBodyStreamExhausted,
                         "The streamed upload was given no body stream to send.", url);
     };
+    // The default: the request's own stream, while nobody has read it.
+    using Reply = std::shared_ptr<InputStream>;
+    const Reply& own = task->originalRequest().httpBodyStream();
+    const Reply unread = own && own->streamStatus() == StreamStatus::kNotOpen ? own : nullptr;
     const auto delegate = delegateFor(Callback::kTaskNeedNewBodyStream);
     if (!delegate) {
-        const auto& stream = task->originalRequest().httpBodyStream();
-        if (!stream || stream->streamStatus() != StreamStatus::kNotOpen) {
+        if (!unread) {
             finishTask(task, noStream());
             return;
         }
-        request.setHttpBodyStream(stream);
+        request.setHttpBodyStream(unread);
         startConnection(task, std::move(request));
         return;
     }
-    using Reply = std::shared_ptr<InputStream>;
-    auto answer = std::make_shared<Answer<Reply>>(nullptr);
+    auto answer = std::make_shared<Answer<Reply>>(unread);
     answer->onAnswer(
         [self = shared_from_this(), task, request, noStream](const Reply& stream) mutable {
             if (!stream) {
@@ -1332,9 +1334,10 @@ bool UrlSession::finishTask(const std::shared_ptr<UrlSessionTask>& task, std::op
         events_->push(
             id, [self, task, file = *downloadedFile] { self->deliverDownloadedFile(task, file); });
     }
-    events_->push(id, [self, task, body = std::move(body), file = std::move(downloadedFile)] {
-        self->deliverCompletion(task, body, file);
-    });
+    events_->push(id,
+                  [self, task, body = std::move(body), file = std::move(downloadedFile)]() mutable {
+                      self->deliverCompletion(task, std::move(body), file);
+                  });
     return true;
 }
 
@@ -1351,7 +1354,7 @@ void UrlSession::deliverDownloadedFile(const std::shared_ptr<UrlSessionTask>& ta
 }
 
 void UrlSession::deliverCompletion(const std::shared_ptr<UrlSessionTask>& task,
-                                   const std::optional<Bytes>& body,
+                                   std::optional<Bytes> body,
                                    const std::optional<std::filesystem::path>& downloadedFile) {
     UrlSessionTask::Inner& inner = *task->inner_;
     UrlSessionDataCompletion dataCompletion;
@@ -1376,7 +1379,7 @@ void UrlSession::deliverCompletion(const std::shared_ptr<UrlSessionTask>& task,
     if (dataCompletion) {
         std::optional<Bytes> data;
         if (!error) {
-            data = body ? *body : Bytes();
+            data = body ? std::move(*body) : Bytes();
         }
         runCallback([&] { dataCompletion(std::move(data), response, error); });
     } else if (downloadCompletion) {

@@ -41,7 +41,8 @@
 // The rule for every handler: call it exactly once (later calls are ignored), from any thread,
 // and never wait in it, or before calling it, for the network thread (for instance, for
 // another load to finish). A handler that is dropped without being called counts as the
-// default answer (the one in brackets below).
+// default answer that each callback names below. A question whose wait is over (the task was
+// cancelled, or timed out) is not put to the delegate any more.
 //
 // Optional callbacks. UrlSessionDelegate::respondsTo() says which callbacks the delegate
 // implements (all, by default). The session does not send a callback the delegate does not
@@ -59,9 +60,10 @@
 // downloadTaskDidFinishDownloading (or to the completion handler), which must move or read it
 // before returning: it is removed after the call. A download made from resume data asks for
 // the rest ("Range: bytes=N-" and "If-Range" with the validator); a 206 that continues at N
-// is appended, any other response starts the file again from zero (downloadTaskDidResume then
-// reports offset 0). Resume data that names a file outside the temporary folder, or a file
-// that is gone or shorter than it says, starts from zero too.
+// is appended, a 206 of another range fails the task with -1011 (kUrlErrorBadServerResponse)
+// rather than glue the wrong bytes on, and any other response starts the file again from zero
+// (downloadTaskDidResume then reports offset 0). Resume data that names a file outside the
+// temporary folder, or a file that is gone or shorter than it says, starts from zero too.
 //
 // Invalidation. finishTasksAndInvalidate() lets the session's tasks run to their end (tasks
 // never resumed included: resume or cancel them); invalidateAndCancel() cancels them all. No
@@ -147,8 +149,10 @@ class UrlSessionDelegate {
   public:
     virtual ~UrlSessionDelegate() = default;
 
-    // Whether the delegate implements the callback. Answered again for every event, so the
-    // answer may change over the delegate's life.
+    // Whether the delegate implements the callback. Asked again for every event, on whichever
+    // thread the event happens (the network thread, or the thread that resumed a task), so
+    // the answer may change over the delegate's life but must be safe to give from any
+    // thread, quickly, without waiting for anything.
     virtual bool respondsTo(UrlSessionDelegateCallback) const { return true; }
 
     // --- the session ---
@@ -337,8 +341,7 @@ class UrlSession : public std::enable_shared_from_this<UrlSession> {
     // On the delegate queue.
     void deliverDownloadedFile(const std::shared_ptr<UrlSessionTask>& task,
                                const std::filesystem::path& file);
-    void deliverCompletion(const std::shared_ptr<UrlSessionTask>& task,
-                           const std::optional<Bytes>& body,
+    void deliverCompletion(const std::shared_ptr<UrlSessionTask>& task, std::optional<Bytes> body,
                            const std::optional<std::filesystem::path>& downloadedFile);
     void becomeInvalidIfDone();
     // The delegate when it responds to the callback, else null.

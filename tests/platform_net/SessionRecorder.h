@@ -221,8 +221,12 @@ class Recorder : public platform::UrlSessionDelegate {
     }
 
     TaskLog log(const std::shared_ptr<UrlSessionTask>& task) const {
+        return log(task->taskIdentifier());
+    }
+    // 0: the session's own events.
+    TaskLog log(std::uint64_t task) const {
         std::lock_guard lock(mutex_);
-        const auto found = logs_.find(task->taskIdentifier());
+        const auto found = logs_.find(task);
         return found == logs_.end() ? TaskLog() : found->second;
     }
     bool completed(const std::shared_ptr<UrlSessionTask>& task) const {

@@ -185,7 +185,8 @@ TEST_F(UrlSessionUnitTest, ResumeAndSuspendNotifyOncePerRealChangeOfState) {
         std::lock_guard lock(mutex);
         kept = std::move(completion);
     };
-    auto session = makeSession(recorder);
+    auto queue = std::make_shared<platform::OperationQueue>();
+    auto session = makeSession(recorder, queue);
     UrlRequest post = requestFor("http://127.0.0.1/upload");
     post.setHttpMethod("POST");
     const auto task = session->uploadTaskWithStreamedRequest(post);
@@ -231,8 +232,10 @@ TEST_F(UrlSessionUnitTest, ResumeAndSuspendNotifyOncePerRealChangeOfState) {
         return static_cast<bool>(kept);
     }));
 
+    queue->setSuspended(true);  // holds the completion back while the state is looked at
     task->cancel();
     EXPECT_EQ(task->state(), UrlSessionTaskState::kCanceling);
+    queue->setSuspended(false);
     ASSERT_TRUE(recorder->waitForCompletion(task));
     EXPECT_EQ(task->state(), UrlSessionTaskState::kCompleted);
     EXPECT_EQ(recorder->log(task).error->code(), platform::kUrlErrorCancelled);

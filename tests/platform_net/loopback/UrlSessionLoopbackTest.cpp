@@ -16,6 +16,7 @@
 #include "tests/platform_net/SessionRecorder.h"
 #include "tests/support/PeerProcess.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestCertificates.h"
 
 namespace {
 
@@ -529,6 +530,52 @@ TEST_F(UrlSessionLoopbackTest, AnAnswerThatNeverComesTimesTheTaskOut) {
     EXPECT_EQ(recorder->log(task).error->code(), platform::kUrlErrorTimedOut);
     // The challenge that came too late is not shown to the delegate either.
     EXPECT_EQ(recorder->log(task).events, std::vector<std::string>{"complete -1001"});
+}
+
+TEST_F(UrlSessionLoopbackTest, AServersTrustIsAskedOfTheSessionThenOfTheTask) {
+    const auto& certificates = testing_support::TestCertificates::shared();
+    auto server = testing_support::PeerProcess::python(
+        "tls_peer.py", {"--cert", (certificates.dir() / "selfsigned.pem").string(), "--key",
+                        certificates.key("selfsigned").string()});
+    const UrlRequest https(
+        *platform::Url::parse("https://127.0.0.1:" + std::to_string(server.port()) + "/"));
+
+    // The session's answer vouches for the server.
+    auto vouching = std::make_shared<Recorder>();
+    vouching->onChallenge = [](const platform::AuthenticationChallenge& challenge,
+                               platform::UrlSessionChallengeCompletion completion) {
+        completion(platform::UrlSessionAuthChallengeDisposition::kUseCredential,
+                   platform::Credential(challenge.protectionSpace().serverTrust()));
+    };
+    const auto trusted = makeSession(vouching)->dataTaskWithRequest(https);
+    trusted->resume();
+    ASSERT_TRUE(vouching->waitForCompletion(trusted));
+    EXPECT_EQ(platform::toString(vouching->log(trusted).data), "trusted\n");
+    EXPECT_EQ(vouching->log(0).events, std::vector<std::string>{"session challenge"});
+
+    // Without the session's callback the task's is asked; cancelling refuses the server.
+    auto refusing = std::make_shared<Recorder>();
+    refusing->absent = {UrlSessionDelegateCallback::kSessionDidReceiveChallenge};
+    refusing->onChallenge = [](const platform::AuthenticationChallenge&,
+                               platform::UrlSessionChallengeCompletion completion) {
+        completion(platform::UrlSessionAuthChallengeDisposition::kCancelAuthenticationChallenge,
+                   std::nullopt);
+    };
+    const auto refused = makeSession(refusing)->dataTaskWithRequest(https);
+    refused->resume();
+    ASSERT_TRUE(refusing->waitForCompletion(refused));
+    EXPECT_EQ(refusing->log(refused).events.front(),
+              std::string("challenge ") + platform::kAuthenticationMethodServerTrust);
+    EXPECT_EQ(refusing->log(refused).error->code(), platform::kUrlErrorServerCertificateUntrusted);
+
+    // Without either, the platform's own judgement: a self-signed server is not trusted.
+    auto silent = std::make_shared<Recorder>();
+    silent->absent = {UrlSessionDelegateCallback::kSessionDidReceiveChallenge,
+                      UrlSessionDelegateCallback::kTaskDidReceiveChallenge};
+    const auto judged = makeSession(silent)->dataTaskWithRequest(https);
+    judged->resume();
+    ASSERT_TRUE(silent->waitForCompletion(judged));
+    EXPECT_EQ(silent->log(judged).error->code(), platform::kUrlErrorServerCertificateUntrusted);
 }
 
 // --- invalidation and order ----------------------------------------------------------------
