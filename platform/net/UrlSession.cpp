@@ -661,21 +661,19 @@ class SessionTransfer final : public UrlConnectionDelegate {
     void didFailWithError(UrlConnection&, const Error& error) override {
         closeFile();
         if (session_->finishTask(task_, error)) {
-            removeFile(file_);
-            file_.clear();
+            discard();
         }
     }
 
-    // After a cancel (network thread): the partial file goes.
+    // After a cancel or a failure (network thread): the partial file goes, and the one the
+    // task was resumed from.
     void discard() {
         closeFile();
         removeFile(file_);
         file_.clear();
-        if (!responded_) {
-            std::lock_guard lock(inner().mutex);
-            if (inner().resume) {
-                removeFile(inner().resume->file);
-            }
+        std::lock_guard lock(inner().mutex);
+        if (inner().resume) {
+            removeFile(inner().resume->file);
         }
     }
 
@@ -804,8 +802,7 @@ class SessionTransfer final : public UrlConnectionDelegate {
         }
         closeFile();
         if (session_->finishTask(task_, error)) {
-            removeFile(file_);
-            file_.clear();
+            discard();
         }
     }
 

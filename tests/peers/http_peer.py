@@ -177,14 +177,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif head in ("range", "norange"):
             # Ranges as RFC 9110 has them ("bytes=N-" only), honoured by /range when
             # "If-Range" is absent or matches; /norange always sends the whole body. Each
-            # request is reported on stdout; "chunk" and "delay" send the body slowly.
+            # request is reported on stdout; "chunk" and "delay" send the body slowly, and
+            # "skew" makes /range answer a range that starts that many bytes late.
             requested = self.headers.get("Range")
             if_range = self.headers.get("If-Range")
             print("%s range=%s if-range=%s" % (head, requested, if_range), flush=True)
             start = 0
             if (head == "range" and requested and requested.startswith("bytes=")
                     and requested.endswith("-") and if_range in (None, RANGE_ETAG)):
-                start = int(requested[6:-1])
+                start = int(requested[6:-1]) + int(query.get("skew", "0"))
             headers = [("ETag", RANGE_ETAG)]
             if start:
                 headers.append(("Content-Range", "bytes %d-%d/%d" % (

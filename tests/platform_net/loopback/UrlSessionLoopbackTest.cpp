@@ -409,6 +409,37 @@ TEST_F(UrlSessionLoopbackTest, AServerThatIgnoresTheRangeStartsTheFileAgain) {
     EXPECT_EQ(lines[1].rfind("norange range=bytes=", 0), 0u) << lines[1];
 }
 
+TEST_F(UrlSessionLoopbackTest, ARangeThatDoesNotContinueTheFileFailsTheDownload) {
+    auto recorder = std::make_shared<Recorder>();
+    std::atomic<bool> enough{false};
+    recorder->onData = [&](const std::shared_ptr<UrlSessionTask>&, std::int64_t total) {
+        enough = enough || total >= 20000;
+    };
+    auto session = makeSession(recorder);
+    const auto first =
+        session->downloadTaskWithRequest(request("/range?chunk=4096&delay=0.02&skew=7"));
+    first->resume();
+    ASSERT_TRUE(waitUntil([&] { return enough.load(); }));
+    std::optional<Bytes> resumeData;
+    first->cancelByProducingResumeData(
+        [&](std::optional<Bytes> data) { resumeData = std::move(data); });
+    ASSERT_TRUE(recorder->waitForCompletion(first));
+    ASSERT_TRUE(resumeData);
+    const auto file = platform::PropertyList::read(*resumeData)
+                          ->
+                          operator[]("NSURLSessionResumeInfoLocalPath")
+                          .stringValue();
+
+    const auto second = session->downloadTaskWithResumeData(*resumeData);
+    second->resume();
+    ASSERT_TRUE(recorder->waitForCompletion(second));
+    ASSERT_TRUE(recorder->log(second).error);
+    EXPECT_EQ(recorder->log(second).error->code(), platform::kUrlErrorBadServerResponse);
+    EXPECT_TRUE(recorder->log(second).downloaded.empty());
+    EXPECT_FALSE(std::filesystem::exists(file));
+    rangeLines(2);
+}
+
 TEST_F(UrlSessionLoopbackTest, ResumeDataCannotPointTheDownloadAtAnotherFile) {
     testing_support::TempDir folder;
     const auto outside = folder.path() / "precious.txt";
