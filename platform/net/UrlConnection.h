@@ -27,7 +27,8 @@
 // on the network thread in the order they were called; delegate calls already under way, or
 // due from bytes libcurl had in hand, may still arrive just after suspend() returns. A hop
 // that would begin while suspended (the first one, or one after a redirect or a challenge)
-// waits for resume(). A connection suspended for good never ends by itself: cancel it.
+// waits for resume(); a connection to the server that is being made when the transfer is
+// suspended is still made. A connection suspended for good never ends by itself: cancel it.
 //
 // Errors carry the URL error domain with the platform's codes (-1000 bad URL, -1001 timed
 // out, -1003 host not found, -1004 cannot connect, -1005 connection lost, -1011 bad server

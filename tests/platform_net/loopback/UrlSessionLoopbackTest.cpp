@@ -484,6 +484,36 @@ TEST_F(UrlSessionLoopbackTest, SuspendPausesATransferAndItsTimeOut) {
     ASSERT_TRUE(recorder->waitForCompletion(task));
     EXPECT_FALSE(recorder->log(task).error);
     EXPECT_EQ(recorder->log(task).data, pattern(150));
+
+    // Suspended as soon as it starts, while it connects.
+    const auto early = session->downloadTaskWithRequest(request("/bytes/70000", 0.3));
+    early->resume();
+    early->suspend();
+    EXPECT_FALSE(recorder->waitForCompletion(early, 0.6));
+    early->resume();
+    ASSERT_TRUE(recorder->waitForCompletion(early));
+    EXPECT_FALSE(recorder->log(early).error) << recorder->log(early).error->description();
+    EXPECT_EQ(recorder->log(early).downloaded, pattern(70000));
+}
+
+TEST_F(UrlSessionLoopbackTest, SuspendPausesAnUploadToo) {
+    auto recorder = std::make_shared<Recorder>();
+    auto session = makeSession(recorder);
+    UrlRequest post = request("/upload", 0.4);
+    post.setHttpMethod("POST");
+    const Bytes body = pattern(16 << 20);
+    const auto task = session->uploadTaskWithRequest(post, body);
+    task->resume();
+    ASSERT_TRUE(waitUntil([&] { return task->countOfBytesSent() > 0; }));
+    task->suspend();
+    waitUntil([] { return false; }, 0.2);
+    const auto settled = task->countOfBytesSent();
+    EXPECT_FALSE(waitUntil([&] { return task->countOfBytesSent() > settled; }, 0.8));
+    EXPECT_LT(settled, 16 << 20);
+    task->resume();
+    ASSERT_TRUE(recorder->waitForCompletion(task));
+    EXPECT_FALSE(recorder->log(task).error);
+    EXPECT_NE(platform::toString(recorder->log(task).data).find(sha256(body)), std::string::npos);
 }
 
 // --- answers the network thread waits for ---------------------------------------------------
