@@ -20,9 +20,9 @@
 // Notifications: resume() posts kUrlSessionTaskDidResumeNotification, and suspend()
 // kUrlSessionTaskDidSuspendNotification, to NotificationCenter::defaultCenter(), synchronously
 // on the calling thread, once per real change of state: resume() only when it moves the task
-// into running from another state, suspend() only when it moves it into suspended. The object
-// is the task as a `const UrlSessionTask*`; an observer may read it (and take
-// shared_from_this()) while the post runs.
+// into running from another state, suspend() only when it moves it into suspended. Nothing
+// else posts these names, so the object is always a task, as a `const UrlSessionTask*`; an
+// observer may read it (and take shared_from_this()) while the post runs.
 #pragma once
 
 #include <cstdint>
