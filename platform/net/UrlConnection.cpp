@@ -167,6 +167,12 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
         NetworkThread::shared().post([self = shared_from_this()] { self->end(); });
     }
 
+    // From any thread; applied on the network thread in the order asked.
+    void setSuspended(bool suspended) {
+        NetworkThread::shared().post(
+            [self = shared_from_this(), suspended] { self->pause(suspended); });
+    }
+
     UrlRequest currentRequest() const {
         std::lock_guard lock(requestMutex_);
         return current_;
@@ -224,6 +230,10 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
 
     void startHop() {
         releaseHop();
+        if (paused_) {
+            hopWaiting_ = true;  // resume() starts it
+            return;
+        }
         kind_ = HopKind::kUndecided;
         status_ = 0;
         httpVersion_.clear();
@@ -301,8 +311,30 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
         if (!setHeaders(request)) {
             return;
         }
+        transferring_ = true;
         NetworkThread::shared().state().addTransfer(
             e, [self = shared_from_this()](CURLcode result) { self->hopDone(result); });
+    }
+
+    void pause(bool on) {
+        if (ended_ || paused_ == on) {
+            return;
+        }
+        paused_ = on;
+        if (easy_ && transferring_) {
+            // libcurl forgets a pause asked before its transfer phase begins, so the
+            // callbacks also answer "pause" while paused_ holds. Continuing may hand
+            // libcurl's kept bytes to the delegate at once, from here; that is fine, this is
+            // not inside another libcurl callback.
+            curl_easy_pause(easy_, on ? CURLPAUSE_ALL : CURLPAUSE_CONT);
+        }
+        if (!on) {
+            touch();
+            if (hopWaiting_ && !cancelled_) {
+                hopWaiting_ = false;
+                startHop();
+            }
+        }
     }
 
     bool setMethodAndBody(const UrlRequest& request) {
@@ -405,6 +437,7 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     }
 
     void hopDone(CURLcode result) {
+        transferring_ = false;
         if (ended_) {
             return;
         }
@@ -567,6 +600,7 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     }
 
     void releaseHop() {
+        transferring_ = false;
         if (easy_) {
             if (NetworkThread::shared().isCurrent()) {
                 auto& loop = NetworkThread::shared().state();
@@ -599,6 +633,12 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
                 self->end();
                 return;
             }
+            if (self->paused_) {
+                // A suspended load is not idle by its own doing: the time-out waits.
+                self->touch();
+                self->scheduleIdleCheck();
+                return;
+            }
             if (monotonicSeconds() - self->lastActivity_ >= self->original.timeoutInterval()) {
                 self->fail(urlError(kUrlErrorTimedOut, "The request timed out.",
                                     self->currentRequest().url()));
@@ -618,43 +658,62 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
         if (self->cancelled_ || self->ended_) {
             return 0;
         }
+        if (self->paused_) {
+            return CURL_WRITEFUNC_PAUSE;  // libcurl keeps the bytes and offers them again
+        }
         self->touch();
-        const std::string_view line(data, length);
-        self->headerBytes_ += length;
-        if (self->headerBytes_ > kHeaderBytesLimit) {
-            self->bodyError_ =
+        // A line at a time, as a rule; the lines libcurl kept through a pause come back
+        // together.
+        std::string_view rest(data, length);
+        while (!rest.empty()) {
+            const auto end = rest.find('\n');
+            const std::string_view line =
+                end == std::string_view::npos ? rest : rest.substr(0, end + 1);
+            rest.remove_prefix(line.size());
+            if (!self->headerLine(line)) {
+                return 0;
+            }
+        }
+        return length;
+    }
+
+    // False stops the transfer.
+    bool headerLine(std::string_view line) {
+        headerBytes_ += line.size();
+        if (headerBytes_ > kHeaderBytesLimit) {
+            bodyError_ =
                 urlError(kUrlErrorBadServerResponse, "The server's response headers are too large.",
-                         self->currentRequest().url());
-            return 0;
+                         currentRequest().url());
+            return false;
         }
         if (line.rfind("HTTP/", 0) == 0) {
             // A new response begins (after a 1xx, or the first).
-            self->headerBytes_ = length;
-            self->headers_ = HeaderFields();
+            headerBytes_ = line.size();
+            headers_ = HeaderFields();
             const auto space = line.find(' ');
-            self->httpVersion_ = std::string(line.substr(0, space));
-            self->status_ = 0;
+            httpVersion_ = std::string(trim(line.substr(0, space)));
+            status_ = 0;
             if (space != std::string_view::npos) {
-                const std::string_view rest = line.substr(space + 1);
+                const std::string_view code = line.substr(space + 1);
                 int status = 0;
                 for (std::size_t i = 0;
-                     i < rest.size() && i < 3 && rest[i] >= '0' && rest[i] <= '9'; ++i) {
-                    status = status * 10 + (rest[i] - '0');
+                     i < code.size() && i < 3 && code[i] >= '0' && code[i] <= '9'; ++i) {
+                    status = status * 10 + (code[i] - '0');
                 }
-                self->status_ = status;
+                status_ = status;
             }
-            return length;
+            return true;
         }
         const std::string_view content = trim(line);
         if (content.empty()) {
-            self->headersEnded();
-            return self->cancelled_ ? 0 : length;
+            headersEnded();
+            return !cancelled_;
         }
         const auto colon = content.find(':');
         if (colon != std::string_view::npos) {
-            self->headers_.add(trim(content.substr(0, colon)), trim(content.substr(colon + 1)));
+            headers_.add(trim(content.substr(0, colon)), trim(content.substr(colon + 1)));
         }
-        return length;
+        return true;
     }
 
     void headersEnded() {
@@ -687,6 +746,9 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
         if (self->cancelled_ || self->ended_) {
             return 0;
         }
+        if (self->paused_) {
+            return CURL_WRITEFUNC_PAUSE;
+        }
         self->touch();
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
         if (self->kind_ != HopKind::kFinal) {
@@ -714,6 +776,9 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
         std::size_t room = size * count;
         if (self->cancelled_ || self->ended_) {
             return CURL_READFUNC_ABORT;
+        }
+        if (self->paused_) {
+            return CURL_READFUNC_PAUSE;
         }
         self->touch();
         auto* out = reinterpret_cast<std::uint8_t*>(buffer);
@@ -878,9 +943,12 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     Credential credential_{"", "", CredentialPersistence::kNone};
     double lastActivity_ = 0;
     std::shared_ptr<TimerHandle> idleCheck_;
+    bool paused_ = false;
+    bool hopWaiting_ = false;  // a hop was due while paused
 
     // The current hop.
     CURL* easy_ = nullptr;
+    bool transferring_ = false;  // easy_ is in the multi handle
     bool easyHasCookies_ = false;
     curl_slist* headerList_ = nullptr;
     char errorText_[CURL_ERROR_SIZE] = {};
@@ -937,6 +1005,14 @@ void UrlConnection::start() {
 
 void UrlConnection::cancel() {
     load_->cancel();
+}
+
+void UrlConnection::suspend() {
+    load_->setSuspended(true);
+}
+
+void UrlConnection::resume() {
+    load_->setSuspended(false);
 }
 
 const UrlRequest& UrlConnection::originalRequest() const {

@@ -21,6 +21,15 @@
 // Once cancel() returns, on whatever thread, no delegate call starts, not even
 // didFailWithError (a call already running on the network thread ends normally).
 //
+// Suspending: suspend() pauses the transfer (libcurl sends and receives nothing for it) and
+// stops the request's time-out from counting; resume() lets it go on, and the time-out then
+// counts afresh. Both may be called from any thread, before or after start(), and take effect
+// on the network thread in the order they were called; delegate calls already under way, or
+// due from bytes libcurl had in hand, may still arrive just after suspend() returns. A hop
+// that would begin while suspended (the first one, or one after a redirect or a challenge)
+// waits for resume(); a connection to the server that is being made when the transfer is
+// suspended is still made. A connection suspended for good never ends by itself: cancel it.
+//
 // Errors carry the URL error domain with the platform's codes (-1000 bad URL, -1001 timed
 // out, -1003 host not found, -1004 cannot connect, -1005 connection lost, -1011 bad server
 // response, -1012 authentication cancelled, -1202 untrusted certificate, …), a readable
@@ -84,6 +93,10 @@ class UrlConnection : public std::enable_shared_from_this<UrlConnection> {
     // Stops the load; see the header comment for what follows. Cancelling a connection that
     // has ended, or cancelling twice, does nothing.
     void cancel();
+    // Pauses and continues the transfer; see the header comment. Suspending twice needs one
+    // resume(); both do nothing once the load has ended.
+    void suspend();
+    void resume();
 
     const UrlRequest& originalRequest() const;
     // The request of the current hop (after redirects).

@@ -56,6 +56,21 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if self.command != "HEAD":
             self.wfile.write(body)
 
+    def reply_slowly(self, status, body, headers, chunk, delay):
+        if not chunk:
+            self.reply(status, body, headers=headers, content_type="application/octet-stream")
+            return
+        self.send_response(status)
+        self.send_header("Content-Type", "application/octet-stream")
+        for name, value in headers:
+            self.send_header(name, value)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        for i in range(0, len(body), chunk):
+            self.wfile.write(body[i:i + chunk])
+            self.wfile.flush()
+            time.sleep(delay)
+
     def handle_any(self):
         url = urllib.parse.urlsplit(self.path)
         query = dict(urllib.parse.parse_qsl(url.query, keep_blank_values=True))
@@ -159,19 +174,24 @@ class Handler(http.server.BaseHTTPRequestHandler):
             digest = hashlib.sha256(body).hexdigest()
             self.reply(200, json.dumps({"length": len(body), "sha256": digest}).encode(),
                        content_type="application/json")
-        elif head == "range":
+        elif head in ("range", "norange"):
+            # Ranges as RFC 9110 has them ("bytes=N-" only), honoured by /range when
+            # "If-Range" is absent or matches; /norange always sends the whole body. Each
+            # request is reported on stdout; "chunk" and "delay" send the body slowly, and
+            # "skew" makes /range answer a range that starts that many bytes late.
             requested = self.headers.get("Range")
-            if requested and requested.startswith("bytes=") and requested.endswith("-"):
-                start = int(requested[6:-1])
-                self.reply(206, RANGE_BODY[start:], content_type="application/octet-stream",
-                           headers=[("ETag", RANGE_ETAG), ("Content-Range", "bytes %d-%d/%d" % (
-                               start, len(RANGE_BODY) - 1, len(RANGE_BODY)))])
-            else:
-                self.reply(200, RANGE_BODY, content_type="application/octet-stream",
-                           headers=[("ETag", RANGE_ETAG)])
-        elif head == "norange":
-            self.reply(200, RANGE_BODY, content_type="application/octet-stream",
-                       headers=[("ETag", RANGE_ETAG)])
+            if_range = self.headers.get("If-Range")
+            print("%s range=%s if-range=%s" % (head, requested, if_range), flush=True)
+            start = 0
+            if (head == "range" and requested and requested.startswith("bytes=")
+                    and requested.endswith("-") and if_range in (None, RANGE_ETAG)):
+                start = int(requested[6:-1]) + int(query.get("skew", "0"))
+            headers = [("ETag", RANGE_ETAG)]
+            if start:
+                headers.append(("Content-Range", "bytes %d-%d/%d" % (
+                    start, len(RANGE_BODY) - 1, len(RANGE_BODY))))
+            self.reply_slowly(206 if start else 200, RANGE_BODY[start:], headers,
+                              int(query.get("chunk", "0")), float(query.get("delay", "0")))
         else:
             self.reply(404, b"no such path")
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -413,6 +414,36 @@ TEST_F(UrlConnectionTest, NothingFollowsACancel) {
     never->start();
     EXPECT_FALSE(quiet->waitForEnd(0.5));
     EXPECT_TRUE(quiet->eventList().empty());
+}
+
+// A suspended connection holds its first hop back and its time-out still, however long the
+// suspension lasts; the same holds between two pieces of a body.
+TEST_F(UrlConnectionTest, SuspendedLoadsWaitWithoutTimingOut) {
+    auto rec = std::make_shared<Recorder>();
+    auto connection = UrlConnection::create(request("/slow/40?delay=0.01", 0.3), rec);
+    connection->suspend();
+    connection->start();
+    EXPECT_FALSE(rec->waitForEnd(0.8));  // a bounded look for what must not come
+    EXPECT_TRUE(rec->eventList().empty());
+    connection->resume();
+    ASSERT_TRUE(rec->waitForEnd());
+    EXPECT_EQ(rec->eventList(), (std::vector<std::string>{"response", "data", "cache", "finish"}));
+    EXPECT_EQ(rec->data, pattern(40));
+
+    auto paused = std::make_shared<Recorder>();
+    std::atomic<bool> once{false};
+    paused->onData = [&](UrlConnection& c) {
+        if (!once.exchange(true)) {
+            c.suspend();
+        }
+    };
+    auto slow = UrlConnection::create(request("/slow/40?delay=0.01", 0.3), paused);
+    slow->start();
+    EXPECT_FALSE(paused->waitForEnd(0.8));
+    slow->resume();
+    ASSERT_TRUE(paused->waitForEnd());
+    EXPECT_FALSE(paused->error);
+    EXPECT_EQ(paused->data, pattern(40));
 }
 
 TEST_F(UrlConnectionTest, BrokenServersFailWithTheirOwnCodes) {

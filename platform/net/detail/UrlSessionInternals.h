@@ -1,0 +1,82 @@
+// What a URL session keeps about each of its tasks, shared by the session and the task code.
+// Every member is guarded by `mutex`; the lock is never held while the delegate, a handler or
+// the notification centre runs, and the session's event queue lock may be taken under it
+// (never the other way round).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/net/UrlConnection.h"
+#include "platform/net/UrlSession.h"
+#include "platform/net/UrlSessionTask.h"
+
+namespace platform {
+
+namespace detail {
+
+// Something the network thread waits for, which cancelling the task must cut short.
+class Abandonable {
+  public:
+    virtual ~Abandonable() = default;
+    virtual void abandon() = 0;
+};
+
+}  // namespace detail
+
+struct UrlSessionTask::Inner {
+    Inner(const std::shared_ptr<UrlSession>& owner, UrlRequest request)
+        : session(owner), currentRequest(std::move(request)) {}
+
+    // Where the body of an upload comes from.
+    enum class Body { kRequest, kData, kFile, kStream };
+
+    // A download made from resume data, as read when the task was made.
+    struct Resume {
+        Bytes resumeData;
+        std::int64_t offset = 0;               // 0: start again from zero
+        std::filesystem::path file;            // set when it names a download file of ours
+        std::optional<std::string> entityTag;  // validators for "If-Range"
+        std::optional<std::string> lastModified;
+    };
+
+    const std::weak_ptr<UrlSession> session;
+
+    mutable std::mutex mutex;
+    std::optional<std::string> description;
+    UrlRequest currentRequest;
+    std::shared_ptr<const UrlResponse> response;
+    UrlSessionTaskState state = UrlSessionTaskState::kSuspended;
+    std::optional<Error> error;
+    std::int64_t sent = 0;
+    std::int64_t expectedToSend = 0;
+    std::int64_t received = 0;
+    std::int64_t expectedToReceive = kUrlSessionTransferSizeUnknown;
+
+    bool started = false;  // resumed once: its load was set going
+    bool ended = false;    // its completion is decided: no further event is queued for it
+    bool awaitingDisposition = false;
+    bool connectionPaused = false;
+    std::shared_ptr<UrlConnection> connection;
+    std::shared_ptr<detail::SessionTransfer> transfer;
+    std::shared_ptr<detail::Abandonable> waiting;  // an answer the network thread waits for
+
+    Body body = Body::kRequest;
+    Bytes uploadData;
+    std::filesystem::path uploadFile;
+    std::optional<Resume> resume;
+    std::optional<Error> creationError;  // fails the task as soon as it is resumed
+
+    UrlSessionDataCompletion dataCompletion;
+    UrlSessionDownloadCompletion downloadCompletion;
+
+    bool hasCompletionHandler() const {
+        return static_cast<bool>(dataCompletion) || static_cast<bool>(downloadCompletion);
+    }
+};
+
+}  // namespace platform

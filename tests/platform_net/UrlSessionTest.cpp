@@ -1,0 +1,340 @@
+// URL sessions where no byte needs to travel: configurations, task states and their
+// notifications, the order of callbacks, invalidation, and tasks that fail before they load.
+#include "platform/net/UrlSession.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/NotificationCenter.h"
+#include "platform/Operation.h"
+#include "platform/PropertyList.h"
+#include "tests/platform_net/SessionRecorder.h"
+
+namespace {
+
+using namespace session_testing;
+using platform::Url;
+using platform::UrlRequest;
+using platform::UrlSessionConfiguration;
+using platform::UrlSessionTaskState;
+
+UrlRequest requestFor(const std::string& text) {
+    return UrlRequest(*Url::parse(text));
+}
+
+// --- configuration ------------------------------------------------------------------------
+
+TEST(UrlSessionConfigurationTest, DefaultAndEphemeralDifferOnlyInKind) {
+    const auto standard = UrlSessionConfiguration::defaultSessionConfiguration();
+    const auto ephemeral = UrlSessionConfiguration::ephemeralSessionConfiguration();
+    EXPECT_FALSE(standard.identifier());
+    EXPECT_FALSE(ephemeral.identifier());
+    EXPECT_FALSE(standard.isEphemeral());
+    EXPECT_TRUE(ephemeral.isEphemeral());
+    EXPECT_EQ(standard.timeoutIntervalForRequest(), 60);
+    EXPECT_TRUE(standard.httpShouldSetCookies());
+    EXPECT_TRUE(standard.httpAdditionalHeaders().empty());
+    EXPECT_FALSE(standard == ephemeral);
+}
+
+TEST(UrlSessionConfigurationTest, AppliesItsSettingsWithoutOverridingTheRequest) {
+    auto configuration = UrlSessionConfiguration::defaultSessionConfiguration();
+    configuration.setTimeoutIntervalForRequest(7);
+    configuration.setHttpAdditionalHeaders({{"Accept-Language", "zh-Hans"}, {"X-Mine", "session"}});
+    configuration.setHttpShouldSetCookies(false);
+
+    UrlRequest plain = requestFor("http://127.0.0.1/a");
+    const UrlRequest applied = configuration.applyTo(plain);
+    EXPECT_EQ(applied.timeoutInterval(), 7);
+    EXPECT_EQ(applied.valueForHttpHeaderField("accept-language"), "zh-Hans");
+    EXPECT_FALSE(applied.httpShouldHandleCookies());
+
+    UrlRequest own = requestFor("http://127.0.0.1/a");
+    own.setTimeoutInterval(3);
+    own.setValue("request", "X-Mine");
+    const UrlRequest kept = configuration.applyTo(own);
+    EXPECT_EQ(kept.timeoutInterval(), 3);
+    EXPECT_EQ(kept.valueForHttpHeaderField("X-Mine"), "request");
+}
+
+TEST(UrlSessionConfigurationTest, ArchivesAndComesBackEqual) {
+    UrlSessionConfiguration::registerArchiveClass();
+    auto configuration = UrlSessionConfiguration::ephemeralSessionConfiguration();
+    configuration.setTimeoutIntervalForRequest(12.5);
+    configuration.setHttpAdditionalHeaders({{"User-Agent", "demo/1"}, {"Accept", "*/*"}});
+    configuration.setHttpShouldSetCookies(false);
+    configuration.setAllowsCellularAccess(false);
+    configuration.setRequestCachePolicy(platform::UrlRequestCachePolicy::kReturnCacheDataElseLoad);
+
+    const auto archive = platform::KeyedArchiver::archivedData(
+        std::make_shared<UrlSessionConfiguration>(configuration));
+    ASSERT_TRUE(archive);
+    const auto root = platform::KeyedUnarchiver::unarchiveObject(*archive);
+    ASSERT_TRUE(root);
+    const auto back = root->as<UrlSessionConfiguration>();
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(*back == configuration);
+    EXPECT_EQ(back->httpAdditionalHeaders().fields()[0].first, "User-Agent");
+}
+
+// --- tasks that never load ----------------------------------------------------------------
+
+class UrlSessionUnitTest : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        // Every session is let go of its delegate, so that nothing outlives the test.
+        for (const auto& session : sessions_) {
+            session->invalidateAndCancel();
+        }
+        for (const auto& session : sessions_) {
+            EXPECT_TRUE(waitUntil([&] { return !session->delegate(); }));
+        }
+    }
+
+    std::shared_ptr<UrlSession> makeSession(
+        std::shared_ptr<Recorder> recorder,
+        std::shared_ptr<platform::OperationQueue> queue = nullptr) {
+        auto session = UrlSession::create(UrlSessionConfiguration::defaultSessionConfiguration(),
+                                          std::move(recorder), std::move(queue));
+        sessions_.push_back(session);
+        return session;
+    }
+
+    std::vector<std::shared_ptr<UrlSession>> sessions_;
+};
+
+TEST_F(UrlSessionUnitTest, TasksStartSuspendedWithIdentifiersInOrder) {
+    auto session = makeSession(std::make_shared<Recorder>());
+    UrlRequest post = requestFor("http://127.0.0.1/upload");
+    post.setHttpMethod("POST");
+    post.setHttpBody(platform::toBytes("hello"));
+    const auto data = session->dataTaskWithRequest(post);
+    const auto upload = session->uploadTaskWithRequest(post, platform::Bytes(1234));
+    const auto streamed = session->uploadTaskWithStreamedRequest(post);
+    const auto download = session->downloadTaskWithRequest(requestFor("http://127.0.0.1/x"));
+
+    EXPECT_EQ(data->taskIdentifier(), 1u);
+    EXPECT_EQ(upload->taskIdentifier(), 2u);
+    EXPECT_EQ(streamed->taskIdentifier(), 3u);
+    EXPECT_EQ(download->taskIdentifier(), 4u);
+    for (const auto& task : std::vector<std::shared_ptr<UrlSessionTask>>{data, upload, download}) {
+        EXPECT_EQ(task->state(), UrlSessionTaskState::kSuspended);
+        EXPECT_FALSE(task->response());
+        EXPECT_EQ(task->countOfBytesExpectedToReceive(), platform::kUrlSessionTransferSizeUnknown);
+    }
+    EXPECT_EQ(data->countOfBytesExpectedToSend(), 5);
+    EXPECT_EQ(upload->countOfBytesExpectedToSend(), 1234);
+    EXPECT_EQ(streamed->countOfBytesExpectedToSend(), platform::kUrlSessionTransferSizeUnknown);
+    EXPECT_EQ(download->countOfBytesExpectedToSend(), 0);
+    EXPECT_EQ(data->originalRequest().url().absoluteString(), "http://127.0.0.1/upload");
+
+    EXPECT_THROW(session->uploadTaskWithRequest(post, *Url::parse("http://127.0.0.1/file")),
+                 std::invalid_argument);
+}
+
+TEST_F(UrlSessionUnitTest, UrlsWithoutSchemeOrHostAndBadResumeDataFailWithBadUrl) {
+    auto recorder = std::make_shared<Recorder>();
+    auto session = makeSession(recorder);
+    const auto relative = session->dataTaskWithRequest(requestFor("just/a/path"));
+    const auto noHost = session->downloadTaskWithRequest(requestFor("http:///nothing"));
+    const auto badResume = session->downloadTaskWithResumeData(platform::toBytes("not a plist"));
+    const auto fileResume = session->downloadTaskWithResumeData(*platform::PropertyList::write(
+        platform::Value(platform::Map{{"NSURLSessionDownloadURL", "file:///etc/passwd"}}),
+        platform::PropertyList::Format::kBinary));
+
+    std::optional<platform::Error> handed;
+    bool called = false;
+    const auto withHandler = session->dataTaskWithRequest(
+        requestFor("//no-scheme/x"),
+        [&](std::optional<Bytes> data, std::shared_ptr<const platform::UrlResponse> response,
+            std::optional<Error> error) {
+            EXPECT_FALSE(data);
+            EXPECT_FALSE(response);
+            handed = error;
+            called = true;
+        });
+
+    for (const auto& task : std::vector<std::shared_ptr<UrlSessionTask>>{
+             relative, noHost, badResume, fileResume, withHandler}) {
+        task->resume();
+    }
+    for (const auto& task :
+         std::vector<std::shared_ptr<UrlSessionTask>>{relative, noHost, badResume, fileResume}) {
+        ASSERT_TRUE(recorder->waitForCompletion(task));
+        ASSERT_TRUE(recorder->log(task).error);
+        EXPECT_EQ(recorder->log(task).error->code(), platform::kUrlErrorBadUrl);
+        EXPECT_EQ(recorder->log(task).error->domain(), platform::kUrlErrorDomain);
+        EXPECT_EQ(task->state(), UrlSessionTaskState::kCompleted);
+        EXPECT_EQ(task->error()->code(), platform::kUrlErrorBadUrl);
+    }
+    ASSERT_TRUE(waitUntil([&] { return called; }));
+    ASSERT_TRUE(handed);
+    EXPECT_EQ(handed->code(), platform::kUrlErrorBadUrl);
+    // A task with a completion handler reports nothing of its own to the delegate.
+    EXPECT_TRUE(recorder->log(withHandler).events.empty());
+}
+
+// A streamed upload whose delegate keeps the body stream to itself stays running without any
+// load, which lets the states be walked through without a server.
+TEST_F(UrlSessionUnitTest, ResumeAndSuspendNotifyOncePerRealChangeOfState) {
+    auto recorder = std::make_shared<Recorder>();
+    std::mutex mutex;
+    platform::UrlSessionBodyStreamCompletion kept;
+    recorder->onNeedStream = [&](platform::UrlSessionBodyStreamCompletion completion) {
+        std::lock_guard lock(mutex);
+        kept = std::move(completion);
+    };
+    auto queue = std::make_shared<platform::OperationQueue>();
+    auto session = makeSession(recorder, queue);
+    UrlRequest post = requestFor("http://127.0.0.1/upload");
+    post.setHttpMethod("POST");
+    const auto task = session->uploadTaskWithStreamedRequest(post);
+    const auto other = session->uploadTaskWithStreamedRequest(post);
+
+    int resumed = 0, suspended = 0, foreign = 0;
+    const auto caller = std::this_thread::get_id();
+    auto count = [&](int& counter) {
+        return [&, caller](const platform::Notification& n) {
+            EXPECT_EQ(std::this_thread::get_id(), caller);  // synchronous, on the caller
+            if (n.object != static_cast<const UrlSessionTask*>(task.get())) {
+                ++foreign;
+                return;
+            }
+            // The observer sees the task in its new state.
+            EXPECT_EQ(static_cast<const UrlSessionTask*>(n.object)->state(),
+                      &counter == &resumed ? UrlSessionTaskState::kRunning
+                                           : UrlSessionTaskState::kSuspended);
+            ++counter;
+        };
+    };
+    auto& center = platform::NotificationCenter::defaultCenter();
+    auto onResume =
+        center.addObserver(platform::kUrlSessionTaskDidResumeNotification, nullptr, count(resumed));
+    auto onSuspend = center.addObserver(platform::kUrlSessionTaskDidSuspendNotification, nullptr,
+                                        count(suspended));
+
+    task->suspend();  // suspended already
+    EXPECT_EQ(suspended, 0);
+    task->resume();
+    EXPECT_EQ(resumed, 1);
+    task->resume();
+    EXPECT_EQ(resumed, 1);
+    EXPECT_EQ(task->state(), UrlSessionTaskState::kRunning);
+    task->suspend();
+    task->suspend();
+    EXPECT_EQ(suspended, 1);
+    EXPECT_EQ(task->state(), UrlSessionTaskState::kSuspended);
+    task->resume();
+    EXPECT_EQ(resumed, 2);
+    ASSERT_TRUE(waitUntil([&] {
+        std::lock_guard lock(mutex);
+        return static_cast<bool>(kept);
+    }));
+
+    queue->setSuspended(true);  // holds the completion back while the state is looked at
+    task->cancel();
+    EXPECT_EQ(task->state(), UrlSessionTaskState::kCanceling);
+    queue->setSuspended(false);
+    ASSERT_TRUE(recorder->waitForCompletion(task));
+    EXPECT_EQ(task->state(), UrlSessionTaskState::kCompleted);
+    EXPECT_EQ(recorder->log(task).error->code(), platform::kUrlErrorCancelled);
+    // A completed task posts nothing more, and the late stream changes nothing.
+    task->resume();
+    task->suspend();
+    task->cancel();
+    {
+        std::lock_guard lock(mutex);
+        kept(platform::InputStream::withData(platform::toBytes("late")));
+    }
+    EXPECT_EQ(resumed, 2);
+    EXPECT_EQ(suspended, 1);
+    EXPECT_EQ(task->state(), UrlSessionTaskState::kCompleted);
+    EXPECT_EQ(recorder->log(task).events,
+              (std::vector<std::string>{"need stream", "complete -999"}));
+    EXPECT_EQ(foreign, 0);
+    other->cancel();  // never resumed: no notification either
+    EXPECT_EQ(foreign, 0);
+}
+
+TEST_F(UrlSessionUnitTest, DroppedStreamHandlerFailsTheUploadWithExhaustedStream) {
+    auto recorder = std::make_shared<Recorder>();
+    recorder->onNeedStream = [](platform::UrlSessionBodyStreamCompletion) {};
+    auto session = makeSession(recorder);
+    UrlRequest post = requestFor("http://127.0.0.1/upload");
+    post.setHttpMethod("POST");
+    const auto task = session->uploadTaskWithStreamedRequest(post);
+    task->resume();
+    ASSERT_TRUE(recorder->waitForCompletion(task));
+    EXPECT_EQ(recorder->log(task).error->code(), platform::kUrlErrorRequestBodyStreamExhausted);
+}
+
+TEST_F(UrlSessionUnitTest, CallbacksKeepTheirOrderOnAWideQueueWhoseOperationsAreCancelled) {
+    auto recorder = std::make_shared<Recorder>();
+    auto queue = std::make_shared<platform::OperationQueue>();
+    queue->setMaxConcurrentOperationCount(2);
+    auto session = makeSession(recorder, queue);
+
+    queue->setSuspended(true);
+    std::vector<std::shared_ptr<UrlSessionTask>> tasks;
+    std::vector<std::string> expected;
+    for (int i = 0; i < 100; ++i) {
+        tasks.push_back(session->dataTaskWithRequest(requestFor("relative/" + std::to_string(i))));
+        tasks.back()->resume();
+        expected.push_back("complete " + std::to_string(tasks.back()->taskIdentifier()));
+    }
+    // The owner of the queue throws away what waits on it: the session's events survive.
+    queue->cancelAllOperations();
+    queue->setSuspended(false);
+    session->finishTasksAndInvalidate();
+    expected.push_back("invalid");
+
+    ASSERT_TRUE(waitUntil([&] { return recorder->invalid(); }));
+    EXPECT_EQ(recorder->order(), expected);
+    EXPECT_EQ(recorder->overlaps(), 0);
+    EXPECT_EQ(recorder->onNetworkThread(), 0);
+}
+
+TEST_F(UrlSessionUnitTest, InvalidationCancelsTasksThenLetsTheDelegateGo) {
+    auto recorder = std::make_shared<Recorder>();
+    std::weak_ptr<Recorder> watch = recorder;
+    auto session = makeSession(recorder);
+    const auto never = session->dataTaskWithRequest(requestFor("http://127.0.0.1/never"));
+    const auto upload = session->uploadTaskWithRequest(requestFor("http://127.0.0.1/u"), Bytes(3));
+    const auto download = session->downloadTaskWithRequest(requestFor("http://127.0.0.1/d"));
+
+    bool listed = false;
+    session->getTasksWithCompletionHandler(
+        [&](std::vector<std::shared_ptr<UrlSessionDataTask>> data,
+            std::vector<std::shared_ptr<platform::UrlSessionUploadTask>> uploads,
+            std::vector<std::shared_ptr<UrlSessionDownloadTask>> downloads) {
+            EXPECT_EQ(data.size(), 1u);
+            EXPECT_EQ(uploads.size(), 1u);
+            EXPECT_EQ(downloads.size(), 1u);
+            EXPECT_EQ(data.at(0), never);
+            listed = true;
+        });
+    ASSERT_TRUE(waitUntil([&] { return listed; }));
+
+    session->invalidateAndCancel();
+    EXPECT_THROW(session->dataTaskWithRequest(requestFor("http://127.0.0.1/late")),
+                 std::logic_error);
+    recorder.reset();
+    ASSERT_TRUE(waitUntil([&] { return watch.expired(); }));
+    EXPECT_FALSE(session->delegate());
+    for (const auto& task : std::vector<std::shared_ptr<UrlSessionTask>>{never, upload, download}) {
+        EXPECT_EQ(task->state(), UrlSessionTaskState::kCompleted);
+        EXPECT_EQ(task->error()->code(), platform::kUrlErrorCancelled);
+    }
+    session->finishTasksAndInvalidate();  // once invalid, nothing more happens
+}
+
+TEST_F(UrlSessionUnitTest, FinishingAnIdleSessionMakesItInvalidAtOnce) {
+    auto recorder = std::make_shared<Recorder>();
+    auto session = makeSession(recorder);
+    session->finishTasksAndInvalidate();
+    ASSERT_TRUE(waitUntil([&] { return recorder->invalid(); }));
+    EXPECT_EQ(recorder->order(), std::vector<std::string>{"invalid"});
+}
+
+}  // namespace
