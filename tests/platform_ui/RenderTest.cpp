@@ -162,4 +162,37 @@ TEST_F(RenderTest, AlphaCornersClippingAndHiddenViewsShowAsTheModelSays) {
     EXPECT_EQ(image->pixelRgba8(40, 75), 0xFFFFFFFFu);  // clipped away
 }
 
+TEST_F(RenderTest, LinesOfNoWidthAreHairlinesOfOnePixel) {
+    for (double scale : {1.0, 2.0}) {
+        SCOPED_TRACE("scale " + std::to_string(scale));
+        ImageContext image({20, 20}, false, scale);
+        GraphicsContext& g = image.context();
+        g.setStrokeColor(Color::black());
+        g.setShouldAntialias(false);
+        g.setLineWidth(0);
+        EXPECT_EQ(g.lineWidth(), 0);
+        g.beginPath();
+        g.moveTo({0, 10});
+        g.lineTo({20, 10});
+        g.moveTo({10, 0});
+        g.lineTo({10, 5});
+        g.strokePath();
+        ImagePtr drawn = image.makeImage();
+        int rows = 0, columns = 0;
+        for (int y = 0; y < drawn->pixelHeight(); ++y) {
+            rows += drawn->pixel(drawn->pixelWidth() - 1, y).a > 0.5;
+        }
+        for (int x = 0; x < drawn->pixelWidth(); ++x) {
+            columns += drawn->pixel(x, 1).a > 0.5;
+        }
+        EXPECT_EQ(rows, 1);
+        EXPECT_EQ(columns, 1);
+        // The width of 0 stays for the next path, and goes with the state it was set in.
+        g.save();
+        g.setLineWidth(3);
+        g.restore();
+        EXPECT_EQ(g.lineWidth(), 0);
+    }
+}
+
 }  // namespace
