@@ -2,12 +2,15 @@
 // platforms with their icons, and a label in Chinese.
 #include "platform/render/Renderer.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
 #include "platform/ui/Alert.h"
+#include "platform/ui/Button.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/ScrollView.h"
 #include "platform/ui/TableView.h"
 #include "tests/platform_ui/UiTest.h"
 #include "tests/support/TempDir.h"
@@ -160,6 +163,68 @@ TEST_F(RenderTest, AlphaCornersClippingAndHiddenViewsShowAsTheModelSays) {
     EXPECT_EQ(image->pixelRgba8(75, 75), 0xFFFFFFFFu);  // hidden
     EXPECT_EQ(image->pixelRgba8(15, 65), 0x0000FFFFu);  // inside the clip
     EXPECT_EQ(image->pixelRgba8(40, 75), 0xFFFFFFFFu);  // clipped away
+}
+
+// Paints a red square twice its size, from its own origin.
+class Spilling : public View {
+  public:
+    using View::View;
+    void draw(GraphicsContext& context, const Rect&) override {
+        context.setFillColor(Color::red());
+        context.fillRect({0, 0, 2 * bounds().width(), 2 * bounds().height()});
+    }
+};
+
+TEST_F(RenderTest, ViewsDrawWithinTheirFramesAndScrollViewsClipTheirContent) {
+    auto root = std::make_shared<View>(Rect{0, 0, 100, 100});
+    root->setBackgroundColor(Color::white());
+    ImageContext square({20, 20});
+    square.context().setFillColor(Color::red());
+    square.context().fillRect({0, 0, 20, 20});
+    ImagePtr red = square.makeImage();
+    // A button of no size shows no image; a small one shrinks its image to its own size.
+    auto none = std::make_shared<Button>(Rect{30, 30, 0, 0});
+    none->setImage(red);
+    root->addSubview(none);
+    auto small = std::make_shared<Button>(Rect{70, 10, 10, 10});
+    small->setImage(red);
+    root->addSubview(small);
+    // A label squeezed to no width shows no text, a small one none past its edges.
+    auto squeezed = std::make_shared<Label>(Rect{10, 60, 0, 20});
+    squeezed->setText("关闭");
+    root->addSubview(squeezed);
+    auto narrow = std::make_shared<Label>(Rect{60, 60, 10, 6});
+    narrow->setText("关闭关闭");
+    narrow->setLineBreakMode(LineBreakMode::kClip);
+    root->addSubview(narrow);
+    auto drawn = std::make_shared<Spilling>(Rect{40, 80, 10, 10});
+    root->addSubview(drawn);
+    // A scroll view shows only what lies within it.
+    auto scroll = std::make_shared<ScrollView>(Rect{10, 10, 20, 20});
+    EXPECT_TRUE(scroll->clipsToBounds());
+    auto content = std::make_shared<View>(Rect{-10, -10, 60, 60});
+    content->setBackgroundColor(Color::red());
+    scroll->addSubview(content);
+    root->addSubview(scroll);
+
+    ImagePtr image = Renderer::renderView(*root, 2);
+    const std::vector<Rect> allowed = {
+        {70, 10, 10, 10}, {60, 60, 10, 6}, {40, 80, 10, 10}, {10, 10, 20, 20}};
+    int inkInside = 0;
+    for (int y = 0; y < 200; ++y) {
+        for (int x = 0; x < 200; ++x) {
+            Point p{x / 2.0 + 0.25, y / 2.0 + 0.25};
+            bool inside = std::any_of(allowed.begin(), allowed.end(),
+                                      [&](const Rect& r) { return r.contains(p); });
+            bool ink = image->pixelRgba8(x, y) != 0xFFFFFFFFu;
+            ASSERT_TRUE(inside || !ink) << "ink at " << p.x << ", " << p.y;
+            inkInside += ink;
+        }
+    }
+    EXPECT_EQ(image->pixelRgba8(2 * 75, 2 * 15), 0xFF0000FFu);  // the shrunk image
+    EXPECT_EQ(image->pixelRgba8(2 * 45, 2 * 85), 0xFF0000FFu);  // the drawing
+    EXPECT_EQ(image->pixelRgba8(2 * 29, 2 * 29), 0xFF0000FFu);  // the scrolled content
+    EXPECT_GT(inkInside, 4 * (100 + 100 + 400));
 }
 
 TEST_F(RenderTest, LinesOfNoWidthAreHairlinesOfOnePixel) {
