@@ -245,14 +245,27 @@ TEST_F(IconSheetTest, ATapOnTheDimmedOverlayDismissesWithoutAChoice) {
     EXPECT_FALSE(sheet->superview());
 }
 
-TEST_F(IconSheetTest, TheDarkThemeUsesThePanelImageAndTheGridBlock) {
+TEST_F(IconSheetTest, TheDarkThemeShowsWhiteHairlinesAndNamesOnDarkGrey) {
     RAZududeConfig::setTheme(0);
-    auto sheet = show({"sina", "tencent"});
+    auto sheet = show({"sina", "tencent", "qzone", "renren", "douban"});
     auto* scroll = sheet->subviews().at(0).get();
     auto* background = scroll->subviews().at(0).get();
     EXPECT_EQ(background->backgroundColor(), Color::darkGray());
+    auto picture = ui_test::windowPicture(*window_, "icon_sheet_dark.png");
     RAZududeConfig::setTheme(1);
     RAZududeConfig::setShareGridViewTheme({});
+    ASSERT_TRUE(picture);
+
+    double top = sheet->frame().minY();
+    auto lighter = [](Color c) { return c.r > 0.55 && c.g > 0.55 && c.b > 0.55; };
+    EXPECT_TRUE(ui_test::near(ui_test::pixelAt(*picture, 5, top + 40), Color::darkGray(), 0.02));
+    // The grid's lines of no width are drawn one pixel of their image wide: the vertical line
+    // at the end of each column, the horizontal one under the row.
+    EXPECT_GT(ui_test::countIn(*picture, Rect(78, top + 20, 4, 40), lighter), 40);
+    EXPECT_GT(ui_test::countIn(*picture, Rect(20, top + 79, 40, 4), lighter), 40);
+    // The names are light on the dark panel.
+    EXPECT_GT(ui_test::countIn(*picture, label(*sheet, "sina")->frame().offsetBy(0, top), lighter),
+              40);
 }
 
 TEST_F(IconSheetTest, IconsLeftOutOfTheAppsListShowNowhere) {
