@@ -96,7 +96,8 @@ void GraphicsContext::setStrokeColor(Color color) {
     states_.back().stroke = color;
 }
 void GraphicsContext::setLineWidth(double width) {
-    cairo_set_line_width(cr_, std::max(width, 0.0));
+    states_.back().lineWidth = std::max(width, 0.0);
+    cairo_set_line_width(cr_, states_.back().lineWidth);
 }
 
 void GraphicsContext::setShouldAntialias(bool antialias) {
@@ -160,7 +161,18 @@ void GraphicsContext::fillPath() {
 
 void GraphicsContext::strokePath() {
     setSource(state().stroke);
+    if (state().lineWidth > 0) {
+        cairo_stroke(cr_);
+        return;
+    }
+    // Cairo strokes nothing at width 0; a hairline is one pixel of the bitmap in any direction,
+    // whatever scale or transform is current.
+    double ax = 1, ay = 0, bx = 0, by = 1;
+    cairo_device_to_user_distance(cr_, &ax, &ay);
+    cairo_device_to_user_distance(cr_, &bx, &by);
+    cairo_set_line_width(cr_, std::max(std::hypot(ax, ay), std::hypot(bx, by)));
     cairo_stroke(cr_);
+    cairo_set_line_width(cr_, 0);
 }
 
 void GraphicsContext::fillRect(const Rect& rect) {

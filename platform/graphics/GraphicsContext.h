@@ -3,7 +3,8 @@
 //
 // Coordinates are points with y growing downwards. Angles are radians from the +x axis towards
 // +y; an arc drawn "clockwise" runs with growing angles, which looks clockwise on screen.
-// A new context fills and strokes in opaque black with lines 1 point wide, antialiased.
+// A new context fills and strokes in opaque black with lines 1 point wide, antialiased. A line
+// width of 0 strokes the thinnest line the bitmap can show: one pixel wide.
 #pragma once
 
 #include <functional>
@@ -52,6 +53,7 @@ class GraphicsContext {
     void setStrokeColor(Color color);
     Color fillColor() const { return state().fill; }
     Color strokeColor() const { return state().stroke; }
+    double lineWidth() const { return state().lineWidth; }
     void setLineWidth(double width);
     void setShouldAntialias(bool antialias);
     // Multiplies everything painted from now on.
@@ -94,6 +96,7 @@ class GraphicsContext {
         Color fill = Color::black();
         Color stroke = Color::black();
         double alpha = 1;
+        double lineWidth = 1;
     };
     const State& state() const { return states_.back(); }
     void setSource(Color color);

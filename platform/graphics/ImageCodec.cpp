@@ -1,8 +1,12 @@
-// PNG, JPEG and GIF coding on libpng, libjpeg and giflib. Every decoder checks the declared
-// size before it allocates, and reports a damaged file as an error, never a crash.
+// PNG, JPEG and GIF coding on libpng, libjpeg and giflib. Pictures come from other apps and
+// from the network, so every decoder checks the declared size, against a fixed limit and
+// against what its data could fill at the format's best compression, before it allocates; it
+// refuses a file that ends before its picture does, and reports damage as an error, never a
+// crash.
 #include "platform/graphics/ImageCodec.h"
 
 #include <gif_lib.h>
+#include <jerror.h>
 #include <jpeglib.h>
 #include <png.h>
 
@@ -37,6 +41,18 @@ void setError(std::string* error, std::string message) {
     }
 }
 
+// A header may claim any size; the bytes behind it bound what can honestly be there.
+bool dataCanFill(double needed, std::size_t have, std::int64_t w, std::int64_t h,
+                 const char* format, std::string* error) {
+    if (needed > static_cast<double>(have)) {
+        setError(error, std::string(format) + ": " + std::to_string(have) +
+                            " bytes cannot hold a picture of " + std::to_string(w) + "x" +
+                            std::to_string(h));
+        return false;
+    }
+    return true;
+}
+
 // ---- PNG -------------------------------------------------------------------------------
 
 bool decodePng(const Bytes& data, Rgba& out, std::string* error) {
@@ -47,7 +63,15 @@ bool decodePng(const Bytes& data, Rgba& out, std::string* error) {
         setError(error, std::string("PNG: ") + image.message);
         return false;
     }
-    if (!sizeAllowed(image.width, image.height, error)) {
+    // Deflate puts at most 1032 bytes in one byte. The rows, filter bytes included, are at
+    // least as long as the header's depth and colour type make them (the header was read, so
+    // it is there and valid).
+    const std::int64_t depth = data[24];
+    static constexpr int kChannels[] = {1, 0, 3, 1, 2, 0, 4};
+    const std::int64_t channels = data[25] < 7 ? kChannels[data[25]] : 1;
+    const double rows = double(image.height) * (1 + (image.width * depth * channels + 7) / 8);
+    if (!sizeAllowed(image.width, image.height, error) ||
+        !dataCanFill(rows / 1032, data.size(), image.width, image.height, "PNG", error)) {
         png_image_free(&image);
         return false;
     }
@@ -65,24 +89,46 @@ bool decodePng(const Bytes& data, Rgba& out, std::string* error) {
 
 // ---- JPEG ------------------------------------------------------------------------------
 
+// Progressive pictures need a handful of scans; each scan passes over the whole picture, so a
+// file of thousands of tiny scans would take seconds.
+constexpr int kMaxJpegScans = 100;
+
 struct JpegError {
     jpeg_error_mgr manager;
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
 };
 
-void jpegFail(j_common_ptr info) {
+[[noreturn]] void jpegFail(j_common_ptr info) {
     auto* err = reinterpret_cast<JpegError*>(info->err);
     (*info->err->format_message)(info, err->message);
     std::longjmp(err->jump, 1);
 }
 
-void jpegWarning(j_common_ptr, int) {}
+// libjpeg makes up the rest of a picture whose data ends early, and only warns; such a picture
+// would be partly invented, so the warning is an error.
+void jpegWarning(j_common_ptr info, int level) {
+    int code = info->err->msg_code;
+    if (level < 0 && (code == JWRN_HIT_MARKER || code == JWRN_JPEG_EOF)) {
+        auto* err = reinterpret_cast<JpegError*>(info->err);
+        std::snprintf(err->message, sizeof err->message, "the data ends inside the picture");
+        std::longjmp(err->jump, 1);
+    }
+}
+
+void jpegProgress(j_common_ptr info) {
+    auto* decompress = reinterpret_cast<j_decompress_ptr>(info);
+    if (decompress->input_scan_number > kMaxJpegScans) {
+        auto* err = reinterpret_cast<JpegError*>(info->err);
+        std::snprintf(err->message, sizeof err->message, "more than %d scans", kMaxJpegScans);
+        std::longjmp(err->jump, 1);
+    }
+}
 
 // No object with a destructor lives in this frame: libjpeg leaves it by longjmp on errors.
 // The output buffer belongs to the caller.
-bool decodeJpegInto(const Bytes& data, Rgba& out, std::string* error, JpegError& err,
-                    jpeg_decompress_struct& info) {
+bool decodeJpegInto(const Bytes& data, std::size_t given, Rgba& out, std::string* error,
+                    JpegError& err, jpeg_decompress_struct& info, jpeg_progress_mgr& progress) {
     info.err = jpeg_std_error(&err.manager);
     err.manager.error_exit = jpegFail;
     err.manager.emit_message = jpegWarning;
@@ -92,9 +138,18 @@ bool decodeJpegInto(const Bytes& data, Rgba& out, std::string* error, JpegError&
         return false;
     }
     jpeg_create_decompress(&info);
+    progress.progress_monitor = jpegProgress;
+    info.progress = &progress;
     jpeg_mem_src(&info, data.data(), static_cast<unsigned long>(data.size()));
     jpeg_read_header(&info, TRUE);
-    if (!sizeAllowed(info.image_width, info.image_height, error)) {
+    // Each 8 x 8 block of each component takes at least one bit of its first scan. (Arithmetic
+    // coding can go below that on a large flat picture; such rare files are refused too.)
+    double blocks = 0;
+    for (int c = 0; c < info.num_components; ++c) {
+        blocks += double(info.comp_info[c].width_in_blocks) * info.comp_info[c].height_in_blocks;
+    }
+    if (!sizeAllowed(info.image_width, info.image_height, error) ||
+        !dataCanFill(blocks / 8, given, info.image_width, info.image_height, "JPEG", error)) {
         jpeg_destroy_decompress(&info);
         return false;
     }
@@ -129,10 +184,23 @@ bool decodeJpegInto(const Bytes& data, Rgba& out, std::string* error, JpegError&
 }
 
 bool decodeJpeg(const Bytes& data, Rgba& out, std::string* error) {
+    // Data cut after its last row, before the end marker, loses nothing: it gets the marker,
+    // so that only data that ends inside the picture counts as cut.
+    Bytes closed;
+    const Bytes* source = &data;
+    if (data.size() < 2 || data[data.size() - 2] != 0xFF || data.back() != 0xD9) {
+        closed.reserve(data.size() + 2);
+        closed.insert(closed.end(), data.begin(), data.end());
+        closed.push_back(0xFF);
+        closed.push_back(0xD9);
+        source = &closed;
+    }
     JpegError err;
     jpeg_decompress_struct info;
     std::memset(&info, 0, sizeof info);
-    return decodeJpegInto(data, out, error, err, info);
+    jpeg_progress_mgr progress;
+    std::memset(&progress, 0, sizeof progress);
+    return decodeJpegInto(*source, data.size(), out, error, err, info, progress);
 }
 
 struct JpegOutput {
@@ -245,7 +313,14 @@ bool decodeGif(const Bytes& data, Rgba& out, std::string* error) {
         const GifImageDesc& desc = gif->Image;
         std::int64_t screenW = gif->SWidth > 0 ? gif->SWidth : desc.Width;
         std::int64_t screenH = gif->SHeight > 0 ? gif->SHeight : desc.Height;
-        if (!sizeAllowed(screenW, screenH, error) || !sizeAllowed(desc.Width, desc.Height, error)) {
+        // An LZW code of 12 bits stands for at most 4096 pixels; neither the frame nor the
+        // screen it is shown on can be larger than the data could fill.
+        constexpr double kMostPixelsPerByte = 4096 * 8 / 12.0;
+        if (!sizeAllowed(screenW, screenH, error) || !sizeAllowed(desc.Width, desc.Height, error) ||
+            !dataCanFill(double(screenW) * screenH / kMostPixelsPerByte, data.size(), screenW,
+                         screenH, "GIF", error) ||
+            !dataCanFill(double(desc.Width) * desc.Height / kMostPixelsPerByte, data.size(),
+                         desc.Width, desc.Height, "GIF", error)) {
             return false;
         }
         const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
@@ -321,7 +396,9 @@ Format sniff(const Bytes& data) {
     return Format::kUnknown;
 }
 
-bool decode(const Bytes& data, Rgba& out, std::string* error) {
+namespace {
+
+bool decodeAny(const Bytes& data, Rgba& out, std::string* error) {
     switch (sniff(data)) {
         case Format::kPng:
             return decodePng(data, out, error);
@@ -333,6 +410,16 @@ bool decode(const Bytes& data, Rgba& out, std::string* error) {
             setError(error, data.empty() ? "no image data" : "not a PNG, JPEG or GIF image");
             return false;
     }
+}
+
+}  // namespace
+
+bool decode(const Bytes& data, Rgba& out, std::string* error) {
+    if (decodeAny(data, out, error)) {
+        return true;
+    }
+    out = Rgba{};  // no half-decoded pixels kept
+    return false;
 }
 
 Bytes encodePng(const Rgba& in, std::string* error) {

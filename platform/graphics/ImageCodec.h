@@ -19,6 +19,8 @@ struct Rgba {
 };
 
 Format sniff(const Bytes& data);
+// Refuses (and leaves `out` empty) a damaged picture, one cut short, and one whose header
+// claims more than its data could fill.
 bool decode(const Bytes& data, Rgba& out, std::string* error);
 Bytes encodePng(const Rgba& in, std::string* error);
 // Alpha is ignored; quality 0 to 1.

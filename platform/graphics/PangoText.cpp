@@ -30,6 +30,9 @@ PangoEllipsizeMode ellipsizeMode(LineBreakMode mode) {
     }
 }
 
+// Text is laid out in points, whatever the scale or transform of the context it is drawn on:
+// glyph positions are rounded and metrics taken in the space of the layout's matrix, so a
+// layout made under a scale of 2 would break its lines elsewhere than the measurement did.
 void applyFontOptions(cairo_t* cr, PangoContext* context) {
     cairo_font_options_t* options = cairo_font_options_create();
     cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
@@ -38,6 +41,7 @@ void applyFontOptions(cairo_t* cr, PangoContext* context) {
     pango_cairo_context_set_font_options(context, options);
     cairo_font_options_destroy(options);
     pango_cairo_update_context(cr, context);
+    pango_context_set_matrix(context, nullptr);
 }
 
 std::unique_ptr<PangoFontDescription, FontDescriptionDeleter> description(const Font& font) {

@@ -17,8 +17,9 @@ struct GObjectUnref {
 };
 using LayoutPtr = std::unique_ptr<PangoLayout, GObjectUnref>;
 
-// A layout of the text in the style for the box (non-positive sides are unlimited), made on
-// `cr` with hinting off so that sizes do not depend on the scale it is drawn at.
+// A layout of the text in the style for the box (non-positive sides are unlimited), made for
+// `cr` with hinting off and in points, so that its lines and sizes do not depend on the scale
+// or transform it is drawn at: measured and drawn, a text is set alike.
 LayoutPtr makeLayout(cairo_t* cr, std::string_view text, const TextStyle& style, Size box);
 
 // How many lines of the layout are shown within the box and style, and the size they take

@@ -57,7 +57,11 @@ void drawView(GraphicsContext& context, const View& view, bool root) {
         context.fillRoundedRect(b, radius);
     }
     if (const auto& drawing = view.drawing()) {
+        // What draw painted lives in a backing store of the view's size.
+        context.save();
+        context.clip(b);
         context.drawDrawing(*drawing, b);
+        context.restore();
     }
     view.drawContent(context);
     for (const auto& sub : view.subviews()) {

@@ -3,10 +3,10 @@
 //
 // Before drawing, the layout and display passes run, so the picture shows the model as the
 // next turn of the main loop would leave it. A view is drawn as: its background (with its
-// corner radius), what its draw recorded, its built-in content, then its subviews in order;
-// alpha applies to the view and its subviews as one, and a view that masks to its bounds
-// clips them to its rounded rectangle. Hidden views and views with alpha below 0.01 are left
-// out. Text is set with the system font, which carries the CJK ideographs.
+// corner radius), what its draw recorded (cut to its bounds), its built-in content, then its
+// subviews in order; alpha applies to the view and its subviews as one, and a view that masks
+// to its bounds clips them to its rounded rectangle. Hidden views and views with alpha below
+// 0.01 are left out. Text is set with the system font, which carries the CJK ideographs.
 #pragma once
 
 #include <filesystem>

@@ -100,7 +100,7 @@ Button::Button(const Rect& frame)
     titleLabel_->setTextAlignment(TextAlignment::kCenter);
     titleLabel_->setLineBreakMode(LineBreakMode::kTailTruncation);
     titleLabel_->setTextColor(Color::white());
-    imageView_->setContentMode(ContentMode::kCenter);
+    imageView_->setContentMode(ContentMode::kScaleToFill);
     addSubview(imageView_);
     addSubview(titleLabel_);
 }
@@ -252,12 +252,17 @@ void Button::layoutSubviews() {
     Rect content = contentInsets_.apply(bounds());
     Rect imageArea = imageInsets_.apply(content);
     Rect titleArea = titleInsets_.apply(content);
+    // Image and title keep within their areas: an image larger than its area shrinks to it, so
+    // a button of no size shows nothing.
     ImagePtr image = currentImage();
     Size img = image ? image->size() : Size{};
+    img.width = std::clamp(imageArea.size.width, 0.0, img.width);
+    img.height = std::clamp(imageArea.size.height, 0.0, img.height);
     Size title{};
     if (!titleLabel_->text().empty()) {
         title = measureText(titleLabel_->text(), titleLabel_->font());
         title.width = std::min(title.width, std::max(0.0, titleArea.size.width - img.width));
+        title.height = std::clamp(titleArea.size.height, 0.0, title.height);
     }
     double pair = img.width + title.width;
     imageView_->setFrame(

@@ -1,7 +1,7 @@
 // Controls and buttons. A control sends actions for its events: touch-down when a finger
 // lands on it, touch-up-inside when the finger lifts there (not when a recognizer took the
 // touch). A button shows, per state, a background image stretched to its bounds, an image and
-// a title, the pair centred in its content rectangle.
+// a title, the pair centred in its content rectangle and cut to fit it.
 #pragma once
 
 #include <functional>

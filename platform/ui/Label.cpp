@@ -83,12 +83,14 @@ Font Label::fontForDrawing() const {
     return font_.withSize(std::max(size, floor));
 }
 
+// The text is painted within the bounds, as into a backing store of the label's size: a
+// label squeezed to nothing shows nothing.
 void Label::drawContent(GraphicsContext& context) const {
-    if (text_.empty()) {
+    const Rect& b = bounds();
+    if (text_.empty() || b.width() <= 0 || b.height() <= 0) {
         return;
     }
     Font font = fontForDrawing();
-    const Rect& b = bounds();
     TextStyle s = style(font);
     Size shown = TextMeasurer::current().measure(text_, s, b.size);
     double y = b.minY() + (b.height() - shown.height) / 2;
@@ -96,8 +98,11 @@ void Label::drawContent(GraphicsContext& context) const {
     if (shadowColor_) {
         shadow = TextShadow{*shadowColor_, shadowOffset_};
     }
+    context.save();
+    context.clip(b);
     context.drawText(text_, {b.minX(), y, b.width(), b.height() - (y - b.minY())}, s, textColor_,
                      shadow);
+    context.restore();
 }
 
 }  // namespace platform

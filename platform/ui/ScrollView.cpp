@@ -5,7 +5,9 @@
 
 namespace platform {
 
-ScrollView::ScrollView(const Rect& frame) : View(frame) {}
+ScrollView::ScrollView(const Rect& frame) : View(frame) {
+    setClipsToBounds(true);
+}
 
 void ScrollView::setContentSize(Size size) {
     contentSize_ = {std::max(size.width, 0.0), std::max(size.height, 0.0)};
@@ -33,6 +35,17 @@ void ScrollView::setContentOffset(Point offset, bool) {
     }
 }
 
+// Pages lie a view's size apart; the end of the content is a page too, or the content past
+// the last whole page could never be shown.
+double ScrollView::nearestPage(double offset, double page, double max) {
+    if (page <= 0) {
+        return offset;
+    }
+    double lower = std::min(std::floor(offset / page) * page, max);
+    double upper = std::min(lower + page, max);
+    return offset - lower < (upper - lower) / 2 ? lower : upper;
+}
+
 void ScrollView::dragBy(Point translation) {
     if (!scrollEnabled_) {
         return;
@@ -43,14 +56,9 @@ void ScrollView::dragBy(Point translation) {
     }
     Point target = clamp(contentOffset() - translation);
     if (paging_) {
-        Size page = bounds().size;
-        if (page.width > 0) {
-            target.x = std::round(target.x / page.width) * page.width;
-        }
-        if (page.height > 0) {
-            target.y = std::round(target.y / page.height) * page.height;
-        }
-        target = clamp(target);
+        Point max = maximumContentOffset();
+        target.x = nearestPage(target.x, bounds().size.width, max.x);
+        target.y = nearestPage(target.y, bounds().size.height, max.y);
     }
     setContentOffset(target);
     if (auto d = delegate()) {

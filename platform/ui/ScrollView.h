@@ -1,6 +1,7 @@
-// A view that shows part of a larger content: the content offset is the origin of its bounds.
-// The offset stays within the content (no bouncing); with paging it comes to rest on whole
-// pages of the view's size. A drag is injected with dragBy.
+// A view that shows part of a larger content: the content offset is the origin of its bounds,
+// and the content is clipped to them. The offset stays within the content (no bouncing); with
+// paging it comes to rest on whole pages of the view's size or at the end of the content. A
+// drag is injected with dragBy.
 #pragma once
 
 #include <memory>
@@ -59,6 +60,7 @@ class ScrollView : public View {
 
   private:
     Point clamp(Point offset) const;
+    static double nearestPage(double offset, double page, double max);
 
     Size contentSize_;
     bool paging_ = false;

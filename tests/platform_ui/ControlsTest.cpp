@@ -56,10 +56,21 @@ TEST_F(ControlsTest, HorizontalPagingRestsOnWholePages) {
     scroll->setPagingEnabled(true);
     scroll->dragBy({-200, 0});
     EXPECT_EQ(scroll->contentOffset(), (Point{320, 0}));
-    scroll->dragBy({-500, 0});  // held at the end (680), then to its nearest page
-    EXPECT_EQ(scroll->contentOffset(), (Point{640, 0}));
+    // Held at the end (680), which is a page of its own: the last 40 points can be seen.
+    scroll->dragBy({-500, 0});
+    EXPECT_EQ(scroll->contentOffset(), (Point{680, 0}));
     scroll->dragBy({300, 0});
     EXPECT_EQ(scroll->contentOffset(), (Point{320, 0}));
+    scroll->dragBy({-100, 0});  // short of half a page
+    EXPECT_EQ(scroll->contentOffset(), (Point{320, 0}));
+
+    // Content a little wider than one page: the drag reaches its end.
+    scroll->setContentSize({350, 160});
+    scroll->setContentOffset({0, 0});
+    scroll->dragBy({-200, 0});
+    EXPECT_EQ(scroll->contentOffset(), (Point{30, 0}));
+    scroll->dragBy({200, 0});
+    EXPECT_EQ(scroll->contentOffset(), (Point{0, 0}));
 }
 
 TEST_F(ControlsTest, NavigationContentSitsBelowAnOpaqueBarOnly) {

@@ -2,12 +2,15 @@
 // platforms with their icons, and a label in Chinese.
 #include "platform/render/Renderer.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
 #include "platform/ui/Alert.h"
+#include "platform/ui/Button.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/ScrollView.h"
 #include "platform/ui/TableView.h"
 #include "tests/platform_ui/UiTest.h"
 #include "tests/support/TempDir.h"
@@ -160,6 +163,101 @@ TEST_F(RenderTest, AlphaCornersClippingAndHiddenViewsShowAsTheModelSays) {
     EXPECT_EQ(image->pixelRgba8(75, 75), 0xFFFFFFFFu);  // hidden
     EXPECT_EQ(image->pixelRgba8(15, 65), 0x0000FFFFu);  // inside the clip
     EXPECT_EQ(image->pixelRgba8(40, 75), 0xFFFFFFFFu);  // clipped away
+}
+
+// Paints a red square twice its size, from its own origin.
+class Spilling : public View {
+  public:
+    using View::View;
+    void draw(GraphicsContext& context, const Rect&) override {
+        context.setFillColor(Color::red());
+        context.fillRect({0, 0, 2 * bounds().width(), 2 * bounds().height()});
+    }
+};
+
+TEST_F(RenderTest, ViewsDrawWithinTheirFramesAndScrollViewsClipTheirContent) {
+    auto root = std::make_shared<View>(Rect{0, 0, 100, 100});
+    root->setBackgroundColor(Color::white());
+    ImageContext square({20, 20});
+    square.context().setFillColor(Color::red());
+    square.context().fillRect({0, 0, 20, 20});
+    ImagePtr red = square.makeImage();
+    // A button of no size shows no image; a small one shrinks its image to its own size.
+    auto none = std::make_shared<Button>(Rect{30, 30, 0, 0});
+    none->setImage(red);
+    root->addSubview(none);
+    auto small = std::make_shared<Button>(Rect{70, 10, 10, 10});
+    small->setImage(red);
+    root->addSubview(small);
+    // A label squeezed to no width shows no text, a small one none past its edges.
+    auto squeezed = std::make_shared<Label>(Rect{10, 60, 0, 20});
+    squeezed->setText("关闭");
+    root->addSubview(squeezed);
+    auto narrow = std::make_shared<Label>(Rect{60, 60, 10, 6});
+    narrow->setText("关闭关闭");
+    narrow->setLineBreakMode(LineBreakMode::kClip);
+    root->addSubview(narrow);
+    auto drawn = std::make_shared<Spilling>(Rect{40, 80, 10, 10});
+    root->addSubview(drawn);
+    // A scroll view shows only what lies within it.
+    auto scroll = std::make_shared<ScrollView>(Rect{10, 10, 20, 20});
+    EXPECT_TRUE(scroll->clipsToBounds());
+    auto content = std::make_shared<View>(Rect{-10, -10, 60, 60});
+    content->setBackgroundColor(Color::red());
+    scroll->addSubview(content);
+    root->addSubview(scroll);
+
+    ImagePtr image = Renderer::renderView(*root, 2);
+    const std::vector<Rect> allowed = {
+        {70, 10, 10, 10}, {60, 60, 10, 6}, {40, 80, 10, 10}, {10, 10, 20, 20}};
+    int inkInside = 0;
+    for (int y = 0; y < 200; ++y) {
+        for (int x = 0; x < 200; ++x) {
+            Point p{x / 2.0 + 0.25, y / 2.0 + 0.25};
+            bool inside = std::any_of(allowed.begin(), allowed.end(),
+                                      [&](const Rect& r) { return r.contains(p); });
+            bool ink = image->pixelRgba8(x, y) != 0xFFFFFFFFu;
+            ASSERT_TRUE(inside || !ink) << "ink at " << p.x << ", " << p.y;
+            inkInside += ink;
+        }
+    }
+    EXPECT_EQ(image->pixelRgba8(2 * 75, 2 * 15), 0xFF0000FFu);  // the shrunk image
+    EXPECT_EQ(image->pixelRgba8(2 * 45, 2 * 85), 0xFF0000FFu);  // the drawing
+    EXPECT_EQ(image->pixelRgba8(2 * 29, 2 * 29), 0xFF0000FFu);  // the scrolled content
+    EXPECT_GT(inkInside, 4 * (100 + 100 + 400));
+}
+
+TEST_F(RenderTest, LinesOfNoWidthAreHairlinesOfOnePixel) {
+    for (double scale : {1.0, 2.0}) {
+        SCOPED_TRACE("scale " + std::to_string(scale));
+        ImageContext image({20, 20}, false, scale);
+        GraphicsContext& g = image.context();
+        g.setStrokeColor(Color::black());
+        g.setShouldAntialias(false);
+        g.setLineWidth(0);
+        EXPECT_EQ(g.lineWidth(), 0);
+        g.beginPath();
+        g.moveTo({0, 10});
+        g.lineTo({20, 10});
+        g.moveTo({10, 0});
+        g.lineTo({10, 5});
+        g.strokePath();
+        ImagePtr drawn = image.makeImage();
+        int rows = 0, columns = 0;
+        for (int y = 0; y < drawn->pixelHeight(); ++y) {
+            rows += drawn->pixel(drawn->pixelWidth() - 1, y).a > 0.5;
+        }
+        for (int x = 0; x < drawn->pixelWidth(); ++x) {
+            columns += drawn->pixel(x, 1).a > 0.5;
+        }
+        EXPECT_EQ(rows, 1);
+        EXPECT_EQ(columns, 1);
+        // The width of 0 stays for the next path, and goes with the state it was set in.
+        g.save();
+        g.setLineWidth(3);
+        g.restore();
+        EXPECT_EQ(g.lineWidth(), 0);
+    }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Text measurement: the fixed metrics that layout tests reckon with, and Pango's real ones.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "platform/graphics/Font.h"
 #include "platform/graphics/GraphicsContext.h"
 
@@ -81,6 +83,42 @@ TEST(PangoMetrics, DrawnTextStaysInItsBoxAndFollowsItsAlignment) {
     EXPECT_EQ(leftInk, 0);
     EXPECT_GT(rightInk, 10);
     EXPECT_GT(used.width, 10);
+}
+
+// The lowest row (in points, from the top) with ink, or 0.
+double inkBottom(const Image& image) {
+    for (int y = image.pixelHeight() - 1; y >= 0; --y) {
+        for (int x = 0; x < image.pixelWidth(); ++x) {
+            if (image.pixel(x, y).a > 0.1) {
+                return (y + 1) / image.scale();
+            }
+        }
+    }
+    return 0;
+}
+
+TEST(PangoMetrics, TextIsSetAtScaleTwoAsItWasMeasured) {
+    // A long text in boxes of several widths, with room for two and a half lines: measured in
+    // points and drawn at the screen's scale, it must break and cut at the same places.
+    const std::string text =
+        "分享失败：你还没有安装微信客户端，请先安装最新版本的微信再回来分享这条内容，谢谢你的支持";
+    for (auto mode : {LineBreakMode::kWordWrap, LineBreakMode::kTailTruncation}) {
+        for (double width : {150.0, 233.0, 280.0, 292.0}) {
+            SCOPED_TRACE("width " + std::to_string(width));
+            TextStyle style{Font::system(16), mode, TextAlignment::kCenter, 0};
+            double lineHeight = style.font.lineHeight();
+            Size box{width, std::floor(lineHeight * 2.5)};
+            Size measured = TextMeasurer::current().measure(text, style, box);
+            EXPECT_NEAR(measured.height, 2 * lineHeight, 1);
+
+            ImageContext context({width, 200}, false, 2);
+            Size drawn = context.context().drawText(text, {{0, 0}, box}, style, Color::black());
+            EXPECT_EQ(std::ceil(drawn.width - 1e-9), measured.width);
+            EXPECT_EQ(std::ceil(drawn.height - 1e-9), measured.height);
+            EXPECT_LE(inkBottom(*context.makeImage()), measured.height);
+            EXPECT_GT(inkBottom(*context.makeImage()), lineHeight);
+        }
+    }
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // taps, and what a person sees.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "SocialSDK/core/config/RAZududeConfig.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformInternal.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
@@ -124,6 +126,40 @@ TEST_F(IconSheetTest, ManyPlatformsAddColumnsDownToSeventyPoints) {
     EXPECT_EQ(icon(*sheet, sheet->snsNames()[19])->frame().minY(), 3 * 80 - 8);
 }
 
+TEST_F(IconSheetTest, AGridWiderThanTheScreenScrollsToItsLastColumn) {
+    showAppScreen();
+    screen_->view()->setBackgroundColor(Color::white());
+    auto sheet = show(twentyNames());
+    ASSERT_EQ(sheet->columns(), 5);
+    auto* scroll = dynamic_cast<platform::ScrollView*>(sheet->subviews().at(0).get());
+    ASSERT_TRUE(scroll);
+    // Five columns of 70 points: the content, and the background with its grid, are 350 wide.
+    EXPECT_EQ(scroll->contentSize(), (platform::Size{350, 320}));
+    auto background = std::dynamic_pointer_cast<platform::ImageView>(scroll->subviews().at(0));
+    ASSERT_TRUE(background && background->image());
+    EXPECT_EQ(background->image()->size(), (platform::Size{350, 320}));
+
+    // The last column is cut by the screen's edge until the panel is dragged to its end.
+    auto last = std::dynamic_pointer_cast<platform::Button>(icon(*sheet, sheet->snsNames()[4]));
+    ASSERT_TRUE(last);
+    auto& image = last->imageView();
+    EXPECT_GT(image.convertRectTo(image.bounds(), nullptr).maxX(), 320);
+    scroll->dragBy({-200, 0});
+    EXPECT_EQ(scroll->contentOffset(), (platform::Point{30, 0}));
+    Rect shown = image.convertRectTo(image.bounds(), nullptr);
+    EXPECT_LE(shown.maxX(), 320);
+    auto picture = ui_test::windowPicture(*window_, "icon_sheet_scrolled.png");
+    ASSERT_TRUE(picture);
+    // The tencent blue reaches the right part of its icon, and the panel stays white behind.
+    int blue = ui_test::countIn(*picture, Rect(shown.maxX() - 20, shown.minY() + 20, 8, 30),
+                                [](Color c) { return c.b > 0.6 && c.r < 0.2; });
+    EXPECT_GT(blue, 150);
+    EXPECT_TRUE(ui_test::near(ui_test::pixelAt(*picture, 318, sheet->frame().minY() + 75),
+                              Color::white(), 0.05));
+    window_->tap(shown.center());
+    EXPECT_EQ(tapped, (Names{sheet->snsNames()[4]}));
+}
+
 TEST_F(IconSheetTest, LandscapeAddsColumnsUntilTheGridFitsTheShortScreen) {
     platform::Application::shared().setStatusBarOrientation(platform::kOrientationLandscapeRight);
     auto names = twentyNames();
@@ -209,14 +245,54 @@ TEST_F(IconSheetTest, ATapOnTheDimmedOverlayDismissesWithoutAChoice) {
     EXPECT_FALSE(sheet->superview());
 }
 
-TEST_F(IconSheetTest, TheDarkThemeUsesThePanelImageAndTheGridBlock) {
+TEST_F(IconSheetTest, TheDarkThemeShowsWhiteHairlinesAndNamesOnDarkGrey) {
     RAZududeConfig::setTheme(0);
-    auto sheet = show({"sina", "tencent"});
+    auto sheet = show({"sina", "tencent", "qzone", "renren", "douban"});
     auto* scroll = sheet->subviews().at(0).get();
     auto* background = scroll->subviews().at(0).get();
     EXPECT_EQ(background->backgroundColor(), Color::darkGray());
+    auto picture = ui_test::windowPicture(*window_, "icon_sheet_dark.png");
     RAZududeConfig::setTheme(1);
     RAZududeConfig::setShareGridViewTheme({});
+    ASSERT_TRUE(picture);
+
+    double top = sheet->frame().minY();
+    auto lighter = [](Color c) { return c.r > 0.55 && c.g > 0.55 && c.b > 0.55; };
+    EXPECT_TRUE(ui_test::near(ui_test::pixelAt(*picture, 5, top + 40), Color::darkGray(), 0.02));
+    // The grid's lines of no width are drawn one pixel of their image wide: the vertical line
+    // at the end of each column, the horizontal one under the row.
+    EXPECT_GT(ui_test::countIn(*picture, Rect(78, top + 20, 4, 40), lighter), 40);
+    EXPECT_GT(ui_test::countIn(*picture, Rect(20, top + 79, 40, 4), lighter), 40);
+    // The names are light on the dark panel.
+    EXPECT_GT(ui_test::countIn(*picture, label(*sheet, "sina")->frame().offsetBy(0, top), lighter),
+              40);
+}
+
+TEST_F(IconSheetTest, IconsLeftOutOfTheAppsListShowNowhere) {
+    // Made from the configured list, then given the app's shorter one: the icons it left out
+    // keep their frames of no size and must not show over the dimmed page.
+    showAppScreen();
+    screen_->view()->setBackgroundColor(Color::white());
+    auto sheet = std::make_shared<RAZududeIconActionSheet>(
+        Names{"wxsession", "wxtimeline", "qq", "qzone", "renren", "douban", "facebook", "twitter",
+              "sina", "sms", "email"},
+        nullptr);
+    sheet->setSnsNames({"sina", "sms", "email"});
+    sheet->showInView(*screen_->view());
+    advance(RAZududeIconActionSheet::kAnimationDuration);
+    auto picture = ui_test::windowPicture(*window_, "icon_sheet_short.png");
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(icon(*sheet, "twitter")->frame(), Rect());
+    double top = sheet->frame().minY();
+    EXPECT_EQ(top, 568 - 80);
+    auto coloured = [](Color c) {
+        return std::max({c.r, c.g, c.b}) - std::min({c.r, c.g, c.b}) > 0.1;
+    };
+    EXPECT_EQ(ui_test::countIn(*picture, Rect(0, 0, 320, top), coloured), 0);
+    // In the panel only the three named icons show colour, in the first three cells.
+    EXPECT_GT(ui_test::countIn(*picture, Rect(0, top, 240, 80), coloured), 3 * 1000);
+    EXPECT_EQ(ui_test::countIn(*picture, Rect(240, top, 80, 80), coloured), 0);
+    EXPECT_EQ(ui_test::countIn(*picture, Rect(0, top, 10, 10), coloured), 0);
 }
 
 TEST_F(IconSheetTest, APersonSeesTheIconsOverTheDimmedScreen) {

@@ -210,4 +210,38 @@ TEST_F(ToastTest, PicturesShowTheToastAtItsGravity) {
     }
 }
 
+TEST_F(ToastTest, ALongTextIsCutToTwoLinesInsideTheToast) {
+    // Measured in a box of 280 x 60 points, drawn at scale 2: what shows stays on the panel.
+    auto window = keyWindow();
+    const Color backdrop = Color::rgb255(40, 120, 40);
+    window->setBackgroundColor(backdrop);
+    auto toast = RAZududeToast::makeText(
+        "分享失败：你还没有安装微信客户端，请先安装最新版本的微信再回来分享这条内容，"
+        "谢谢你的支持与理解");
+    toast->setGravity(kRAZududeToastGravityCenter).show();
+    auto png = ui_test::windowPicture(*window, "toast_long.png");
+    ASSERT_TRUE(png);
+
+    Rect frame = toast->view()->frame();
+    double line = Font::system(16).lineHeight();
+    EXPECT_NEAR(frame.height(), 2 * line + 16, 1);
+    EXPECT_LE(frame.width(), 280 + 40);
+    auto unlike = [&](Color c) { return !ui_test::near(c, backdrop, 0.02); };
+    EXPECT_EQ(ui_test::countIn(*png, Rect(0, frame.maxY() + 1, 320, 60), unlike), 0);
+    EXPECT_EQ(ui_test::countIn(*png, Rect(0, frame.minY() - 60, 320, 59), unlike), 0);
+    // Both lines show white text.
+    auto white = [](Color c) { return ui_test::near(c, Color::white(), 0.1); };
+    EXPECT_GT(
+        ui_test::countIn(*png, Rect(frame.minX(), frame.minY(), frame.width(), 8 + line), white),
+        200);
+    EXPECT_GT(ui_test::countIn(
+                  *png, Rect(frame.minX(), frame.minY() + 8 + line, frame.width(), line), white),
+              200);
+    // Nothing of a third line below them.
+    double below = frame.minY() + 9 + 2 * line;
+    EXPECT_EQ(ui_test::countIn(*png, Rect(frame.minX(), below, frame.width(), frame.maxY() - below),
+                               white),
+              0);
+}
+
 }  // namespace

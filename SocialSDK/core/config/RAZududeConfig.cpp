@@ -300,14 +300,19 @@ RAZududeNavigationBarConfig RAZududeConfigInternal::darkNavigationBarConfig() {
     };
 }
 
+// White hairlines on dark grey. The names take white too: in the template's dark grey they
+// would vanish into the panel.
 RAZududeGridViewConfig RAZududeConfigInternal::darkGridViewConfig() {
-    return [](platform::GraphicsContext* context, platform::View* view, platform::Label*) {
+    return [](platform::GraphicsContext* context, platform::View* view, platform::Label* label) {
         if (context) {
             context->setStrokeColor(Color::white());
             context->setLineWidth(0);
         }
         if (view) {
             view->setBackgroundColor(Color::darkGray());
+        }
+        if (label) {
+            label->setTextColor(Color::white());
         }
     };
 }

@@ -1,5 +1,6 @@
 #include "SocialSDK/ui/sheet/RAZududeIconActionSheet.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "SocialSDK/core/config/RAZududeConfig.h"
@@ -165,10 +166,14 @@ void RAZududeIconActionSheet::draw(platform::GraphicsContext& context, const Rec
 
     double panelHeight = total - topOffset;
     double superHeight = superview() ? superview()->bounds().height() : 0;
+    // Columns held at their narrowest can make the grid wider than the screen: the content
+    // (and the background that carries the grid) grows with it, so that the panel scrolls to
+    // every icon.
+    double contentWidth = std::max(width, columns * columnWidth);
     setFrame({0, superHeight - panelHeight, width, panelHeight});
-    backgroundImageView_->setFrame({0, 0, width, panelHeight});
+    backgroundImageView_->setFrame({0, 0, contentWidth, panelHeight});
     actionSheetBackground_->setFrame({0, 0, width, height});
-    actionSheetBackground_->setContentSize({width, panelHeight});
+    actionSheetBackground_->setContentSize({contentWidth, panelHeight});
 
     platform::Label templateLabel;
     templateLabel.setTextAlignment(platform::TextAlignment::kCenter);
