@@ -438,6 +438,7 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
 
     void hopDone(CURLcode result) {
         transferring_ = false;
+        easyReusable_ = result == CURLE_OK && !cancelled_ && !bodyError_;
         if (ended_) {
             return;
         }
@@ -605,11 +606,18 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
             if (NetworkThread::shared().isCurrent()) {
                 auto& loop = NetworkThread::shared().state();
                 loop.removeTransfer(easy_);
-                loop.giveBackEasyHandle(easy_, easyHasCookies_);
+                // Only a handle whose transfer ran its course is kept: one stopped midway
+                // (cancelled, paused, failed) may carry state that a reset does not clear.
+                if (easyReusable_) {
+                    loop.giveBackEasyHandle(easy_, easyHasCookies_);
+                } else {
+                    curl_easy_cleanup(easy_);
+                }
             } else {
                 curl_easy_cleanup(easy_);
             }
             easy_ = nullptr;
+            easyReusable_ = false;
         }
         if (headerList_) {
             curl_slist_free_all(headerList_);
@@ -950,6 +958,7 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     CURL* easy_ = nullptr;
     bool transferring_ = false;  // easy_ is in the multi handle
     bool easyHasCookies_ = false;
+    bool easyReusable_ = false;
     curl_slist* headerList_ = nullptr;
     char errorText_[CURL_ERROR_SIZE] = {};
     HopKind kind_ = HopKind::kUndecided;

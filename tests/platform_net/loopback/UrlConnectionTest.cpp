@@ -490,6 +490,7 @@ TEST_F(UrlConnectionTest, BrokenServersFailWithTheirOwnCodes) {
 }
 
 TEST_F(UrlConnectionTest, KeepsCookiesUnlessTheRequestSaysNot) {
+    platform::CookieJar::shared().deleteAllCookies();  // the jar is the process's
     load(request("/cookie/set?flavour=oat"));
     EXPECT_EQ(platform::toString(load(request("/cookie/show"))->data), "flavour=oat");
     UrlRequest without = request("/cookie/show");
