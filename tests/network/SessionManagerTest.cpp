@@ -145,6 +145,19 @@ TEST(SessionManager, ProgressHandsCancelToTheTaskOnce) {
               true);
 }
 
+TEST(SessionManager, TasksMadeRightAfterCreationKeepTheirOwnDelegates) {
+    // The manager adopts the tasks its session already has on the delegate queue, while
+    // tasks may be being made: it must not replace theirs.
+    for (int round = 0; round < 30; ++round) {
+        auto manager = RAZududeURLSessionManager::create();
+        SessionEnder ender(manager);
+        auto task = manager->dataTaskWithRequest(requestFor("http://127.0.0.1:9/"), nullptr);
+        const auto delegate = manager->delegateForTask(task);
+        EXPECT_EQ(manager->dataTasks().size(), 1u);  // the adoption has run by now
+        EXPECT_EQ(manager->delegateForTask(task), delegate);
+    }
+}
+
 TEST(SessionManager, DescriptionsNameClassAddressBaseSessionAndQueue) {
     auto manager = managerAt("http://127.0.0.1:9/a");
     SessionEnder ender(manager);

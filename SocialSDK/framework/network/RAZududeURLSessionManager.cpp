@@ -289,21 +289,14 @@ void RAZududeURLSessionManager::start() {
             if (!self) {
                 return;
             }
-            // Tasks made here meanwhile have their delegates already.
             for (const auto& task : data) {
-                if (!self->delegateForTask(task)) {
-                    self->addDelegateForDataTask(task, nullptr);
-                }
+                self->addDelegateForDataTask(task, nullptr, true);
             }
             for (const auto& task : upload) {
-                if (!self->delegateForTask(task)) {
-                    self->addDelegateForUploadTask(task, nullptr);
-                }
+                self->addDelegateForUploadTask(task, nullptr, true);
             }
             for (const auto& task : download) {
-                if (!self->delegateForTask(task)) {
-                    self->addDelegateForDownloadTask(task, nullptr, nullptr);
-                }
+                self->addDelegateForDownloadTask(task, nullptr, nullptr, true);
             }
         });
     auto& center = platform::NotificationCenter::defaultCenter();
@@ -577,20 +570,38 @@ RAZududeURLSessionManager::DownloadTask RAZududeURLSessionManager::downloadTaskW
     return task;
 }
 
+bool RAZududeURLSessionManager::install(
+    std::shared_ptr<RAZududeURLSessionManagerTaskDelegate> delegate, const Task& task,
+    bool adopting) {
+    {
+        std::lock_guard lock(lock_);
+        if (adopting) {
+            if (!delegates_.try_emplace(task->taskIdentifier(), std::move(delegate)).second) {
+                return false;
+            }
+        } else {
+            delegates_[task->taskIdentifier()] = std::move(delegate);
+        }
+    }
+    task->setTaskDescription(taskDescriptionForSessionTasks());
+    return true;
+}
+
 void RAZududeURLSessionManager::addDelegateForDataTask(const Task& task,
-                                                       CompletionHandler completion) {
+                                                       CompletionHandler completion,
+                                                       bool adopting) {
     auto delegate = std::make_shared<RAZududeURLSessionManagerTaskDelegate>(weak_from_this());
     delegate->setCompletionHandler(std::move(completion));
-    task->setTaskDescription(taskDescriptionForSessionTasks());
-    setDelegate(std::move(delegate), task);
+    install(std::move(delegate), task, adopting);
 }
 
 std::shared_ptr<RAZududeProgress> RAZududeURLSessionManager::addDelegateForUploadTask(
-    const Task& task, CompletionHandler completion) {
+    const Task& task, CompletionHandler completion, bool adopting) {
     auto delegate = std::make_shared<RAZududeURLSessionManagerTaskDelegate>(weak_from_this());
     delegate->setCompletionHandler(std::move(completion));
-    task->setTaskDescription(taskDescriptionForSessionTasks());
-    setDelegate(delegate, task);
+    if (!install(delegate, task, adopting)) {
+        return nullptr;
+    }
 
     std::int64_t total = task->countOfBytesExpectedToSend();
     if (total == platform::kUrlSessionTransferSizeUnknown) {
@@ -620,7 +631,8 @@ std::shared_ptr<RAZududeProgress> RAZududeURLSessionManager::addDelegateForUploa
 }
 
 std::shared_ptr<RAZududeProgress> RAZududeURLSessionManager::addDelegateForDownloadTask(
-    const DownloadTask& task, DestinationBlock destination, CompletionHandler completion) {
+    const DownloadTask& task, DestinationBlock destination, CompletionHandler completion,
+    bool adopting) {
     auto delegate = std::make_shared<RAZududeURLSessionManagerTaskDelegate>(weak_from_this());
     delegate->setCompletionHandler(std::move(completion));
     if (destination) {
@@ -630,8 +642,9 @@ std::shared_ptr<RAZududeProgress> RAZududeURLSessionManager::addDelegateForDownl
                 return destination(location, t->response());
             });
     }
-    task->setTaskDescription(taskDescriptionForSessionTasks());
-    setDelegate(delegate, task);
+    if (!install(delegate, task, adopting)) {
+        return nullptr;
+    }
     return delegate->progress();
 }
 

@@ -353,12 +353,21 @@ class RAZududeURLSessionManager : public platform::UrlSessionDelegate,
     CompletionSettings completionSettings() const;
     template <class T>
     std::shared_ptr<T> makeTask(const std::function<std::shared_ptr<T>()>& create);
-    void addDelegateForDataTask(const Task& task, CompletionHandler completion);
+    // `adopting`: a task found in the session, which gets a delegate only when it has none
+    // (the table is checked and filled under one hold of the lock, so a task made meanwhile
+    // keeps its completion handler).
+    void addDelegateForDataTask(const Task& task, CompletionHandler completion,
+                                bool adopting = false);
     std::shared_ptr<RAZududeProgress> addDelegateForUploadTask(const Task& task,
-                                                               CompletionHandler completion);
+                                                               CompletionHandler completion,
+                                                               bool adopting = false);
     std::shared_ptr<RAZududeProgress> addDelegateForDownloadTask(const DownloadTask& task,
                                                                  DestinationBlock destination,
-                                                                 CompletionHandler completion);
+                                                                 CompletionHandler completion,
+                                                                 bool adopting = false);
+    // False when adopting and the task has a delegate already.
+    bool install(std::shared_ptr<RAZududeURLSessionManagerTaskDelegate> delegate, const Task& task,
+                 bool adopting);
     void taskChangedState(const platform::Notification& notification, const char* name);
     template <class Block>
     Block block(const Block& member) const;
