@@ -81,6 +81,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if head == "status":
             code = int(parts[1])
             self.reply(code, ("status %d" % code).encode())
+        elif head == "json":
+            code = int(parts[1]) if len(parts) > 1 else 200
+            self.reply(code, json.dumps({"status": code, "path": self.path}).encode(),
+                       content_type="application/json")
         elif head == "echo":
             info = {
                 "method": self.command,

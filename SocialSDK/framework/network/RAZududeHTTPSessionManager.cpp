@@ -1,0 +1,272 @@
+#include "SocialSDK/framework/network/RAZududeHTTPSessionManager.h"
+
+#include <stdexcept>
+#include <utility>
+
+#include "SocialSDK/framework/network/RAZududeURLRequestSerialization.h"
+#include "SocialSDK/framework/network/RAZududeURLResponseSerialization.h"
+#include "platform/Format.h"
+
+namespace {
+
+std::optional<platform::Url> withTrailingSlash(std::optional<platform::Url> url) {
+    if (url && !url->rawPath().empty() && !url->absoluteString().ends_with('/')) {
+        return url->appendingPathComponent("");
+    }
+    return url;
+}
+
+}  // namespace
+
+std::shared_ptr<RAZududeHTTPSessionManager> RAZududeHTTPSessionManager::manager() {
+    return create();
+}
+
+std::shared_ptr<RAZududeHTTPSessionManager> RAZududeHTTPSessionManager::create(
+    std::optional<platform::Url> baseURL,
+    std::optional<platform::UrlSessionConfiguration> configuration) {
+    auto manager = std::make_shared<RAZududeHTTPSessionManager>(Key{}, std::move(baseURL),
+                                                                std::move(configuration));
+    manager->start();
+    return manager;
+}
+
+RAZududeHTTPSessionManager::RAZududeHTTPSessionManager(
+    Key key, std::optional<platform::Url> baseURL,
+    std::optional<platform::UrlSessionConfiguration> configuration)
+    : RAZududeURLSessionManager(key, std::move(configuration)),
+      baseURL_(withTrailingSlash(std::move(baseURL))),
+      requestSerializer_(RAZududeHTTPRequestSerializer::serializer()) {
+    RAZududeURLSessionManager::setResponseSerializer(RAZududeJSONResponseSerializer::serializer());
+}
+
+std::shared_ptr<RAZududeHTTPRequestSerializer> RAZududeHTTPSessionManager::requestSerializer()
+    const {
+    std::lock_guard lock(mutex_);
+    return requestSerializer_;
+}
+
+void RAZududeHTTPSessionManager::setRequestSerializer(
+    std::shared_ptr<RAZududeHTTPRequestSerializer> serializer) {
+    if (!serializer) {
+        throw std::invalid_argument("Invalid parameter not satisfying: requestSerializer");
+    }
+    std::lock_guard lock(mutex_);
+    requestSerializer_ = std::move(serializer);
+}
+
+std::shared_ptr<RAZududeHTTPResponseSerializer> RAZududeHTTPSessionManager::responseSerializer()
+    const {
+    return std::dynamic_pointer_cast<RAZududeHTTPResponseSerializer>(
+        RAZududeURLSessionManager::responseSerializer());
+}
+
+void RAZududeHTTPSessionManager::setResponseSerializer(
+    std::shared_ptr<RAZududeHTTPResponseSerializer> serializer) {
+    if (!serializer) {
+        throw std::invalid_argument("Invalid parameter not satisfying: responseSerializer");
+    }
+    RAZududeURLSessionManager::setResponseSerializer(std::move(serializer));
+}
+
+void RAZududeHTTPSessionManager::reportFailure(const FailureBlock& failure,
+                                               platform::Error error) const {
+    if (!failure) {
+        return;
+    }
+    auto queue = completionQueue();
+    if (!queue) {
+        queue = platform::DispatchQueue::main();
+    }
+    queue->async([failure, error = std::move(error)] { failure(nullptr, error); });
+}
+
+std::optional<std::string> RAZududeHTTPSessionManager::resolvedURLString(
+    const std::string& URLString, const FailureBlock& failure) const {
+    std::optional<platform::Url> url =
+        baseURL_ ? platform::Url::parse(URLString, *baseURL_) : platform::Url::parse(URLString);
+    if (!url) {
+        // Text that is no URL is the caller's data, not a programming error: it fails like
+        // any request that cannot be built.
+        reportFailure(failure,
+                      platform::Error(platform::kUrlErrorDomain, platform::kUrlErrorBadUrl,
+                                      platform::Map{
+                                          {platform::kLocalizedDescriptionKey, "bad URL"},
+                                          {platform::kUrlErrorFailingUrlStringErrorKey, URLString},
+                                      }));
+        return std::nullopt;
+    }
+    return url->absoluteString();
+}
+
+RAZududeURLSessionManager::CompletionHandler RAZududeHTTPSessionManager::splitCompletion(
+    std::shared_ptr<DataTask> holder, SuccessBlock success, FailureBlock failure) {
+    // The holder is filled once the task exists and keeps it for the blocks; it goes with the
+    // task's delegate when the task completes or the session ends.
+    return [holder = std::move(holder), success = std::move(success), failure = std::move(failure)](
+               const std::shared_ptr<const platform::UrlResponse>&,
+               const RAZududeResponseObject& responseObject,
+               const std::optional<platform::Error>& error) {
+        if (error) {
+            if (failure) {
+                failure(*holder, *error);
+            }
+        } else if (success) {
+            success(*holder, responseObject);
+        }
+    };
+}
+
+RAZududeURLSessionManager::DataTask RAZududeHTTPSessionManager::dataTaskWithHTTPMethod(
+    const std::string& method, const std::string& URLString,
+    const std::optional<platform::Value>& parameters, SuccessBlock success, FailureBlock failure) {
+    auto resolved = resolvedURLString(URLString, failure);
+    if (!resolved) {
+        return nullptr;
+    }
+    platform::Error error;
+    auto request = requestSerializer()->requestWithMethod(method, *resolved, parameters, &error);
+    if (!request) {
+        reportFailure(failure, std::move(error));
+        return nullptr;
+    }
+    auto holder = std::make_shared<DataTask>();
+    *holder = dataTaskWithRequest(*request,
+                                  splitCompletion(holder, std::move(success), std::move(failure)));
+    return *holder;
+}
+
+namespace {
+
+RAZududeURLSessionManager::DataTask resumed(RAZududeURLSessionManager::DataTask task) {
+    if (task) {
+        task->resume();
+    }
+    return task;
+}
+
+}  // namespace
+
+RAZududeURLSessionManager::DataTask RAZududeHTTPSessionManager::GET(
+    const std::string& URLString, const std::optional<platform::Value>& parameters,
+    SuccessBlock success, FailureBlock failure) {
+    return resumed(dataTaskWithHTTPMethod("GET", URLString, parameters, std::move(success),
+                                          std::move(failure)));
+}
+
+RAZududeURLSessionManager::DataTask RAZududeHTTPSessionManager::HEAD(
+    const std::string& URLString, const std::optional<platform::Value>& parameters,
+    HeadSuccessBlock success, FailureBlock failure) {
+    SuccessBlock wrapped;
+    if (success) {
+        wrapped = [success = std::move(success)](const DataTask& task,
+                                                 const RAZududeResponseObject&) { success(task); };
+    }
+    return resumed(dataTaskWithHTTPMethod("HEAD", URLString, parameters, std::move(wrapped),
+                                          std::move(failure)));
+}
+
+RAZududeURLSessionManager::DataTask RAZududeHTTPSessionManager::POST(
+    const std::string& URLString, const std::optional<platform::Value>& parameters,
+    SuccessBlock success, FailureBlock failure) {
+    return resumed(dataTaskWithHTTPMethod("POST", URLString, parameters, std::move(success),
+                                          std::move(failure)));
+}
+
+RAZududeURLSessionManager::DataTask RAZududeHTTPSessionManager::POST(
+    const std::string& URLString, const std::optional<platform::Value>& parameters,
+    ConstructingBodyBlock block, SuccessBlock success, FailureBlock failure) {
+    auto resolved = resolvedURLString(URLString, failure);
+    if (!resolved) {
+        return nullptr;
+    }
+    platform::Error error;
+    auto request = requestSerializer()->multipartFormRequestWithMethod(
+        "POST", *resolved, parameters, std::move(block), &error);
+    if (!request) {
+        reportFailure(failure, std::move(error));
+        return nullptr;
+    }
+    auto holder = std::make_shared<DataTask>();
+    *holder = uploadTaskWithStreamedRequest(
+        *request, nullptr, splitCompletion(holder, std::move(success), std::move(failure)));
+    return resumed(*holder);
+}
+
+RAZududeURLSessionManager::DataTask RAZududeHTTPSessionManager::PUT(
+    const std::string& URLString, const std::optional<platform::Value>& parameters,
+    SuccessBlock success, FailureBlock failure) {
+    return resumed(dataTaskWithHTTPMethod("PUT", URLString, parameters, std::move(success),
+                                          std::move(failure)));
+}
+
+RAZududeURLSessionManager::DataTask RAZududeHTTPSessionManager::PATCH(
+    const std::string& URLString, const std::optional<platform::Value>& parameters,
+    SuccessBlock success, FailureBlock failure) {
+    return resumed(dataTaskWithHTTPMethod("PATCH", URLString, parameters, std::move(success),
+                                          std::move(failure)));
+}
+
+RAZududeURLSessionManager::DataTask RAZududeHTTPSessionManager::DELETE(
+    const std::string& URLString, const std::optional<platform::Value>& parameters,
+    SuccessBlock success, FailureBlock failure) {
+    return resumed(dataTaskWithHTTPMethod("DELETE", URLString, parameters, std::move(success),
+                                          std::move(failure)));
+}
+
+std::string RAZududeHTTPSessionManager::description() const {
+    const std::optional<std::string> base =
+        baseURL_ ? std::optional<std::string>(baseURL_->absoluteString()) : std::nullopt;
+    const std::string queue = platform::format("<OperationQueue: %p>{name = '%@'}",
+                                               static_cast<const void*>(operationQueue().get()),
+                                               operationQueue()->name());
+    return platform::format("<%@: %p, baseURL: %@, session: %@, operationQueue: %@>",
+                            archiveClassName(), static_cast<const void*>(this), base,
+                            session()->description(), queue);
+}
+
+std::shared_ptr<RAZududeHTTPSessionManager> RAZududeHTTPSessionManager::copy() const {
+    auto manager = create(baseURL_, session()->configuration());
+    manager->setRequestSerializer(requestSerializer()->copy());
+    manager->setResponseSerializer(responseSerializer()->copy());
+    return manager;
+}
+
+void RAZududeHTTPSessionManager::encode(platform::KeyedArchiver& coder) const {
+    RAZududeURLSessionManager::encode(coder);
+    coder.encodeObject(baseURL_ ? platform::Value(baseURL_->absoluteString()) : platform::Value(),
+                       "baseURL");
+    // Every configuration here archives itself (none has a background identifier), so the
+    // base class's "sessionConfiguration" is all there is to store of it.
+    coder.encodeObject(platform::ArchiveObject(requestSerializer()), "requestSerializer");
+    coder.encodeObject(platform::ArchiveObject(responseSerializer()), "responseSerializer");
+}
+
+std::shared_ptr<RAZududeHTTPSessionManager> RAZududeHTTPSessionManager::decode(
+    platform::KeyedUnarchiver& coder) {
+    std::optional<platform::Url> baseURL;
+    if (auto text = coder.decodeString("baseURL")) {
+        baseURL = platform::Url::parse(*text);
+    }
+    auto configuration =
+        coder.decodeObjectOf<platform::UrlSessionConfiguration>("sessionConfiguration");
+    auto request = coder.decodeObjectOf<RAZududeHTTPRequestSerializer>("requestSerializer");
+    auto response = coder.decodeObjectOf<RAZududeHTTPResponseSerializer>("responseSerializer");
+    if (coder.failed() || !request || !response) {
+        // An archive without serializers would make a manager that cannot work.
+        return nullptr;
+    }
+    auto manager =
+        create(std::move(baseURL), configuration ? std::optional(*configuration) : std::nullopt);
+    manager->setRequestSerializer(std::move(request));
+    manager->setResponseSerializer(std::move(response));
+    return manager;
+}
+
+void RAZududeHTTPSessionManager::registerArchiveClass() {
+    platform::UrlSessionConfiguration::registerArchiveClass();
+    platform::ArchiveRegistry::shared().add(
+        kClassName, [](platform::KeyedUnarchiver& coder) -> std::shared_ptr<platform::Archivable> {
+            return decode(coder);
+        });
+}

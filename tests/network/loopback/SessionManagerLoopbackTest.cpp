@@ -1,0 +1,406 @@
+// The session managers against loopback servers: data, upload and download tasks, their
+// notifications, invalidation, server trust, and the HTTP verbs.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "SocialSDK/framework/network/RAZududeHTTPSessionManager.h"
+#include "SocialSDK/framework/network/RAZududeMultipartFormData.h"
+#include "SocialSDK/framework/network/RAZududeSecurityPolicy.h"
+#include "SocialSDK/framework/network/RAZududeURLRequestSerialization.h"
+#include "platform/Files.h"
+#include "platform/net/ServerTrust.h"
+#include "tests/network/SessionManagerTestSupport.h"
+#include "tests/support/PeerProcess.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestCertificates.h"
+
+namespace {
+
+using namespace session_tests;
+using testing_support::PeerProcess;
+using Manager = RAZududeURLSessionManager;
+using HTTPManager = RAZududeHTTPSessionManager;
+
+PeerProcess httpPeer() {
+    return PeerProcess::python("http_peer.py");
+}
+
+// Every notification of one name, with its sender, user information and thread.
+class Recorder {
+  public:
+    explicit Recorder(const char* name) {
+        token_ = platform::NotificationCenter::defaultCenter().addObserver(
+            name, nullptr, [this](const platform::Notification& n) {
+                std::lock_guard lock(mutex_);
+                seen_.push_back(n);
+                onMain_.push_back(platform::MainLoop::main().isMainThread());
+            });
+    }
+    std::vector<platform::Notification> about(const void* object) const {
+        std::lock_guard lock(mutex_);
+        std::vector<platform::Notification> out;
+        for (const auto& n : seen_) {
+            if (n.object == object) {
+                out.push_back(n);
+            }
+        }
+        return out;
+    }
+    bool allOnMain() const {
+        std::lock_guard lock(mutex_);
+        for (bool main : onMain_) {
+            if (!main) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<platform::Notification> seen_;
+    std::vector<bool> onMain_;
+    platform::ObserverToken token_;
+};
+
+TEST(SessionManagerLoopback, AJSONBodyIsParsedAndTheCompleteNotificationCarriesIt) {
+    auto peer = httpPeer();
+    auto manager = Manager::create();
+    SessionEnder ender(manager);
+    Recorder complete(RAZNetworkingTaskDidCompleteNotification);
+    Completion done;
+    auto task =
+        manager->dataTaskWithRequest(requestFor(peer.baseUrl() + "/json/200"), done.handler());
+    task->resume();
+    ASSERT_TRUE(pumpUntil([&] { return !complete.about(task.get()).empty(); }));
+    EXPECT_EQ(done.calls, 1);
+    EXPECT_TRUE(done.onMainThread);
+    EXPECT_FALSE(done.error);
+    ASSERT_TRUE(done.object.value());
+    EXPECT_EQ((*done.object.value())["status"].intValue(), 200);
+    EXPECT_FALSE(manager->delegateForTask(task)) << "gone once complete";
+
+    const auto notes = complete.about(task.get());
+    ASSERT_EQ(notes.size(), 1u);
+    const auto& info = notes.front().userInfo;
+    EXPECT_EQ(info[RAZNetworkingTaskDidCompleteResponseSerializerKey].stringValue(),
+              "RAZududeJSONResponseSerializer");
+    EXPECT_EQ(info[RAZNetworkingTaskDidCompleteSerializedResponseKey]["path"].stringValue(),
+              "/json/200");
+    EXPECT_FALSE(info[RAZNetworkingTaskDidCompleteResponseDataKey].isNull());
+    EXPECT_TRUE(info[RAZNetworkingTaskDidCompleteErrorKey].isNull());
+    EXPECT_TRUE(complete.allOnMain());
+}
+
+TEST(SessionManagerLoopback, A404WithAJSONBodyGivesTheParsedObjectAndBadServerResponse) {
+    auto peer = httpPeer();
+    auto manager = Manager::create();
+    SessionEnder ender(manager);
+    Completion done;
+    manager->dataTaskWithRequest(requestFor(peer.baseUrl() + "/json/404"), done.handler())
+        ->resume();
+    ASSERT_TRUE(pumpUntil([&] { return done.done(); }));
+    EXPECT_EQ(done.status(), 404);
+    ASSERT_TRUE(done.error);
+    EXPECT_EQ(done.error->code(), platform::kUrlErrorBadServerResponse);
+    ASSERT_TRUE(done.object.value());
+    EXPECT_EQ((*done.object.value())["status"].intValue(), 404);
+}
+
+TEST(SessionManagerLoopback, AStreamedUploadSendsTheRequestsOwnStreamAndCountsToContentLength) {
+    auto peer = httpPeer();
+    auto manager = Manager::create();
+    SessionEnder ender(manager);
+    const platform::Bytes body(50000, 'u');
+    auto request = requestFor(peer.baseUrl() + "/upload");
+    request.setHttpMethod("POST");
+    request.setValue(std::to_string(body.size()), "Content-Length");
+    request.setHttpBodyStream(platform::InputStream::withData(body));
+    std::shared_ptr<RAZududeProgress> progress;
+    std::atomic<int> sends{0};
+    manager->setTaskDidSendBodyDataBlock(
+        [&](const auto&, const auto&, auto, auto, auto) { ++sends; });
+    Completion done;
+    auto task = manager->uploadTaskWithStreamedRequest(request, &progress, done.handler());
+    EXPECT_EQ(progress->totalUnitCount(), 50000);
+    task->resume();
+    ASSERT_TRUE(pumpUntil([&] { return done.done(); }));
+    ASSERT_FALSE(done.error) << done.error->description();
+    EXPECT_EQ((*done.object.value())["length"].intValue(), 50000);
+    EXPECT_GT(sends.load(), 0);
+    EXPECT_EQ(progress->totalUnitCount(), 50000);
+    EXPECT_EQ(progress->completedUnitCount(), 50000);
+}
+
+TEST(SessionManagerLoopback, ProgressPauseSuspendsTheTask) {
+    auto peer = httpPeer();
+    auto manager = Manager::create();
+    SessionEnder ender(manager);
+    std::shared_ptr<RAZududeProgress> progress;
+    auto task = manager->uploadTaskWithRequest(requestFor(peer.baseUrl() + "/upload"),
+                                               platform::Bytes(10, 'x'), &progress, nullptr);
+    task->resume();
+    progress->pause();
+    EXPECT_EQ(task->state(), platform::UrlSessionTaskState::kSuspended);
+    progress->cancel();
+    EXPECT_TRUE(
+        pumpUntil([&] { return task->state() == platform::UrlSessionTaskState::kCompleted; }));
+}
+
+TEST(SessionManagerLoopback, ADownloadIsMovedToItsDestinationAndReportedAsTheFileURL) {
+    auto peer = httpPeer();
+    testing_support::TempDir dir;
+    auto manager = Manager::create();
+    SessionEnder ender(manager);
+    Recorder complete(RAZNetworkingTaskDidCompleteNotification);
+    const auto target = platform::Url::fileUrl(dir.path() / "got.bin");
+    std::shared_ptr<RAZududeProgress> progress;
+    Completion done;
+    auto task = manager->downloadTaskWithRequest(
+        requestFor(peer.baseUrl() + "/bytes/70000"), &progress,
+        [&](const platform::Url&, const auto&) { return target; }, done.handler());
+    task->resume();
+    ASSERT_TRUE(pumpUntil([&] { return !complete.about(task.get()).empty(); }));
+    ASSERT_FALSE(done.error) << done.error->description();
+    EXPECT_EQ(done.object.value()->stringValue(), target.absoluteString());
+    const auto bytes = platform::Files::read(dir.path() / "got.bin");
+    ASSERT_TRUE(bytes);
+    ASSERT_EQ(bytes->size(), 70000u);
+    EXPECT_EQ((*bytes)[257], 1);
+    EXPECT_EQ(progress->completedUnitCount(), 70000);
+    const auto notes = complete.about(task.get());
+    ASSERT_EQ(notes.size(), 1u);
+    const auto& info = notes.front().userInfo;
+    EXPECT_EQ(info[RAZNetworkingTaskDidCompleteAssetPathKey].stringValue(),
+              target.absoluteString());
+    EXPECT_TRUE(info[RAZNetworkingTaskDidCompleteResponseDataKey].isNull());
+}
+
+TEST(SessionManagerLoopback, ADownloadThatCannotBeMovedFailsItsCompletionAndSaysSo) {
+    auto peer = httpPeer();
+    testing_support::TempDir dir;
+    auto manager = Manager::create();
+    SessionEnder ender(manager);
+    Recorder moveFailed(RAZURLSessionDownloadTaskDidFailToMoveFileNotification);
+    const auto target = platform::Url::fileUrl(dir.path() / "no-such-folder" / "got.bin");
+    Completion done;
+    auto task = manager->downloadTaskWithRequest(
+        requestFor(peer.baseUrl() + "/bytes/100"), nullptr,
+        [&](const platform::Url&, const auto&) { return target; }, done.handler());
+    task->resume();
+    ASSERT_TRUE(pumpUntil([&] { return done.done(); }));
+    ASSERT_TRUE(done.error) << "a file that is not there is no success";
+    EXPECT_EQ(done.error->domain(), platform::kCocoaErrorDomain);
+    EXPECT_FALSE(done.object);
+    EXPECT_EQ(moveFailed.about(task.get()).size(), 1u);
+
+    // The manager-wide destination block takes the same road.
+    Completion second;
+    manager->setDownloadTaskDidFinishDownloadingBlock(
+        [&](const auto&, const auto&, const auto&) { return target; });
+    auto other = manager->downloadTaskWithRequest(requestFor(peer.baseUrl() + "/bytes/100"),
+                                                  nullptr, nullptr, second.handler());
+    other->resume();
+    ASSERT_TRUE(pumpUntil([&] { return second.done(); }));
+    EXPECT_TRUE(second.error);
+    EXPECT_EQ(moveFailed.about(other.get()).size(), 1u);
+}
+
+TEST(SessionManagerLoopback, InvalidatingWithCancelEndsRunningTasksAndClearsTheDelegates) {
+    auto peer = httpPeer();
+    auto manager = Manager::create();
+    Completion done;
+    auto task = manager->dataTaskWithRequest(requestFor(peer.baseUrl() + "/stall"), done.handler());
+    task->resume();
+    std::atomic<bool> invalidBlock{false};
+    manager->setSessionDidBecomeInvalidBlock(
+        [&](const auto&, const auto&) { invalidBlock = true; });
+    ASSERT_TRUE(endSession(manager, true));
+    EXPECT_TRUE(invalidBlock.load());
+    ASSERT_TRUE(pumpUntil([&] { return done.done(); }));
+    EXPECT_EQ(done.error->code(), platform::kUrlErrorCancelled);
+    EXPECT_FALSE(manager->delegateForTask(task));
+    EXPECT_THROW(manager->dataTaskWithRequest(requestFor(peer.baseUrl() + "/json"), nullptr),
+                 std::logic_error);
+}
+
+TEST(SessionManagerLoopback, InvalidatingWithoutCancelLetsTasksFinish) {
+    auto peer = httpPeer();
+    auto manager = Manager::create();
+    manager->setResponseSerializer(RAZududeHTTPResponseSerializer::serializer());
+    Completion done;
+    manager->dataTaskWithRequest(requestFor(peer.baseUrl() + "/slow/20?delay=0.02"), done.handler())
+        ->resume();
+    ASSERT_TRUE(endSession(manager, false));
+    ASSERT_TRUE(pumpUntil([&] { return done.done(); }));
+    EXPECT_FALSE(done.error);
+    ASSERT_TRUE(done.object.data());
+    EXPECT_EQ(done.object.data()->size(), 20u);
+}
+
+TEST(SessionManagerLoopback, OnlyTheOwningManagerRepostsResumeOnceOnTheMainQueue) {
+    auto peer = httpPeer();
+    auto owner = Manager::create();
+    auto other = Manager::create();
+    SessionEnder ownerEnder(owner);
+    SessionEnder otherEnder(other);
+    Recorder resumed(RAZNetworkingTaskDidResumeNotification);
+    Recorder suspended(RAZNetworkingTaskDidSuspendNotification);
+    Completion done;
+    auto task =
+        owner->dataTaskWithRequest(requestFor(peer.baseUrl() + "/json/200"), done.handler());
+    task->resume();
+    task->resume();  // already running: no second notification
+    ASSERT_TRUE(pumpUntil([&] { return done.done(); }));
+    drainMainLoop();
+    EXPECT_EQ(resumed.about(task.get()).size(), 1u);
+    EXPECT_TRUE(resumed.allOnMain());
+    EXPECT_TRUE(suspended.about(task.get()).empty());
+
+    // A task that ends before the main queue gets to it is not announced.
+    Completion cancelled;
+    auto gone =
+        owner->dataTaskWithRequest(requestFor(peer.baseUrl() + "/stall"), cancelled.handler());
+    gone->resume();
+    gone->cancel();
+    ASSERT_TRUE(pumpUntil([&] { return cancelled.done(); }));
+    drainMainLoop();
+    EXPECT_TRUE(resumed.about(gone.get()).empty());
+}
+
+// The test root stands in for the machine's anchors while it lives.
+class TestRootAnchors {
+  public:
+    TestRootAnchors() {
+        platform::ServerTrust::setSystemAnchorsForTesting(
+            std::vector<platform::Bytes>{testing_support::TestCertificates::shared().der("root")});
+    }
+    ~TestRootAnchors() { platform::ServerTrust::setSystemAnchorsForTesting(std::nullopt); }
+};
+
+PeerProcess tlsPeer() {
+    const auto& certificates = testing_support::TestCertificates::shared();
+    return PeerProcess::python("tls_peer.py",
+                               {"--cert", (certificates.dir() / "chain.pem").string(), "--key",
+                                certificates.key("leaf").string()});
+}
+
+TEST(SessionManagerLoopback, HTTPSIsJudgedByTheSecurityPolicyWithAndWithoutPinning) {
+    TestRootAnchors anchors;
+    auto peer = tlsPeer();
+    const auto url = peer.baseUrl("https") + "/";
+    const auto& certificates = testing_support::TestCertificates::shared();
+    auto manager = Manager::create();
+    SessionEnder ender(manager);
+    manager->setResponseSerializer(RAZududeHTTPResponseSerializer::serializer());
+
+    auto load = [&] {
+        auto done = std::make_shared<Completion>();
+        manager->dataTaskWithRequest(requestFor(url), done->handler())->resume();
+        EXPECT_TRUE(pumpUntil([&] { return done->done(); }));
+        return done;
+    };
+    auto trusted = load();
+    EXPECT_FALSE(trusted->error) << trusted->error->description();
+    EXPECT_EQ(*trusted->object.data(), platform::Bytes({'t', 'r', 'u', 's', 't', 'e', 'd', '\n'}));
+
+    auto pinned =
+        RAZududeSecurityPolicy::policyWithPinningMode(RAZududeSSLPinningMode::kCertificate);
+    // With the chain validated, every certificate the server sends must be pinned.
+    pinned->setPinnedCertificates(std::vector<platform::Bytes>{
+        certificates.der("leaf"), certificates.der("inter"), certificates.der("root")});
+    manager->setSecurityPolicy(pinned);
+    auto pinnedLoad = load();
+    EXPECT_FALSE(pinnedLoad->error) << pinnedLoad->error->description();
+
+    pinned->setPinnedCertificates(std::vector<platform::Bytes>{certificates.der("selfsigned")});
+    auto refused = load();
+    ASSERT_TRUE(refused->error);
+    EXPECT_EQ(refused->error->code(), platform::kUrlErrorServerCertificateUntrusted);
+}
+
+// --- the HTTP face ---
+
+TEST(HTTPSessionManagerLoopback, EachVerbSendsItsMethodToTheResolvedURL) {
+    auto peer = httpPeer();
+    auto manager = HTTPManager::create(platform::Url::parse(peer.baseUrl() + "/echo/v1"));
+    SessionEnder ender(manager);
+    struct Result {
+        int successes = 0;
+        int failures = 0;
+        platform::Value object;
+        RAZududeURLSessionManager::DataTask task;
+    };
+    auto success = [](Result& r) {
+        return [&r](const auto& task, const RAZududeResponseObject& o) {
+            ++r.successes;
+            r.task = task;
+            r.object = o.value() ? *o.value() : platform::Value();
+        };
+    };
+    auto failure = [](Result& r) { return [&r](const auto&, const auto&) { ++r.failures; }; };
+    const platform::Value parameters = platform::Map{{"a", "1"}, {"b", "x y"}};
+
+    Result get, post, put, patch, del;
+    auto getTask = manager->GET("items", parameters, success(get), failure(get));
+    manager->POST("items", parameters, success(post), failure(post));
+    manager->PUT("items", parameters, success(put), failure(put));
+    manager->PATCH("items", parameters, success(patch), failure(patch));
+    manager->DELETE("items", parameters, success(del), failure(del));
+    ASSERT_TRUE(pumpUntil([&] {
+        return get.successes + post.successes + put.successes + patch.successes + del.successes ==
+               5;
+    }));
+    EXPECT_EQ(get.task, getTask) << "the block sees the task it was made for";
+    EXPECT_EQ(get.object["method"].stringValue(), "GET");
+    EXPECT_EQ(get.object["path"].stringValue(), "/echo/v1/items?a=1&b=x%20y");
+    EXPECT_EQ(post.object["method"].stringValue(), "POST");
+    EXPECT_EQ(post.object["path"].stringValue(), "/echo/v1/items");
+    EXPECT_EQ(post.object["body"].stringValue(), "YT0xJmI9eCUyMHk=");  // a=1&b=x%20y
+    EXPECT_EQ(put.object["method"].stringValue(), "PUT");
+    EXPECT_EQ(patch.object["method"].stringValue(), "PATCH");
+    EXPECT_EQ(del.object["method"].stringValue(), "DELETE");
+    EXPECT_EQ(del.object["path"].stringValue(), "/echo/v1/items?a=1&b=x%20y");
+
+    int headSuccesses = 0;
+    manager->HEAD(
+        "items", std::nullopt, [&](const auto& task) { headSuccesses += task ? 1 : 0; }, nullptr);
+    ASSERT_TRUE(pumpUntil([&] { return headSuccesses == 1; }));
+}
+
+TEST(HTTPSessionManagerLoopback, AMultipartPostStreamsItsBodyAndAFailedStatusReachesFailure) {
+    auto peer = httpPeer();
+    auto manager = HTTPManager::create(platform::Url::parse(peer.baseUrl()));
+    SessionEnder ender(manager);
+    platform::Value echoed;
+    int failures = 0;
+    manager->POST(
+        "/echo", platform::Value(platform::Map{{"field", "value"}}),
+        [](RAZududeMultipartFormData& form) {
+            form.appendPartWithFormData(platform::Bytes{'p', 'i', 'c'}, "pic");
+        },
+        [&](const auto&, const RAZududeResponseObject& o) { echoed = *o.value(); },
+        [&](const auto&, const auto&) { ++failures; });
+    ASSERT_TRUE(pumpUntil([&] { return !echoed.isNull() || failures > 0; }));
+    ASSERT_EQ(failures, 0) << "the request's own body stream is sent";
+    EXPECT_EQ(echoed["method"].stringValue(), "POST");
+    EXPECT_FALSE(echoed["body"].stringValue().empty());
+
+    std::optional<platform::Error> error;
+    RAZududeURLSessionManager::DataTask failedTask;
+    auto task = manager->GET(
+        "/json/500", std::nullopt, [](const auto&, const auto&) { ADD_FAILURE(); },
+        [&](const auto& t, const platform::Error& e) {
+            failedTask = t;
+            error = e;
+        });
+    ASSERT_TRUE(pumpUntil([&] { return error.has_value(); }));
+    EXPECT_EQ(failedTask, task);
+    EXPECT_EQ(error->code(), platform::kUrlErrorBadServerResponse);
+}
+
+}  // namespace
