@@ -128,8 +128,14 @@ class Value {
     Value(long i) : v_(static_cast<std::int64_t>(i)) {}
     Value(long long i) : v_(static_cast<std::int64_t>(i)) {}
     Value(unsigned i) : v_(static_cast<std::int64_t>(i)) {}
-    Value(unsigned long i) : v_(static_cast<std::int64_t>(i)) {}
-    Value(unsigned long long i) : v_(static_cast<std::int64_t>(i)) {}
+    Value(unsigned long i) : Value(static_cast<unsigned long long>(i)) {}
+    Value(unsigned long long i) {
+        if (i > static_cast<unsigned long long>(INT64_MAX)) {
+            v_ = static_cast<std::uint64_t>(i);
+        } else {
+            v_ = static_cast<std::int64_t>(i);
+        }
+    }
     Value(double d) : v_(d) {}
     Value(platform::Decimal d) : v_(d) {}
     Value(const char* s) : v_(std::string(s)) {}
@@ -140,7 +146,9 @@ class Value {
     Value(platform::Array a) : v_(std::move(a)) {}
     Value(platform::Map m) : v_(std::move(m)) {}
 
-    Type type() const { return static_cast<Type>(v_.index()); }
+    Type type() const {
+        return v_.index() == kUnsignedIndex ? Type::kInteger : static_cast<Type>(v_.index());
+    }
     bool isNull() const { return type() == Type::kNull; }
     bool isBool() const { return type() == Type::kBool; }
     bool isInteger() const { return type() == Type::kInteger; }
@@ -154,7 +162,10 @@ class Value {
     bool isDecimal() const { return type() == Type::kDecimal; }
 
     // Strict accessors: the held alternative, or nullptr when another one is held.
+    // An integer above INT64_MAX (property lists hold them up to 2^64-1) answers nullptr from
+    // integer() and its value from unsignedInteger(); every other integer the reverse.
     const std::int64_t* integer() const { return std::get_if<std::int64_t>(&v_); }
+    const std::uint64_t* unsignedInteger() const { return std::get_if<std::uint64_t>(&v_); }
     const double* real() const { return std::get_if<double>(&v_); }
     const platform::Decimal* decimal() const { return std::get_if<platform::Decimal>(&v_); }
     const std::string* string() const { return std::get_if<std::string>(&v_); }
@@ -167,6 +178,7 @@ class Value {
 
     // Lenient accessors, read the way a number or string object answers them: a numeric
     // string gives its leading number, a number gives its text, anything else 0 or "".
+    // integerValue() of an integer above INT64_MAX is INT64_MAX.
     std::int64_t integerValue() const;
     int intValue() const;
     double doubleValue() const;
@@ -187,8 +199,10 @@ class Value {
     static const Value& null();
 
   private:
+    // The alternatives in the order of Type; the unsigned one, last, is a kInteger too.
+    static constexpr std::size_t kUnsignedIndex = 10;
     std::variant<std::monostate, bool, std::int64_t, double, std::string, platform::Bytes,
-                 platform::Date, platform::Array, platform::Map, platform::Decimal>
+                 platform::Date, platform::Array, platform::Map, platform::Decimal, std::uint64_t>
         v_;
 };
 
