@@ -26,7 +26,7 @@ Date Date::now() {
 }
 
 double Date::timeIntervalSinceNow() const {
-    return seconds_ - now().seconds_;
+    return sinceReference_ - now().sinceReference_;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -19,28 +19,33 @@ using Bytes = std::vector<std::uint8_t>;
 Bytes toBytes(std::string_view text);
 std::string toString(const Bytes& bytes);
 
-// A point in time, held as seconds since 1970-01-01 UTC. Archives and property lists count
-// from 2001-01-01; the conversions live here so that nobody adds the offset by hand.
+// A point in time. Archives and property lists count seconds from 2001-01-01 UTC, and so does
+// the date, so that what they hold comes back to the bit; the conversions live here so that
+// nobody adds the offset by hand.
 class Date {
   public:
     static constexpr double kReferenceOffset = 978307200.0;  // 2001-01-01 minus 1970-01-01
 
     Date() = default;
-    explicit Date(double secondsSince1970) : seconds_(secondsSince1970) {}
+    explicit Date(double secondsSince1970) : sinceReference_(secondsSince1970 - kReferenceOffset) {}
     static Date now();
     static Date fromReferenceInterval(double secondsSince2001) {
-        return Date(secondsSince2001 + kReferenceOffset);
+        Date date;
+        date.sinceReference_ = secondsSince2001;
+        return date;
     }
 
-    double timeIntervalSince1970() const { return seconds_; }
-    double timeIntervalSinceReferenceDate() const { return seconds_ - kReferenceOffset; }
+    double timeIntervalSince1970() const { return sinceReference_ + kReferenceOffset; }
+    double timeIntervalSinceReferenceDate() const { return sinceReference_; }
     double timeIntervalSinceNow() const;
-    Date addingTimeInterval(double seconds) const { return Date(seconds_ + seconds); }
+    Date addingTimeInterval(double seconds) const {
+        return fromReferenceInterval(sinceReference_ + seconds);
+    }
 
     auto operator<=>(const Date&) const = default;
 
   private:
-    double seconds_ = 0;
+    double sinceReference_ = -kReferenceOffset;  // 1970-01-01
 };
 
 class Value;
@@ -129,13 +134,10 @@ class Value {
     Value(long long i) : v_(static_cast<std::int64_t>(i)) {}
     Value(unsigned i) : v_(static_cast<std::int64_t>(i)) {}
     Value(unsigned long i) : Value(static_cast<unsigned long long>(i)) {}
-    Value(unsigned long long i) {
-        if (i > static_cast<unsigned long long>(INT64_MAX)) {
-            v_ = static_cast<std::uint64_t>(i);
-        } else {
-            v_ = static_cast<std::int64_t>(i);
-        }
-    }
+    Value(unsigned long long i)
+        : v_(i > static_cast<unsigned long long>(INT64_MAX)
+                 ? Storage(std::in_place_type<std::uint64_t>, i)
+                 : Storage(std::in_place_type<std::int64_t>, static_cast<std::int64_t>(i))) {}
     Value(double d) : v_(d) {}
     Value(platform::Decimal d) : v_(d) {}
     Value(const char* s) : v_(std::string(s)) {}
@@ -201,9 +203,10 @@ class Value {
   private:
     // The alternatives in the order of Type; the unsigned one, last, is a kInteger too.
     static constexpr std::size_t kUnsignedIndex = 10;
-    std::variant<std::monostate, bool, std::int64_t, double, std::string, platform::Bytes,
-                 platform::Date, platform::Array, platform::Map, platform::Decimal, std::uint64_t>
-        v_;
+    using Storage = std::variant<std::monostate, bool, std::int64_t, double, std::string,
+                                 platform::Bytes, platform::Date, platform::Array, platform::Map,
+                                 platform::Decimal, std::uint64_t>;
+    Storage v_;
 };
 
 // Defined once Value is complete: some compilers instantiate the vector's members where the
