@@ -106,8 +106,8 @@ TEST(UserDefaults, RemovingAndRefusing) {
     defaults.setObject("kept", "k");
     const std::string before = contents(file);
     defaults.setObject(Array{1, Value()}, "k");  // no property list holds a null
-    defaults.setObject(std::string("a\0b", 3), "k");
-    defaults.setObject("v", std::string("k\0", 2));
+    defaults.setObject("a\xff", "k");            // nor text that is not UTF-8
+    defaults.setObject("v", "k\xff");
     EXPECT_EQ(defaults.stringForKey("k"), "kept");
     EXPECT_EQ(defaults.dictionaryRepresentation().size(), 1u);
     EXPECT_EQ(contents(file), before);
