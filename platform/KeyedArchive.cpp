@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "platform/PropertyList.h"
+#include "platform/Utf8.h"
 
 namespace platform {
 
@@ -568,7 +569,12 @@ ArchiveObject KeyedUnarchiver::decodeClassed(const Map& entries, int depth) {
         }
         const Value& bytes = entries["NS.bytes"];
         if (bytes.isBytes()) {
-            return ArchiveObject(Value(toString(*bytes.bytes())));
+            std::string decoded = toString(*bytes.bytes());
+            if (!utf8::isValid(decoded)) {
+                failWithMessage("a string object's bytes are not UTF-8");
+                return {};
+            }
+            return ArchiveObject(Value(std::move(decoded)));
         }
         failWithMessage("a string object holds no text");
         return {};

@@ -121,7 +121,7 @@ class ArchiveRegistry {
 class KeyedArchiver {
   public:
     // The archive of a root object as a binary property list; fails for values that no
-    // property list can hold (a string with a NUL, a date out of range).
+    // property list can hold (text that is not UTF-8, a date that is no finite time).
     static std::optional<Bytes> archivedData(const ArchiveObject& root, Error* error = nullptr);
 
     // Called by Archivable::encode: entries of the object being encoded.

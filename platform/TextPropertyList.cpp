@@ -8,8 +8,6 @@ namespace platform::detail {
 
 namespace {
 
-constexpr int kMaxDepth = 512;
-
 Error corrupt(const std::string& message) {
     return Error(kCocoaErrorDomain, PropertyList::kReadCorruptError,
                  Map{{kLocalizedDescriptionKey, message}});
@@ -57,7 +55,7 @@ class Parser {
     // The body of a dictionary without braces, up to the end of the text.
     std::optional<Map> dictionaryBody(bool keyAloneAllowed) {
         Map entries;
-        if (!parseEntries(entries, 0, /*closing=*/0, keyAloneAllowed)) {
+        if (!parseEntries(entries, /*depth=*/1, /*closing=*/0, keyAloneAllowed)) {
             return std::nullopt;
         }
         return entries;
@@ -106,12 +104,13 @@ class Parser {
         return true;
     }
 
+    // `depth` counts the arrays and dictionaries around the value.
     std::optional<Value> parseValue(int depth) {
-        if (depth > kMaxDepth) {
-            return fail("the property list nests too deeply");
-        }
         if (atEnd()) {
             return fail("a value is missing");
+        }
+        if ((peek() == '{' || peek() == '(') && depth >= PropertyList::kMaxDepth) {
+            return fail("the property list nests too deeply");
         }
         switch (peek()) {
             case '{': {

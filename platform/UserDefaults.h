@@ -43,7 +43,7 @@ class UserDefaults {
     std::optional<Array> arrayForKey(std::string_view key);
 
     // Setting null removes the key. A value that no property list can hold (a null inside a
-    // container, a string with a NUL) is refused and logged; the store stays as it was.
+    // container, text that is not UTF-8) is refused and logged; the store stays as it was.
     void setObject(const Value& value, std::string_view key);
     void setInteger(std::int64_t value, std::string_view key) { setObject(Value(value), key); }
     void setBool(bool value, std::string_view key) { setObject(Value(value), key); }

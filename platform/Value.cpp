@@ -26,7 +26,7 @@ Date Date::now() {
 }
 
 double Date::timeIntervalSinceNow() const {
-    return seconds_ - now().seconds_;
+    return sinceReference_ - now().sinceReference_;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -293,7 +293,7 @@ std::int64_t Value::integerValue() const {
         case Type::kBool:
             return std::get<bool>(v_) ? 1 : 0;
         case Type::kInteger:
-            return std::get<std::int64_t>(v_);
+            return integer() ? *integer() : INT64_MAX;
         case Type::kReal: {
             double d = std::get<double>(v_);
             if (std::isnan(d)) {
@@ -326,7 +326,8 @@ double Value::doubleValue() const {
         case Type::kBool:
             return std::get<bool>(v_) ? 1.0 : 0.0;
         case Type::kInteger:
-            return static_cast<double>(std::get<std::int64_t>(v_));
+            return integer() ? static_cast<double>(*integer())
+                             : static_cast<double>(*unsignedInteger());
         case Type::kReal:
             return std::get<double>(v_);
         case Type::kString:
@@ -343,7 +344,7 @@ bool Value::boolValue() const {
         case Type::kBool:
             return std::get<bool>(v_);
         case Type::kInteger:
-            return std::get<std::int64_t>(v_) != 0;
+            return !integer() || *integer() != 0;
         case Type::kReal:
             return std::get<double>(v_) != 0.0;
         case Type::kDecimal:
@@ -374,7 +375,7 @@ std::string Value::stringValue() const {
         case Type::kBool:
             return std::get<bool>(v_) ? "1" : "0";
         case Type::kInteger:
-            return std::to_string(std::get<std::int64_t>(v_));
+            return integer() ? std::to_string(*integer()) : std::to_string(*unsignedInteger());
         case Type::kReal:
             return formatReal(std::get<double>(v_));
         case Type::kString:
@@ -419,10 +420,17 @@ bool Value::operator==(const Value& other) const {
         }
         if (isDecimal() || other.isDecimal()) {
             auto exact = [](const Value& value) {
+                if (const std::uint64_t* big = value.unsignedInteger()) {
+                    return Decimal::fromParts(false, *big, 0);
+                }
                 const Decimal* decimal = value.decimal();
                 return decimal ? *decimal : Decimal(value.integerValue());
             };
             return exact(*this) == exact(other);
+        }
+        if (unsignedInteger() || other.unsignedInteger()) {
+            return unsignedInteger() && other.unsignedInteger() &&
+                   *unsignedInteger() == *other.unsignedInteger();
         }
         return integerValue() == other.integerValue();
     }

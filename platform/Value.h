@@ -19,28 +19,33 @@ using Bytes = std::vector<std::uint8_t>;
 Bytes toBytes(std::string_view text);
 std::string toString(const Bytes& bytes);
 
-// A point in time, held as seconds since 1970-01-01 UTC. Archives and property lists count
-// from 2001-01-01; the conversions live here so that nobody adds the offset by hand.
+// A point in time. Archives and property lists count seconds from 2001-01-01 UTC, and so does
+// the date, so that what they hold comes back to the bit; the conversions live here so that
+// nobody adds the offset by hand.
 class Date {
   public:
     static constexpr double kReferenceOffset = 978307200.0;  // 2001-01-01 minus 1970-01-01
 
     Date() = default;
-    explicit Date(double secondsSince1970) : seconds_(secondsSince1970) {}
+    explicit Date(double secondsSince1970) : sinceReference_(secondsSince1970 - kReferenceOffset) {}
     static Date now();
     static Date fromReferenceInterval(double secondsSince2001) {
-        return Date(secondsSince2001 + kReferenceOffset);
+        Date date;
+        date.sinceReference_ = secondsSince2001;
+        return date;
     }
 
-    double timeIntervalSince1970() const { return seconds_; }
-    double timeIntervalSinceReferenceDate() const { return seconds_ - kReferenceOffset; }
+    double timeIntervalSince1970() const { return sinceReference_ + kReferenceOffset; }
+    double timeIntervalSinceReferenceDate() const { return sinceReference_; }
     double timeIntervalSinceNow() const;
-    Date addingTimeInterval(double seconds) const { return Date(seconds_ + seconds); }
+    Date addingTimeInterval(double seconds) const {
+        return fromReferenceInterval(sinceReference_ + seconds);
+    }
 
     auto operator<=>(const Date&) const = default;
 
   private:
-    double seconds_ = 0;
+    double sinceReference_ = -kReferenceOffset;  // 1970-01-01
 };
 
 class Value;
@@ -128,8 +133,11 @@ class Value {
     Value(long i) : v_(static_cast<std::int64_t>(i)) {}
     Value(long long i) : v_(static_cast<std::int64_t>(i)) {}
     Value(unsigned i) : v_(static_cast<std::int64_t>(i)) {}
-    Value(unsigned long i) : v_(static_cast<std::int64_t>(i)) {}
-    Value(unsigned long long i) : v_(static_cast<std::int64_t>(i)) {}
+    Value(unsigned long i) : Value(static_cast<unsigned long long>(i)) {}
+    Value(unsigned long long i)
+        : v_(i > static_cast<unsigned long long>(INT64_MAX)
+                 ? Storage(std::in_place_type<std::uint64_t>, i)
+                 : Storage(std::in_place_type<std::int64_t>, static_cast<std::int64_t>(i))) {}
     Value(double d) : v_(d) {}
     Value(platform::Decimal d) : v_(d) {}
     Value(const char* s) : v_(std::string(s)) {}
@@ -140,7 +148,9 @@ class Value {
     Value(platform::Array a) : v_(std::move(a)) {}
     Value(platform::Map m) : v_(std::move(m)) {}
 
-    Type type() const { return static_cast<Type>(v_.index()); }
+    Type type() const {
+        return v_.index() == kUnsignedIndex ? Type::kInteger : static_cast<Type>(v_.index());
+    }
     bool isNull() const { return type() == Type::kNull; }
     bool isBool() const { return type() == Type::kBool; }
     bool isInteger() const { return type() == Type::kInteger; }
@@ -154,7 +164,10 @@ class Value {
     bool isDecimal() const { return type() == Type::kDecimal; }
 
     // Strict accessors: the held alternative, or nullptr when another one is held.
+    // An integer above INT64_MAX (property lists hold them up to 2^64-1) answers nullptr from
+    // integer() and its value from unsignedInteger(); every other integer the reverse.
     const std::int64_t* integer() const { return std::get_if<std::int64_t>(&v_); }
+    const std::uint64_t* unsignedInteger() const { return std::get_if<std::uint64_t>(&v_); }
     const double* real() const { return std::get_if<double>(&v_); }
     const platform::Decimal* decimal() const { return std::get_if<platform::Decimal>(&v_); }
     const std::string* string() const { return std::get_if<std::string>(&v_); }
@@ -167,6 +180,7 @@ class Value {
 
     // Lenient accessors, read the way a number or string object answers them: a numeric
     // string gives its leading number, a number gives its text, anything else 0 or "".
+    // integerValue() of an integer above INT64_MAX is INT64_MAX.
     std::int64_t integerValue() const;
     int intValue() const;
     double doubleValue() const;
@@ -187,9 +201,12 @@ class Value {
     static const Value& null();
 
   private:
-    std::variant<std::monostate, bool, std::int64_t, double, std::string, platform::Bytes,
-                 platform::Date, platform::Array, platform::Map, platform::Decimal>
-        v_;
+    // The alternatives in the order of Type; the unsigned one, last, is a kInteger too.
+    static constexpr std::size_t kUnsignedIndex = 10;
+    using Storage = std::variant<std::monostate, bool, std::int64_t, double, std::string,
+                                 platform::Bytes, platform::Date, platform::Array, platform::Map,
+                                 platform::Decimal, std::uint64_t>;
+    Storage v_;
 };
 
 // Defined once Value is complete: some compilers instantiate the vector's members where the

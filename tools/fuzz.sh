@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (AddressSanitizer and UndefinedBehaviorSanitizer) in
 # build/fuzz and runs each for N seconds (default 60): tools/fuzz.sh [seconds] [target...]
-# Targets: json_parser base64_decoder decipher multipart_body response_serializers url_parse.
+# Targets: every fuzz/<target>.cpp (the default: all of them). Seeds come from
+# fuzz/corpus/<target up to its first '_'>, a dictionary from fuzz/<same>.dict when there is one.
 # Findings land in build/fuzz/findings.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,7 +10,7 @@ bash tools/setup.sh
 seconds=${1:-60}
 shift || true
 targets=("$@")
-((${#targets[@]})) || targets=(json_parser base64_decoder decipher multipart_body response_serializers url_parse)
+((${#targets[@]})) || mapfile -t targets < <(cd fuzz && ls *.cpp | sed 's/\.cpp$//')
 
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DRZ_FUZZ=ON -DRZ_TESTS=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -23,7 +24,7 @@ for target in "${targets[@]}"; do
   mkdir -p "$corpus"
   seeds=fuzz/corpus/${target%%_*}
   dict=()
-  [ "$target" = json_parser ] && dict=(-dict=fuzz/json.dict)
+  [ -f "fuzz/${target%%_*}.dict" ] && dict=(-dict="fuzz/${target%%_*}.dict")
   echo "== fuzz_$target for ${seconds}s"
   build/fuzz/fuzz/fuzz_$target "$corpus" "$seeds" "${dict[@]}" -max_total_time="$seconds" \
     -max_len=16384 -artifact_prefix=build/fuzz/findings/$target- -print_final_stats=1 2>&1 |

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libplist-dev libicu-dev libssl-dev libcurl4-openssl-dev
+  libicu-dev libssl-dev libcurl4-openssl-dev
   libpng-dev libjpeg-dev libgif-dev libcairo2-dev libpango1.0-dev fonts-noto-cjk
   rapidjson-dev nlohmann-json3-dev
   python3 python3-cryptography openssl iproute2

@@ -85,7 +85,11 @@ bool RAZududeRqJsonWriter::appendValue(const Value& value, Output& out) {
             return true;
         case Value::Type::kInteger: {
             out.reserve(24);
-            out.cursor() = std::to_chars(out.cursor(), out.cursor() + 24, *value.integer()).ptr;
+            if (const std::uint64_t* big = value.unsignedInteger()) {
+                out.cursor() = std::to_chars(out.cursor(), out.cursor() + 24, *big).ptr;
+            } else {
+                out.cursor() = std::to_chars(out.cursor(), out.cursor() + 24, *value.integer()).ptr;
+            }
             return true;
         }
         case Value::Type::kReal: {

@@ -1151,7 +1151,8 @@ std::shared_ptr<UrlSessionDownloadTask> UrlSession::downloadTaskWithResumeData(
         resume.file = *path.string();
         std::error_code error;
         const auto size = std::filesystem::file_size(resume.file, error);
-        const std::int64_t offset = bytes.isInteger() ? *bytes.integer() : 0;
+        // A count past the signed range is held unsigned, and is no offset of any file.
+        const std::int64_t offset = bytes.integer() ? *bytes.integer() : 0;
         if (!error && offset > 0 && static_cast<std::uintmax_t>(offset) <= size &&
             (resume.entityTag || resume.lastModified)) {
             resume.offset = offset;

@@ -2,9 +2,11 @@
 
 #include <sys/stat.h>
 #include <filesystem>
+#include <latch>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "RZBase_Source/Encode/RAZududeUtils.h"
@@ -171,13 +173,12 @@ TEST_F(EntityCache, BarCountersOfEachDataManagerHaveTheirOwnKey) {
 
 TEST_F(EntityCache, ArchivesThatCannotBeMadeOrReadAreLoggedAndLeaveNil) {
     std::optional<Value> text;
-    const std::string archiving = debugLogOf([&] {
-        manager_->setCacheToVariable(text, std::optional<Value>(std::string("a\0b", 3)), "bad");
-    });
+    const std::string archiving = debugLogOf(
+        [&] { manager_->setCacheToVariable(text, std::optional<Value>("a\xff"), "bad"); });
     EXPECT_NE(archiving.find("using NSKeyedArchiver archivedDataWithRootObject error!!"),
               std::string::npos)
         << archiving;
-    EXPECT_EQ(text, Value(std::string("a\0b", 3)));
+    EXPECT_EQ(text, Value("a\xff"));
     EXPECT_FALSE(manager_->hasCacheForKey("bad"));
 
     cache_.setPlist(Value(platform::Bytes{1, 2, 3}), "RZSTestCounter");
@@ -220,6 +221,33 @@ TEST_F(EntityCache, ValuesLiveInTheLibraryFileForTheOwnerOnly) {
     struct stat info {};
     ASSERT_EQ(::stat(file.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+// Every write reads the file, changes one key and writes the file back; writers on other
+// threads must not each write back what they read before the others' changes.
+TEST_F(EntityCache, ConcurrentWritersOfTheValueFileLoseNothing) {
+    constexpr int kWriters = 8;
+    constexpr int kKeys = 6;
+    std::latch start(kWriters);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kWriters; ++t) {
+        threads.emplace_back([this, &start, t] {
+            start.arrive_and_wait();
+            for (int i = 0; i < kKeys; ++i) {
+                manager_->setValueInDocument(std::to_string(t * kKeys + i),
+                                             "key-" + std::to_string(t * kKeys + i));
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    const auto stored = platform::PropertyList::readFile(RZSCacheManager::valueFilePath());
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->count(), static_cast<std::size_t>(kWriters * kKeys));
+    for (int n = 0; n < kWriters * kKeys; ++n) {
+        EXPECT_EQ(manager_->getValueFromDocument("key-" + std::to_string(n)), std::to_string(n));
+    }
 }
 
 TEST_F(EntityCache, TheValueFileMovesFromDocumentsUnlessLibraryHasOne) {

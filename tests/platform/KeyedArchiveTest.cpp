@@ -391,6 +391,10 @@ dic = {'$classname': 'NSDictionary', '$classes': ['NSDictionary', 'NSObject']}
         {"an account that contains itself",
          "objects = ['$null', {'best': UID(1), '$class': UID(2)}, "
          "{'$classname': 'TestAccount', '$classes': ['TestAccount']}]\nroot = UID(1)"},
+        {"a string object whose bytes are not UTF-8",
+         "objects = ['$null', {'NS.bytes': b'\\xff\\xfe', '$class': UID(2)}, "
+         "{'$classname': 'NSMutableString', '$classes': ['NSMutableString', 'NSString']}]\n"
+         "root = UID(1)"},
         {"a graph that expands to 2^40 values",
          "objects = ['$null'] + [{'NS.objects': [UID(i + 2), UID(i + 2)], '$class': UID(42)} "
          "for i in range(40)] + ['leaf', arr]\nroot = UID(1)"},
@@ -431,7 +435,15 @@ dic = {'$classname': 'NSDictionary', '$classes': ['NSDictionary', 'NSObject']}
 
 TEST(KeyedArchive, EncodingFailuresAreErrors) {
     Error error;
-    EXPECT_FALSE(KeyedArchiver::archivedData(Value(std::string("a\0b", 3)), &error));
+    EXPECT_FALSE(KeyedArchiver::archivedData(Value(std::string("a\xff")), &error));
+    // Any text is fine, a NUL character included; what reads back archives again.
+    const Value withNul(Array{std::string("a\0b", 3)});
+    auto data = KeyedArchiver::archivedData(withNul, &error);
+    ASSERT_TRUE(data) << error.description();
+    auto back = unarchive(*data, &error);
+    ASSERT_TRUE(back) << error.description();
+    EXPECT_EQ(back->toValue(), withNul);
+    EXPECT_TRUE(KeyedArchiver::archivedData(*back, &error));
     // Dates travel as reals in archives, so even far ones are fine there.
     EXPECT_TRUE(KeyedArchiver::archivedData(Value(Date::fromReferenceInterval(1e15)), &error));
 

@@ -44,6 +44,26 @@ TEST(Value, NumbersCompareByValueAcrossKinds) {
     EXPECT_NE(Value(), Value(0));
 }
 
+TEST(Value, IntegersAboveTheSignedRangeKeepTheirValue) {
+    const Value top(UINT64_MAX);
+    const Value justAbove(std::uint64_t{1} << 63);
+    EXPECT_TRUE(top.isInteger());
+    EXPECT_FALSE(top.integer());
+    EXPECT_EQ(*top.unsignedInteger(), UINT64_MAX);
+    EXPECT_EQ(top.stringValue(), "18446744073709551615");
+    EXPECT_EQ(top.integerValue(), INT64_MAX);
+    EXPECT_TRUE(top.boolValue());
+    EXPECT_DOUBLE_EQ(justAbove.doubleValue(), 9223372036854775808.0);
+    EXPECT_EQ(top, Value(UINT64_MAX));
+    EXPECT_NE(top, justAbove);
+    EXPECT_NE(justAbove, Value(INT64_MAX));
+    EXPECT_NE(top, Value(-1));
+    EXPECT_EQ(justAbove, Value(9223372036854775808.0));
+    // Values that fit keep the signed form, whatever type they came in.
+    EXPECT_EQ(*Value(std::uint64_t{5}).integer(), 5);
+    EXPECT_FALSE(Value(std::uint64_t{INT64_MAX}).unsignedInteger());
+}
+
 TEST(Value, MapKeepsInsertionOrderAndReplacesInPlace) {
     Map m;
     for (int i = 0; i < 40; ++i) {

@@ -6,6 +6,8 @@
 
 #include <thread>
 
+#include "platform/AppFolders.h"
+#include "platform/Files.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Operation.h"
 #include "platform/PropertyList.h"
@@ -131,6 +133,22 @@ TEST_F(UrlSessionUnitTest, TasksStartSuspendedWithIdentifiersInOrder) {
 
     EXPECT_THROW(session->uploadTaskWithRequest(post, *Url::parse("http://127.0.0.1/file")),
                  std::invalid_argument);
+}
+
+TEST_F(UrlSessionUnitTest, ResumeDataCountingPastTheSignedRangeResumesFromTheStart) {
+    auto session = makeSession(std::make_shared<Recorder>());
+    const auto file = platform::AppFolders::temporary() / "UrlSessionDownload-huge.tmp";
+    std::filesystem::create_directories(file.parent_path());
+    ASSERT_TRUE(platform::Files::writeAtomically(file, platform::toBytes("partial")));
+    const auto task = session->downloadTaskWithResumeData(*platform::PropertyList::write(
+        platform::Value(platform::Map{{"NSURLSessionDownloadURL", "http://127.0.0.1/file"},
+                                      {"NSURLSessionResumeInfoLocalPath", file.string()},
+                                      {"NSURLSessionResumeEntityTag", "\"tag\""},
+                                      {"NSURLSessionResumeBytesReceived", UINT64_MAX}}),
+        platform::PropertyList::Format::kBinary));
+    EXPECT_EQ(task->state(), UrlSessionTaskState::kSuspended);
+    task->cancel();
+    std::filesystem::remove(file);
 }
 
 TEST_F(UrlSessionUnitTest, UrlsWithoutSchemeOrHostAndBadResumeDataFailWithBadUrl) {

@@ -32,6 +32,7 @@ TEST(RAZududeRqJsonWriter, CompactTextOfEveryKind) {
     EXPECT_EQ(write(Value(false)), "false");
     EXPECT_EQ(write(Value(1)), "1");
     EXPECT_EQ(write(Value(INT64_MIN)), "-9223372036854775808");
+    EXPECT_EQ(write(Value(UINT64_MAX)), "18446744073709551615");
     EXPECT_EQ(write(Value(1500.0)), "1500");
     EXPECT_EQ(write(Value(0.1)), "0.1");
     EXPECT_EQ(write(Value()), "null");
