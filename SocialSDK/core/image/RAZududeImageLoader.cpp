@@ -168,6 +168,10 @@ std::optional<Bytes> RAZududeImageLoader::dataForURL(
     if (!imageURL) {
         return std::nullopt;
     }
+    if (isLoadingImageURL(*imageURL)) {
+        loadImageForURL(imageURL, observer);
+        return std::nullopt;
+    }
     if (auto cached = RAZududeCache::currentCache().dataForKey(cacheKey(*imageURL))) {
         return cached;
     }
