@@ -319,86 +319,137 @@ void RAZududeImageLoader::addObserver(const std::shared_ptr<RZImageLoaderObserve
     if (!observer) {
         return;
     }
-    const unsigned methods = observer->imageLoaderMethods();
-    std::vector<Registration> stale;
+    const unsigned methods = observer->imageLoaderMethods() & RZImageLoaderObserver::kAllMethods;
+    std::vector<platform::ObserverToken> leftTokens;  // dies after the lock is let go
     std::lock_guard lock(observersLock_);
-    Observed& observed = observers_[observer.get()];
-    if (observed.observer.lock() != observer) {
+    auto found = observers_.try_emplace(observer.get()).first;
+    if (found->second.observer.lock() != observer) {
         // Left behind by an observer that lived at this address before.
-        stale = std::move(observed.registrations);
-        observed.registrations.clear();
-        observed.observer = observer;
+        dropListeners(observer.get(), nullptr, leftTokens);
+        found = observers_.try_emplace(observer.get()).first;
+        found->second.observer = observer;
     }
-    auto& registrations = observed.registrations;
-    const std::string key = cacheKey(imageURL);
+    Observed& observed = found->second;
+    if (std::find(observed.imageURLs.begin(), observed.imageURLs.end(), imageURL) !=
+        observed.imageURLs.end()) {
+        return;
+    }
+    observed.imageURLs.emplace_back(imageURL);
+    Audience& audience = audiences_[std::string(imageURL)];
+    auto listener = std::make_shared<Listener>();
+    listener->observer = observer;
+    listener->identity = observer.get();
+    listener->methods = methods;
+    audience.listeners.push_back(std::move(listener));
+    std::string key;  // worked out for the first observer of a notification only
     for (unsigned method : {RZImageLoaderObserver::kDidLoadPercent, RZImageLoaderObserver::kDidLoad,
                             RZImageLoaderObserver::kDidFailToLoad}) {
-        if ((methods & method) == 0 ||
-            std::any_of(registrations.begin(), registrations.end(), [&](const Registration& r) {
-                return r.method == method && r.imageURL == imageURL;
-            })) {
+        if ((methods & method) == 0 || (audience.registered & method) != 0) {
             continue;
         }
-        const std::string name =
-            (method == RZImageLoaderObserver::kDidLoadPercent ? kLoadedPercentNotificationPrefix
-             : method == RZImageLoaderObserver::kDidLoad      ? kLoadedNotificationPrefix
-                                                              : kLoadFailedNotificationPrefix) +
-            key;
-        auto token = platform::NotificationCenter::defaultCenter().addObserver(
-            name, this,
-            [weak = std::weak_ptr(observer), method](const platform::Notification& notification) {
-                auto alive = weak.lock();
-                if (!alive) {
-                    return;
-                }
-                const Announcement* announcement = announcementOf(notification);
-                const RZImageLoaderNotification note{notification,
-                                                     announcement ? announcement->image : nullptr,
-                                                     announcement ? announcement->error : nullptr};
-                if (method == RZImageLoaderObserver::kDidLoadPercent) {
-                    alive->imageLoaderDidLoadPercent(note);
-                } else if (method == RZImageLoaderObserver::kDidLoad) {
-                    alive->imageLoaderDidLoad(note);
+        if (key.empty()) {
+            key = cacheKey(imageURL);
+        }
+        const char* prefix =
+            method == RZImageLoaderObserver::kDidLoadPercent ? kLoadedPercentNotificationPrefix
+            : method == RZImageLoaderObserver::kDidLoad      ? kLoadedNotificationPrefix
+                                                             : kLoadFailedNotificationPrefix;
+        audience.tokens.push_back(platform::NotificationCenter::defaultCenter().addObserver(
+            prefix + key, this,
+            [this, url = std::string(imageURL),
+             method](const platform::Notification& notification) {
+                deliver(url, method, notification);
+            }));
+        audience.registered |= method;
+    }
+}
+
+void RAZududeImageLoader::deliver(const std::string& imageURL, unsigned method,
+                                  const platform::Notification& notification) {
+    std::vector<std::shared_ptr<Listener>> listeners;
+    {
+        std::lock_guard lock(observersLock_);
+        const auto found = audiences_.find(imageURL);
+        if (found == audiences_.end()) {
+            return;
+        }
+        for (const auto& listener : found->second.listeners) {
+            if ((listener->methods & method) != 0) {
+                listeners.push_back(listener);
+            }
+        }
+    }
+    const Announcement* announcement = announcementOf(notification);
+    const RZImageLoaderNotification note{notification, announcement ? announcement->image : nullptr,
+                                         announcement ? announcement->error : nullptr};
+    for (const auto& listener : listeners) {
+        std::shared_ptr<RZImageLoaderObserver> observer = listener->observer.lock();
+        if (!observer || !listener->active) {
+            continue;
+        }
+        // One observer that throws keeps none of the others from hearing it.
+        try {
+            if (method == RZImageLoaderObserver::kDidLoadPercent) {
+                observer->imageLoaderDidLoadPercent(note);
+            } else if (method == RZImageLoaderObserver::kDidLoad) {
+                observer->imageLoaderDidLoad(note);
+            } else {
+                observer->imageLoaderDidFailToLoad(note);
+            }
+        } catch (const std::exception& e) {
+            platform::consoleLog("an observer of %@ threw: %@", notification.name, e.what());
+        }
+    }
+}
+
+void RAZududeImageLoader::dropListeners(const RZImageLoaderObserver* identity,
+                                        const std::string* imageURL,
+                                        std::vector<platform::ObserverToken>& leftTokens) {
+    auto found = observers_.find(identity);
+    if (found == observers_.end()) {
+        return;
+    }
+    auto& urls = found->second.imageURLs;
+    for (auto url = urls.begin(); url != urls.end();) {
+        if (imageURL != nullptr && *url != *imageURL) {
+            ++url;
+            continue;
+        }
+        if (auto audience = audiences_.find(*url); audience != audiences_.end()) {
+            auto& listeners = audience->second.listeners;
+            for (auto listener = listeners.begin(); listener != listeners.end();) {
+                if ((*listener)->identity == identity) {
+                    (*listener)->active = false;
+                    listener = listeners.erase(listener);
                 } else {
-                    alive->imageLoaderDidFailToLoad(note);
+                    ++listener;
                 }
-            });
-        registrations.push_back(Registration{std::string(imageURL), method, std::move(token)});
+            }
+            if (listeners.empty()) {
+                std::move(audience->second.tokens.begin(), audience->second.tokens.end(),
+                          std::back_inserter(leftTokens));
+                audiences_.erase(audience);
+            }
+        }
+        url = urls.erase(url);
+    }
+    if (urls.empty()) {
+        observers_.erase(found);
     }
 }
 
 void RAZududeImageLoader::removeObserver(const RZImageLoaderObserver& observer) {
-    std::vector<Registration> gone;
-    {
-        std::lock_guard lock(observersLock_);
-        auto found = observers_.find(&observer);
-        if (found == observers_.end()) {
-            return;
-        }
-        gone = std::move(found->second.registrations);
-        observers_.erase(found);
-    }
-    // The tokens unregister as `gone` dies, outside the lock: an unregistration waits for a
-    // delivery in progress, and the observer being told may call back here.
+    // The tokens unregister as they die, outside the lock: an unregistration waits for a
+    // delivery in progress on another thread, and that delivery takes the lock.
+    std::vector<platform::ObserverToken> leftTokens;
+    std::lock_guard lock(observersLock_);
+    dropListeners(&observer, nullptr, leftTokens);
 }
 
 void RAZududeImageLoader::removeObserver(const RZImageLoaderObserver& observer,
                                          std::string_view imageURL) {
-    std::vector<Registration> gone;
-    {
-        std::lock_guard lock(observersLock_);
-        auto found = observers_.find(&observer);
-        if (found == observers_.end()) {
-            return;
-        }
-        auto& registrations = found->second.registrations;
-        auto kept =
-            std::stable_partition(registrations.begin(), registrations.end(),
-                                  [&](const Registration& r) { return r.imageURL != imageURL; });
-        std::move(kept, registrations.end(), std::back_inserter(gone));
-        registrations.erase(kept, registrations.end());
-        if (registrations.empty()) {
-            observers_.erase(found);
-        }
-    }
+    std::vector<platform::ObserverToken> leftTokens;
+    const std::string url(imageURL);
+    std::lock_guard lock(observersLock_);
+    dropListeners(&observer, &url, leftTokens);
 }

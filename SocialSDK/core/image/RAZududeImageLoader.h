@@ -167,12 +167,6 @@ class RAZududeImageLoader : public RZImageLoadConnectionDelegate,
         std::shared_ptr<RAZududeImageLoadConnection> connection;
         std::shared_ptr<platform::TimerHandle> pendingStart;
     };
-    struct Registration {
-        std::string imageURL;
-        unsigned method;
-        platform::ObserverToken token;
-    };
-
     RAZududeImageLoader() = default;
 
     // Drops the connection from the downloads in flight when it is still the one there.
@@ -187,12 +181,35 @@ class RAZududeImageLoader : public RZImageLoadConnectionDelegate,
     std::map<std::string, Download, std::less<>> connections_;
     std::shared_ptr<const Connections> snapshot_ = std::make_shared<const Connections>();
 
+    // One observer's registration for one URL. Deliveries check `active` before each call.
+    struct Listener {
+        std::weak_ptr<RZImageLoaderObserver> observer;
+        const RZImageLoaderObserver* identity;
+        unsigned methods;
+        std::atomic<bool> active{true};
+    };
+    // The observers of one URL, and the loader's own registrations with the notification
+    // centre on their behalf: one for each notification that some of them implement, so that
+    // however many observe a URL, the centre has at most three entries for it.
+    struct Audience {
+        std::vector<std::shared_ptr<Listener>> listeners;  // in registration order
+        std::vector<platform::ObserverToken> tokens;
+        unsigned registered = 0;  // the methods that have a token
+    };
     struct Observed {
         std::weak_ptr<RZImageLoaderObserver> observer;
-        std::vector<Registration> registrations;
+        std::vector<std::string> imageURLs;
     };
 
-    std::mutex observersLock_;  // guards the one below
+    void deliver(const std::string& imageURL, unsigned method,
+                 const platform::Notification& notification);
+    // Takes the observer's listeners for the URL (all URLs when none is given) out of the
+    // audiences; what they leave behind dies outside the lock. Under observersLock_.
+    void dropListeners(const RZImageLoaderObserver* identity, const std::string* imageURL,
+                       std::vector<platform::ObserverToken>& leftTokens);
+
+    std::mutex observersLock_;                             // guards the two below
+    std::unordered_map<std::string, Audience> audiences_;  // by URL
     std::unordered_map<const RZImageLoaderObserver*, Observed> observers_;
 
     std::atomic<double> cacheSeconds_{kDefaultCacheSeconds};

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -357,6 +358,29 @@ TEST_F(ImageLoaderTest, GifModeBelongsToTheDownloadItStarted) {
     view->setIsGif(true);
     view->setImageURL(urlOf("/picture/gif/never"));
     EXPECT_FALSE(loader.isLoadingImageURL(urlOf("/picture/gif/never")));
+}
+
+TEST_F(ImageLoaderTest, AnObserverThatThrowsOrGoesAwayKeepsNoOtherFromHearing) {
+    struct Thrower : RZImageLoaderObserver {
+        void imageLoaderDidLoad(const RZImageLoaderNotification&) override {
+            throw std::runtime_error("observer broke");
+        }
+    };
+    const std::string url = urlOf("/picture/png/crowd?wait=0.1");
+    auto thrower = std::make_shared<Thrower>();
+    auto gone = std::make_shared<Recorder>();
+    auto heard = std::make_shared<Recorder>();
+    loader.loadImageForURL(url, thrower);
+    loader.loadImageForURL(url, gone);
+    loader.loadImageForURL(url, heard);
+    loader.loadImageForURL(url, heard);  // twice changes nothing
+    gone.reset();
+    testing_support::LogCapture log;
+    ASSERT_TRUE(waitFor([&] { return heard->done(); }));
+    EXPECT_EQ(heard->loaded, 1);
+    EXPECT_TRUE(log.contains("observer broke"));
+    loader.removeObserver(*thrower);
+    loader.removeObserver(*heard);
 }
 
 TEST_F(ImageLoaderTest, AViewGivenAnotherUrlLeavesTheOldDownloadToFillTheCache) {
