@@ -5,7 +5,9 @@
 //
 // Notifications, all with the loader as object, posted on the main thread while the poster
 // waits for their delivery:
-//   "kRZImageLoaderNotificationLoadedPercent-<key>"  "percent" (real), "imageURL"
+//   "kRZImageLoaderNotificationLoadedPercent-<key>"  "percent" (real), "imageURL"; progress
+//                                                    the main thread has not taken yet is
+//                                                    folded into the latest
 //   "kRZImageLoaderNotificationLoaded-<key>"         "imageGif" (bytes, GIF mode), "imageURL"
 //   "kRZImageLoaderNotificationLoadFailed-<key>"     "error" (errorValue()), "imageURL"
 // The decoded picture of a loaded notification, and the failure's error itself, are more than
@@ -75,7 +77,6 @@ class RAZududeImageLoader : public RZImageLoadConnectionDelegate,
     static constexpr const char* kLoadFailedNotificationPrefix =
         "kRZImageLoaderNotificationLoadFailed-";
     static constexpr const char* kPercentKey = "percent";
-    static constexpr const char* kImageKey = "image";
     static constexpr const char* kImageGifKey = "imageGif";
     static constexpr const char* kImageURLKey = "imageURL";
     static constexpr const char* kErrorKey = "error";
@@ -115,18 +116,21 @@ class RAZududeImageLoader : public RZImageLoadConnectionDelegate,
     void loadImageForURL(const std::optional<std::string>& imageURL,
                          const std::shared_ptr<RZImageLoaderObserver>& observer);
     // The cached picture, however old its entry; otherwise nothing, and with autoLoad the
-    // download starts for the observer.
+    // download starts for the observer. While the URL's download is in flight, autoLoad joins
+    // it without looking at the cache, which had nothing when the download began.
     platform::ImagePtr imageForURL(const std::optional<std::string>& imageURL,
                                    const std::shared_ptr<RZImageLoaderObserver>& observer,
                                    bool autoLoad);
     // Sets the GIF mode of the downloads that start from now on; then the cached bytes while
-    // they have not expired, otherwise nothing, and the download starts for the observer.
+    // they have not expired, otherwise nothing, and the download starts (or is joined) for the
+    // observer.
     std::optional<platform::Bytes> dataForURL(
         const std::optional<std::string>& imageURL,
         const std::shared_ptr<RZImageLoaderObserver>& observer, bool isGif);
 
     // Registers the observer (kept weakly) for the notifications of the URL that it implements;
-    // registering it twice for the same URL changes nothing.
+    // observers of a URL are told in the order they came, and registering one twice for the
+    // same URL changes nothing. An observer that throws is logged; the others are still told.
     void addObserver(const std::shared_ptr<RZImageLoaderObserver>& observer,
                      std::string_view imageURL);
     // Every registration of the observer with the loader, or those for the URL.
