@@ -55,6 +55,18 @@ std::string LoopbackServer::url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
 }
 
+void LoopbackServer::setBody(const std::string& path, std::string body, std::string contentType) {
+    auto given = std::make_shared<const Body>(Body{std::move(body), std::move(contentType)});
+    std::lock_guard lock(mutex_);
+    bodies_[path] = std::move(given);
+}
+
+std::uint64_t LoopbackServer::requestsFor(const std::string& path) const {
+    std::lock_guard lock(mutex_);
+    const auto found = requests_.find(path);
+    return found == requests_.end() ? 0 : found->second;
+}
+
 void LoopbackServer::acceptLoop() {
     while (!stopping_) {
         const int fd = accept(listener_, nullptr, nullptr);
@@ -153,6 +165,25 @@ void LoopbackServer::serve(int fd) {
             }
         }
 
+        std::shared_ptr<const Body> given;
+        {
+            std::lock_guard lock(mutex_);
+            const std::string bare = path.substr(0, path.find('?'));
+            ++requests_[bare];
+            if (const auto found = bodies_.find(bare); found != bodies_.end()) {
+                given = found->second;
+            }
+        }
+        if (given) {
+            const std::string response =
+                "HTTP/1.1 200 OK\r\nContent-Type: " + given->contentType +
+                "\r\nContent-Length: " + std::to_string(given->data.size()) + "\r\n\r\n";
+            if (!writeAll(fd, response.data(), response.size()) ||
+                !writeAll(fd, given->data.data(), given->data.size())) {
+                break;
+            }
+            continue;
+        }
         if (path.rfind("/big/", 0) == 0) {
             std::uint64_t left = std::stoull(path.substr(5));
             const std::string response =

@@ -3,10 +3,15 @@
 //   GET  /small      200 with a 16-byte body
 //   GET  /big/<n>    200 with n zero bytes
 //   POST /sink       reads and discards the body (Content-Length or chunked), 200 "ok"
+//   GET  <path>      the body given for the path with setBody (the query is ignored)
+// It counts the requests of every path.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -21,6 +26,9 @@ class LoopbackServer {
     std::string url(const std::string& path) const;
     std::uint64_t bytesReceived() const { return received_; }
 
+    void setBody(const std::string& path, std::string body, std::string contentType);
+    std::uint64_t requestsFor(const std::string& path) const;
+
   private:
     void acceptLoop();
     void serve(int fd);
@@ -29,5 +37,13 @@ class LoopbackServer {
     int port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<std::uint64_t> received_{0};
+
+    struct Body {
+        std::string data;
+        std::string contentType;
+    };
+    mutable std::mutex mutex_;  // guards the two below
+    std::map<std::string, std::shared_ptr<const Body>> bodies_;
+    std::map<std::string, std::uint64_t> requests_;
     std::thread acceptor_;
 };

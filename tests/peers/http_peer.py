@@ -1,6 +1,7 @@
 """A loopback HTTP/1.1 server for the URL-loading tests: keep-alive, chunked bodies, redirects,
-Basic authentication, ranges, cookies, and servers that misbehave (slow, stalled, short,
-long, garbage, reset). Prints "PORT <n>" once it listens on 127.0.0.1."""
+Basic authentication, ranges, cookies, pictures, and servers that misbehave (slow, stalled,
+short, long, garbage, reset). It counts the requests of every path; GET /hits?path=P answers
+how many P has had. Prints "PORT <n>" once it listens on 127.0.0.1."""
 
 import base64
 import hashlib
@@ -10,8 +11,10 @@ import socket
 import socketserver
 import struct
 import sys
+import threading
 import time
 import urllib.parse
+import zlib
 
 PATTERN = bytes(range(256))
 
@@ -23,6 +26,41 @@ def pattern(n):
 
 RANGE_BODY = pattern(100000)
 RANGE_ETAG = '"range-body-1"'
+
+HITS = {}
+HITS_LOCK = threading.Lock()
+
+
+def png_chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+
+def png(width, height):
+    """An opaque RGBA picture whose pixel (x, y) is (x*37, y*53, (x+y)*11) modulo 256."""
+    rows = bytearray()
+    for y in range(height):
+        rows.append(0)
+        for x in range(width):
+            rows += bytes((x * 37 % 256, y * 53 % 256, (x + y) * 11 % 256, 255))
+    return (b"\x89PNG\r\n\x1a\n"
+            + png_chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0))
+            + png_chunk(b"IDAT", zlib.compress(bytes(rows)))
+            + png_chunk(b"IEND", b""))
+
+
+# One opaque red pixel.
+GIF = bytes.fromhex("474946383961010001008000" "00ff0000000000"
+                    "21f90400000000002c00000000010001000002024401003b")
+
+
+def damaged(width, height, how):
+    """A picture spoilt on the way: cut in the middle of its pixels, or with its pixels garbled
+    (checksums kept right, so that only the pixel stream is wrong)."""
+    good = png(width, height)
+    if how == "cut":
+        return good[:len(good) // 2]
+    data = bytes(b ^ 0x5A for b in zlib.compress(bytes(width * height * 4 + height)))
+    return good[:33] + png_chunk(b"IDAT", data) + png_chunk(b"IEND", b"")
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -71,14 +109,57 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
             time.sleep(delay)
 
+    def picture(self, kind, query):
+        """/picture/<kind>/<any name>: png (?w=&h=), gif, damaged (?how=cut|garble), text (not
+        a picture). ?status= answers with another status; ?wait= seconds before answering;
+        ?pieces=N sends the body in N flushed pieces (?delay= seconds apart); ?chunked=1 sends
+        it without a length."""
+        width, height = int(query.get("w", "8")), int(query.get("h", "6"))
+        if kind == "png":
+            body, ctype = png(width, height), "image/png"
+        elif kind == "gif":
+            body, ctype = GIF, "image/gif"
+        elif kind == "damaged":
+            body, ctype = damaged(width, height, query.get("how", "cut")), "image/png"
+        else:
+            body, ctype = b"this is no picture", "text/plain"
+        time.sleep(float(query.get("wait", "0")))
+        pieces, delay = int(query.get("pieces", "1")), float(query.get("delay", "0"))
+        chunked = query.get("chunked") == "1"
+        self.send_response(int(query.get("status", "200")))
+        self.send_header("Content-Type", ctype)
+        if chunked:
+            self.send_header("Transfer-Encoding", "chunked")
+        else:
+            self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        step = max(1, -(-len(body) // pieces))
+        for i in range(0, len(body), step):
+            piece = body[i:i + step]
+            self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece) if chunked else piece)
+            self.wfile.flush()
+            if i + step < len(body):
+                time.sleep(delay)
+        if chunked:
+            self.wfile.write(b"0\r\n\r\n")
+
     def handle_any(self):
         url = urllib.parse.urlsplit(self.path)
         query = dict(urllib.parse.parse_qsl(url.query, keep_blank_values=True))
         parts = [p for p in url.path.split("/") if p]
         head = parts[0] if parts else ""
         body = self.read_body()
+        if head != "hits":
+            with HITS_LOCK:
+                HITS[url.path] = HITS.get(url.path, 0) + 1
 
-        if head == "status":
+        if head == "hits":
+            with HITS_LOCK:
+                count = HITS.get(query.get("path", ""), 0)
+            self.reply(200, str(count).encode())
+        elif head == "picture":
+            self.picture(parts[1] if len(parts) > 1 else "", query)
+        elif head == "status":
             code = int(parts[1])
             self.reply(code, ("status %d" % code).encode())
         elif head == "json":

@@ -2,14 +2,18 @@
 
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
 
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <exception>
+#include <mutex>
 
 #include "RZBase_Source/Encode/RAZududeUtils.h"
 #include "SocialSDK/core/account/RAZududeAccountManager.h"
 #include "SocialSDK/core/analytics/RAZududeOpAnalytics.h"
 #include "SocialSDK/core/config/RAZududeLocalizable.h"
 #include "SocialSDK/core/data/RAZududeData.h"
+#include "SocialSDK/core/image/RAZududeImageLoader.h"
 #include "SocialSDK/core/manager/RAZududeDataService.h"
 #include "SocialSDK/core/manager/RZSDataManager.h"
 #include "SocialSDK/core/manager/RZSPersistence.h"
@@ -19,6 +23,7 @@
 #include "platform/Bundle.h"
 #include "platform/Format.h"
 #include "platform/Log.h"
+#include "platform/MainLoop.h"
 #include "platform/PropertyList.h"
 #include "platform/Text.h"
 #include "platform/Utf8.h"
@@ -48,14 +53,88 @@ std::optional<platform::Array> appUrlTypes() {
     return types ? *types : platform::Array{};
 }
 
-// Images the share names by URL: local files are read here; the image loader brings the others.
+// How long a share waits for a remote picture: the loader's own time-out without progress,
+// and then some for a picture that arrives slowly.
+constexpr double kRemotePictureWait = 2 * RAZududeImageLoadConnection::kDefaultTimeoutInterval;
+
+// Hears the loader's word on one picture, on the main thread; whoever waits may be elsewhere.
+class PictureWait : public RZImageLoaderObserver {
+  public:
+    unsigned imageLoaderMethods() const override { return kDidLoad | kDidFailToLoad; }
+    void imageLoaderDidLoad(const RZImageLoaderNotification& notification) override {
+        platform::ImagePtr image = notification.image;
+        if (!image) {
+            // A download started in GIF mode: the bytes are the picture.
+            if (const auto* bytes =
+                    notification.userInfo()[RAZududeImageLoader::kImageGifKey].bytes()) {
+                image = platform::Image::decode(*bytes);
+            }
+        }
+        finish(std::move(image));
+    }
+    void imageLoaderDidFailToLoad(const RZImageLoaderNotification&) override { finish(nullptr); }
+
+    bool isDone() const {
+        std::lock_guard lock(mutex_);
+        return done_;
+    }
+    // The picture, once the loader spoke within the time; nothing otherwise.
+    platform::ImagePtr wait(double seconds) {
+        if (platform::MainLoop::main().isMainThread()) {
+            platform::MainLoop::main().runUntil([this] { return isDone(); }, seconds);
+        } else {
+            std::unique_lock lock(mutex_);
+            changed_.wait_for(lock, std::chrono::duration<double>(seconds),
+                              [this] { return done_; });
+        }
+        std::lock_guard lock(mutex_);
+        return image_;
+    }
+
+  private:
+    void finish(platform::ImagePtr image) {
+        std::lock_guard lock(mutex_);
+        image_ = std::move(image);
+        done_ = true;
+        changed_.notify_all();
+    }
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    bool done_ = false;
+    platform::ImagePtr image_;
+};
+
+// A picture on the web: the cached one, else loaded through the image loader, which also
+// keeps it for the next share. Waits for it, as a share needs its picture now.
+platform::ImagePtr loadRemoteImage(const std::string& address) {
+    auto& loader = RAZududeImageLoader::sharedImageLoader();
+    auto wait = std::make_shared<PictureWait>();
+    platform::ImagePtr image = loader.imageForURL(address, wait, true);
+    if (!image) {
+        image = wait->wait(kRemotePictureWait);
+        if (!wait->isDone()) {
+            platform::consoleLog("RAZudude: the picture at %@ did not come in time", address);
+        }
+    }
+    loader.removeObserver(*wait);
+    return image;
+}
+
+// Images the share names by URL: local files are read here, pictures on the web come through
+// the image loader.
 platform::ImagePtr loadImageAt(const std::string& address) {
     auto url = platform::Url::parse(address);
     if (url && url->isFileUrl()) {
         return platform::Image::fromFile(url->path());
     }
+    const std::string scheme = url ? platform::text::toLower(url->scheme()) : std::string();
+    if (scheme == "http" || scheme == "https") {
+        return loadRemoteImage(address);
+    }
     RAZududeUtils::outLog([&] {
-        return platform::format("image at %@ not loaded: only local files are read", address);
+        return platform::format("image at %@ not loaded: neither a local file nor on the web",
+                                address);
     });
     return nullptr;
 }

@@ -118,7 +118,8 @@ class RAZududeSnsHandler {
     static std::optional<std::string> subString(std::string_view text, StringEncoding encoding,
                                                 std::size_t bytesLength);
     // The picture a share to the platform carries: the platform's resource image or picture,
-    // else the record's.
+    // else the record's. A resource image on the web comes from the image loader's cache, or
+    // is loaded through the loader while this waits (on the main thread, running its loop).
     static RAZududeShareImage getShareImage(const std::shared_ptr<RAZududeData>& data,
                                             const std::string& snsType);
 

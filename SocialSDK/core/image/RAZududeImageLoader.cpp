@@ -1,0 +1,455 @@
+#include "SocialSDK/core/image/RAZududeImageLoader.h"
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+#include "RZBase_Source/Encode/RAZududeUtils.h"
+#include "SocialSDK/core/cache/RAZududeCache.h"
+#include "platform/Dispatch.h"
+#include "platform/Format.h"
+#include "platform/Log.h"
+#include "platform/net/NetworkThread.h"
+#include "platform/net/UrlResponse.h"
+
+using platform::Bytes;
+using platform::Error;
+using platform::ImagePtr;
+using platform::Map;
+using platform::Value;
+
+namespace {
+
+// A notification that this thread is delivering for a loader, with what its user information
+// cannot hold. Deliveries nest when an observer makes the loader post again.
+struct Announcement {
+    const std::string* name;
+    const void* loader;
+    ImagePtr image;
+    const Error* error;
+    const Announcement* outer;
+};
+
+thread_local const Announcement* tAnnouncing = nullptr;
+
+const Announcement* announcementOf(const platform::Notification& notification) {
+    for (const Announcement* a = tAnnouncing; a != nullptr; a = a->outer) {
+        if (a->loader == notification.object && *a->name == notification.name) {
+            return a;
+        }
+    }
+    return nullptr;
+}
+
+// The picture the bytes hold; nothing when they hold none, however they fail.
+ImagePtr decodePicture(const Bytes& bytes) {
+    if (bytes.empty()) {
+        return nullptr;
+    }
+    try {
+        return platform::Image::decode(bytes);
+    } catch (const std::exception& e) {
+        platform::consoleLog("RAZududeImageLoader: picture not decoded: %@", e.what());
+        return nullptr;
+    }
+}
+
+bool isSuccessStatus(const std::shared_ptr<const platform::UrlResponse>& response) {
+    const auto* http = dynamic_cast<const platform::HttpUrlResponse*>(response.get());
+    return http == nullptr || (http->statusCode() >= 200 && http->statusCode() < 300);
+}
+
+}  // namespace
+
+RAZududeImageLoader& RAZududeImageLoader::sharedImageLoader() {
+    static auto* const instance =
+        new std::shared_ptr<RAZududeImageLoader>(new RAZududeImageLoader());
+    return **instance;
+}
+
+std::string RAZududeImageLoader::cacheKey(std::string_view imageURL) {
+    return "RZImageLoader-" + RAZududeUtils::md5Value(imageURL);
+}
+
+std::string RAZududeImageLoader::cacheKey(std::string_view imageURL, std::size_t styleHash) {
+    return platform::format("RZImageLoader-%@-%lu", RAZududeUtils::md5Value(imageURL), styleHash);
+}
+
+std::string RAZududeImageLoader::loadedPercentNotificationName(std::string_view imageURL) {
+    return kLoadedPercentNotificationPrefix + cacheKey(imageURL);
+}
+
+std::string RAZududeImageLoader::loadedNotificationName(std::string_view imageURL) {
+    return kLoadedNotificationPrefix + cacheKey(imageURL);
+}
+
+std::string RAZududeImageLoader::loadFailedNotificationName(std::string_view imageURL) {
+    return kLoadFailedNotificationPrefix + cacheKey(imageURL);
+}
+
+Value RAZududeImageLoader::errorValue(const Error& error) {
+    return Map{{"domain", error.domain()}, {"code", error.code()}, {"userInfo", error.userInfo()}};
+}
+
+ImagePtr RAZududeImageLoader::announcedImage(const platform::Notification& notification) {
+    const Announcement* announcement = announcementOf(notification);
+    return announcement ? announcement->image : nullptr;
+}
+
+std::optional<Error> RAZududeImageLoader::announcedError(
+    const platform::Notification& notification) {
+    const Announcement* announcement = announcementOf(notification);
+    if (announcement == nullptr || announcement->error == nullptr) {
+        return std::nullopt;
+    }
+    return *announcement->error;
+}
+
+// ---- downloads -----------------------------------------------------------------------------
+
+std::shared_ptr<RAZududeImageLoadConnection> RAZududeImageLoader::loadImageForURL(
+    std::string_view imageURL) {
+    std::lock_guard lock(connectionsLock_);
+    if (auto found = connections_.find(imageURL); found != connections_.end()) {
+        return found->second.connection;
+    }
+    auto connection =
+        RAZududeImageLoadConnection::create(std::string(imageURL), weak_from_this(), isGif_);
+    Download& download = connections_[std::string(imageURL)];
+    download.connection = connection;
+    refreshSnapshot();
+    // On the next turn, so that whoever asked can still register observers or cancel.
+    auto start = [weak = std::weak_ptr(connection)] {
+        if (auto pending = weak.lock()) {
+            pending->start();
+        }
+    };
+    download.pendingStart = platform::MainLoop::main().isMainThread()
+                                ? platform::MainLoop::main().after(0, std::move(start))
+                                : platform::NetworkThread::shared().after(0, std::move(start));
+    return connection;
+}
+
+void RAZududeImageLoader::loadImageForURL(const std::optional<std::string>& imageURL,
+                                          const std::shared_ptr<RZImageLoaderObserver>& observer) {
+    if (!imageURL) {
+        return;
+    }
+    addObserver(observer, *imageURL);
+    loadImageForURL(*imageURL);
+}
+
+ImagePtr RAZududeImageLoader::imageForURL(const std::optional<std::string>& imageURL,
+                                          const std::shared_ptr<RZImageLoaderObserver>& observer,
+                                          bool autoLoad) {
+    if (!imageURL) {
+        return nullptr;
+    }
+    // A download in flight began because the cache had no picture: joining it spares a look
+    // at the disk for every view that shows the same picture.
+    if (autoLoad && isLoadingImageURL(*imageURL)) {
+        loadImageForURL(imageURL, observer);
+        return nullptr;
+    }
+    if (ImagePtr cached =
+            RAZududeCache::currentCache().imageForKey<platform::Image>(cacheKey(*imageURL))) {
+        return cached;
+    }
+    if (autoLoad) {
+        loadImageForURL(imageURL, observer);
+    }
+    return nullptr;
+}
+
+std::optional<Bytes> RAZududeImageLoader::dataForURL(
+    const std::optional<std::string>& imageURL,
+    const std::shared_ptr<RZImageLoaderObserver>& observer, bool isGif) {
+    isGif_ = isGif;
+    if (!imageURL) {
+        return std::nullopt;
+    }
+    if (isLoadingImageURL(*imageURL)) {
+        loadImageForURL(imageURL, observer);
+        return std::nullopt;
+    }
+    if (auto cached = RAZududeCache::currentCache().dataForKey(cacheKey(*imageURL))) {
+        return cached;
+    }
+    loadImageForURL(imageURL, observer);
+    return std::nullopt;
+}
+
+bool RAZududeImageLoader::isLoadingImageURL(std::string_view imageURL) const {
+    std::lock_guard lock(connectionsLock_);
+    return connections_.find(imageURL) != connections_.end();
+}
+
+bool RAZududeImageLoader::hasLoadedImageURL(std::string_view imageURL) const {
+    return RAZududeCache::currentCache().hasCacheForKey(cacheKey(imageURL));
+}
+
+void RAZududeImageLoader::cancelLoadForURL(std::string_view imageURL) {
+    std::shared_ptr<RAZududeImageLoadConnection> connection;
+    {
+        std::lock_guard lock(connectionsLock_);
+        auto found = connections_.find(imageURL);
+        if (found == connections_.end()) {
+            return;
+        }
+        if (found->second.pendingStart) {
+            found->second.pendingStart->cancel();
+        }
+        connection = found->second.connection;
+    }
+    connection->cancel();
+    cleanUpConnection(*connection);
+}
+
+void RAZududeImageLoader::clearCacheForURL(std::string_view imageURL) {
+    RAZududeCache::currentCache().removeCacheForKey(cacheKey(imageURL));
+}
+
+void RAZududeImageLoader::clearCacheForURL(std::string_view imageURL, std::size_t styleHash) {
+    RAZududeCache::currentCache().removeCacheForKey(cacheKey(imageURL, styleHash));
+}
+
+void RAZududeImageLoader::cleanUpConnection(RAZududeImageLoadConnection& connection) {
+    connection.setDelegate({});
+    forget(connection);
+}
+
+void RAZududeImageLoader::forget(const RAZududeImageLoadConnection& connection) {
+    std::lock_guard lock(connectionsLock_);
+    auto found = connections_.find(connection.imageURL());
+    if (found != connections_.end() && found->second.connection.get() == &connection) {
+        connections_.erase(found);
+        refreshSnapshot();
+    }
+}
+
+void RAZududeImageLoader::refreshSnapshot() {
+    auto snapshot = std::make_shared<Connections>();
+    for (const auto& [url, download] : connections_) {
+        snapshot->emplace(url, download.connection);
+    }
+    snapshot_ = std::move(snapshot);
+}
+
+std::shared_ptr<const RAZududeImageLoader::Connections> RAZududeImageLoader::currentConnections()
+    const {
+    std::lock_guard lock(connectionsLock_);
+    return snapshot_;
+}
+
+void RAZududeImageLoader::setCache_seconds(double seconds) {
+    if (seconds > 0) {
+        cacheSeconds_ = seconds;
+    }
+}
+
+// ---- what the connections tell -------------------------------------------------------------
+
+void RAZududeImageLoader::imageLoadConnectionDidReceivePercent(
+    float percent, RAZududeImageLoadConnection& connection) {
+    const std::string& url = connection.imageURL();
+    announce(loadedPercentNotificationName(url),
+             Map{{kPercentKey, static_cast<double>(percent)}, {kImageURLKey, url}}, nullptr,
+             nullptr);
+}
+
+void RAZududeImageLoader::imageLoadConnectionDidFinishLoading(
+    RAZududeImageLoadConnection& connection) {
+    const std::string& url = connection.imageURL();
+    Bytes bytes = connection.responseData();
+    // An error page is not the picture, whatever it holds.
+    const bool answered = isSuccessStatus(connection.response());
+    ImagePtr image;
+    if (answered && !connection.isGif()) {
+        image = decodePicture(bytes);
+    }
+    if (!answered || (!connection.isGif() && !image)) {
+        fail(connection,
+             Error(connection.url() ? connection.url()->host() : std::string(), kNotAPictureCode));
+        return;
+    }
+    Map userInfo;
+    if (connection.isGif()) {
+        RAZududeCache::currentCache().setData(bytes, cacheKey(url), cacheSeconds_);
+        userInfo.set(kImageGifKey, std::move(bytes));
+    } else {
+        RAZududeCache::currentCache().setData(std::move(bytes), cacheKey(url), cacheSeconds_);
+    }
+    userInfo.set(kImageURLKey, url);
+    forget(connection);
+    announce(loadedNotificationName(url), std::move(userInfo), std::move(image), nullptr);
+    cleanUpConnection(connection);
+}
+
+void RAZududeImageLoader::imageLoadConnection(RAZududeImageLoadConnection& connection,
+                                              const Error& error) {
+    fail(connection, error);
+}
+
+void RAZududeImageLoader::fail(RAZududeImageLoadConnection& connection, const Error& error) {
+    const std::string& url = connection.imageURL();
+    // Out of the downloads first, so that an observer that tries again starts a new one.
+    forget(connection);
+    announce(loadFailedNotificationName(url),
+             Map{{kErrorKey, errorValue(error)}, {kImageURLKey, url}}, nullptr, &error);
+    cleanUpConnection(connection);
+}
+
+void RAZududeImageLoader::announce(const std::string& name, Map userInfo, ImagePtr image,
+                                   const Error* error) {
+    platform::DispatchQueue::main()->sync([&] {
+        const Announcement announcement{&name, this, std::move(image), error, tAnnouncing};
+        tAnnouncing = &announcement;
+        struct Restore {
+            const Announcement* outer;
+            ~Restore() { tAnnouncing = outer; }
+        } restore{announcement.outer};
+        platform::NotificationCenter::defaultCenter().post(name, this, std::move(userInfo));
+    });
+}
+
+// ---- observers -----------------------------------------------------------------------------
+
+void RAZududeImageLoader::addObserver(const std::shared_ptr<RZImageLoaderObserver>& observer,
+                                      std::string_view imageURL) {
+    if (!observer) {
+        return;
+    }
+    const unsigned methods = observer->imageLoaderMethods() & RZImageLoaderObserver::kAllMethods;
+    std::vector<platform::ObserverToken> leftTokens;  // dies after the lock is let go
+    std::lock_guard lock(observersLock_);
+    auto found = observers_.try_emplace(observer.get()).first;
+    if (found->second.observer.lock() != observer) {
+        // Left behind by an observer that lived at this address before.
+        dropListeners(observer.get(), nullptr, leftTokens);
+        found = observers_.try_emplace(observer.get()).first;
+        found->second.observer = observer;
+    }
+    Observed& observed = found->second;
+    if (std::find(observed.imageURLs.begin(), observed.imageURLs.end(), imageURL) !=
+        observed.imageURLs.end()) {
+        return;
+    }
+    observed.imageURLs.emplace_back(imageURL);
+    Audience& audience = audiences_[std::string(imageURL)];
+    auto listener = std::make_shared<Listener>();
+    listener->observer = observer;
+    listener->identity = observer.get();
+    listener->methods = methods;
+    audience.listeners.push_back(std::move(listener));
+    std::string key;  // worked out for the first observer of a notification only
+    for (unsigned method : {RZImageLoaderObserver::kDidLoadPercent, RZImageLoaderObserver::kDidLoad,
+                            RZImageLoaderObserver::kDidFailToLoad}) {
+        if ((methods & method) == 0 || (audience.registered & method) != 0) {
+            continue;
+        }
+        if (key.empty()) {
+            key = cacheKey(imageURL);
+        }
+        const char* prefix =
+            method == RZImageLoaderObserver::kDidLoadPercent ? kLoadedPercentNotificationPrefix
+            : method == RZImageLoaderObserver::kDidLoad      ? kLoadedNotificationPrefix
+                                                             : kLoadFailedNotificationPrefix;
+        audience.tokens.push_back(platform::NotificationCenter::defaultCenter().addObserver(
+            prefix + key, this,
+            [this, url = std::string(imageURL),
+             method](const platform::Notification& notification) {
+                deliver(url, method, notification);
+            }));
+        audience.registered |= method;
+    }
+}
+
+void RAZududeImageLoader::deliver(const std::string& imageURL, unsigned method,
+                                  const platform::Notification& notification) {
+    std::vector<std::shared_ptr<Listener>> listeners;
+    {
+        std::lock_guard lock(observersLock_);
+        const auto found = audiences_.find(imageURL);
+        if (found == audiences_.end()) {
+            return;
+        }
+        for (const auto& listener : found->second.listeners) {
+            if ((listener->methods & method) != 0) {
+                listeners.push_back(listener);
+            }
+        }
+    }
+    const Announcement* announcement = announcementOf(notification);
+    const RZImageLoaderNotification note{notification, announcement ? announcement->image : nullptr,
+                                         announcement ? announcement->error : nullptr};
+    for (const auto& listener : listeners) {
+        std::shared_ptr<RZImageLoaderObserver> observer = listener->observer.lock();
+        if (!observer || !listener->active) {
+            continue;
+        }
+        // One observer that throws keeps none of the others from hearing it.
+        try {
+            if (method == RZImageLoaderObserver::kDidLoadPercent) {
+                observer->imageLoaderDidLoadPercent(note);
+            } else if (method == RZImageLoaderObserver::kDidLoad) {
+                observer->imageLoaderDidLoad(note);
+            } else {
+                observer->imageLoaderDidFailToLoad(note);
+            }
+        } catch (const std::exception& e) {
+            platform::consoleLog("an observer of %@ threw: %@", notification.name, e.what());
+        }
+    }
+}
+
+void RAZududeImageLoader::dropListeners(const RZImageLoaderObserver* identity,
+                                        const std::string* imageURL,
+                                        std::vector<platform::ObserverToken>& leftTokens) {
+    auto found = observers_.find(identity);
+    if (found == observers_.end()) {
+        return;
+    }
+    auto& urls = found->second.imageURLs;
+    for (auto url = urls.begin(); url != urls.end();) {
+        if (imageURL != nullptr && *url != *imageURL) {
+            ++url;
+            continue;
+        }
+        if (auto audience = audiences_.find(*url); audience != audiences_.end()) {
+            auto& listeners = audience->second.listeners;
+            for (auto listener = listeners.begin(); listener != listeners.end();) {
+                if ((*listener)->identity == identity) {
+                    (*listener)->active = false;
+                    listener = listeners.erase(listener);
+                } else {
+                    ++listener;
+                }
+            }
+            if (listeners.empty()) {
+                std::move(audience->second.tokens.begin(), audience->second.tokens.end(),
+                          std::back_inserter(leftTokens));
+                audiences_.erase(audience);
+            }
+        }
+        url = urls.erase(url);
+    }
+    if (urls.empty()) {
+        observers_.erase(found);
+    }
+}
+
+void RAZududeImageLoader::removeObserver(const RZImageLoaderObserver& observer) {
+    // The tokens unregister as they die, outside the lock: an unregistration waits for a
+    // delivery in progress on another thread, and that delivery takes the lock.
+    std::vector<platform::ObserverToken> leftTokens;
+    std::lock_guard lock(observersLock_);
+    dropListeners(&observer, nullptr, leftTokens);
+}
+
+void RAZududeImageLoader::removeObserver(const RZImageLoaderObserver& observer,
+                                         std::string_view imageURL) {
+    std::vector<platform::ObserverToken> leftTokens;
+    const std::string url(imageURL);
+    std::lock_guard lock(observersLock_);
+    dropListeners(&observer, &url, leftTokens);
+}

@@ -1,0 +1,113 @@
+#include "SocialSDK/core/image/RAZududeImageView.h"
+
+#include <exception>
+
+#include "platform/Log.h"
+
+template <typename Call>
+void RAZududeImageView::tellDelegate(Call call) {
+    auto delegate = delegate_.lock();
+    if (!delegate) {
+        return;
+    }
+    try {
+        call(*delegate);
+    } catch (const std::exception& e) {
+        platform::consoleLog("RAZududeImageView: delegate failed: %@", e.what());
+    }
+}
+
+RAZududeImageView::RAZududeImageView(platform::ImagePtr placeholderImage,
+                                     std::weak_ptr<RZImageViewDelegate> delegate)
+    : placeholderImage_(std::move(placeholderImage)), delegate_(std::move(delegate)) {
+    setImage(placeholderImage_);
+    setHidden(true);
+}
+
+RAZududeImageView::~RAZududeImageView() {
+    RAZududeImageLoader::sharedImageLoader().removeObserver(*this);
+}
+
+void RAZududeImageView::setImageURL(const std::optional<std::string>& imageURL) {
+    auto& loader = RAZududeImageLoader::sharedImageLoader();
+    if (imageURL_) {
+        loader.removeObserver(*this, *imageURL_);
+        imageURL_.reset();
+    }
+    status_ = kNotLoaded;
+    if (!imageURL) {
+        setImage(placeholderImage_);
+        return;
+    }
+    imageURL_ = imageURL;
+    loader.removeObserver(*this);
+    if (isGif_) {
+        return;
+    }
+    auto self = std::static_pointer_cast<RAZududeImageView>(shared_from_this());
+    if (auto cached = loader.imageForURL(imageURL_, self, true)) {
+        setImage(std::move(cached));
+        setHidden(false);
+        isCacheImage_ = true;
+        status_ = kLoaded;
+        tellDelegate([&](RZImageViewDelegate& delegate) { delegate.imageViewLoadedImage(*this); });
+        return;
+    }
+    isCacheImage_ = false;
+    setImage(placeholderImage_);
+}
+
+void RAZududeImageView::cancelImageLoad() {
+    if (!imageURL_) {
+        return;
+    }
+    auto& loader = RAZududeImageLoader::sharedImageLoader();
+    loader.cancelLoadForURL(*imageURL_);
+    loader.removeObserver(*this, *imageURL_);
+}
+
+void RAZududeImageView::setCacheSecondes(double seconds) {
+    if (!(seconds > 0)) {
+        platform::consoleLog("[%f] is error", seconds);
+        return;
+    }
+    RAZududeImageLoader::sharedImageLoader().setCache_seconds(seconds);
+}
+
+bool RAZududeImageView::isOwnURL(const RZImageLoaderNotification& notification) const {
+    const std::string* url = notification.userInfo()[RAZududeImageLoader::kImageURLKey].string();
+    return imageURL_ && url && *url == *imageURL_;
+}
+
+void RAZududeImageView::imageLoaderDidLoad(const RZImageLoaderNotification& notification) {
+    setHidden(false);
+    if (!isOwnURL(notification)) {
+        return;
+    }
+    status_ = kLoaded;
+    if (!isGif_) {
+        platform::ImagePtr image = notification.image;
+        if (!image) {
+            // A download that another caller started in GIF mode: its bytes are the picture.
+            if (const auto* bytes =
+                    notification.userInfo()[RAZududeImageLoader::kImageGifKey].bytes()) {
+                image = platform::Image::decode(*bytes);
+            }
+        }
+        if (image) {
+            setImage(std::move(image));
+        }
+    }
+    setNeedsDisplay();
+    tellDelegate([&](RZImageViewDelegate& delegate) { delegate.imageViewLoadedImage(*this); });
+}
+
+void RAZududeImageView::imageLoaderDidFailToLoad(const RZImageLoaderNotification& notification) {
+    status_ = kFailed;
+    if (!isOwnURL(notification)) {
+        return;
+    }
+    const platform::Error error = notification.error ? *notification.error : platform::Error();
+    tellDelegate(
+        [&](RZImageViewDelegate& delegate) { delegate.imageViewFailedToLoadImage(*this, error); });
+}
