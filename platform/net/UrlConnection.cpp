@@ -409,6 +409,12 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
             if (HeaderFields::sameName(name, "Content-Length")) {
                 continue;  // libcurl writes it from the body it sends
             }
+            if (HeaderFields::sameName(name, "Accept-Encoding")) {
+                // libcurl sends the header and decodes what comes back, so that the delegate
+                // gets the body itself, as the request's maker expects of URL loading.
+                curl_easy_setopt(easy_, CURLOPT_ACCEPT_ENCODING, value.c_str());
+                continue;
+            }
             if (HeaderFields::sameName(name, "Expect")) {
                 hasExpect = true;
             }

@@ -180,6 +180,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             charset = query.get("charset")
             ctype = "text/plain" + ("; charset=" + charset if charset else "")
             self.reply(200, query.get("body", "").encode("latin-1"), content_type=ctype)
+        elif head == "gzip":
+            import gzip
+            text = query.get("body", "").encode()
+            if "gzip" in self.headers.get("Accept-Encoding", ""):
+                self.reply(200, gzip.compress(text), headers=[("Content-Encoding", "gzip")])
+            else:
+                self.reply(200, text)
         elif head == "chunked":
             n = int(parts[1])
             self.send_response(200)

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +27,9 @@ pid_t spawn(std::vector<std::string> argv, int out, bool withErrors) {
         throw std::runtime_error("fork failed");
     }
     if (pid == 0) {
+        // A test that crashes must not leave its peer running: the peer would hold the
+        // test runner's output pipe open, and the runner would wait for it for ever.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         setpgid(0, 0);
         const int nothing = open("/dev/null", O_RDONLY);
         if (nothing >= 0) {

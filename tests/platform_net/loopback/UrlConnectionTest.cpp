@@ -250,6 +250,11 @@ TEST_F(UrlConnectionTest, SendsTheMethodHeadersInOrderAndTheBody) {
     EXPECT_NE(echo.find("aGVsbG8gYm9keQ=="), std::string::npos);  // "hello body"
     EXPECT_EQ(echo.find("Expect"), std::string::npos);
 
+    // A compressed body reaches the delegate decoded.
+    UrlRequest compressed = request("/gzip?body=squeezed%20text");
+    compressed.setValue("gzip", "Accept-Encoding");
+    EXPECT_EQ(platform::toString(load(compressed)->data), "squeezed text");
+
     UrlRequest head = request("/bytes/10");
     head.setHttpMethod("HEAD");
     auto h = load(head);
