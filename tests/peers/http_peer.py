@@ -298,8 +298,15 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
         pass  # broken connections are what several tests are about
 
 
-def main():
-    server = Server(("127.0.0.1", 0), Handler)
+def main(handler=None):
+    """Serves with the handler (this file's by default); "--tls cert.pem key.pem" speaks
+    HTTPS."""
+    server = Server(("127.0.0.1", 0), handler or Handler)
+    if len(sys.argv) > 3 and sys.argv[1] == "--tls":
+        import ssl
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(sys.argv[2], sys.argv[3])
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     print("PORT %d" % server.server_address[1], flush=True)
     server.serve_forever()
 

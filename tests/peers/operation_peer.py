@@ -1,21 +1,21 @@
 """A loopback HTTP/1.1 server (keep-alive) for the request-operation tests: status codes, an
 echo of the request, slow and stalled replies, byte ranges with an ETag and If-Range, a server
-that ignores ranges, large bodies (whole, stalled after a part, or trickling), redirects, Basic authentication and text in a charset.
+that ignores ranges, large bodies (whole, stalled after a part, or trickling), redirects,
+Basic authentication and text in a charset.
 
 Prints "PORT <n>" once it listens on 127.0.0.1, then one line per request:
 "REQUEST <method> <path> range=<Range or -> if-range=<If-Range or -> auth=<yes|no>".
 With "--tls cert.pem key.pem" it speaks HTTPS."""
 
 import base64
-import http.server
 import json
 import select
 import socket
-import socketserver
-import sys
 import threading
 import time
 import urllib.parse
+
+import http_peer  # the body reading, replies and server it builds on
 
 STALL_LIMIT = 30.0  # seconds a stalled reply waits for the client to go away
 
@@ -35,25 +35,8 @@ def next_etag():
         return '"v%d"' % _etag_counter[0]
 
 
-class Handler(http.server.BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.1"
-
-    def log_message(self, *args):
-        pass
-
-    def read_body(self):
-        if self.headers.get("Transfer-Encoding", "").lower() == "chunked":
-            body = b""
-            while True:
-                size = int(self.rfile.readline().split(b";")[0], 16)
-                if size == 0:
-                    while self.rfile.readline() not in (b"\r\n", b"\n", b""):
-                        pass
-                    return body
-                body += self.rfile.read(size)
-                self.rfile.readline()
-        length = int(self.headers.get("Content-Length", "0"))
-        return self.rfile.read(length) if length else b""
+class Handler(http_peer.Handler):
+    """Reads bodies and replies as the URL-loading peer does; its own paths below."""
 
     def start(self, status, length, content_type="application/octet-stream", headers=()):
         self.send_response(status)
@@ -63,11 +46,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header(name, value)
         self.send_header("Content-Length", str(length))
         self.end_headers()
-
-    def reply(self, status, body=b"", content_type="text/plain", headers=()):
-        self.start(status, len(body), content_type, headers)
-        if self.command != "HEAD":
-            self.wfile.write(body)
 
     def wait_for_client_to_leave(self):
         """Holds a reply open until the client closes its end (or the limit passes)."""
@@ -194,24 +172,5 @@ class Handler(http.server.BaseHTTPRequestHandler):
     do_GET = do_POST = do_PUT = do_PATCH = do_DELETE = do_HEAD = handle_any
 
 
-class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
-    daemon_threads = True
-    allow_reuse_address = True
-
-    def handle_error(self, request, client_address):
-        pass  # clients that cancel mid-reply are part of the tests
-
-
-def main():
-    server = Server(("127.0.0.1", 0), Handler)
-    if len(sys.argv) > 3 and sys.argv[1] == "--tls":
-        import ssl
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(sys.argv[2], sys.argv[3])
-        server.socket = context.wrap_socket(server.socket, server_side=True)
-    print("PORT %d" % server.server_address[1], flush=True)
-    server.serve_forever()
-
-
 if __name__ == "__main__":
-    main()
+    http_peer.main(Handler)
