@@ -79,6 +79,8 @@ TEST(HTTPSessionManager, AnUnresolvableURLStringFailsLaterWithBadURLAndMakesNoTa
     EXPECT_TRUE(nullTask);
     EXPECT_EQ(error->domain(), platform::kUrlErrorDomain);
     EXPECT_EQ(error->code(), platform::kUrlErrorBadUrl);
+    EXPECT_EQ(error->userInfo()[platform::kUrlErrorFailingUrlStringErrorKey].stringValue(),
+              "http://[::1");
 }
 
 TEST(SessionManager, NullArgumentsAreRefusedWithTheirNames) {

@@ -77,20 +77,12 @@ void RAZududeHTTPRequestOperationManager::reportFailure(const FailureBlock& fail
 
 std::optional<std::string> RAZududeHTTPRequestOperationManager::resolvedURLString(
     const std::string& URLString, const FailureBlock& failure) const {
-    std::optional<platform::Url> url =
-        baseURL_ ? platform::Url::parse(URLString, *baseURL_) : platform::Url::parse(URLString);
-    if (!url) {
-        // Text that is no URL is the caller's data, not a programming error: it fails like
-        // any request that cannot be built.
-        reportFailure(failure,
-                      platform::Error(platform::kUrlErrorDomain, platform::kUrlErrorBadUrl,
-                                      platform::Map{
-                                          {platform::kLocalizedDescriptionKey, "bad URL"},
-                                          {platform::kUrlErrorFailingUrlStringErrorKey, URLString},
-                                      }));
-        return std::nullopt;
+    platform::Error error;
+    auto resolved = RAZududeResolvedURLString(baseURL_, URLString, &error);
+    if (!resolved) {
+        reportFailure(failure, std::move(error));
     }
-    return url->absoluteString();
+    return resolved;
 }
 
 OperationPtr RAZududeHTTPRequestOperationManager::HTTPRequestOperationWithHTTPMethod(

@@ -355,6 +355,24 @@ void RAZududeHTTPRequestSerializer::setQueryStringSerializationWithBlock(
     queryStringSerialization_ = std::move(block);
 }
 
+std::optional<std::string> RAZududeResolvedURLString(const std::optional<platform::Url>& baseURL,
+                                                     const std::string& URLString,
+                                                     platform::Error* error) {
+    std::optional<platform::Url> url =
+        baseURL ? platform::Url::parse(URLString, *baseURL) : platform::Url::parse(URLString);
+    if (!url) {
+        // Text that is no URL is the caller's data, not a programming error: it fails like
+        // any request that cannot be built.
+        report(error, platform::Error(platform::kUrlErrorDomain, platform::kUrlErrorBadUrl,
+                                      platform::Map{
+                                          {platform::kLocalizedDescriptionKey, "bad URL"},
+                                          {platform::kUrlErrorFailingUrlStringErrorKey, URLString},
+                                      }));
+        return std::nullopt;
+    }
+    return url->absoluteString();
+}
+
 std::optional<platform::UrlRequest> RAZududeHTTPRequestSerializer::requestWithMethod(
     const std::string& method, std::string_view URLString,
     const std::optional<platform::Value>& parameters, platform::Error* error) const {

@@ -58,6 +58,12 @@ std::vector<RAZududeQueryStringPair> RAZududeQueryStringPairsFromDictionary(
 std::optional<std::string> RAZududeQueryStringFromParametersWithEncoding(
     const platform::Value& parameters, rzs_network::StringEncoding encoding);
 
+// The URL text both managers hand their serializer: URLString against the base URL when there
+// is one. Text that is no URL gives nothing and, in `error`, the URL error "bad URL" naming it.
+std::optional<std::string> RAZududeResolvedURLString(const std::optional<platform::Url>& baseURL,
+                                                     const std::string& URLString,
+                                                     platform::Error* error);
+
 // What every request serializer does: complete a request with parameters.
 class RAZududeURLRequestSerialization : public platform::Archivable {
   public:
