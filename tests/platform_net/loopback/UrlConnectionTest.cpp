@@ -508,10 +508,19 @@ TEST_F(UrlConnectionTest, KeepsCookiesUnlessTheRequestSaysNot) {
     EXPECT_EQ(kept[0].name, "flavour");
     EXPECT_EQ(kept[0].value, "oat");
     EXPECT_EQ(kept[0].domain, "127.0.0.1");
-    jar.setCookie("127.0.0.1", "topping=seed; Path=/");
+    EXPECT_TRUE(jar.setCookie("127.0.0.1", "topping=seed; Path=/"));
+    // "domain=" inside a value is no Domain attribute: the cookie still belongs to the host.
+    EXPECT_TRUE(jar.setCookie("127.0.0.1", "note=domain=x; Path=/"));
+    // A line break would add a second cookie the caller never set.
+    EXPECT_FALSE(jar.setCookie("127.0.0.1", "a=1; Path=/\r\nSet-Cookie: b=2; Path=/"));
+    EXPECT_FALSE(jar.setCookie("127.0.0.1\n", "a=1"));
+    EXPECT_FALSE(jar.setCookie("", "a=1"));
     const std::string both = platform::toString(load(request("/cookie/show"))->data);
     EXPECT_NE(both.find("flavour=oat"), std::string::npos) << both;
     EXPECT_NE(both.find("topping=seed"), std::string::npos) << both;
+    EXPECT_NE(both.find("note=domain=x"), std::string::npos) << both;
+    EXPECT_EQ(both.find("a=1"), std::string::npos) << both;
+    EXPECT_EQ(jar.cookies().size(), 3u);
     jar.deleteAllCookies();
     EXPECT_TRUE(jar.cookies().empty());
     EXPECT_EQ(platform::toString(load(request("/cookie/show"))->data), "");
