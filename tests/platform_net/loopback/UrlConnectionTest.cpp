@@ -393,6 +393,45 @@ TEST_F(UrlConnectionTest, AsksForBasicCredentialsAndCountsRefusals) {
     EXPECT_EQ(cancel->error->code(), platform::kUrlErrorUserCancelledAuthentication);
 }
 
+TEST_F(UrlConnectionTest, OnlyABasicSchemeGetsBasicCredentials) {
+    // Answers 401 with the WWW-Authenticate header its path spells, percent-encoded.
+    testing_support::PeerProcess challenger({"python3", "-c", R"(
+import http.server, urllib.parse
+class H(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        self.send_response(401)
+        self.send_header("WWW-Authenticate", urllib.parse.unquote(self.path[1:]))
+        self.send_header("Content-Length", "0")
+        self.end_headers()
+    def log_message(self, *a):
+        pass
+s = http.server.HTTPServer(("127.0.0.1", 0), H)
+print("PORT %d" % s.server_address[1], flush=True)
+s.serve_forever()
+)"});
+    auto challenged = [&](const std::string& header) {
+        auto rec = std::make_shared<Recorder>();
+        std::vector<std::string> realms;
+        rec->onChallenge = [&](UrlConnection&, const platform::AuthenticationChallenge& c) {
+            realms.push_back(c.protectionSpace().realm().value_or("-"));
+            c.sender().cancelAuthenticationChallenge(c);
+        };
+        std::string path;
+        for (unsigned char ch : header) {
+            static const char* hex = "0123456789ABCDEF";
+            path += {'%', hex[ch >> 4], hex[ch & 15]};
+        }
+        load(UrlRequest(*platform::Url::parse(challenger.baseUrl() + "/" + path)), rec);
+        return realms;
+    };
+    EXPECT_EQ(challenged(R"(Digest realm="basic", nonce="n")"), std::vector<std::string>{});
+    EXPECT_EQ(challenged(R"(Digest realm="a, Basic b", nonce="n")"), std::vector<std::string>{});
+    EXPECT_EQ(challenged("Basically realm=x"), std::vector<std::string>{});
+    EXPECT_EQ(challenged(R"(Digest realm="d", nonce="n", Basic realm="vault")"),
+              std::vector<std::string>{"vault"});
+    EXPECT_EQ(challenged(R"(basic realm="vault")"), std::vector<std::string>{"vault"});
+}
+
 TEST_F(UrlConnectionTest, NothingFollowsACancel) {
     auto rec = std::make_shared<Recorder>();
     rec->onData = [](UrlConnection& c) { c.cancel(); };
