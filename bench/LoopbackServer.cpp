@@ -92,6 +92,18 @@ void LoopbackServer::serve(int fd) {
         pending.append(buffer.data(), static_cast<std::size_t>(n));
         return true;
     };
+    // Drops the next `count` bytes of the stream; false when the peer goes first.
+    auto skip = [&](std::uint64_t count) {
+        while (count > 0) {
+            if (pending.empty() && !fill()) {
+                return false;
+            }
+            const std::uint64_t take = std::min<std::uint64_t>(count, pending.size());
+            pending.erase(0, take);
+            count -= take;
+        }
+        return true;
+    };
     for (;;) {
         std::size_t end;
         while ((end = pending.find("\r\n\r\n")) == std::string::npos) {
@@ -126,17 +138,12 @@ void LoopbackServer::serve(int fd) {
         // Drain the body.
         const std::string lengthText = header("content-length");
         if (!lengthText.empty()) {
-            std::uint64_t left = std::stoull(lengthText);
-            while (left > 0) {
-                if (pending.empty() && !fill()) {
-                    close(fd);
-                    return;
-                }
-                const std::uint64_t take = std::min<std::uint64_t>(left, pending.size());
-                pending.erase(0, take);
-                left -= take;
-                received_ += take;
+            const std::uint64_t length = std::stoull(lengthText);
+            if (!skip(length)) {
+                close(fd);
+                return;
             }
+            received_ += length;
         } else if (header("transfer-encoding") == "chunked") {
             for (;;) {
                 std::size_t lineEnd;
@@ -148,15 +155,9 @@ void LoopbackServer::serve(int fd) {
                 }
                 const std::uint64_t size = std::stoull(pending.substr(0, lineEnd), nullptr, 16);
                 pending.erase(0, lineEnd + 2);
-                std::uint64_t left = size + 2;
-                while (left > 0) {
-                    if (pending.empty() && !fill()) {
-                        close(fd);
-                        return;
-                    }
-                    const std::uint64_t take = std::min<std::uint64_t>(left, pending.size());
-                    pending.erase(0, take);
-                    left -= take;
+                if (!skip(size + 2)) {  // the chunk and its line break
+                    close(fd);
+                    return;
                 }
                 received_ += size;
                 if (size == 0) {

@@ -4,6 +4,9 @@
 
 #include <memory>
 #include <sstream>
+#include <string_view>
+
+#include <strings.h>
 
 #include "platform/net/detail/NetworkLoop.h"
 
@@ -46,6 +49,25 @@ Cookie parseNetscapeLine(const std::string& line) {
     return cookie;
 }
 
+// Only an attribute counts, in any letter case: "Domain=" within the cookie's value does not.
+bool hasDomainAttribute(std::string_view setCookieValue) {
+    std::size_t at = setCookieValue.find(';');
+    while (at != std::string_view::npos) {
+        std::string_view attribute = setCookieValue.substr(at + 1);
+        at = setCookieValue.find(';', at + 1);
+        attribute = attribute.substr(0, attribute.find(';'));
+        while (!attribute.empty() && (attribute.front() == ' ' || attribute.front() == '\t')) {
+            attribute.remove_prefix(1);
+        }
+        const std::string_view name = attribute.substr(0, attribute.find('='));
+        if (name.size() >= 6 && strncasecmp(name.data(), "domain", 6) == 0 &&
+            name.find_first_not_of(" \t", 6) == std::string_view::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 CookieJar& CookieJar::shared() {
@@ -66,13 +88,20 @@ std::vector<Cookie> CookieJar::cookies() const {
     return out;
 }
 
-void CookieJar::setCookie(const std::string& host, const std::string& setCookieValue) {
+bool CookieJar::setCookie(const std::string& host, const std::string& setCookieValue) {
+    // The jar takes one header line: a break would smuggle a second cookie in.
+    const std::string_view breaks("\r\n\0", 3);
+    if (host.empty() || host.find_first_of(breaks) != std::string::npos ||
+        setCookieValue.find_first_of(breaks) != std::string::npos) {
+        return false;
+    }
     JarHandle handle;
     std::string value = setCookieValue;
-    if (value.find("domain=") == std::string::npos && value.find("Domain=") == std::string::npos) {
+    if (!hasDomainAttribute(value)) {
         value += "; Domain=" + host;
     }
-    curl_easy_setopt(handle.easy, CURLOPT_COOKIELIST, ("Set-Cookie: " + value).c_str());
+    return curl_easy_setopt(handle.easy, CURLOPT_COOKIELIST, ("Set-Cookie: " + value).c_str()) ==
+           CURLE_OK;
 }
 
 void CookieJar::deleteAllCookies() {

@@ -24,8 +24,9 @@ class CookieJar {
     static CookieJar& shared();
 
     std::vector<Cookie> cookies() const;
-    // A cookie as a server would set it for that host ("name=value; Path=/").
-    void setCookie(const std::string& host, const std::string& setCookieValue);
+    // A cookie as a server would set it for that host ("name=value; Path=/"). False, and the
+    // jar unchanged, for an empty host or a value or host holding a line break or NUL.
+    bool setCookie(const std::string& host, const std::string& setCookieValue);
     void deleteAllCookies();
 
   private:

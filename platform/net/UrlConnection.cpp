@@ -12,6 +12,8 @@
 #include <mutex>
 #include <stdexcept>
 
+#include <strings.h>
+
 #include "platform/Text.h"
 #include "platform/net/Stream.h"
 #include "platform/net/detail/NetworkLoop.h"
@@ -113,12 +115,42 @@ std::string_view trim(std::string_view text) {
     return text;
 }
 
+// Where the Basic scheme's name ends among the challenges, or npos. Only a scheme counts: a
+// token at the start or after a comma, outside quotes, so that a Digest challenge whose realm
+// says "basic" never gets the password in the clear.
+std::size_t basicSchemeEnd(std::string_view header) {
+    constexpr std::string_view kBasic = "basic";
+    bool atToken = true;
+    for (std::size_t i = 0; i < header.size(); ++i) {
+        const char c = header[i];
+        if (c == '"') {
+            for (++i; i < header.size() && header[i] != '"'; ++i) {
+                i += header[i] == '\\' ? 1 : 0;
+            }
+            atToken = false;
+        } else if (c == ',') {
+            atToken = true;
+        } else if (c != ' ' && c != '\t') {
+            const std::size_t end = i + kBasic.size();
+            if (atToken && end <= header.size() &&
+                strncasecmp(header.data() + i, kBasic.data(), kBasic.size()) == 0 &&
+                (end == header.size() || header[end] == ' ' || header[end] == '\t' ||
+                 header[end] == ',')) {
+                return end;
+            }
+            atToken = false;
+        }
+    }
+    return std::string_view::npos;
+}
+
 // realm="x" of a Basic challenge; nullopt when the header offers no Basic scheme.
 std::optional<std::optional<std::string>> basicChallenge(std::string_view header) {
-    const auto found = text::findCaseInsensitive(header, "basic");
-    if (!found) {
+    const std::size_t scheme = basicSchemeEnd(header);
+    if (scheme == std::string_view::npos) {
         return std::nullopt;
     }
+    header.remove_prefix(scheme);
     std::optional<std::string> realm;
     const auto at = text::findCaseInsensitive(header, "realm=");
     if (at) {

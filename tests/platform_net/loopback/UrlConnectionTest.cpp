@@ -393,6 +393,45 @@ TEST_F(UrlConnectionTest, AsksForBasicCredentialsAndCountsRefusals) {
     EXPECT_EQ(cancel->error->code(), platform::kUrlErrorUserCancelledAuthentication);
 }
 
+TEST_F(UrlConnectionTest, OnlyABasicSchemeGetsBasicCredentials) {
+    // Answers 401 with the WWW-Authenticate header its path spells, percent-encoded.
+    testing_support::PeerProcess challenger({"python3", "-c", R"(
+import http.server, urllib.parse
+class H(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        self.send_response(401)
+        self.send_header("WWW-Authenticate", urllib.parse.unquote(self.path[1:]))
+        self.send_header("Content-Length", "0")
+        self.end_headers()
+    def log_message(self, *a):
+        pass
+s = http.server.HTTPServer(("127.0.0.1", 0), H)
+print("PORT %d" % s.server_address[1], flush=True)
+s.serve_forever()
+)"});
+    auto challenged = [&](const std::string& header) {
+        auto rec = std::make_shared<Recorder>();
+        std::vector<std::string> realms;
+        rec->onChallenge = [&](UrlConnection&, const platform::AuthenticationChallenge& c) {
+            realms.push_back(c.protectionSpace().realm().value_or("-"));
+            c.sender().cancelAuthenticationChallenge(c);
+        };
+        std::string path;
+        for (unsigned char ch : header) {
+            static const char* hex = "0123456789ABCDEF";
+            path += {'%', hex[ch >> 4], hex[ch & 15]};
+        }
+        load(UrlRequest(*platform::Url::parse(challenger.baseUrl() + "/" + path)), rec);
+        return realms;
+    };
+    EXPECT_EQ(challenged(R"(Digest realm="basic", nonce="n")"), std::vector<std::string>{});
+    EXPECT_EQ(challenged(R"(Digest realm="a, Basic b", nonce="n")"), std::vector<std::string>{});
+    EXPECT_EQ(challenged("Basically realm=x"), std::vector<std::string>{});
+    EXPECT_EQ(challenged(R"(Digest realm="d", nonce="n", Basic realm="vault")"),
+              std::vector<std::string>{"vault"});
+    EXPECT_EQ(challenged(R"(basic realm="vault")"), std::vector<std::string>{"vault"});
+}
+
 TEST_F(UrlConnectionTest, NothingFollowsACancel) {
     auto rec = std::make_shared<Recorder>();
     rec->onData = [](UrlConnection& c) { c.cancel(); };
@@ -508,10 +547,19 @@ TEST_F(UrlConnectionTest, KeepsCookiesUnlessTheRequestSaysNot) {
     EXPECT_EQ(kept[0].name, "flavour");
     EXPECT_EQ(kept[0].value, "oat");
     EXPECT_EQ(kept[0].domain, "127.0.0.1");
-    jar.setCookie("127.0.0.1", "topping=seed; Path=/");
+    EXPECT_TRUE(jar.setCookie("127.0.0.1", "topping=seed; Path=/"));
+    // "domain=" inside a value is no Domain attribute: the cookie still belongs to the host.
+    EXPECT_TRUE(jar.setCookie("127.0.0.1", "note=domain=x; Path=/"));
+    // A line break would add a second cookie the caller never set.
+    EXPECT_FALSE(jar.setCookie("127.0.0.1", "a=1; Path=/\r\nSet-Cookie: b=2; Path=/"));
+    EXPECT_FALSE(jar.setCookie("127.0.0.1\n", "a=1"));
+    EXPECT_FALSE(jar.setCookie("", "a=1"));
     const std::string both = platform::toString(load(request("/cookie/show"))->data);
     EXPECT_NE(both.find("flavour=oat"), std::string::npos) << both;
     EXPECT_NE(both.find("topping=seed"), std::string::npos) << both;
+    EXPECT_NE(both.find("note=domain=x"), std::string::npos) << both;
+    EXPECT_EQ(both.find("a=1"), std::string::npos) << both;
+    EXPECT_EQ(jar.cookies().size(), 3u);
     jar.deleteAllCookies();
     EXPECT_TRUE(jar.cookies().empty());
     EXPECT_EQ(platform::toString(load(request("/cookie/show"))->data), "");
