@@ -324,6 +324,10 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
             curl_easy_setopt(e, CURLOPT_SHARE, NetworkThread::shared().state().cookieShare());
             curl_easy_setopt(e, CURLOPT_COOKIEFILE, "");
         }
+        if (freshConnectionNext_) {
+            curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
+            freshConnectionNext_ = false;
+        }
         if (url.scheme() == "https") {
             // Every handshake is judged by this load's delegate, so neither a TLS session
             // nor a kept-alive connection that another load's judgement let through is
@@ -489,6 +493,11 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
             fail(*bodyError_);
             return;
         }
+        if (result != CURLE_OK && shouldRetryOnFreshConnection()) {
+            freshConnectionNext_ = true;
+            startHop();
+            return;
+        }
         if (result != CURLE_OK) {
             fail(errorForCurl(result, errorText_, url));
             return;
@@ -610,6 +619,22 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
             return;
         }
         deliverHeldResponse();
+    }
+
+    // A kept-alive connection can be dead, or hold bytes a server sent beyond its last
+    // response's length; a load that failed on one before any response came is tried once
+    // more on a new connection, as long as its body can be sent again.
+    bool shouldRetryOnFreshConnection() {
+        if (retriedOnFreshConnection_ || kind_ != HopKind::kUndecided || bodyStream_ || !easy_) {
+            return false;
+        }
+        long connects = 0;
+        if (curl_easy_getinfo(easy_, CURLINFO_NUM_CONNECTS, &connects) != CURLE_OK ||
+            connects != 0) {
+            return false;
+        }
+        retriedOnFreshConnection_ = true;
+        return true;
     }
 
     void fail(const Error& error) {
@@ -997,6 +1022,8 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     bool transferring_ = false;  // easy_ is in the multi handle
     bool easyHasCookies_ = false;
     bool easyReusable_ = false;
+    bool freshConnectionNext_ = false;
+    bool retriedOnFreshConnection_ = false;
     curl_slist* headerList_ = nullptr;
     char errorText_[CURL_ERROR_SIZE] = {};
     HopKind kind_ = HopKind::kUndecided;

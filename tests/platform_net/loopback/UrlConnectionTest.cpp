@@ -516,6 +516,12 @@ TEST_F(UrlConnectionTest, BrokenServersFailWithTheirOwnCodes) {
     // A longer body than announced is cut at the announced length.
     auto longBody = load(request("/long"));
     EXPECT_EQ(longBody->data.size(), 10u);
+    // The bytes beyond it must not poison the next request that takes the same connection.
+    for (int i = 0; i < 4; ++i) {
+        auto next = load(request("/status/200"));
+        EXPECT_FALSE(next->error) << next->error->localizedDescription();
+        EXPECT_EQ(platform::toString(next->data), "status 200");
+    }
 
     // A port nobody listens on.
     int closedPort;
