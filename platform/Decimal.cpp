@@ -7,6 +7,8 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/DigitText.h"
+
 namespace platform {
 
 namespace {
@@ -37,15 +39,6 @@ constexpr auto kPowersOfTen64 = [] {
     return powers;
 }();
 
-constexpr auto kDigitPairs = [] {
-    std::array<char, 200> pairs{};
-    for (int i = 0; i < 100; ++i) {
-        pairs[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
-        pairs[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
-    }
-    return pairs;
-}();
-
 int digitsOf(std::uint64_t value) {
     const int bits = 64 - std::countl_zero(value | 1);
     const int estimate = (bits * 1233) >> 12;  // floor(log10(2^bits)), or one less
@@ -54,17 +47,7 @@ int digitsOf(std::uint64_t value) {
 
 // Exactly `count` digits of the value, zeros in front where it has fewer, ending at at+count.
 void writeDigits(std::uint64_t value, int count, char* at) {
-    char* end = at + count;
-    while (count >= 2) {
-        const auto pair = static_cast<std::size_t>(value % 100);
-        value /= 100;
-        end -= 2;
-        std::memcpy(end, &kDigitPairs[2 * pair], 2);
-        count -= 2;
-    }
-    if (count == 1) {
-        *--end = static_cast<char>('0' + value);
-    }
+    digits::writeEndingAt(value, count, at + count);
 }
 
 // The digits of a coefficient below 10^38 at `at`; answers how many.

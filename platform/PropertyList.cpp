@@ -42,7 +42,13 @@ Value plainNumber(const Decimal& decimal) {
     if (auto integer = decimal.toInteger()) {
         return Value(*integer);
     }
-    const std::string text = decimal.stringValue();
+    // Above the signed range the text is the exact value; a fraction of zeros, as some JSON
+    // writers put after every number, still leaves a whole number.
+    std::string text = decimal.stringValue();
+    if (const auto point = text.find('.');
+        point != std::string::npos && text.find_first_not_of('0', point + 1) == std::string::npos) {
+        text.resize(point);
+    }
     std::uint64_t big = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), big);
     if (ec == std::errc() && end == text.data() + text.size()) {

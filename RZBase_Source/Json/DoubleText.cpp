@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/DigitText.h"
+
 namespace rzbase::json {
 
 namespace {
@@ -38,37 +40,17 @@ constexpr std::uint64_t kPowersOfTen[] = {1ULL,
                                           10000000000000000ULL,
                                           100000000000000000ULL};
 
-constexpr auto kDigitPairs = [] {
-    std::array<char, 200> pairs{};
-    for (int i = 0; i < 100; ++i) {
-        pairs[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
-        pairs[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
-    }
-    return pairs;
-}();
-
-// The `count` low digits of the number, two at a time, ending just before `end`.
-void writeLowDigits(std::uint32_t number, int count, char* end) {
-    while (count >= 2) {
-        const std::uint32_t pair = number % 100;
-        number /= 100;
-        end -= 2;
-        std::memcpy(end, &kDigitPairs[2 * pair], 2);
-        count -= 2;
-    }
-    if (count == 1) {
-        *--end = static_cast<char>('0' + number);
-    }
-}
+using platform::digits::kPairs;
+using platform::digits::writeEndingAt;
 
 // Exactly eight digits of a number below 10^8: halves, then pairs, all independent.
 void writeEightDigits(std::uint32_t number, char* at) {
     const std::uint32_t high = number / 10000;
     const std::uint32_t low = number % 10000;
-    std::memcpy(at, &kDigitPairs[2 * (high / 100)], 2);
-    std::memcpy(at + 2, &kDigitPairs[2 * (high % 100)], 2);
-    std::memcpy(at + 4, &kDigitPairs[2 * (low / 100)], 2);
-    std::memcpy(at + 6, &kDigitPairs[2 * (low % 100)], 2);
+    std::memcpy(at, &kPairs[2 * (high / 100)], 2);
+    std::memcpy(at + 2, &kPairs[2 * (high % 100)], 2);
+    std::memcpy(at + 4, &kPairs[2 * (low / 100)], 2);
+    std::memcpy(at + 6, &kPairs[2 * (low % 100)], 2);
 }
 
 // The `count` digits of the number (at most 17) at `at`.
@@ -79,10 +61,10 @@ void writeDigits(std::uint64_t number, int count, char* at) {
         writeEightDigits(static_cast<std::uint32_t>(top % 100000000), at + 1);
         writeEightDigits(static_cast<std::uint32_t>(number % 100000000), at + 9);
     } else if (count > 8) {
-        writeLowDigits(static_cast<std::uint32_t>(number / 100000000), count - 8, at + count - 8);
+        writeEndingAt(static_cast<std::uint32_t>(number / 100000000), count - 8, at + count - 8);
         writeEightDigits(static_cast<std::uint32_t>(number % 100000000), at + count - 8);
     } else {
-        writeLowDigits(static_cast<std::uint32_t>(number), count, at + count);
+        writeEndingAt(static_cast<std::uint32_t>(number), count, at + count);
     }
 }
 
@@ -209,7 +191,7 @@ char* writeShortest(double value, char* out) {
     const int magnitude = exponent10 < 0 ? -exponent10 : exponent10;
     end[0] = 'e';
     end[1] = exponent10 < 0 ? '-' : '+';
-    std::memcpy(end + 2, &kDigitPairs[2 * static_cast<std::size_t>(magnitude)], 2);
+    std::memcpy(end + 2, &kPairs[2 * static_cast<std::size_t>(magnitude)], 2);
     return end + 4;
 }
 

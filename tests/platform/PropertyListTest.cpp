@@ -383,7 +383,8 @@ sys.stdout.buffer.write(plistlib.dumps(values()" +
 TEST(PropertyList, DecimalsAreWrittenAsTheIntegersOrRealsTheyAre) {
     auto decimal = [](const char* text) { return Value(*platform::Decimal::fromString(text)); };
     const Value numbers(Array{decimal("42"), decimal("-7"), decimal("18446744073709551615"),
-                              decimal("1.5"), decimal("1e100")});
+                              decimal("1.5"), decimal("1e100"), decimal("18446744073709551615.000"),
+                              decimal("-0.0")});
     for (Format format : {Format::kXml, Format::kBinary}) {
         auto data = PropertyList::write(numbers, format);
         ASSERT_TRUE(data);
@@ -394,6 +395,11 @@ TEST(PropertyList, DecimalsAreWrittenAsTheIntegersOrRealsTheyAre) {
         EXPECT_EQ(*(*back)[2].unsignedInteger(), UINT64_MAX);
         EXPECT_EQ(*(*back)[3].real(), 1.5);
         EXPECT_EQ(*(*back)[4].real(), 1e100);
+        // A whole number written with a fraction of zeros is still that whole number.
+        ASSERT_TRUE((*back)[5].unsignedInteger());
+        EXPECT_EQ(*(*back)[5].unsignedInteger(), UINT64_MAX);
+        ASSERT_TRUE((*back)[6].integer());
+        EXPECT_EQ(*(*back)[6].integer(), 0);
     }
 }
 
