@@ -174,7 +174,9 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
                     it->second.started = true;
                     ++running;
                 }
-                if (candidate->isAsynchronous()) {
+                // A cancelled one finishes inside start() and runs its completion block, which
+                // may wait for this queue: that gets a thread of its own.
+                if (candidate->isAsynchronous() && !candidate->isCancelled()) {
                     // Starting one only sets it going elsewhere: no need for a thread of its
                     // own, and the hand-over would cost as much as a small request.
                     candidate->start();
