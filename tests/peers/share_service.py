@@ -46,12 +46,14 @@ Replies worth knowing:
   "/tenc2/main", "/renr2/main", "/douban/main") with the query "ud_get=" and the cipher of
   "access_key=..&access_secret=..&uid=<usid>&usid=<usid>&expires_in=..&screen_name=..";
   the account is then stored for the user. The callback path itself answers a small page.
+Beside the kinds: GET /avatar/... answers a one-pixel PNG, /profile/... a small page and
+/l/<n> redirects to the URL of link <n>, so that no URL handed out leaves this host.
 
 Every decoded request is printed as one line "REQ " + compact JSON {"kind": int or null,
 "method", "path" (without query), "params" (GET: the deciphered pairs in order; POST: the
 deciphered JSON object in order), "pic": {"filename","content_type","size","sha256"} or null,
-"raw_query_order": [keys in order], "fields": [form field names in order], "error" (only on
-failure)}.
+"raw_query_order": [keys in order], "fields": [form field names in order], "error" (only when
+the request was refused), "fault" (only when a queued failure answered it)}.
 
 Control, plain JSON, never enciphered:
 - GET /__emu/log: the records above, as an array. POST /__emu/log/clear empties it.
@@ -66,8 +68,11 @@ Control, plain JSON, never enciphered:
   "uid" (and stores nothing), or carries that "expires_in" (null leaves it out).
 - GET /__emu/state returns the state; POST /__emu/state merges the given members into it (one
   level deep for objects), e.g. {"uid": "u1", "accounts": {"u1": {"sina": {"usid": "9",
-  "username": "w", "expires_at": 0}}}, "friends": {"sina": {...}}}. POST /__emu/reset empties
-  state, log, queued failures and login settings.
+  "username": "w", "expires_at": 0}}}, "friends": {"sina": {...}}}. An account may hold
+  "usid", "username", "icon", "profile_url" (a leading "/" is made absolute on this host),
+  "access_token", "expires_at" (seconds since 1970; absent: no expiry) and "valid" (false makes
+  kind 17 report it invalid). POST /__emu/reset empties state, log, queued failures and login
+  settings.
 With --state-file the state is read from that JSON file at start and written after each change.
 """
 
@@ -82,11 +87,11 @@ import re
 import socket
 import socketserver
 import struct
-import sys
 import threading
 import time
 import traceback
 import urllib.parse
+import zlib
 
 from cryptography.hazmat.primitives.ciphers import Cipher, algorithms, modes
 
@@ -101,13 +106,18 @@ BASE_KEYS = {"mac", "deviceudid", "pcv", "en", "de", "os", "dt", "sdkv", "tp", "
 ST_OK, ST_REFUSED, ST_BAD_PARAMETER, ST_BAD_SECRET, ST_NO_ENTITY, ST_NO_ACCOUNT = (
     200, 510, 5001, 5002, 5003, 5004)
 
-FAIL_MODES = {"http500", "garbled", "array", "slow", "reset", "empty", "missing_st", "huge", "st",
-              "platform_st"}
+FAIL_MODES = {"http500", "garbled", "array", "slow", "reset", "empty", "missing_st", "huge", "st"}
 
-# One opaque grey pixel, for avatar URLs.
-AVATAR_PNG = bytes.fromhex(
-    "89504e470d0a1a0a0000000d4948445200000001000000010802000000907753de"
-    "0000000c4944415478da63686868000003040181d2b0c60000000049454e44ae426082")
+
+def png_chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+
+# One opaque grey pixel, for the avatar URLs of accounts, friends and comments.
+AVATAR_PNG = (b"\x89PNG\r\n\x1a\n"
+              + png_chunk(b"IHDR", struct.pack(">IIBBBBB", 1, 1, 8, 2, 0, 0, 0))
+              + png_chunk(b"IDAT", zlib.compress(b"\x00\x80\x80\x80"))
+              + png_chunk(b"IEND", b""))
 
 
 class BadRequest(Exception):
@@ -146,6 +156,14 @@ class ShareCipher:
             return plain.rstrip(b"\0").decode("utf-8")
         except UnicodeDecodeError:
             raise BadRequest("plain text is not UTF-8")
+
+
+def as_int(text):
+    """The integer a decimal text holds, or None."""
+    try:
+        return int(text)
+    except (TypeError, ValueError):
+        return None
 
 
 def parse_pairs(text):
@@ -328,7 +346,7 @@ class ShareService:
         account.setdefault("username", "%s_user_%s" % (platform, usid))
         account.setdefault("icon", "/avatar/%s/%s.png" % (platform, usid))
         account.setdefault("profile_url", "/profile/%s/%s" % (platform, usid))
-        if "expires_in" in fields and fields["expires_in"] is not None:
+        if fields.get("expires_in") is not None:
             account["expires_at"] = time.time() + int(fields["expires_in"])
         return account
 
@@ -383,7 +401,7 @@ class ShareService:
             return envelope(ST_BAD_PARAMETER, "ct missing")
         uid = self.device_uid(params, create=True)
         comment = {"uid": uid, "ct": params["ct"], "lc": params.get("lc"),
-                   "dt": int(params.get("dt") or time.time() * 1000),
+                   "dt": as_int(params.get("dt")) or int(time.time() * 1000),
                    "pic": request.pic["sha256"] if request.pic else None}
         entity["comments"].append(comment)
         entity["cm"] += 1
@@ -391,10 +409,12 @@ class ShareService:
 
     def comments(self, request):  # 2
         entity = self.entity_by_key(request.args["ek"])
-        before = request.params.get("lct", "-1")
+        before = as_int(request.params.get("lct"))
+        if before is None:
+            return envelope(ST_BAD_PARAMETER, "lct missing")
         listed = sorted(entity["comments"] if entity else [], key=lambda c: -c["dt"])
-        if before not in ("-1", ""):
-            listed = [c for c in listed if c["dt"] < int(before)]
+        if before != -1:
+            listed = [c for c in listed if c["dt"] < before]
         base = request.base
         return envelope(data={"comments": [
             {"uid": c["uid"], "ct": c["ct"], "lc": c.get("lc"), "dt": c["dt"],
@@ -511,6 +531,8 @@ class ShareService:
         platform, token = params.get("to"), params.get("access_token")
         if not platform or not token:
             return envelope(ST_BAD_PARAMETER, "to or access_token missing")
+        if "expires_in" in params and as_int(params["expires_in"]) is None:
+            return envelope(ST_BAD_PARAMETER, "expires_in is not a number")
         uid = self.device_uid(params, create=True)
         usid = params.get("usid") or params.get("openid") or ""
         fields = {key: params.get(key) for key in ("access_token", "openid", "refresh_token",
@@ -686,6 +708,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.close_connection = True
 
     @property
+    def target(self):
+        """The request target as it came, with a leading "//" that the base class folds."""
+        words = self.requestline.split()
+        return words[1] if len(words) == 3 else self.path
+
+    @property
     def base(self):
         return "http://%s/" % (self.headers.get("Host") or "127.0.0.1:%d" %
                                self.server.server_address[1])
@@ -694,7 +722,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def handle_any(self):
         try:
-            url = urllib.parse.urlsplit(self.path)
+            path, _, query = self.target.partition("?")
+            url = urllib.parse.SplitResult("", "", path, query, "")
             body = self.read_body() if self.command == "POST" else b""
             if url.path.startswith("/__emu/"):
                 self.control(url.path, body)
@@ -826,8 +855,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if kind is None:
             self.side_path(url, entry)
             return
-        emulator.record(entry)
         failure = emulator.next_failure(kind)
+        if failure:
+            entry["fault"] = failure["mode"]
+        emulator.record(entry)
         if failure and failure["mode"] != "slow":
             self.fail(failure)
             return
@@ -891,7 +922,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.reply_envelope({"msg": "no status", "data": {}})
         elif mode == "huge":
             self.reply_huge()
-        else:  # "st", "platform_st"
+        else:  # "st"
             platforms = failure.get("platform_st") or {}
             data = {name: {"st": st, "msg": "error"} for name, st in platforms.items()}
             self.reply_envelope(envelope(failure.get("st", ST_REFUSED if platforms else 500),

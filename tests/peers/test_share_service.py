@@ -108,13 +108,24 @@ class ShareServiceEmulatorTest(unittest.TestCase):
                 "Content-Type: file-data\r\n\r\n" % (boundary, post, boundary)).encode()
         form += b"\xff\xd8jpeg\r\n--" + boundary.encode() + b"--\r\n"
         status, _, body = self.request(
-            "POST", "//share/multi_add/%s/%s/" % (APPKEY, data["ek"]), form,
+            "POST", "/share/multi_add/%s/%s/" % (APPKEY, data["ek"]), form,
             {"Content-Type": "multipart/form-data; boundary=" + boundary})
         reply = json.loads(decipher(body.decode()))
         self.assertEqual((status, reply["st"], reply["data"]["tencent"]["st"]), (200, 200, 200))
         record = self.control("/__emu/log")[-1]
         self.assertEqual((record["kind"], record["fields"]), (5, ["ud_post", "pic"]))
         self.assertEqual((record["pic"]["filename"], record["pic"]["size"]), ("pic.jpg", 6))
+
+        # A form POST on a path that begins with "/", so below the base URL it has two slashes.
+        token = {"ak": APPKEY, "uid": data["uid"], "to": "qzone", "access_token": "t+/="}
+        status, _, body = self.request(
+            "POST", "//share/token/%s/" % APPKEY,
+            urllib.parse.urlencode({"ud_post": encipher(json.dumps(token))}),
+            {"Content-Type": "application/x-www-form-urlencoded"})
+        self.assertEqual(json.loads(decipher(body.decode()))["st"], 200)
+        record = self.control("/__emu/log")[-1]
+        self.assertEqual((record["kind"], record["path"]), (15, "//share/token/%s/" % APPKEY))
+        self.assertEqual(record["raw_query_order"], ["ak", "uid", "to", "access_token"])
 
     def test_queued_failures_answer_once_each(self):
         query = "deviceudid=d2&ak=%s&dc=x&opid=1" % APPKEY
