@@ -1,0 +1,6 @@
+// A core header that reaches up to the screens: the layer check must reject it.
+#pragma once
+
+#if 0
+  #  include <platform/ui/View.h>
+#endif
