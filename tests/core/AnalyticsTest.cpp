@@ -69,7 +69,7 @@ TEST_F(AnalyticsTest, SixCallsSendOneBatchAndWhatWasTakenLeavesTheDevice) {
     RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType("3", "4", "sms");
     ASSERT_EQ(accepting.requests.size(), 1u);
     EXPECT_EQ(accepting.requests[0].kind, kRZSRequestOpAnalytics);
-    EXPECT_EQ(accepting.requests[0].parameters["opDic"],
+    EXPECT_EQ(accepting.requests[0].parameters.values["opDic"],
               Value(Map{{"30", "3"}, {"29", "2"}, {"4+3-18", "1"}}));
     EXPECT_TRUE(RAZududeOpAnalytics::shareInstance().opDictionary().empty());
     EXPECT_EQ(RAZududeOpAnalytics::shareInstance().count(), 0);
@@ -92,7 +92,7 @@ TEST_F(AnalyticsTest, ABatchTheShareServiceDidNotTakeStaysAndGoesAgainLater) {
         }
         EXPECT_EQ(refusing.requests.size(), 1u);
     }
-    // Without a request pipeline the answer comes on the main loop, as a failure.
+    // Without an AppKey nothing is sent: the failure comes on the main loop.
     RAZududeOpAnalytics::postSocialAnalytics("35");
     EXPECT_EQ(RAZududeOpAnalytics::shareInstance().count(), 12);
     platform::MainLoop::main().runOnce();
@@ -107,7 +107,7 @@ TEST_F(AnalyticsTest, ABatchTheShareServiceDidNotTakeStaysAndGoesAgainLater) {
     ASSERT_EQ(deferred.requests.size(), 1u);
     RAZududeOpAnalytics::postSocialAnalytics("36");
     RAZududeOpAnalytics::postSocialAnalytics("37");
-    deferred.requests[0].completion(social_test::response(200));
+    deferred.requests[0].parameters.completion(social_test::response(200));
     EXPECT_EQ(RAZududeOpAnalytics::shareInstance().opDictionary(), (Map{{"36", "1"}, {"37", "1"}}));
     EXPECT_EQ(RAZududeOpAnalytics::shareInstance().count(), 2);
     EXPECT_EQ(storedCount(), 2);

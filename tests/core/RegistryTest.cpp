@@ -48,7 +48,7 @@ TEST(ResponseEntityTest, DescribesTheFieldsThatAreSet) {
     EXPECT_EQ(entity.description(), Value(full).description());
 
     // A network failure: the kind as type, the error, no data.
-    auto failure = RZSRequestGate::unsentResponse(3);
+    auto failure = RAZududeJob::failureResponse(3, platform::Error("test", -1));
     EXPECT_EQ(failure->responseCode(), 5050);
     EXPECT_EQ(failure->responseType(), 3);
     EXPECT_FALSE(failure->data());

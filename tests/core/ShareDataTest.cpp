@@ -38,7 +38,7 @@ TEST(ShareDataTest, RecordsOfOneIdentifierShareOneContent) {
     // A new identifier asks the share service for its bar, escaped, with the title.
     auto bars = peer.ofKind(kRZSRequestBarInfo);
     ASSERT_FALSE(bars.empty());
-    EXPECT_EQ(bars.front().parameters["descriptor"], Value("article-17"));
+    EXPECT_EQ(bars.front().parameters.values["descriptor"], Value("article-17"));
     EXPECT_EQ(RZSDataManager::getDataManager("article-17")->title(), "Title");
 }
 
@@ -205,7 +205,7 @@ TEST(ShareDataTest, SettingTheAppKeyRekeysTheCryptorAndMergesTheAppInformation) 
         (*RAZududeData::mergedAppInfo(
             Map{}, social_test::response(200, Map{{"sina", Map{{"key", "s"}}}})))["sina"]["key"],
         Value("s"));
-    auto failed = RZSRequestGate::unsentResponse(kRZSRequestAppInfo);
+    auto failed = RAZududeJob::failureResponse(kRZSRequestAppInfo, platform::Error("test", -1));
     EXPECT_FALSE(RAZududeData::mergedAppInfo(info, failed));
     base.setAppInfo(std::nullopt);  // ignored
     EXPECT_EQ(base.appInfo()["renren"]["key"], Value("rr"));

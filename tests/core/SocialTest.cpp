@@ -35,19 +35,19 @@ void setUpHandlers() {
 }
 
 RequestPeer::RequestPeer(Answer answerWith) : answer(std::move(answerWith)) {
-    previous_ = RZSRequestGate::setSender([this](RZSRequest request) {
+    previous_ = RZSDataManager::setRequestSenderForTesting([this](RZSRequest request) {
         requests.push_back(request);
-        if (!answer || !request.completion) {
+        if (!answer || !request.parameters.completion) {
             return;
         }
         if (auto reply = answer(request)) {
-            request.completion(reply);
+            request.parameters.completion(reply);
         }
     });
 }
 
 RequestPeer::~RequestPeer() {
-    RZSRequestGate::setSender(std::move(previous_));
+    RZSDataManager::setRequestSenderForTesting(std::move(previous_));
 }
 
 std::vector<RZSRequest> RequestPeer::ofKind(int kind) const {

@@ -14,7 +14,7 @@
 
 #include "SocialSDK/core/data/RAZududeResponseEntity.h"
 #include "SocialSDK/core/handler/RAZududeUIDelegate.h"
-#include "SocialSDK/core/manager/RZSRequestGate.h"
+#include "SocialSDK/core/manager/RZSDataManager.h"
 #include "SocialSDK/ui/controller/RZSViewControllerFactory.h"
 #include "platform/ui/ViewController.h"
 #include "tests/platform_ui/UiTest.h"
@@ -75,7 +75,7 @@ class RequestPeer {
     Answer answer;
 
   private:
-    RZSRequestGate::Sender previous_;
+    RZSDataManager::RequestSender previous_;
 };
 
 // A response with the code and, when given, data.

@@ -10,6 +10,7 @@
 #include "SocialSDK/core/manager/RZSUserManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformInternal.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
+#include "SocialSDK/core/protocol/RZSSNSEntity.h"
 #include "SocialSDK/ui/controller/RAZududeControllerService.h"
 #include "SocialSDK/ui/service/RAZududeSnsService.h"
 #include "platform/ui/Alert.h"
@@ -106,7 +107,7 @@ TEST_F(HandlersTest, AnInstalledApplicationGetsTheShareAndItsReplyReachesTheApp)
     // The finished share is reported to the share service.
     auto reports = peer.ofKind(kRZSRequestShareToMultiSns);
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0].parameters["content"], platform::Value("看日出"));
+    EXPECT_EQ(RZSDataManager::currentDataManager()->snsEntity()->shareText(), "看日出");
 
     delegate_->events.clear();
     tap("wxfavorite");

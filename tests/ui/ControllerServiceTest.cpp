@@ -5,6 +5,7 @@
 #include "SocialSDK/core/config/RAZududeConfig.h"
 #include "SocialSDK/core/data/RAZududeData.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
+#include "SocialSDK/core/protocol/RZSSNSEntity.h"
 #include "SocialSDK/ui/controller/RAZududeControllerService.h"
 #include "SocialSDK/ui/controller/RAZududeNavigationController.h"
 #include "SocialSDK/ui/sheet/RAZududeIconActionSheet.h"
@@ -250,8 +251,8 @@ TEST_F(ControllerServiceTest, TheSheetsTapRunsTheClickBlockOrADirectShare) {
     sheet->actionSheetHandler()("tencent");
     auto shares = peer.ofKind(kRZSRequestShareToMultiSns);
     ASSERT_EQ(shares.size(), 1u);
-    EXPECT_EQ(shares[0].parameters["snsNames"], platform::Value(platform::Array{"tencent"}));
-    EXPECT_EQ(shares[0].parameters["content"], platform::Value("direct text"));
+    EXPECT_EQ(shares[0].parameters.values["snsNames"], platform::Value(platform::Array{"tencent"}));
+    EXPECT_EQ(RZSDataManager::currentDataManager()->snsEntity()->shareText(), "direct text");
     EXPECT_EQ(delegate_->events, (Events{"result 200"}));
 
     // Its dismissal is reported as the sheet's.

@@ -5,9 +5,11 @@
 #include "RZBase_Source/Encode/RAZududeUtils.h"
 #include "SocialSDK/core/analytics/RAZududeOpAnalytics.h"
 #include "SocialSDK/core/data/RAZududeData.h"
+#include "SocialSDK/core/manager/RZSDataManager.h"
 #include "SocialSDK/core/manager/RZSUserManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
 #include "platform/Format.h"
+#include "platform/UserDefaults.h"
 
 namespace {
 
@@ -82,4 +84,30 @@ void RAZududeAccountManager::postSnsAccountInternal(
         code, account ? account->platformName() : std::nullopt);
     RAZududeData::defaultData()->refresh();
     RZSUserManager::shareInstance().requestAddSnsAccount(account, std::move(completion));
+}
+
+bool RAZududeAccountManager::isLoginWithSnsAccount() {
+    return socialAccountDictionary().count("loginAccount") > 0;
+}
+
+bool RAZududeAccountManager::isLoginWithAnonymous() {
+    return platform::UserDefaults::standardUserDefaults()
+        .objectForKey(kAnonymousDefaultsKey)
+        .boolValue();
+}
+
+void RAZududeAccountManager::setIsLoginWithAnonymous(bool anonymous) {
+    auto& defaults = platform::UserDefaults::standardUserDefaults();
+    defaults.setObject(platform::Value(anonymous), kAnonymousDefaultsKey);
+    defaults.synchronize();
+}
+
+void RAZududeAccountManager::postAppInfo(platform::Map appInfo,
+                                         RAZududeResponseCompletion completion) {
+    RZSDataManager::currentDataManager()->postAppInfo(std::move(appInfo), std::move(completion));
+}
+
+void RAZududeAccountManager::postCustomAccount(
+    const std::shared_ptr<RAZududeCustomAccount>& account, RAZududeResponseCompletion completion) {
+    RZSUserManager::shareInstance().requestAddCustomAccount(account, std::move(completion));
 }

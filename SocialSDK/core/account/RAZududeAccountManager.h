@@ -7,7 +7,9 @@
 #include <string>
 
 #include "SocialSDK/core/account/RAZududeAccountEntity.h"
+#include "SocialSDK/core/data/RAZududeCustomAccount.h"
 #include "SocialSDK/core/data/RAZududeResponseEntity.h"
+#include "platform/Value.h"
 
 class RAZududeAccountManager {
   public:
@@ -22,10 +24,24 @@ class RAZududeAccountManager {
     // Authorised, and the token without expiry or not past it on the device clock.
     static bool isOauthAndTokenNotExpired(const std::string& platformName);
 
+    // Logged in to the SDK with a platform account ("loginAccount" is stored).
+    static bool isLoginWithSnsAccount();
+    // The user default "loginWithAnonymous"; NO when absent.
+    static bool isLoginWithAnonymous();
+    static void setIsLoginWithAnonymous(bool anonymous);
+    static bool isLogin() { return isLoginWithSnsAccount() || isLoginWithAnonymous(); }
+
     // Records the usage, refreshes the default record and uploads the account's token.
     static void postSnsAccount(const std::shared_ptr<RAZududeAccountEntity>& account,
                                RAZududeResponseCompletion completion);
     static void postSnsAccountInternal(const std::shared_ptr<RAZududeAccountEntity>& account,
                                        RAZududeResponseCompletion completion,
                                        std::optional<std::string> sourceRequestType);
+    // The app's own information, through the current data manager.
+    static void postAppInfo(platform::Map appInfo, RAZududeResponseCompletion completion);
+    // An account the app defines itself.
+    static void postCustomAccount(const std::shared_ptr<RAZududeCustomAccount>& account,
+                                  RAZududeResponseCompletion completion);
+
+    static constexpr const char* kAnonymousDefaultsKey = "loginWithAnonymous";
 };

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -38,6 +39,10 @@ class RAZududePlatformHandler : public RAZududeSnsHandlerDelegate {
     // Forgets the platform's account here and at the platform; false when the handler does
     // not un-authorise (the completion is then not called).
     virtual bool unOauth(RAZududeResponseCompletion /*completion*/) { return false; }
+    // The platform application's id and secret that go with an uploaded token, when the
+    // handler was set up with them.
+    virtual std::optional<std::string> tokenAppId() const { return std::nullopt; }
+    virtual std::optional<std::string> tokenAppSecret() const { return std::nullopt; }
 };
 
 class RAZududeHandlerRegistry {

@@ -2,7 +2,6 @@
 
 #include "SocialSDK/core/data/RAZududeData.h"
 #include "SocialSDK/core/manager/RZSDataManager.h"
-#include "SocialSDK/core/manager/RZSRequestGate.h"
 #include "SocialSDK/core/manager/RZSUserManager.h"
 
 std::shared_ptr<RAZududeDataService> RAZududeDataService::defaultDataService() {
@@ -26,7 +25,7 @@ void RAZududeDataService::setRAZududeDelegate(std::weak_ptr<RAZududeDataDelegate
 }
 
 void RAZududeDataService::cancelAllRequestInQueueInternal() {
-    // The request queue comes with the request pipeline; nothing waits in one yet.
+    RZSDataManager::currentDataManager()->cancelAllRequestInQueue();
 }
 
 void RAZududeDataService::requestSocialAccountWithCompletionInternal(
@@ -40,7 +39,7 @@ void RAZududeDataService::requestSocialAccountWithCompletionInternal(
 }
 
 // Until the share decisions of the data service are built, a share goes to the share service
-// as it stands and is answered by the request gate.
+// as it stands.
 void RAZududeDataService::postSnsWithDictionary(RAZududeSnsPostContent content) {
     std::vector<std::string> names;
     if (content.snsType) {
@@ -51,16 +50,12 @@ void RAZududeDataService::postSnsWithDictionary(RAZududeSnsPostContent content) 
 
 void RAZududeDataService::postSNSWithTypesInternal(const std::vector<std::string>& platformNames,
                                                    RAZududeSnsPostContent content) {
-    RZSRequest request;
-    request.kind = kRZSRequestShareToMultiSns;
-    platform::Array names;
-    for (const auto& name : platformNames) {
-        names.emplace_back(name);
+    auto manager = socialData_ ? RZSDataManager::getDataManager(socialData_->identifier())
+                               : RZSDataManager::currentDataManager();
+    if (!manager) {
+        manager = RZSDataManager::currentDataManager();
     }
-    request.parameters.append("snsNames", std::move(names));
-    if (content.content) {
-        request.parameters.append("content", *content.content);
-    }
-    request.completion = std::move(content.completion);
-    RZSRequestGate::send(std::move(request));
+    manager->postSNSWithTypes(platformNames, std::move(content.content), std::move(content.image),
+                              std::nullopt, std::move(content.urlResource),
+                              std::move(content.completion), std::move(content.sourceOpType));
 }

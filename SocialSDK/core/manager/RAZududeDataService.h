@@ -3,8 +3,8 @@
 // user manager.
 //
 // This build carries what the share road needs of it: the record it holds, the delegate of its
-// data manager, the account request, and the share entry points, which answer like a request
-// that could not be sent until the share decisions and the request pipeline come.
+// data manager, the account request, the cancel, and the share entry points, which send the
+// share to the share service as it stands until the share decisions come.
 #pragma once
 
 #include <memory>

@@ -5,6 +5,27 @@
 
 #include "SocialSDK/core/manager/RZSDataManager.h"
 
+RZSBarEntity::RZSBarEntity(platform::KeyedUnarchiver& coder)
+    : likeCount_(coder.decodeInt("likeCount")),
+      commentCount_(coder.decodeInt("commentCount")),
+      shareCount_(coder.decodeInt("shareCount")),
+      entityKey_(coder.decodeString("entityKey")),
+      isLike_(coder.decodeBool("isLike")),
+      sessionId_(coder.decodeString("sessionId")) {}
+
+void RZSBarEntity::registerArchiveClass() {
+    platform::ArchiveRegistry::shared().add<RZSBarEntity>(kClassName);
+}
+
+void RZSBarEntity::encode(platform::KeyedArchiver& coder) const {
+    coder.encodeInt(likeCount_, "likeCount");
+    coder.encodeInt(commentCount_, "commentCount");
+    coder.encodeInt(shareCount_, "shareCount");
+    coder.encodeBool(isLike_, "isLike");
+    coder.encodeObject(entityKey_ ? platform::Value(*entityKey_) : platform::Value(), "entityKey");
+    coder.encodeObject(sessionId_ ? platform::Value(*sessionId_) : platform::Value(), "sessionId");
+}
+
 std::shared_ptr<RAZududeSnsData> RZSBarEntity::getSnsData(const std::string& platformName) const {
     if (!extConfig_) {
         return nullptr;

@@ -1,6 +1,7 @@
 // The bar of one shared item (one share record's identifier): its counters, whether this user
 // likes it, its key and session on the share service, and the share content itself, with the
-// per-platform content that overrides it.
+// per-platform content that overrides it. The counters, the like state, the key and the
+// session are archived (keyed coding); the views and the content are not.
 #pragma once
 
 #include <memory>
@@ -10,11 +11,19 @@
 #include "SocialSDK/core/data/RAZududeExtConfig.h"
 #include "SocialSDK/core/data/RAZududeShareImage.h"
 #include "SocialSDK/core/data/RAZududeUrlResource.h"
+#include "platform/KeyedArchive.h"
 #include "platform/graphics/Image.h"
 
-class RZSBarEntity {
+class RZSBarEntity : public platform::Archivable {
   public:
+    static constexpr const char* kClassName = "RZSBarEntity";
+
     RZSBarEntity() = default;
+    // Read back: no views and no content.
+    explicit RZSBarEntity(platform::KeyedUnarchiver& coder);
+    static void registerArchiveClass();
+    std::string archiveClassName() const override { return kClassName; }
+    void encode(platform::KeyedArchiver& coder) const override;
 
     int viewCount() const { return viewCount_; }
     void setViewCount(int v) { viewCount_ = v; }

@@ -1,19 +1,27 @@
 #include "SocialSDK/core/manager/RZSDataManager.h"
 
 #include <exception>
+#include <mutex>
 
 #include "RZBase_Source/Encode/RAZududeCryptor.h"
 #include "RZBase_Source/Encode/RAZududeUtils.h"
 #include "SocialSDK/core/cache/RZSCacheManager.h"
+#include "SocialSDK/core/manager/RZSCommentEntity.h"
 #include "SocialSDK/core/manager/RZSPersistence.h"
-#include "SocialSDK/core/manager/RZSRequestGate.h"
+#include "SocialSDK/core/manager/RZSUserManager.h"
+#include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
+#include "SocialSDK/core/protocol/RAZududeJobFactory.h"
+#include "SocialSDK/core/protocol/RZSSNSEntity.h"
 #include "platform/Format.h"
+#include "platform/MainLoop.h"
 #include "platform/Text.h"
 #include "platform/Url.h"
 
 namespace {
 
 constexpr const char* kDefaultIdentifier = "RAZududeDefault";
+constexpr const char* kShakeSource = "46";
+constexpr int kUnknownPlatformType = 9;
 
 // The text with its percent escapes undone; nothing when an escape is malformed or the result
 // is not UTF-8.
@@ -26,6 +34,17 @@ std::optional<std::string> removePercentEscapes(const std::string& text) {
         return std::nullopt;
     }
     return out;
+}
+
+RZSDataManager::RequestSender& requestSender() {
+    static auto* sender = new RZSDataManager::RequestSender;
+    return *sender;
+}
+
+RZSJobParameters withCompletion(RAZududeResponseCompletion completion) {
+    RZSJobParameters params;
+    params.completion = std::move(completion);
+    return params;
 }
 
 }  // namespace
@@ -68,11 +87,7 @@ void RZSDataManagerSet::setDataManagerWithHash(const std::string& identifier) {
 }
 
 std::shared_ptr<RZSDataManager> RZSDataManagerSet::dataManager() const {
-    if (!currentDataHash_) {
-        return nullptr;
-    }
-    auto it = socialDataDictionary_.find(*currentDataHash_);
-    return it == socialDataDictionary_.end() ? nullptr : it->second;
+    return currentDataHash_ ? dataManagerForIdentifier(*currentDataHash_) : nullptr;
 }
 
 std::shared_ptr<RZSDataManager> RZSDataManagerSet::getDataManager(const std::string& identifier) {
@@ -80,9 +95,17 @@ std::shared_ptr<RZSDataManager> RZSDataManagerSet::getDataManager(const std::str
     return dataManager();
 }
 
-// ---- RZSDataManager --------------------------------------------------------------------
+std::shared_ptr<RZSDataManager> RZSDataManagerSet::dataManagerForIdentifier(
+    const std::string& identifier) const {
+    auto it = socialDataDictionary_.find(identifier);
+    return it == socialDataDictionary_.end() ? nullptr : it->second;
+}
+
+// ---- RZSDataManager: state -------------------------------------------------------------
 
 RZSDataManager::RZSDataManager() : responseEntity_(std::make_shared<RAZududeResponseEntity>()) {}
+
+RZSDataManager::~RZSDataManager() = default;
 
 std::shared_ptr<RZSDataManager> RZSDataManager::currentDataManager() {
     auto& set = RZSDataManagerSet::shareInstance();
@@ -98,14 +121,28 @@ std::shared_ptr<RZSDataManager> RZSDataManager::getDataManager(const std::string
 }
 
 std::shared_ptr<RZSBarEntity> RZSDataManager::barEntity() {
+    if (!barEntity_ && identifier_) {
+        barEntity_ = rzs_persistence::loadBarEntity(*identifier_);
+    }
     if (!barEntity_) {
         barEntity_ = std::make_shared<RZSBarEntity>();
     }
     return barEntity_;
 }
 
+bool RZSDataManager::hasBarEntity() {
+    if (!barEntity_ && identifier_) {
+        barEntity_ = rzs_persistence::loadBarEntity(*identifier_);
+    }
+    return barEntity_ != nullptr;
+}
+
+// Stored under this manager's own identifier: the current one may belong to another record.
 void RZSDataManager::setBarEntity(std::shared_ptr<RZSBarEntity> entity) {
     barEntity_ = std::move(entity);
+    if (barEntity_ && identifier_) {
+        rzs_persistence::storeBarEntity(*identifier_, barEntity_);
+    }
 }
 
 std::string RZSDataManager::escapedIdentifier(const std::string& identifier) {
@@ -113,26 +150,242 @@ std::string RZSDataManager::escapedIdentifier(const std::string& identifier) {
     return platform::percentEncode(plain, "-_.");
 }
 
+RZSDataManager::RequestSender RZSDataManager::setRequestSenderForTesting(RequestSender sender) {
+    std::swap(requestSender(), sender);
+    return sender;
+}
+
+// ---- the queue -------------------------------------------------------------------------
+
+void RZSDataManager::doActionWithType(int kind, RZSJobParameters params) {
+    if (auto& sender = requestSender()) {
+        sender(RZSRequest{kind, std::move(params)});
+        return;
+    }
+    auto current = currentDataManager();
+    if (!current->netWorkDelegate()) {
+        current->setNetWorkDelegate(weak_from_this());
+    }
+    auto job = RAZududeJobFactory::sharedInstance().createSocialJob(kind, params);
+    if (!job) {
+        // Nothing can be sent without an AppKey; a caller that waits for an answer gets one,
+        // later, as for any request that could not be sent.
+        if (params.completion) {
+            platform::MainLoop::main().post([kind, completion = std::move(params.completion)] {
+                const std::string message = "the request was not sent: no AppKey is set";
+                completion(RAZududeJob::failureResponse(
+                    kind,
+                    platform::Error(RAZududeJob::kErrorDomain, RAZududeJob::kErrorNotSent,
+                                    {{platform::kLocalizedDescriptionKey, message}}),
+                    message));
+            });
+        }
+        return;
+    }
+    // The job belongs to the queue it waits in, whichever record is current.
+    job->setDataManagerHash(identifier_.value_or(std::string()));
+    // Queued before it is sent, so that a job that ends at once finds itself in the queue.
+    actionArray_.push_back(job);
+    if (actionArray_.size() == 1) {
+        job->makeResquest();
+    }
+}
+
+void RZSDataManager::cancelAllRequestInQueue() {
+    std::deque<RAZududeJobPtr> jobs;
+    jobs.swap(actionArray_);
+    for (const auto& job : jobs) {
+        job->cancel();
+    }
+}
+
+// ---- requests --------------------------------------------------------------------------
+
+void RZSDataManager::requestAddComment(RAZududeResponseCompletion completion) {
+    requestSocialEntityKey();
+    doActionWithType(kRZSRequestAddComment, withCompletion(std::move(completion)));
+}
+
+void RZSDataManager::requestAddlikeOrDislike(int like, RAZududeResponseCompletion completion) {
+    requestSocialEntityKey();
+    auto params = withCompletion(std::move(completion));
+    params.values.set("like", platform::format("%d", like));
+    doActionWithType(kRZSRequestLike, std::move(params));
+}
+
+void RZSDataManager::requestCommentList(std::int64_t lastCommentTime,
+                                        RAZududeResponseCompletion completion) {
+    requestSocialEntityKey();
+    auto params = withCompletion(std::move(completion));
+    params.values.set("lastCommentTime",
+                      platform::format("%lld", static_cast<long long>(lastCommentTime)));
+    doActionWithType(kRZSRequestCommentList, std::move(params));
+}
+
 void RZSDataManager::requestBarInfo(RAZududeResponseCompletion completion) {
-    RZSRequest request;
-    request.kind = kRZSRequestBarInfo;
+    auto params = withCompletion(std::move(completion));
     std::string descriptor = escapedIdentifier(identifier_.value_or(std::string()));
     RAZududeUtils::outLog([&] { return platform::format("encodeDescriptor is %@", descriptor); });
-    request.parameters.append("descriptor", descriptor);
+    params.values.set("descriptor", descriptor);
     if (title_) {
-        request.parameters.append("title", *title_);
+        params.values.set("title", *title_);
     }
-    request.completion = std::move(completion);
-    RZSRequestGate::send(std::move(request));
+    doActionWithType(kRZSRequestBarInfo, std::move(params));
+}
+
+void RZSDataManager::requestSocialEntityKey() {
+    if (barEntity()->entityKey()) {
+        return;
+    }
+    RZSJobParameters params;
+    params.values.set("descriptor", escapedIdentifier(identifier_.value_or(std::string())));
+    doActionWithType(kRZSRequestBarInfo, std::move(params));
+}
+
+void RZSDataManager::requestShareToMultiSNS(const std::vector<std::string>& platformNames,
+                                            RAZududeResponseCompletion completion) {
+    requestSocialEntityKey();
+    auto params = withCompletion(std::move(completion));
+    platform::Array names(platformNames.begin(), platformNames.end());
+    params.values.set("snsNames", std::move(names));
+    doActionWithType(kRZSRequestShareToMultiSns, std::move(params));
 }
 
 void RZSDataManager::postOpAnalyticsWithDictionary(platform::Map counts,
                                                    RAZududeResponseCompletion completion) {
-    RZSRequest request;
-    request.kind = kRZSRequestOpAnalytics;
-    request.parameters.append("opDic", std::move(counts));
-    request.completion = std::move(completion);
-    RZSRequestGate::send(std::move(request));
+    auto params = withCompletion(std::move(completion));
+    params.values.set("opDic", std::move(counts));
+    doActionWithType(kRZSRequestOpAnalytics, std::move(params));
+}
+
+void RZSDataManager::postAppInfo(platform::Map appInfo, RAZududeResponseCompletion completion) {
+    auto params = withCompletion(std::move(completion));
+    params.values.set("appInfo", std::move(appInfo));
+    doActionWithType(kRZSRequestPostAppInfo, std::move(params));
+}
+
+void RZSDataManager::getInverseFlowsWithPlatForm(std::optional<std::string> platformName,
+                                                 std::optional<std::string> webUrl,
+                                                 RAZududeResponseCompletion completion) {
+    auto params = withCompletion(std::move(completion));
+    platform::Map link;
+    if (platformName) {
+        link.set("to", *platformName);
+    }
+    if (webUrl) {
+        link.set("url", *webUrl);
+    }
+    params.values.set("opDic", std::move(link));
+    doActionWithType(kRZSRequestInverseFlow, std::move(params));
+}
+
+// ---- shares and comments ---------------------------------------------------------------
+
+void RZSDataManager::setSnsEntity(int snsType, std::optional<std::string> content,
+                                  RAZududeShareImage image,
+                                  std::optional<platform::Location> location,
+                                  std::shared_ptr<RAZududeUrlResource> urlResource) {
+    auto manager = currentDataManager();
+    auto share = std::make_shared<RZSSNSEntity>(snsType);
+    share->setIsShake(manager->snsEntity() && manager->snsEntity()->isShake());
+    if (location) {
+        share->setLocation(location);
+    }
+    if (urlResource) {
+        share->setIsSendUrlResource(true);
+        share->setIsSendImage(false);
+    } else if (image) {
+        share->setIsSendImage(true);
+        share->setIsSendUrlResource(false);
+    }
+    share->setShareText(std::move(content));
+    share->setShareImage(std::move(image));
+    share->setUrlResource(std::move(urlResource));
+    manager->setSnsEntity(std::move(share));
+}
+
+void RZSDataManager::postSNSWithTypes(const std::vector<std::string>& platformNames,
+                                      std::optional<std::string> content, RAZududeShareImage image,
+                                      std::optional<platform::Location> location,
+                                      std::shared_ptr<RAZududeUrlResource> urlResource,
+                                      RAZududeResponseCompletion completion,
+                                      std::optional<std::string> from) {
+    RAZududeUtils::outLog([&] {
+        platform::Array names(platformNames.begin(), platformNames.end());
+        return platform::format("platformTypes is %@", platform::Value(std::move(names)));
+    });
+    if (platformNames.empty()) {
+        RAZududeUtils::outLog("you have not set sns types");
+        return;
+    }
+    int type = RAZududeSnsPlatformManagerInternal::getSnsPlatformType(platformNames.front());
+    if (type == 0) {
+        type = kUnknownPlatformType;
+    }
+    setSnsEntity(type, std::move(content), std::move(image), location, std::move(urlResource));
+    if (auto share = currentDataManager()->snsEntity()) {
+        share->setIsShake(from == kShakeSource);
+    }
+    requestShareToMultiSNS(platformNames, std::move(completion));
+}
+
+void RZSDataManager::postCommentWithContent(std::optional<std::string> content,
+                                            std::optional<platform::Location> location,
+                                            RAZududeResponseCompletion completion) {
+    auto comment = std::make_shared<RZSCommentEntity>();
+    comment->setContent(std::move(content));
+    comment->setLocation(location);
+    auto manager = currentDataManager();
+    manager->setCurrentComment(std::move(comment));
+    manager->requestAddComment(std::move(completion));
+}
+
+void RZSDataManager::postCommentWithContent(std::optional<std::string> content,
+                                            std::optional<platform::Location> location,
+                                            const platform::Map& shareToSNSWithUsid,
+                                            RAZududeResponseCompletion completion) {
+    RZSUserManager::shareInstance().setCommentShareAccountDic(shareToSNSWithUsid);
+    postCommentWithContent(std::move(content), location, std::move(completion));
+}
+
+void RZSDataManager::postCommentWithContent(std::optional<std::string> content,
+                                            platform::ImagePtr image,
+                                            std::optional<std::string> templateText,
+                                            std::optional<platform::Location> location,
+                                            const platform::Map& shareToSNSWithUsid,
+                                            RAZududeResponseCompletion completion) {
+    static const char* const kCommentPlatforms[] = {"sina",   "tencent", "renren",
+                                                    "douban", "qzone",   "custom"};
+    for (const auto& [name, usid] : shareToSNSWithUsid) {
+        if (std::find(std::begin(kCommentPlatforms), std::end(kCommentPlatforms), name) ==
+            std::end(kCommentPlatforms)) {
+            RAZududeUtils::outLog([&] { return platform::format("error key is %@", name); });
+            RAZududeUtils::outLog(
+                "you should pass a sns type that one of RZShareToTypeSina, "
+                "RZShareToTypeTecent,RZShareToTypeRenren,RZShareToTypeDouban,RZShareToTypeQzone");
+            return;
+        }
+    }
+    for (const auto& [name, usid] : shareToSNSWithUsid) {
+        if (!usid.isString()) {
+            RAZududeUtils::outLog("you should pass a sns uid string");
+            return;
+        }
+    }
+    auto bar = currentDataManager()->barEntity();
+    bar->setCommentText(std::move(templateText));
+    bar->setCommentImage(std::move(image));
+    postCommentWithContent(std::move(content), location, shareToSNSWithUsid, std::move(completion));
+}
+
+void RZSDataManager::postCommentForDeveloperWithContent(std::optional<std::string> content,
+                                                        RAZududeResponseCompletion completion) {
+    RZSUserManager::shareInstance().setCommentShareAccountDic(platform::Map());
+    postCommentWithContent(std::move(content), std::nullopt, std::move(completion));
+}
+
+void RZSDataManager::addOrMinusLike(RAZududeResponseCompletion completion) {
+    requestAddlikeOrDislike(barEntity()->isLike() ? 0 : 1, std::move(completion));
 }
 
 void RZSDataManager::didFinishGetResponseInSDK(const RAZududeResponsePtr& response) {

@@ -3,59 +3,130 @@
 #include <mutex>
 
 #include "SocialSDK/core/cache/RZSCacheManager.h"
+#include "SocialSDK/core/manager/RZSCommentEntity.h"
 
 namespace rzs_persistence {
 namespace {
 
 constexpr const char* kAppInfoName = "appInfo";
 constexpr const char* kAccountsName = "RAZududeAccountEntity";
+constexpr const char* kCommentShareName = "CommentShareAccountDic";
 
 RZSCacheManager& cache() {
     static std::once_flag registered;
-    std::call_once(registered, [] { RAZududeAccountEntity::registerArchiveClass(); });
+    std::call_once(registered, [] {
+        RAZududeAccountEntity::registerArchiveClass();
+        RZSBarEntity::registerArchiveClass();
+        RZSFriendEntity::registerArchiveClass();
+        RZSCommentEntity::registerArchiveClass();
+    });
     return RZSCacheManager::shareInstance();
+}
+
+std::optional<platform::Map> loadMap(std::string_view name) {
+    std::optional<platform::Value> value;
+    cache().changeVariableFromCache(value, name);
+    if (value && value->map()) {
+        return *value->map();
+    }
+    return std::nullopt;
+}
+
+void storeMap(std::string_view name, const platform::Map& map) {
+    std::optional<platform::Value> variable;
+    cache().setCacheToVariable(variable, std::optional<platform::Value>(map), name);
+}
+
+// Entries of the archived dictionary that are of the class; others are skipped.
+template <class T>
+std::optional<std::map<std::string, std::shared_ptr<T>>> loadDictionary(std::string_view name) {
+    platform::ArchiveObject archived;
+    cache().changeVariableFromCache(archived, name);
+    const auto* entries = archived.dictionary();
+    if (!entries) {
+        return std::nullopt;
+    }
+    std::map<std::string, std::shared_ptr<T>> typed;
+    for (const auto& [key, entry] : *entries) {
+        if (auto object = entry.template as<T>()) {
+            typed.emplace(key, std::move(object));
+        }
+    }
+    return typed;
+}
+
+template <class T>
+void storeDictionary(std::string_view name,
+                     const std::map<std::string, std::shared_ptr<T>>& dictionary) {
+    platform::ArchiveObject::Dictionary entries;
+    for (const auto& [key, object] : dictionary) {
+        if (object) {
+            entries.emplace_back(key, platform::ArchiveObject(object));
+        }
+    }
+    platform::ArchiveObject variable;
+    cache().setCacheToVariable(variable, platform::ArchiveObject(std::move(entries)), name);
+}
+
+std::string barKey(std::string_view identifier) {
+    return std::string(RZSBarEntity::kClassName) + "-" + std::string(identifier);
 }
 
 }  // namespace
 
 std::optional<platform::Map> loadAppInfo() {
-    std::optional<platform::Value> appInfo;
-    cache().changeVariableFromCache(appInfo, kAppInfoName);
-    if (appInfo && appInfo->map()) {
-        return *appInfo->map();
-    }
-    return std::nullopt;
+    return loadMap(kAppInfoName);
 }
 
 void storeAppInfo(const platform::Map& appInfo) {
-    std::optional<platform::Value> variable;
-    cache().setCacheToVariable(variable, std::optional<platform::Value>(appInfo), kAppInfoName);
+    storeMap(kAppInfoName, appInfo);
 }
 
 std::optional<RAZududeAccountDictionary> loadAccounts() {
-    platform::ArchiveObject archived;
-    cache().changeVariableFromCache(archived, kAccountsName);
-    const auto* entries = archived.dictionary();
-    if (!entries) {
-        return std::nullopt;
-    }
-    RAZududeAccountDictionary accounts;
-    for (const auto& [name, entry] : *entries) {
-        if (auto account = entry.as<RAZududeAccountEntity>()) {
-            accounts.emplace(name, std::move(account));
-        }
-    }
-    return accounts;
+    return loadDictionary<RAZududeAccountEntity>(kAccountsName);
 }
 
 void storeAccounts(const RAZududeAccountDictionary& accounts) {
-    platform::ArchiveObject::Dictionary entries;
-    for (const auto& [name, account] : accounts) {
-        entries.emplace_back(name, platform::ArchiveObject(account));
-    }
-    platform::ArchiveObject variable;
-    cache().setCacheToVariable(variable, platform::ArchiveObject(std::move(entries)),
-                               kAccountsName);
+    storeDictionary(kAccountsName, accounts);
+}
+
+std::optional<platform::Map> loadCommentShareAccounts() {
+    return loadMap(kCommentShareName);
+}
+
+void storeCommentShareAccounts(const platform::Map& accounts) {
+    storeMap(kCommentShareName, accounts);
+}
+
+std::shared_ptr<RZSBarEntity> loadBarEntity(std::string_view identifier) {
+    std::shared_ptr<RZSBarEntity> bar;
+    cache().changeVariableFromCache(bar, barKey(identifier));
+    return bar;
+}
+
+void storeBarEntity(std::string_view identifier, const std::shared_ptr<RZSBarEntity>& bar) {
+    std::shared_ptr<RZSBarEntity> variable;
+    cache().setCacheToVariable(variable, bar, barKey(identifier));
+}
+
+std::optional<RZSFriendDictionary> loadFriends(std::string_view key) {
+    return loadDictionary<RZSFriendEntity>(key);
+}
+
+void storeFriends(std::string_view key, const RZSFriendDictionary& friends) {
+    storeDictionary(key, friends);
+}
+
+std::optional<std::vector<std::shared_ptr<RZSFriendEntity>>> loadFriendArray(std::string_view key) {
+    std::optional<std::vector<std::shared_ptr<RZSFriendEntity>>> friends;
+    cache().changeVariableFromCache(friends, key);
+    return friends;
+}
+
+void storeFriendArray(std::string_view key,
+                      const std::vector<std::shared_ptr<RZSFriendEntity>>& friends) {
+    std::optional<std::vector<std::shared_ptr<RZSFriendEntity>>> variable;
+    cache().setCacheToVariable(variable, std::optional(friends), key);
 }
 
 std::optional<std::string> documentValue(std::string_view key) {
