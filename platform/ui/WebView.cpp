@@ -1,6 +1,7 @@
 #include "platform/ui/WebView.h"
 
 #include <algorithm>
+#include <cassert>
 
 #include "platform/MainLoop.h"
 #include "platform/TaskGuard.h"
@@ -122,6 +123,7 @@ class WebView::Hop final : public UrlConnectionDelegate {
     }
 
   private:
+    // Network thread only, as every call of a connection's delegate is.
     void report(Report step) {
         MainLoop::main().post([load = load_, step = std::move(step)] {
             if (WebView* view = load->view()) {
@@ -152,7 +154,7 @@ class WebView::PageView final : public View {
             return;
         }
         // The delegate may let the view go while it is asked.
-        auto keep = owner_.shared_from_this();
+        auto keep = owner_.weak_from_this().lock();
         if (auto navigation = owner_.page_->tap(touch.locationIn(this))) {
             owner_.navigate(navigation->request, navigation->formSubmission
                                                      ? WebNavigationType::kFormSubmitted
@@ -182,10 +184,12 @@ WebView::~WebView() {
 }
 
 void WebView::loadRequest(const UrlRequest& request) {
+    assert(MainLoop::main().isMainThread());
     navigate(request, WebNavigationType::kOther);
 }
 
 void WebView::stopLoading() {
+    assert(MainLoop::main().isMainThread());
     cancelLoad();
 }
 
@@ -198,7 +202,7 @@ std::string WebView::title() const {
 }
 
 void WebView::layoutSubviews() {
-    scrollView_->setFrame(bounds().size.width >= 0 ? Rect{{0, 0}, bounds().size} : Rect{});
+    scrollView_->setFrame({{0, 0}, bounds().size});
     if (page_ && bounds().size.width != laidOutWidth_) {
         layoutPage();
     }
@@ -264,7 +268,7 @@ void WebView::redirected(const std::shared_ptr<Load>& load, const UrlRequest& ne
                                "Too many HTTP redirects.", load->request.url()));
         return;
     }
-    auto keep = shared_from_this();
+    auto keep = weak_from_this().lock();  // the delegate may let the view go while asked
     bool go = offer(next, WebNavigationType::kOther);
     if (load != load_) {
         return;  // the delegate went elsewhere meanwhile, or stopped
