@@ -1,6 +1,5 @@
 #include "platform/ui/WebView.h"
 
-#include <algorithm>
 #include <cassert>
 
 #include "platform/MainLoop.h"
