@@ -165,6 +165,43 @@ std::optional<std::optional<std::string>> basicChallenge(std::string_view header
     return realm;
 }
 
+bool equalIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+int effectivePort(const Url& url) {
+    return url.port().value_or(url.scheme() == "https" ? 443 : 80);
+}
+
+// Scheme, host and port: what a credential or a cookie that the request carries belongs to.
+bool sameOrigin(const Url& a, const Url& b) {
+    return equalIgnoringCase(a.scheme(), b.scheme()) && equalIgnoringCase(a.host(), b.host()) &&
+           effectivePort(a) == effectivePort(b);
+}
+
+// The one length that a Content-Length value (digits, or a list of the same digits) gives,
+// together with what an earlier field gave; nullopt when they are not one number.
+std::optional<std::string> contentLength(std::string_view value,
+                                         const std::optional<std::string>& earlier) {
+    const std::string all = earlier ? *earlier + "," + std::string(value) : std::string(value);
+    std::string_view rest(all);
+    std::optional<std::string_view> length;
+    while (true) {
+        const auto comma = rest.find(',');
+        const std::string_view item = trim(rest.substr(0, comma));
+        if (item.empty() || item.size() > 18 ||
+            item.find_first_not_of("0123456789") != std::string_view::npos ||
+            (length && item != *length)) {
+            return std::nullopt;
+        }
+        length = item;
+        if (comma == std::string_view::npos) {
+            return std::string(*length);
+        }
+        rest.remove_prefix(comma + 1);
+    }
+}
+
 bool isRedirectStatus(long status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -553,6 +590,15 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
                 urlError(kUrlErrorHttpTooManyRedirects, "Too many HTTP redirects.", request.url()));
             return;
         }
+        // A Basic answer belongs to the hop it was asked for: the next one is challenged
+        // afresh. What the request itself carries for its origin stays there.
+        authorization_.reset();
+        authenticationFailures_ = 0;
+        if (!sameOrigin(request.url(), *target)) {
+            for (const char* name : {"Authorization", "Proxy-Authorization", "Cookie"}) {
+                request.setValue(std::nullopt, name);
+            }
+        }
         request.setUrl(*target);
         const std::string method = request.httpMethod();
         if ((status_ == 303 && method != "HEAD") ||
@@ -781,8 +827,29 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
             return !cancelled_;
         }
         const auto colon = content.find(':');
-        if (colon != std::string_view::npos) {
-            headers_.add(trim(content.substr(0, colon)), trim(content.substr(colon + 1)));
+        if (colon == std::string_view::npos) {
+            return true;
+        }
+        const std::string_view name = trim(content.substr(0, colon));
+        const std::string_view value = trim(content.substr(colon + 1));
+        // A bare CR ends a line for some readers and not for others, and two lengths frame
+        // the body two ways: either lets a server, or whoever sits between, smuggle a second
+        // response into this one.
+        const bool isLength = HeaderFields::sameName(name, "Content-Length");
+        const auto length =
+            isLength ? contentLength(value, headers_.value("Content-Length")) : std::nullopt;
+        if (value.find('\r') != std::string_view::npos || (isLength && !length)) {
+            curl_easy_setopt(easy_, CURLOPT_FORBID_REUSE, 1L);
+            bodyError_ = urlError(
+                kUrlErrorBadServerResponse,
+                "The server's response header \"" + std::string(name) + "\" cannot be read.",
+                currentRequest().url());
+            return false;
+        }
+        if (isLength) {
+            headers_.set(name, *length);
+        } else {
+            headers_.add(name, value);
         }
         return true;
     }
@@ -790,6 +857,11 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     void headersEnded() {
         if (status_ >= 100 && status_ < 200) {
             return;  // an interim response; the real one follows
+        }
+        if (headers_.contains("Transfer-Encoding") && headers_.contains("Content-Length")) {
+            // The chunks frame the body; the server's idea of where its reply ends is not to
+            // be trusted for the next one on this connection.
+            curl_easy_setopt(easy_, CURLOPT_FORBID_REUSE, 1L);
         }
         const UrlRequest request = currentRequest();
         hopResponse_ = std::make_shared<HttpUrlResponse>(request.url(), static_cast<int>(status_),

@@ -269,6 +269,16 @@ TEST_F(OperationLoopback, BasicCredentialsAreOfferedOnceOnly) {
               401);
 }
 
+TEST_F(OperationLoopback, CredentialsAreNotCarriedToAnotherOrigin) {
+    auto other = testing_support::PeerProcess::python("operation_peer.py");
+    auto op = Op::create(requestFor(url("/basic?user=u&pw=p&to=" + other.baseUrl() + "/echo")));
+    op->setCredential(platform::Credential("u", "p", platform::CredentialPersistence::kNone));
+    run(op);
+    const std::string echo = op->responseString().value_or("");
+    EXPECT_NE(echo.find("\"/echo\""), std::string::npos) << echo;
+    EXPECT_EQ(echo.find("Authorization"), std::string::npos) << echo;
+}
+
 TEST_F(OperationLoopback, AnAuthenticationBlockDecidesAlone) {
     auto op = Op::create(requestFor(url("/basic?user=u&pw=p&tag=block")));
     op->setCredential(platform::Credential("u", "p", platform::CredentialPersistence::kNone));

@@ -552,6 +552,36 @@ TEST_F(UrlSessionLoopbackTest, ChallengesAndRedirectsAreAnsweredThroughHandlers)
     EXPECT_EQ(redirect->currentRequest().url().rawPath(), "/redirect/1");
 }
 
+TEST_F(UrlSessionLoopbackTest, NoCredentialOrCookieFollowsARedirectToAnotherOrigin) {
+    testing_support::PeerProcess other = testing_support::PeerProcess::python("http_peer.py");
+    auto recorder = std::make_shared<Recorder>();
+    std::atomic<int> challenges{0};
+    recorder->onChallenge = [&](const platform::AuthenticationChallenge&,
+                                platform::UrlSessionChallengeCompletion completion) {
+        ++challenges;
+        completion(platform::UrlSessionAuthChallengeDisposition::kUseCredential,
+                   platform::Credential("u", "p", platform::CredentialPersistence::kNone));
+    };
+    auto configuration = UrlSessionConfiguration::defaultSessionConfiguration();
+    platform::HeaderFields extra;
+    extra.add("Cookie", "session=secret");
+    extra.add("Proxy-Authorization", "Basic cHJveHk6cHc=");
+    configuration.setHttpAdditionalHeaders(extra);
+    auto session = UrlSession::create(configuration, recorder, nullptr);
+    sessions_.push_back(session);
+
+    const auto task =
+        session->dataTaskWithRequest(request("/basic?to=" + other.baseUrl() + "/echo"));
+    task->resume();
+    ASSERT_TRUE(recorder->waitForCompletion(task));
+    const std::string echo = platform::toString(recorder->log(task).data);
+    EXPECT_EQ(challenges, 1);
+    EXPECT_NE(echo.find("\"/echo\""), std::string::npos) << echo;
+    for (const char* name : {"Authorization", "Proxy-Authorization", "Cookie"}) {
+        EXPECT_EQ(echo.find(std::string("\"") + name + "\""), std::string::npos) << name;
+    }
+}
+
 TEST_F(UrlSessionLoopbackTest, ADelegateThatDoesNotAnswerIsNotWaitedFor) {
     auto recorder = std::make_shared<Recorder>();
     recorder->absent = {UrlSessionDelegateCallback::kTaskDidReceiveChallenge,
