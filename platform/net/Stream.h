@@ -76,6 +76,11 @@ class OutputStream : public Stream {
     // Writes up to length bytes: the count written (possibly fewer), or -1 on an error.
     virtual long write(const std::uint8_t* buffer, std::size_t length) = 0;
     virtual bool hasSpaceAvailable() const = 0;
+
+    // A stream to memory: how many bytes it holds, and its bytes handed over without a copy
+    // (it holds none after). Any other stream: nullopt for both.
+    virtual std::optional<std::size_t> bytesHeldInMemory() const { return std::nullopt; }
+    virtual std::optional<Bytes> takeBytesHeldInMemory() { return std::nullopt; }
 };
 
 }  // namespace platform

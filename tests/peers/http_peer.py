@@ -109,6 +109,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
             time.sleep(delay)
 
+    def bomb(self, query):
+        """?size= zero bytes sent gzip-compressed whatever the client asked for: a few
+        kilobytes on the wire that grow a thousandfold once decoded."""
+        import gzip
+        self.reply(200, gzip.compress(bytes(int(query.get("size", "1048576"))), 9),
+                   headers=[("Content-Encoding", "gzip")],
+                   content_type="application/octet-stream")
+
     def picture(self, kind, query):
         """/picture/<kind>/<any name>: png (?w=&h=), gif, damaged (?how=cut|garble), text (not
         a picture). ?status= answers with another status; ?wait= seconds before answering;
@@ -180,6 +188,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             charset = query.get("charset")
             ctype = "text/plain" + ("; charset=" + charset if charset else "")
             self.reply(200, query.get("body", "").encode("latin-1"), content_type=ctype)
+        elif head == "bomb":
+            self.bomb(query)
         elif head == "gzip":
             import gzip
             text = query.get("body", "").encode()

@@ -107,6 +107,8 @@ class Handler(http_peer.Handler):
                 "body": base64.b64encode(body).decode(),
             }
             self.reply(200, json.dumps(info).encode(), content_type="application/json")
+        elif head == "bomb":
+            self.bomb(query)
         elif head == "json":
             self.reply(200, b'{"ok":true,"n":1}', content_type="application/json")
         elif head == "text":

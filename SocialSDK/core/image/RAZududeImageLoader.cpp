@@ -115,6 +115,7 @@ std::shared_ptr<RAZududeImageLoadConnection> RAZududeImageLoader::loadImageForUR
     }
     auto connection =
         RAZududeImageLoadConnection::create(std::string(imageURL), weak_from_this(), isGif_);
+    connection->setMaximumBytes(maximumPictureBytes_);
     Download& download = connections_[std::string(imageURL)];
     download.connection = connection;
     refreshSnapshot();

@@ -155,6 +155,11 @@ class RAZududeImageLoader : public RZImageLoadConnectionDelegate,
     // ignored.
     double cache_seconds() const { return cacheSeconds_; }
     void setCache_seconds(double seconds);
+    // The largest picture, in bytes, that downloads started from now on take: a larger one
+    // fails with the URL error -1103 before anything decodes it (see
+    // RAZududeImageLoadConnection::maximumBytes).
+    std::size_t maximumPictureBytes() const { return maximumPictureBytes_; }
+    void setMaximumPictureBytes(std::size_t bytes) { maximumPictureBytes_ = bytes; }
     // The GIF mode that downloads started from now on take.
     bool isGif() const { return isGif_; }
     void setIsGif(bool isGif) { isGif_ = isGif; }
@@ -218,4 +223,6 @@ class RAZududeImageLoader : public RZImageLoadConnectionDelegate,
 
     std::atomic<double> cacheSeconds_{kDefaultCacheSeconds};
     std::atomic<bool> isGif_{false};
+    std::atomic<std::size_t> maximumPictureBytes_{
+        RAZududeImageLoadConnection::kDefaultMaximumBytes};
 };

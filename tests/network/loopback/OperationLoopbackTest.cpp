@@ -17,6 +17,7 @@
 #include "SocialSDK/framework/network/RAZududeURLConnectionOperation.h"
 #include "SocialSDK/framework/network/RAZududeURLResponseSerialization.h"
 #include "platform/Operation.h"
+#include "platform/net/UrlSessionTask.h"
 #include "tests/network/OperationTestSupport.h"
 #include "tests/support/PeerProcess.h"
 #include "tests/support/TempDir.h"
@@ -392,6 +393,32 @@ TEST_F(OperationLoopback, AFileStreamReceivesTheBody) {
     EXPECT_FALSE(op->error());
     EXPECT_FALSE(op->responseData()) << "the body is in the file, not in memory";
     EXPECT_EQ(fileBytes(path), pattern(123456));
+}
+
+TEST_F(OperationLoopback, ABodyInMemoryStopsAtItsCeilingAndAFileHasNone) {
+    auto bomb = [] {
+        auto request = requestFor(url("/bomb?size=8388608"));
+        request.setValue("gzip", "Accept-Encoding");
+        return Op::create(request);
+    };
+    auto op = bomb();
+    EXPECT_EQ(op->maximumResponseDataLength(), std::size_t{64} << 20);
+    op->setMaximumResponseDataLength(1 << 20);
+    run(op);
+    ASSERT_TRUE(op->error());
+    EXPECT_EQ(op->error()->code(), platform::kUrlErrorDataLengthExceedsMaximum);
+    EXPECT_EQ(op->error()->userInfo()[platform::kUrlErrorFailingUrlErrorKey].stringValue(),
+              op->request().url().absoluteString());
+    EXPECT_FALSE(op->responseData());
+    EXPECT_EQ(op->outputStream()->bytesHeldInMemory(), 0u) << "what was gathered is let go";
+
+    testing_support::TempDir dir;
+    auto toFile = bomb();
+    toFile->setMaximumResponseDataLength(1 << 20);
+    toFile->setOutputStream(platform::OutputStream::toFile(dir.path() / "zeros", false));
+    run(toFile);
+    EXPECT_FALSE(toFile->error());
+    EXPECT_EQ(std::filesystem::file_size(dir.path() / "zeros"), 8u << 20);
 }
 
 TEST_F(OperationLoopback, AFileStreamThatCannotOpenFailsAtOnce) {
