@@ -711,6 +711,10 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
 
     void releaseHop() {
         transferring_ = false;
+        if (bodyHold_) {
+            bodyHold_->cancel();
+            bodyHold_.reset();
+        }
         if (easy_) {
             if (NetworkThread::shared().isCurrent()) {
                 auto& loop = NetworkThread::shared().state();
@@ -934,6 +938,10 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
             return n;
         }
         InputStream& stream = *self->bodyStream_;
+        if (const double wait = stream.secondsUntilReadable(); wait > 0) {
+            self->holdBodyFor(wait);
+            return CURL_READFUNC_PAUSE;
+        }
         const Url url = self->currentRequest().url();
         if (self->bodyLength_ >= 0) {
             room = static_cast<std::size_t>(std::min<std::int64_t>(
@@ -957,8 +965,9 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
                          url);
             return CURL_READFUNC_ABORT;
         }
+        // A paced stream is not asked for more before its time: its length is its own.
         if (self->bodyLength_ >= 0 && self->bodySent_ == self->bodyLength_ &&
-            stream.hasBytesAvailable()) {
+            stream.hasBytesAvailable() && stream.secondsUntilReadable() == 0) {
             std::uint8_t extra;
             if (stream.read(&extra, 1) > 0) {
                 self->bodyError_ =
@@ -970,6 +979,25 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
             }
         }
         return static_cast<std::size_t>(n);
+    }
+
+    // A body stream that paces its reader: the transfer pauses and a timer of this thread
+    // lets it go on, so that no other load waits meanwhile. The wait is no idleness.
+    void holdBodyFor(double seconds) {
+        if (bodyHold_) {
+            bodyHold_->cancel();
+        }
+        bodyHold_ = NetworkThread::shared().after(seconds, [weak = weak_from_this()] {
+            const auto self = weak.lock();
+            if (!self || self->ended_ || !self->easy_ || !self->transferring_) {
+                return;
+            }
+            self->touch();
+            if (!self->paused_) {
+                curl_easy_pause(self->easy_, CURLPAUSE_CONT);
+            }
+        });
+        touch();
     }
 
     static int onSeek(void* user, curl_off_t offset, int origin) {
@@ -1086,6 +1114,7 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     Credential credential_{"", "", CredentialPersistence::kNone};
     double lastActivity_ = 0;
     std::shared_ptr<TimerHandle> idleCheck_;
+    std::shared_ptr<TimerHandle> bodyHold_;  // lets a paced body go on
     bool paused_ = false;
     bool hopWaiting_ = false;  // a hop was due while paused
 
