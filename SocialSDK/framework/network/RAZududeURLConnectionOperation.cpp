@@ -368,7 +368,12 @@ void RAZududeURLConnectionOperation::cancel() {
         return;
     }
     platform::Operation::cancel();
-    if (state_ == kExecuting) {
+    if (state_ == kPaused) {
+        // Nothing runs that would end a paused operation: it ends here, finished with the
+        // cancellation like any other, so that its completion runs and its queue drains.
+        setState(kReady);
+        networkRequestThread().post([self] { self->cancelConnection(); });
+    } else if (state_ == kExecuting) {
         networkRequestThread().post([self] { self->cancelConnection(); });
     }
 }

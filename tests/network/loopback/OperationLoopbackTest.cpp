@@ -317,6 +317,25 @@ TEST_F(OperationLoopback, CancellingAStalledLoadEndsItWithTheCancellation) {
     EXPECT_EQ(log.names, (std::vector<std::string>{"start", "finish"}));
 }
 
+TEST_F(OperationLoopback, ACancelledPausedOperationFinishesAndItsQueueDrains) {
+    platform::OperationQueue queue;
+    auto op = Op::create(requestFor(url("/stall")));
+    std::atomic<int> completions{0};
+    op->setCompletionBlock([&] { ++completions; });
+    queue.addOperation(op);
+    ASSERT_TRUE(pumpUntil([&] { return op->totalBytesRead() == 10; }));
+    op->pause();
+    ASSERT_TRUE(op->isPaused());
+    op->cancel();
+    ASSERT_TRUE(pumpUntil([&] { return completions.load() == 1 && queue.operationCount() == 0; }));
+    EXPECT_TRUE(op->isFinished());
+    EXPECT_FALSE(op->isPaused());
+    ASSERT_TRUE(op->error());
+    EXPECT_EQ(op->error()->code(), platform::kUrlErrorCancelled);
+    op->resume();
+    EXPECT_TRUE(op->isFinished()) << "a finished operation stays finished";
+}
+
 TEST_F(OperationLoopback, AStalledLoadTimesOut) {
     auto request = requestFor(url("/stall"));
     request.setTimeoutInterval(0.5);
