@@ -439,6 +439,7 @@ TEST_F(ImageLoaderTest, ACancelledDownloadTellsNobodyAndLeavesNoTrace) {
     auto view = makeView();
     view->setImageURL(url);
     loader.addObserver(recorder, url);
+    loader.cancelLoadForURL(url);
     view->cancelImageLoad();
     EXPECT_FALSE(loader.isLoadingImageURL(url));
     EXPECT_EQ(loader.currentConnections()->count(url), 0u);
@@ -449,6 +450,36 @@ TEST_F(ImageLoaderTest, ACancelledDownloadTellsNobodyAndLeavesNoTrace) {
     EXPECT_FALSE(loader.hasLoadedImageURL(url));
     EXPECT_EQ(hits(path), 0);
     loader.removeObserver(*recorder);
+}
+
+TEST_F(ImageLoaderTest, AViewThatCancelsLeavesTheDownloadToTheOthersAndGoneObserversGo) {
+    const std::string url = urlOf("/picture/png/shared-cancel?wait=0.2");
+    auto stays = makeView();
+    auto leaves = makeView();
+    stays->setImageURL(url);
+    leaves->setImageURL(url);
+    leaves->cancelImageLoad();
+    EXPECT_TRUE(loader.isLoadingImageURL(url));
+    ASSERT_TRUE(waitFor([&] { return stays->status() == RAZududeImageView::kLoaded; }));
+    EXPECT_NE(stays->image(), placeholder);
+    EXPECT_EQ(leaves->status(), RAZududeImageView::kNotLoaded);
+    EXPECT_EQ(leaves->image(), placeholder);
+    EXPECT_EQ(delegate->loaded, 1);
+
+    // The last one to cancel stops it.
+    const std::string alone = urlOf("/picture/png/alone-cancel?wait=0.2");
+    auto only = makeView();
+    only->setImageURL(alone);
+    only->cancelImageLoad();
+    EXPECT_FALSE(loader.isLoadingImageURL(alone));
+
+    // An observer that goes away without removing itself leaves nothing behind.
+    const std::size_t before = loader.observedURLCountForTesting();
+    auto forgetful = std::make_shared<Recorder>();
+    loader.addObserver(forgetful, urlOf("/picture/png/never-asked"));
+    EXPECT_EQ(loader.observedURLCountForTesting(), before + 1);
+    forgetful.reset();
+    EXPECT_EQ(loader.observedURLCountForTesting(), before);
 }
 
 TEST_F(ImageLoaderTest, TheTableOfDownloadsHoldsUpUnderManyThreads) {
