@@ -222,9 +222,12 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
         if (started_.exchange(true)) {
             return;
         }
-        // Kept alive by the network thread until the load ends.
-        owner_ = std::move(owner);
-        NetworkThread::shared().post([self = shared_from_this()] { self->begin(); });
+        // Kept alive by the network thread until the load ends; set there, since the end of
+        // the load lets it go there, whatever thread started it or cancelled it meanwhile.
+        NetworkThread::shared().post([self = shared_from_this(), owner = std::move(owner)] {
+            self->owner_ = owner;
+            self->begin();
+        });
     }
 
     // From any thread: no delegate call starts after this returns. The transfer itself is
@@ -1101,11 +1104,11 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     mutable std::mutex requestMutex_;  // guards current_
     UrlRequest current_;
     std::shared_ptr<UrlConnectionDelegate> delegate_;
-    std::shared_ptr<UrlConnection> owner_;
     std::atomic<bool> started_{false};
     std::atomic<bool> cancelled_{false};
 
     // Network thread only, from here on.
+    std::shared_ptr<UrlConnection> owner_;
     bool ended_ = false;
     int redirects_ = 0;
     int authenticationFailures_ = 0;

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -101,6 +103,36 @@ struct Outcome {
             });
     }
     bool done() const { return successes + failures > 0; }
+};
+
+// A response serializer that holds the processing step until the test lets it go.
+class HeldSerializer : public RAZududeHTTPResponseSerializer {
+  public:
+    RAZududeResponseObject responseObjectForResponse(
+        const std::shared_ptr<const platform::UrlResponse>& response,
+        const std::optional<Bytes>& data, std::optional<platform::Error>* error) const override {
+        {
+            std::unique_lock lock(mutex_);
+            entered_ = true;
+            changed_.wait_for(lock, std::chrono::seconds(20), [&] { return released_; });
+        }
+        return RAZududeHTTPResponseSerializer::responseObjectForResponse(response, data, error);
+    }
+    bool entered() const {
+        std::lock_guard lock(mutex_);
+        return entered_;
+    }
+    void release() {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    mutable bool entered_ = false;
+    bool released_ = false;
 };
 
 // --- loading ---
@@ -315,6 +347,24 @@ TEST_F(OperationLoopback, CancellingAStalledLoadEndsItWithTheCancellation) {
     ASSERT_TRUE(op->error());
     EXPECT_EQ(op->error()->code(), platform::kUrlErrorCancelled);
     EXPECT_EQ(log.names, (std::vector<std::string>{"start", "finish"}));
+}
+
+TEST_F(OperationLoopback, TheCompletionGroupHoldsFromTheEndUntilTheCallbackIsSubmitted) {
+    auto op = HTTPOp::create(requestFor(url("/json")));
+    auto serializer = std::make_shared<HeldSerializer>();
+    op->setResponseSerializer(serializer);
+    auto group = platform::DispatchGroup::create();
+    op->setCompletionGroup(group);
+    Outcome outcome;
+    outcome.install(op);
+    op->start();
+    ASSERT_TRUE(pumpUntil([&] { return serializer->entered(); }));
+    drainMainLoop();
+    EXPECT_FALSE(group->wait(0)) << "the group was let go before the response was processed";
+    serializer->release();
+    ASSERT_TRUE(pumpUntil([&] { return outcome.done(); }));
+    EXPECT_EQ(outcome.successes, 1);
+    EXPECT_TRUE(group->wait(10)) << "the group was never left";
 }
 
 TEST_F(OperationLoopback, ACancelledPausedOperationFinishesAndItsQueueDrains) {

@@ -2,12 +2,15 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/MainLoop.h"
 #include "platform/net/CookieJar.h"
 #include "platform/net/NetworkThread.h"
 #include "platform/net/Stream.h"
@@ -512,6 +515,32 @@ TEST_F(UrlConnectionTest, NothingFollowsACancel) {
 
 // A suspended connection holds its first hop back and its time-out still, however long the
 // suspension lasts; the same holds between two pieces of a body.
+TEST_F(UrlConnectionTest, ACancelRacingTheStartLetsTheConnectionGo) {
+    // Started on one thread and cancelled on another, before, while or after the start: each
+    // connection ends and goes, none is kept alive by its own load.
+    std::vector<std::weak_ptr<UrlConnection>> made;
+    for (int round = 0; round < 200; ++round) {
+        auto connection = UrlConnection::create(request("/stall"), std::make_shared<Recorder>());
+        made.push_back(connection);
+        std::thread canceller([connection, round] {
+            if (round % 3 == 0) {
+                connection->cancel();
+            }
+            connection->start();
+        });
+        if (round % 3 != 0) {
+            connection->cancel();
+        }
+        canceller.join();
+    }
+    EXPECT_TRUE(platform::MainLoop::main().runUntil(
+        [&] {
+            return std::all_of(made.begin(), made.end(),
+                               [](const auto& weak) { return weak.expired(); });
+        },
+        kWait));
+}
+
 TEST_F(UrlConnectionTest, SuspendedLoadsWaitWithoutTimingOut) {
     auto rec = std::make_shared<Recorder>();
     auto connection = UrlConnection::create(request("/slow/40?delay=0.01", 0.3), rec);
