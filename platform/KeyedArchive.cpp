@@ -191,8 +191,15 @@ Value KeyedArchiver::reference(const ArchiveObject& object, int depth) {
     auto item = [&](const ArchiveObject& child) {
         return child.isNil() ? referenceValue(Value(), depth) : reference(child, depth + 1);
     };
+    if (const void* shared = object.array() ? static_cast<const void*>(object.array())
+                                            : static_cast<const void*>(object.dictionary())) {
+        if (const auto found = containerIds_.find(shared); found != containerIds_.end()) {
+            return Uid{found->second}.toValue();
+        }
+    }
     if (const auto* items = object.array()) {
         Value self = allocate();
+        containerIds_.emplace(items, Uid::from(self)->index);
         Array references;
         references.reserve(items->size());
         for (const ArchiveObject& child : *items) {
@@ -205,6 +212,7 @@ Value KeyedArchiver::reference(const ArchiveObject& object, int depth) {
     }
     if (const auto* entries = object.dictionary()) {
         Value self = allocate();
+        containerIds_.emplace(entries, Uid::from(self)->index);
         Array keys;
         Array values;
         keys.reserve(entries->size());

@@ -147,6 +147,9 @@ class KeyedArchiver {
     Array objects_;
     std::vector<Map> pending_;  // entries of the objects being encoded, innermost last
     std::unordered_map<const Archivable*, std::uint64_t> objectIds_;
+    // Arrays and dictionaries shared between places (as a decoded archive shares them): one
+    // object each, so that writing back costs no more than what was read.
+    std::unordered_map<const void*, std::uint64_t> containerIds_;
     std::unordered_map<std::string, std::uint64_t> stringIds_;
     std::unordered_map<std::string, std::uint64_t> classIds_;
     std::uint64_t nullId_ = 0;  // the null object, once one is needed

@@ -23,10 +23,15 @@ std::optional<Uid> Uid::from(const Value& value) {
     if (!map || map->size() != 1) {
         return std::nullopt;
     }
-    const Value* index = map->find(kUidKey);
-    if (!index) {
+    const Value* found = map->find(kUidKey);
+    if (!found) {
         return std::nullopt;
     }
+    // A decimal (a number read from JSON) is written as the plain number it is: were it not
+    // taken as one here, the value would be written as a dictionary once and read back as a
+    // UID, changing on its second trip.
+    const Value plain = found->decimal() ? detail::plainNumber(*found->decimal()) : Value();
+    const Value* index = found->decimal() ? &plain : found;
     if (const std::uint64_t* big = index->unsignedInteger()) {
         return Uid{*big};
     }

@@ -29,7 +29,7 @@ struct Uid {
 
     Value toValue() const;
     // The UID a value spells, or nothing when it is not the one-entry "CF$UID" dictionary
-    // with a non-negative integer.
+    // with a non-negative whole number (an integer, or a decimal that is one).
     static std::optional<Uid> from(const Value& value);
 
     bool operator==(const Uid&) const = default;

@@ -158,10 +158,12 @@ void NetworkThread::State::giveBackEasyHandle(CURL* easy, bool withCookies) {
 void NetworkThread::State::run() {
     for (;;) {
         runTasks();
-        const double nextTimer = fireTimers();
+        fireTimers();
         int running = 0;
         curl_multi_perform(multi_, &running);
         finishedTransfers();
+        // Timers set by the transfers' callbacks just now count too: they woke nothing.
+        const double nextTimer = secondsToNextTimer();
 
         long curlTimeout = -1;
         curl_multi_timeout(multi_, &curlTimeout);
@@ -192,19 +194,15 @@ void NetworkThread::State::runTasks() {
     }
 }
 
-double NetworkThread::State::fireTimers() {
+void NetworkThread::State::fireTimers() {
     for (;;) {
         std::shared_ptr<Timer> due;
         {
             std::lock_guard lock(mutex_);
-            if (timers_.empty()) {
-                return 1e9;
+            if (timers_.empty() || timers_.begin()->first > monotonicSeconds()) {
+                return;
             }
             const auto first = timers_.begin();
-            const double left = first->first - monotonicSeconds();
-            if (left > 0) {
-                return left;
-            }
             due = std::move(first->second);
             timers_.erase(first);
         }
@@ -212,6 +210,11 @@ double NetworkThread::State::fireTimers() {
             detail::runGuarded("a network-thread timer", task);
         }
     }
+}
+
+double NetworkThread::State::secondsToNextTimer() {
+    std::lock_guard lock(mutex_);
+    return timers_.empty() ? 1e9 : std::max(0.0, timers_.begin()->first - monotonicSeconds());
 }
 
 void NetworkThread::State::finishedTransfers() {

@@ -78,6 +78,19 @@ StorePtr adoptStore(X509_STORE* store) {
     return StorePtr(store, X509_STORE_free);
 }
 
+// OpenSSL works out a certificate's extensions (its key identifiers among them) the first time
+// a chain is built through it and keeps them in the certificate: done then, on several threads
+// at once, for an anchor of a shared store, the writes race. Done here, before the store is
+// shared, they are only read after.
+void prepareAnchors(X509_STORE* store) {
+    STACK_OF(X509_OBJECT)* objects = X509_STORE_get0_objects(store);
+    for (int i = 0; i < sk_X509_OBJECT_num(objects); ++i) {
+        if (X509* cert = X509_OBJECT_get0_X509(sk_X509_OBJECT_value(objects, i))) {
+            X509_check_purpose(cert, -1, 0);
+        }
+    }
+}
+
 // Anchors that cannot be read anchor nothing; the rest still count.
 StorePtr storeWithAnchors(const std::vector<Bytes>& anchors) {
     StorePtr store = adoptStore(X509_STORE_new());
@@ -89,6 +102,7 @@ StorePtr storeWithAnchors(const std::vector<Bytes>& anchors) {
             X509_STORE_add_cert(store.get(), cert.get());
         }
     }
+    prepareAnchors(store.get());
     return store;
 }
 
@@ -100,6 +114,7 @@ StorePtr machineStore() {
         StorePtr made = adoptStore(X509_STORE_new());
         if (made) {
             X509_STORE_set_default_paths(made.get());
+            prepareAnchors(made.get());  // those of the bundle file; a folder's come lazily
         }
         return new StorePtr(std::move(made));
     }();

@@ -179,6 +179,9 @@ class MemoryOutputStream final : public OutputStream {
     }
     bool hasSpaceAvailable() const override { return state_.status == StreamStatus::kOpen; }
 
+    std::optional<std::size_t> bytesHeldInMemory() const override { return data_.size(); }
+    std::optional<Bytes> takeBytesHeldInMemory() override { return std::exchange(data_, Bytes()); }
+
     // The bytes stay readable after the stream is closed: that is when callers take them.
     Value propertyForKey(std::string_view key) const override {
         if (key == kStreamDataWrittenToMemoryStreamKey) {

@@ -62,6 +62,10 @@ class InputStream : public Stream {
     virtual long read(std::uint8_t* buffer, std::size_t maxLength) = 0;
     // Whether a read may return bytes (true until the end is seen; for an open stream).
     virtual bool hasBytesAvailable() const = 0;
+    // A stream that paces its reader: seconds to wait before the next read, 0 when it may
+    // come now. A reader that cannot wait (a connection on the one network thread) asks
+    // first and comes back later; a read that comes early waits itself.
+    virtual double secondsUntilReadable() const { return 0; }
 };
 
 class OutputStream : public Stream {
@@ -76,6 +80,11 @@ class OutputStream : public Stream {
     // Writes up to length bytes: the count written (possibly fewer), or -1 on an error.
     virtual long write(const std::uint8_t* buffer, std::size_t length) = 0;
     virtual bool hasSpaceAvailable() const = 0;
+
+    // A stream to memory: how many bytes it holds, and its bytes handed over without a copy
+    // (it holds none after). Any other stream: nullopt for both.
+    virtual std::optional<std::size_t> bytesHeldInMemory() const { return std::nullopt; }
+    virtual std::optional<Bytes> takeBytesHeldInMemory() { return std::nullopt; }
 };
 
 }  // namespace platform

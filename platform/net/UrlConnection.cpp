@@ -165,6 +165,43 @@ std::optional<std::optional<std::string>> basicChallenge(std::string_view header
     return realm;
 }
 
+bool equalIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+int effectivePort(const Url& url) {
+    return url.port().value_or(url.scheme() == "https" ? 443 : 80);
+}
+
+// Scheme, host and port: what a credential or a cookie that the request carries belongs to.
+bool sameOrigin(const Url& a, const Url& b) {
+    return equalIgnoringCase(a.scheme(), b.scheme()) && equalIgnoringCase(a.host(), b.host()) &&
+           effectivePort(a) == effectivePort(b);
+}
+
+// The one length that a Content-Length value (digits, or a list of the same digits) gives,
+// together with what an earlier field gave; nullopt when they are not one number.
+std::optional<std::string> contentLength(std::string_view value,
+                                         const std::optional<std::string>& earlier) {
+    const std::string all = earlier ? *earlier + "," + std::string(value) : std::string(value);
+    std::string_view rest(all);
+    std::optional<std::string_view> length;
+    while (true) {
+        const auto comma = rest.find(',');
+        const std::string_view item = trim(rest.substr(0, comma));
+        if (item.empty() || item.size() > 18 ||
+            item.find_first_not_of("0123456789") != std::string_view::npos ||
+            (length && item != *length)) {
+            return std::nullopt;
+        }
+        length = item;
+        if (comma == std::string_view::npos) {
+            return std::string(*length);
+        }
+        rest.remove_prefix(comma + 1);
+    }
+}
+
 bool isRedirectStatus(long status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -185,9 +222,12 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
         if (started_.exchange(true)) {
             return;
         }
-        // Kept alive by the network thread until the load ends.
-        owner_ = std::move(owner);
-        NetworkThread::shared().post([self = shared_from_this()] { self->begin(); });
+        // Kept alive by the network thread until the load ends; set there, since the end of
+        // the load lets it go there, whatever thread started it or cancelled it meanwhile.
+        NetworkThread::shared().post([self = shared_from_this(), owner = std::move(owner)] {
+            self->owner_ = owner;
+            self->begin();
+        });
     }
 
     // From any thread: no delegate call starts after this returns. The transfer itself is
@@ -553,6 +593,15 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
                 urlError(kUrlErrorHttpTooManyRedirects, "Too many HTTP redirects.", request.url()));
             return;
         }
+        // A Basic answer belongs to the hop it was asked for: the next one is challenged
+        // afresh. What the request itself carries for its origin stays there.
+        authorization_.reset();
+        authenticationFailures_ = 0;
+        if (!sameOrigin(request.url(), *target)) {
+            for (const char* name : {"Authorization", "Proxy-Authorization", "Cookie"}) {
+                request.setValue(std::nullopt, name);
+            }
+        }
         request.setUrl(*target);
         const std::string method = request.httpMethod();
         if ((status_ == 303 && method != "HEAD") ||
@@ -665,6 +714,10 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
 
     void releaseHop() {
         transferring_ = false;
+        if (bodyHold_) {
+            bodyHold_->cancel();
+            bodyHold_.reset();
+        }
         if (easy_) {
             if (NetworkThread::shared().isCurrent()) {
                 auto& loop = NetworkThread::shared().state();
@@ -781,8 +834,29 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
             return !cancelled_;
         }
         const auto colon = content.find(':');
-        if (colon != std::string_view::npos) {
-            headers_.add(trim(content.substr(0, colon)), trim(content.substr(colon + 1)));
+        if (colon == std::string_view::npos) {
+            return true;
+        }
+        const std::string_view name = trim(content.substr(0, colon));
+        const std::string_view value = trim(content.substr(colon + 1));
+        // A bare CR ends a line for some readers and not for others, and two lengths frame
+        // the body two ways: either lets a server, or whoever sits between, smuggle a second
+        // response into this one.
+        const bool isLength = HeaderFields::sameName(name, "Content-Length");
+        const auto length =
+            isLength ? contentLength(value, headers_.value("Content-Length")) : std::nullopt;
+        if (value.find('\r') != std::string_view::npos || (isLength && !length)) {
+            curl_easy_setopt(easy_, CURLOPT_FORBID_REUSE, 1L);
+            bodyError_ = urlError(
+                kUrlErrorBadServerResponse,
+                "The server's response header \"" + std::string(name) + "\" cannot be read.",
+                currentRequest().url());
+            return false;
+        }
+        if (isLength) {
+            headers_.set(name, *length);
+        } else {
+            headers_.add(name, value);
         }
         return true;
     }
@@ -790,6 +864,11 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     void headersEnded() {
         if (status_ >= 100 && status_ < 200) {
             return;  // an interim response; the real one follows
+        }
+        if (headers_.contains("Transfer-Encoding") && headers_.contains("Content-Length")) {
+            // The chunks frame the body; the server's idea of where its reply ends is not to
+            // be trusted for the next one on this connection.
+            curl_easy_setopt(easy_, CURLOPT_FORBID_REUSE, 1L);
         }
         const UrlRequest request = currentRequest();
         hopResponse_ = std::make_shared<HttpUrlResponse>(request.url(), static_cast<int>(status_),
@@ -862,6 +941,10 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
             return n;
         }
         InputStream& stream = *self->bodyStream_;
+        if (const double wait = stream.secondsUntilReadable(); wait > 0) {
+            self->holdBodyFor(wait);
+            return CURL_READFUNC_PAUSE;
+        }
         const Url url = self->currentRequest().url();
         if (self->bodyLength_ >= 0) {
             room = static_cast<std::size_t>(std::min<std::int64_t>(
@@ -885,8 +968,9 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
                          url);
             return CURL_READFUNC_ABORT;
         }
+        // A paced stream is not asked for more before its time: its length is its own.
         if (self->bodyLength_ >= 0 && self->bodySent_ == self->bodyLength_ &&
-            stream.hasBytesAvailable()) {
+            stream.hasBytesAvailable() && stream.secondsUntilReadable() == 0) {
             std::uint8_t extra;
             if (stream.read(&extra, 1) > 0) {
                 self->bodyError_ =
@@ -898,6 +982,25 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
             }
         }
         return static_cast<std::size_t>(n);
+    }
+
+    // A body stream that paces its reader: the transfer pauses and a timer of this thread
+    // lets it go on, so that no other load waits meanwhile. The wait is no idleness.
+    void holdBodyFor(double seconds) {
+        if (bodyHold_) {
+            bodyHold_->cancel();
+        }
+        bodyHold_ = NetworkThread::shared().after(seconds, [weak = weak_from_this()] {
+            const auto self = weak.lock();
+            if (!self || self->ended_ || !self->easy_ || !self->transferring_) {
+                return;
+            }
+            self->touch();
+            if (!self->paused_) {
+                curl_easy_pause(self->easy_, CURLPAUSE_CONT);
+            }
+        });
+        touch();
     }
 
     static int onSeek(void* user, curl_off_t offset, int origin) {
@@ -1001,11 +1104,11 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     mutable std::mutex requestMutex_;  // guards current_
     UrlRequest current_;
     std::shared_ptr<UrlConnectionDelegate> delegate_;
-    std::shared_ptr<UrlConnection> owner_;
     std::atomic<bool> started_{false};
     std::atomic<bool> cancelled_{false};
 
     // Network thread only, from here on.
+    std::shared_ptr<UrlConnection> owner_;
     bool ended_ = false;
     int redirects_ = 0;
     int authenticationFailures_ = 0;
@@ -1014,6 +1117,7 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     Credential credential_{"", "", CredentialPersistence::kNone};
     double lastActivity_ = 0;
     std::shared_ptr<TimerHandle> idleCheck_;
+    std::shared_ptr<TimerHandle> bodyHold_;  // lets a paced body go on
     bool paused_ = false;
     bool hopWaiting_ = false;  // a hop was due while paused
 

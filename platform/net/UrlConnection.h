@@ -13,7 +13,10 @@
 //      attempt, with previousFailureCount counting the refused ones).
 //   2. didSendBodyData: as the body goes out, before the response.
 //   3. willSendRequest: once per redirect, hop by hop, before it is followed; returning nullopt
-//      stops there and the redirect response becomes the final response.
+//      stops there and the redirect response becomes the final response. A Basic answer is
+//      not carried past a redirect (the next hop is challenged afresh), and the request
+//      proposed for another origin (scheme, host or port) holds no Authorization,
+//      Proxy-Authorization or Cookie field; the jar's own cookies go by their domains.
 //   4. didReceiveResponse: once, for the final response.
 //   5. didReceiveData: zero or more times, in order.
 //   6. willCacheResponse: once, before the end of a successful load.
@@ -29,6 +32,11 @@
 // that would begin while suspended (the first one, or one after a redirect or a challenge)
 // waits for resume(); a connection to the server that is being made when the transfer is
 // suspended is still made. A connection suspended for good never ends by itself: cancel it.
+//
+// A response whose framing can be read two ways (two Content-Length values that disagree, or
+// one that is not a number; a header value holding a CR) fails with -1011 and its connection
+// is closed; one with both Transfer-Encoding and Content-Length is read by its chunks, and its
+// connection is not used again.
 //
 // Errors carry the URL error domain with the platform's codes (-1000 bad URL, -1001 timed
 // out, -1003 host not found, -1004 cannot connect, -1005 connection lost, -1011 bad server

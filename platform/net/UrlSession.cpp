@@ -607,6 +607,15 @@ class SessionTransfer final : public UrlConnectionDelegate {
             return;
         }
         if (handler_) {
+            const std::size_t most = session_->configuration_.maximumBodyBytesInMemory();
+            if (most != 0 && bytes.size() > most - std::min(most, body_.size())) {
+                Bytes().swap(body_);
+                fail(urlError(kUrlErrorDataLengthExceedsMaximum,
+                              "The response's body is larger than the " + std::to_string(most) +
+                                  " bytes the session keeps in memory.",
+                              task_->currentRequest().url()));
+                return;
+            }
             body_.insert(body_.end(), bytes.begin(), bytes.end());
             return;
         }

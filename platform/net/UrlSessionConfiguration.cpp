@@ -15,6 +15,7 @@ constexpr const char* kSetCookiesKey = "HTTPShouldSetCookies";
 constexpr const char* kPipeliningKey = "HTTPShouldUsePipelining";
 constexpr const char* kCellularKey = "allowsCellularAccess";
 constexpr const char* kServiceTypeKey = "networkServiceType";
+constexpr const char* kMaximumBodyKey = "maximumBodyBytesInMemory";
 
 }  // namespace
 
@@ -64,6 +65,14 @@ UrlSessionConfiguration::UrlSessionConfiguration(KeyedUnarchiver& coder) {
     setCookies_ = coder.containsValue(kSetCookiesKey) ? coder.decodeBool(kSetCookiesKey) : true;
     pipelining_ = coder.decodeBool(kPipeliningKey);
     cellular_ = coder.containsValue(kCellularKey) ? coder.decodeBool(kCellularKey) : true;
+    if (coder.containsValue(kMaximumBodyKey)) {
+        const std::int64_t most = coder.decodeInt64(kMaximumBodyKey);
+        if (most < 0) {
+            coder.failWithMessage("UrlSessionConfiguration: the body ceiling is negative");
+            return;
+        }
+        maximumBodyBytesInMemory_ = static_cast<std::size_t>(most);
+    }
 }
 
 void UrlSessionConfiguration::registerArchiveClass() {
@@ -81,6 +90,7 @@ void UrlSessionConfiguration::encode(KeyedArchiver& coder) const {
     coder.encodeBool(pipelining_, kPipeliningKey);
     coder.encodeBool(cellular_, kCellularKey);
     coder.encodeInt(static_cast<int>(serviceType_), kServiceTypeKey);
+    coder.encodeInt64(static_cast<std::int64_t>(maximumBodyBytesInMemory_), kMaximumBodyKey);
 }
 
 UrlRequest UrlSessionConfiguration::applyTo(UrlRequest request) const {
@@ -111,7 +121,8 @@ bool UrlSessionConfiguration::operator==(const UrlSessionConfiguration& other) c
            cachePolicy_ == other.cachePolicy_ && requestTimeout_ == other.requestTimeout_ &&
            additionalHeaders_ == other.additionalHeaders_ && setCookies_ == other.setCookies_ &&
            pipelining_ == other.pipelining_ && cellular_ == other.cellular_ &&
-           serviceType_ == other.serviceType_;
+           serviceType_ == other.serviceType_ &&
+           maximumBodyBytesInMemory_ == other.maximumBodyBytesInMemory_;
 }
 
 }  // namespace platform

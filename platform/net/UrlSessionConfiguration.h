@@ -17,6 +17,9 @@
 // - timeoutIntervalForRequest: the request's idle time-out when the request keeps the
 //   default one (UrlRequest::kDefaultTimeoutInterval); a request that set its own keeps it.
 // - httpAdditionalHeaders: added to each request that does not set that field itself.
+// - maximumBodyBytesInMemory: the most bytes, once decoded, that a task gathers in memory for
+//   a completion handler; a body past it fails the task with -1103 and what was gathered is
+//   let go. Downloads to files and bodies handed to the delegate as they come have none.
 // - httpShouldSetCookies: false sends no cookies from the jar and stores none from the
 //   response ("Set-Cookie" is ignored); true leaves it to the request's own switch.
 // - requestCachePolicy and networkServiceType: given to each request that keeps the default
@@ -25,6 +28,7 @@
 //   caches responses, and every link is the same link.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -60,6 +64,11 @@ class UrlSessionConfiguration final : public Archivable {
     const HeaderFields& httpAdditionalHeaders() const { return additionalHeaders_; }
     void setHttpAdditionalHeaders(HeaderFields headers) { additionalHeaders_ = std::move(headers); }
 
+    // 64 MiB by default; 0 means no ceiling.
+    static constexpr std::size_t kDefaultMaximumBodyBytesInMemory = std::size_t{64} << 20;
+    std::size_t maximumBodyBytesInMemory() const { return maximumBodyBytesInMemory_; }
+    void setMaximumBodyBytesInMemory(std::size_t bytes) { maximumBodyBytesInMemory_ = bytes; }
+
     bool httpShouldSetCookies() const { return setCookies_; }
     void setHttpShouldSetCookies(bool set) { setCookies_ = set; }
 
@@ -89,6 +98,7 @@ class UrlSessionConfiguration final : public Archivable {
     UrlRequestCachePolicy cachePolicy_ = UrlRequestCachePolicy::kUseProtocolCachePolicy;
     double requestTimeout_ = UrlRequest::kDefaultTimeoutInterval;
     HeaderFields additionalHeaders_;
+    std::size_t maximumBodyBytesInMemory_ = kDefaultMaximumBodyBytesInMemory;
     bool setCookies_ = true;
     bool pipelining_ = false;
     bool cellular_ = true;

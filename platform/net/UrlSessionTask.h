@@ -64,6 +64,7 @@ inline constexpr const char* kUrlSessionDownloadTaskResumeData =
 enum UrlSessionErrorCode : long {
     kUrlErrorRequestBodyStreamExhausted = -1021,  // a streamed upload got no stream
     kUrlErrorFileDoesNotExist = -1100,            // an upload's file cannot be read
+    kUrlErrorDataLengthExceedsMaximum = -1103,    // a body past its ceiling in memory
     kUrlErrorCannotCreateFile = -3000,            // a download's temporary file
     kUrlErrorCannotWriteToFile = -3003,
 };

@@ -249,6 +249,8 @@ TEST(HTTPRequestOperationManager, SerializersMustNotBeNull) {
     Manager manager;
     EXPECT_THROW(manager.setRequestSerializer(nullptr), std::invalid_argument);
     EXPECT_THROW(manager.setResponseSerializer(nullptr), std::invalid_argument);
+    EXPECT_THROW(manager.setOperationQueue(nullptr), std::invalid_argument);
+    EXPECT_NE(manager.operationQueue(), nullptr) << "every verb puts its operation there";
     EXPECT_NE(manager.requestSerializer(), nullptr);
     EXPECT_NE(manager.responseSerializer(), nullptr);
 }

@@ -2,8 +2,10 @@
 // right after starting. Changes of the network are in loopback/ReachabilityChangeTest.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/un.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -49,8 +51,9 @@ class ChangeNotifications {
                   statuses.push_back(static_cast<int>(*item->integer()));
               })) {}
 
-    bool waitFor(std::size_t count) {
-        return platform::MainLoop::main().runUntil([&] { return statuses.size() >= count; }, 10);
+    bool waitFor(std::size_t count, double seconds = 10) {
+        return platform::MainLoop::main().runUntil([&] { return statuses.size() >= count; },
+                                                   seconds);
     }
 
     std::vector<int> statuses;
@@ -234,6 +237,29 @@ TEST(ReachabilityManager, AReferenceGivenDirectlyIsReadAtOnceToo) {
     ASSERT_TRUE(notifications.waitFor(1));
     EXPECT_EQ(manager->networkReachabilityStatus(),
               RAZududeNetworkReachabilityStatusReachableViaWiFi);
+}
+
+// With no descriptor left for the kernel's sockets the first reading has no flags: that says
+// nothing about the network, so the status stays unknown and nothing is reported. Run in a
+// process of its own, whose descriptors it takes away: 0 when all went as it should.
+int monitorWithoutDescriptors() {
+    ChangeNotifications notifications;
+    const auto manager = loopbackManager();
+    int calls = 0;
+    manager->setReachabilityStatusChangeBlock([&](RAZududeNetworkReachabilityStatus) { ++calls; });
+    const rlimit none{0, 0};
+    setrlimit(RLIMIT_NOFILE, &none);
+    manager->startMonitoring();
+    // Nothing is to come; the reading takes milliseconds when it can be made.
+    notifications.waitFor(1, 2);
+    const bool unknown =
+        manager->networkReachabilityStatus() == RAZududeNetworkReachabilityStatusUnknown;
+    return calls == 0 && notifications.statuses.empty() && unknown ? 0 : 1;
+}
+
+TEST(ReachabilityManagerDeathTest, FlagsThatCannotBeReadLeaveTheStatusUnknown) {
+    ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+    EXPECT_EXIT(std::exit(monitorWithoutDescriptors()), ::testing::ExitedWithCode(0), "");
 }
 
 // The platform's callback and the first reading may outlive the manager; they must find it

@@ -245,8 +245,10 @@ TEST(URLConnectionOperationDescription, NamesClassAddressStateCancelRequestAndRe
 
     op->pause();
     EXPECT_NE(op->description().find("state: isPaused, cancelled: NO"), std::string::npos);
+    // A cancelled operation ends finished, paused or not.
     op->cancel();
-    EXPECT_NE(op->description().find("state: isPaused, cancelled: YES"), std::string::npos);
+    ASSERT_TRUE(pumpUntil([&] { return op->isFinished(); }));
+    EXPECT_NE(op->description().find("state: isFinished, cancelled: YES"), std::string::npos);
 }
 
 TEST(URLConnectionOperationCopy, KeepsRequestQueueAndGroupButNotStateOrResult) {

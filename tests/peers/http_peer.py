@@ -109,6 +109,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
             time.sleep(delay)
 
+    def bomb(self, query):
+        """?size= zero bytes sent gzip-compressed whatever the client asked for: a few
+        kilobytes on the wire that grow a thousandfold once decoded."""
+        import gzip
+        self.reply(200, gzip.compress(bytes(int(query.get("size", "1048576"))), 9),
+                   headers=[("Content-Encoding", "gzip")],
+                   content_type="application/octet-stream")
+
     def picture(self, kind, query):
         """/picture/<kind>/<any name>: png (?w=&h=), gif, damaged (?how=cut|garble), text (not
         a picture). ?status= answers with another status; ?wait= seconds before answering;
@@ -180,6 +188,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             charset = query.get("charset")
             ctype = "text/plain" + ("; charset=" + charset if charset else "")
             self.reply(200, query.get("body", "").encode("latin-1"), content_type=ctype)
+        elif head == "bomb":
+            self.bomb(query)
         elif head == "gzip":
             import gzip
             text = query.get("body", "").encode()
@@ -242,6 +252,23 @@ class Handler(http.server.BaseHTTPRequestHandler):
                                        struct.pack("ii", 1, 0))
             self.connection.close()
             self.close_connection = True
+        elif head == "port":
+            # The client's side of this connection: the same one means a kept-alive connection.
+            self.reply(200, str(self.client_address[1]).encode())
+        elif head == "framing":
+            # Responses framed in ways a reader must not trust; each tells its client's port.
+            framing = {
+                "twolengths": b"Content-Length: 5\r\nContent-Length: 10\r\n\r\n0123456789",
+                "listedlengths": b"Content-Length: 5, 10\r\n\r\n0123456789",
+                "samelength": b"Content-Length: 5\r\nContent-Length: 5\r\n\r\n01234",
+                "badlength": b"Content-Length: 12x\r\n\r\n0123456789ab",
+                "bareCR": b"X-Note: a\rX-Evil: 1\r\nContent-Length: 2\r\n\r\nok",
+                "chunkedwithlength": b"Transfer-Encoding: chunked\r\nContent-Length: 3\r\n\r\n"
+                                     b"5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n",
+            }[parts[1]]
+            self.wfile.write(b"HTTP/1.1 200 OK\r\nX-Port: %d\r\n" % self.client_address[1]
+                             + framing)
+            self.wfile.flush()
         elif head == "redirect":
             left = int(parts[1])
             status = int(query.get("status", "302"))
@@ -249,13 +276,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 left - 1, url.query)
             self.reply(status, b"moved", headers=[("Location", target)])
         elif head == "basic":
+            # ?to= sends the client on there once it has answered the challenge.
             expected = "Basic " + base64.b64encode(
                 ("%s:%s" % (query.get("user", "u"), query.get("pw", "p"))).encode()).decode()
-            if self.headers.get("Authorization") == expected:
-                self.reply(200, b"welcome")
-            else:
+            if self.headers.get("Authorization") != expected:
                 self.reply(401, b"who are you", headers=[
                     ("WWW-Authenticate", 'Basic realm="%s"' % query.get("realm", "peer"))])
+            elif "to" in query:
+                self.reply(302, b"moved", headers=[("Location", query["to"])])
+            else:
+                self.reply(200, b"welcome")
         elif head == "cookie":
             if parts[1:] == ["set"]:
                 self.reply(200, b"set", headers=[

@@ -1,7 +1,7 @@
 """A loopback HTTP/1.1 server (keep-alive) for the request-operation tests: status codes, an
 echo of the request, slow and stalled replies, byte ranges with an ETag and If-Range, a server
 that ignores ranges, large bodies (whole, stalled after a part, or trickling), redirects,
-Basic authentication and text in a charset.
+Basic authentication (?to= redirects once answered) and text in a charset.
 
 Prints "PORT <n>" once it listens on 127.0.0.1, then one line per request:
 "REQUEST <method> <path> range=<Range or -> if-range=<If-Range or -> auth=<yes|no>".
@@ -107,6 +107,8 @@ class Handler(http_peer.Handler):
                 "body": base64.b64encode(body).decode(),
             }
             self.reply(200, json.dumps(info).encode(), content_type="application/json")
+        elif head == "bomb":
+            self.bomb(query)
         elif head == "json":
             self.reply(200, b'{"ok":true,"n":1}', content_type="application/json")
         elif head == "text":
@@ -161,7 +163,9 @@ class Handler(http_peer.Handler):
         elif head == "basic":
             expected = "Basic " + base64.b64encode(
                 ("%s:%s" % (query.get("user", "u"), query.get("pw", "p"))).encode()).decode()
-            if self.headers.get("Authorization") == expected:
+            if self.headers.get("Authorization") == expected and "to" in query:
+                self.reply(302, b"moved", headers=[("Location", query["to"])])
+            elif self.headers.get("Authorization") == expected:
                 self.reply(200, b"welcome")
             else:
                 self.reply(401, b"who are you",

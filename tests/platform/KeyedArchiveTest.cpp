@@ -455,3 +455,33 @@ TEST(KeyedArchive, EncodingFailuresAreErrors) {
     EXPECT_EQ(error.code(), platform::kCoderInvalidValueError);
     EXPECT_NE(error.localizedDescription().find("cannot"), std::string::npos);
 }
+
+TEST(KeyedArchive, SharedArraysAndDictionariesAreWrittenOnceWhereverTheyAreUsed) {
+    // Each level holds the one below eight times: 8^6 uses of the innermost array, as a small
+    // hostile archive can make them, within what the unarchiver lets a graph expand to.
+    ArchiveObject level(
+        ArchiveObject::Array{ArchiveObject(Value("leaf")), ArchiveObject(Value(1))});
+    for (int i = 0; i < 6; ++i) {
+        if (i % 2 == 0) {
+            level = ArchiveObject(ArchiveObject::Array(8, level));
+        } else {
+            ArchiveObject::Dictionary entries;
+            for (int k = 0; k < 8; ++k) {
+                entries.emplace_back("k" + std::to_string(k), level);
+            }
+            level = ArchiveObject(std::move(entries));
+        }
+    }
+    const auto data = KeyedArchiver::archivedData(level);
+    ASSERT_TRUE(data);
+    EXPECT_LT(data->size(), 4096u);
+
+    // Read back, the sharing stays: writing it again is as small, byte for byte the same.
+    Error error;
+    const auto back = KeyedUnarchiver::unarchiveObject(*data, &error);
+    ASSERT_TRUE(back) << error.description();
+    EXPECT_EQ(KeyedArchiver::archivedData(*back), data);
+    const auto value = back->toValue();
+    ASSERT_TRUE(value);
+    EXPECT_EQ((*value)["k3"][7]["k0"][1]["k7"][2][0].stringValue(), "leaf");
+}

@@ -145,6 +145,23 @@ print(type(v['root']).__name__, v['root'].data, type(v['plain']).__name__)
     EXPECT_EQ(Uid::from((*back)["root"]), Uid{7});
     EXPECT_FALSE(Uid::from((*back)["plain"]));
     EXPECT_FALSE(Uid::from(Value(Map{{"CF$UID", -1}})));
+
+    // A number read from JSON spells the same UID, so that a value written once or twice gives
+    // the same bytes.
+    auto decimal = [](const char* text) { return Value(*platform::Decimal::fromString(text)); };
+    EXPECT_EQ(Uid::from(Value(Map{{"CF$UID", decimal("5")}})), Uid{5});
+    EXPECT_FALSE(Uid::from(Value(Map{{"CF$UID", decimal("5.5")}})));
+    EXPECT_FALSE(Uid::from(Value(Map{{"CF$UID", decimal("-5")}})));
+    for (const char* n : {"5", "5.5", "-5", "18446744073709551615"}) {
+        for (Format format : {Format::kXml, Format::kBinary}) {
+            const Value json(Map{{"CF$UID", decimal(n)}});
+            auto once = PropertyList::write(json, format);
+            ASSERT_TRUE(once) << n;
+            auto read = PropertyList::read(*once);
+            ASSERT_TRUE(read) << n;
+            EXPECT_EQ(PropertyList::write(*read, format), once) << n;
+        }
+    }
 }
 
 TEST(PropertyList, DatesCountFromTwoThousandOneAndKeepFractionsInBinary) {

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/net/UrlRequest.h"
+#include "platform/net/UrlSessionTask.h"
 
 namespace {
 
@@ -115,6 +116,16 @@ void RAZududeImageLoadConnection::setTimeoutInterval(double seconds) {
     timeoutInterval_ = seconds;
 }
 
+std::size_t RAZududeImageLoadConnection::maximumBytes() const {
+    std::lock_guard lock(mutex_);
+    return maximumBytes_;
+}
+
+void RAZududeImageLoadConnection::setMaximumBytes(std::size_t bytes) {
+    std::lock_guard lock(mutex_);
+    maximumBytes_ = bytes;
+}
+
 void RAZududeImageLoadConnection::start() {
     if (cancelled_ || started_.exchange(true)) {
         return;
@@ -177,6 +188,10 @@ void RAZududeImageLoadConnection::received(
     std::lock_guard lock(mutex_);
     response_ = response;
     const std::int64_t expected = response ? response->expectedContentLength() : -1;
+    if (maximumBytes_ != 0 && expected > static_cast<std::int64_t>(maximumBytes_)) {
+        refuseOversized(from);
+        return;
+    }
     if (expected > 0) {
         responseData_.reserve(static_cast<std::size_t>(std::min(expected, kLargestReservation)));
     }
@@ -189,6 +204,14 @@ void RAZududeImageLoadConnection::received(platform::UrlConnection& from, const 
     }
     {
         std::lock_guard lock(mutex_);
+        if (refused_) {
+            return;
+        }
+        if (maximumBytes_ != 0 &&
+            length > maximumBytes_ - std::min(maximumBytes_, responseData_.size())) {
+            refuseOversized(from);
+            return;
+        }
         responseData_.insert(responseData_.end(), data, data + length);
         const std::int64_t expected = response_ ? response_->expectedContentLength() : -1;
         latestPercent_ = static_cast<float>(responseData_.size()) / static_cast<float>(expected);
@@ -208,6 +231,23 @@ void RAZududeImageLoadConnection::received(platform::UrlConnection& from, const 
             connection.percentPending_ = false;
         }
         delegate.imageLoadConnectionDidReceivePercent(percent, connection);
+    });
+}
+
+void RAZududeImageLoadConnection::refuseOversized(platform::UrlConnection& from) {
+    refused_ = true;
+    platform::Bytes().swap(responseData_);
+    from.cancel();
+    const platform::Error error(
+        platform::kUrlErrorDomain, platform::kUrlErrorDataLengthExceedsMaximum,
+        platform::Map{
+            {platform::kLocalizedDescriptionKey, "The picture is larger than the " +
+                                                     std::to_string(maximumBytes_) +
+                                                     " bytes a download of a picture may take."},
+            {platform::kUrlErrorFailingUrlStringErrorKey, imageURL_},
+        });
+    tell([error](RZImageLoadConnectionDelegate& delegate, RAZududeImageLoadConnection& connection) {
+        delegate.imageLoadConnection(connection, error);
     });
 }
 

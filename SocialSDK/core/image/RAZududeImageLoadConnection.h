@@ -11,6 +11,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -80,6 +81,12 @@ class RAZududeImageLoadConnection
     double timeoutInterval() const;
     void setTimeoutInterval(double seconds);
 
+    // The most bytes, once decoded, that the download gathers: a picture announced or arriving
+    // larger fails it with the URL error -1103 and the bytes gathered are let go. 0: none.
+    static constexpr std::size_t kDefaultMaximumBytes = std::size_t{20} << 20;
+    std::size_t maximumBytes() const;
+    void setMaximumBytes(std::size_t bytes);
+
     // Loads the URL with the cached response when the URL cache holds one, asking for gzip.
     // A second start does nothing.
     void start();
@@ -98,6 +105,8 @@ class RAZududeImageLoadConnection
                   const std::shared_ptr<const platform::UrlResponse>& response);
     void received(platform::UrlConnection& from, const std::uint8_t* data, std::size_t length);
     void finished(platform::UrlConnection& from);
+    // Ends a download past its ceiling: the bytes go and the delegate hears why. Under mutex_.
+    void refuseOversized(platform::UrlConnection& from);
     void failed(platform::UrlConnection& from, const platform::Error& error);
     bool isOwn(const platform::UrlConnection& from) const;
 
@@ -111,6 +120,8 @@ class RAZududeImageLoadConnection
     std::shared_ptr<const platform::UrlResponse> response_;
     std::weak_ptr<RZImageLoadConnectionDelegate> delegate_;
     double timeoutInterval_ = kDefaultTimeoutInterval;
+    std::size_t maximumBytes_ = kDefaultMaximumBytes;
+    bool refused_ = false;  // past the ceiling: nothing more is taken
     std::shared_ptr<platform::UrlConnection> connection_;
     float latestPercent_ = 0;
     bool percentPending_ = false;  // a progress call is queued and will read latestPercent_

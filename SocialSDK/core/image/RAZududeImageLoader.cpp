@@ -115,6 +115,7 @@ std::shared_ptr<RAZududeImageLoadConnection> RAZududeImageLoader::loadImageForUR
     }
     auto connection =
         RAZududeImageLoadConnection::create(std::string(imageURL), weak_from_this(), isGif_);
+    connection->setMaximumBytes(maximumPictureBytes_);
     Download& download = connections_[std::string(imageURL)];
     download.connection = connection;
     refreshSnapshot();
@@ -203,6 +204,25 @@ void RAZududeImageLoader::cancelLoadForURL(std::string_view imageURL) {
     }
     connection->cancel();
     cleanUpConnection(*connection);
+}
+
+void RAZududeImageLoader::cancelLoadForObserver(const RZImageLoaderObserver& observer,
+                                                std::string_view imageURL) {
+    bool othersRemain = false;
+    {
+        std::vector<platform::ObserverToken> leftTokens;
+        const std::string url(imageURL);
+        std::lock_guard lock(observersLock_);
+        dropListeners(&observer, &url, leftTokens);
+        if (const auto audience = audiences_.find(url); audience != audiences_.end()) {
+            for (const auto& listener : audience->second.listeners) {
+                othersRemain = othersRemain || !listener->observer.expired();
+            }
+        }
+    }
+    if (!othersRemain) {
+        cancelLoadForURL(imageURL);
+    }
 }
 
 void RAZududeImageLoader::clearCacheForURL(std::string_view imageURL) {
@@ -322,6 +342,7 @@ void RAZududeImageLoader::addObserver(const std::shared_ptr<RZImageLoaderObserve
     const unsigned methods = observer->imageLoaderMethods() & RZImageLoaderObserver::kAllMethods;
     std::vector<platform::ObserverToken> leftTokens;  // dies after the lock is let go
     std::lock_guard lock(observersLock_);
+    dropGoneObservers(leftTokens);
     auto found = observers_.try_emplace(observer.get()).first;
     if (found->second.observer.lock() != observer) {
         // Left behind by an observer that lived at this address before.
@@ -438,12 +459,32 @@ void RAZududeImageLoader::dropListeners(const RZImageLoaderObserver* identity,
     }
 }
 
+void RAZududeImageLoader::dropGoneObservers(std::vector<platform::ObserverToken>& leftTokens) {
+    std::vector<const RZImageLoaderObserver*> gone;
+    for (const auto& [identity, observed] : observers_) {
+        if (observed.observer.expired()) {
+            gone.push_back(identity);
+        }
+    }
+    for (const RZImageLoaderObserver* identity : gone) {
+        dropListeners(identity, nullptr, leftTokens);
+    }
+}
+
+std::size_t RAZududeImageLoader::observedURLCountForTesting() {
+    std::vector<platform::ObserverToken> leftTokens;
+    std::lock_guard lock(observersLock_);
+    dropGoneObservers(leftTokens);
+    return audiences_.size();
+}
+
 void RAZududeImageLoader::removeObserver(const RZImageLoaderObserver& observer) {
     // The tokens unregister as they die, outside the lock: an unregistration waits for a
     // delivery in progress on another thread, and that delivery takes the lock.
     std::vector<platform::ObserverToken> leftTokens;
     std::lock_guard lock(observersLock_);
     dropListeners(&observer, nullptr, leftTokens);
+    dropGoneObservers(leftTokens);
 }
 
 void RAZududeImageLoader::removeObserver(const RZImageLoaderObserver& observer,

@@ -142,6 +142,12 @@ class RAZududeImageLoader : public RZImageLoadConnectionDelegate,
     bool hasLoadedImageURL(std::string_view imageURL) const;
     // Stops the URL's download, started or not; nobody is told.
     void cancelLoadForURL(std::string_view imageURL);
+    // Takes the observer off the URL; the download stops only when no other observer of the
+    // URL remains, so that the others still get their picture.
+    void cancelLoadForObserver(const RZImageLoaderObserver& observer, std::string_view imageURL);
+    // How many URLs have observers registered; observers that went away without removing
+    // themselves are let go first.
+    std::size_t observedURLCountForTesting();
     void clearCacheForURL(std::string_view imageURL);
     void clearCacheForURL(std::string_view imageURL, std::size_t styleHash);
     // Lets the connection go: it tells this loader nothing more and leaves the downloads in
@@ -155,6 +161,11 @@ class RAZududeImageLoader : public RZImageLoadConnectionDelegate,
     // ignored.
     double cache_seconds() const { return cacheSeconds_; }
     void setCache_seconds(double seconds);
+    // The largest picture, in bytes, that downloads started from now on take: a larger one
+    // fails with the URL error -1103 before anything decodes it (see
+    // RAZududeImageLoadConnection::maximumBytes).
+    std::size_t maximumPictureBytes() const { return maximumPictureBytes_; }
+    void setMaximumPictureBytes(std::size_t bytes) { maximumPictureBytes_ = bytes; }
     // The GIF mode that downloads started from now on take.
     bool isGif() const { return isGif_; }
     void setIsGif(bool isGif) { isGif_ = isGif; }
@@ -211,6 +222,9 @@ class RAZududeImageLoader : public RZImageLoadConnectionDelegate,
     // audiences; what they leave behind dies outside the lock. Under observersLock_.
     void dropListeners(const RZImageLoaderObserver* identity, const std::string* imageURL,
                        std::vector<platform::ObserverToken>& leftTokens);
+    // The same for every observer that went away without removing itself. Under
+    // observersLock_.
+    void dropGoneObservers(std::vector<platform::ObserverToken>& leftTokens);
 
     std::mutex observersLock_;                             // guards the two below
     std::unordered_map<std::string, Audience> audiences_;  // by URL
@@ -218,4 +232,6 @@ class RAZududeImageLoader : public RZImageLoadConnectionDelegate,
 
     std::atomic<double> cacheSeconds_{kDefaultCacheSeconds};
     std::atomic<bool> isGif_{false};
+    std::atomic<std::size_t> maximumPictureBytes_{
+        RAZududeImageLoadConnection::kDefaultMaximumBytes};
 };

@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -76,7 +77,11 @@ class RAZududeHTTPRequestOperationManager : public platform::Archivable {
     const std::shared_ptr<platform::OperationQueue>& operationQueue() const {
         return operationQueue_;
     }
+    // Throws std::invalid_argument for no queue: every verb puts its operation there.
     void setOperationQueue(std::shared_ptr<platform::OperationQueue> queue) {
+        if (!queue) {
+            throw std::invalid_argument("Invalid parameter not satisfying: operationQueue");
+        }
         operationQueue_ = std::move(queue);
     }
 

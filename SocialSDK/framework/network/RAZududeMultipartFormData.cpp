@@ -393,6 +393,9 @@ long RAZududeMultipartBodyStream::read(std::uint8_t* buffer, std::size_t maxLeng
             error_ = notOpenError();
             return -1;
     }
+    if (const double wait = secondsUntilReadable(); wait > 0) {
+        std::this_thread::sleep_for(std::chrono::duration<double>(wait));
+    }
     // At least one byte per read, whatever the throttle says: a read of 0 means the end.
     const std::uint64_t limit =
         std::min<std::uint64_t>(maxLength, std::max<std::uint64_t>(numberOfBytesInPacket_, 1));
@@ -416,11 +419,27 @@ long RAZududeMultipartBodyStream::read(std::uint8_t* buffer, std::size_t maxLeng
             return -1;
         }
         total += static_cast<std::size_t>(n);
-        if (delay_ > 0) {
-            std::this_thread::sleep_for(std::chrono::duration<double>(delay_));
-        }
+    }
+    if ((!currentPart_ || !currentPart_->hasBytesAvailable()) && nextPart_ == parts_.size()) {
+        // Said now, so that a reader that looks for more bytes needs no read (nor wait) to
+        // learn there are none.
+        currentPart_.reset();
+        status_ = platform::StreamStatus::kAtEnd;
+    }
+    if (delay_ > 0) {
+        readableAt_ = std::chrono::steady_clock::now() +
+                      std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                          std::chrono::duration<double>(delay_));
     }
     return static_cast<long>(total);
+}
+
+double RAZududeMultipartBodyStream::secondsUntilReadable() const {
+    if (delay_ <= 0 || status_ != platform::StreamStatus::kOpen) {
+        return 0;
+    }
+    const auto left = readableAt_ - std::chrono::steady_clock::now();
+    return std::max(0.0, std::chrono::duration<double>(left).count());
 }
 
 std::shared_ptr<RAZududeMultipartBodyStream> RAZududeMultipartBodyStream::copy() const {

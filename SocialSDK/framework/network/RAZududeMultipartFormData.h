@@ -11,6 +11,7 @@
 // back to the main thread.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -63,7 +64,7 @@ class RAZududeMultipartFormData {
     virtual void appendPartWithHeaders(const platform::HeaderFields& headers,
                                        const platform::Bytes& body) = 0;
     // Each read of the body gathers parts' bytes until at least numberOfBytes are in, and
-    // sleeps `delay` seconds after every part read.
+    // lets `delay` seconds pass after every packet read.
     virtual void throttleBandwidthWithPacketSize(std::size_t numberOfBytes, double delay) = 0;
 };
 
@@ -182,6 +183,8 @@ class RAZududeMultipartBodyStream : public platform::InputStream {
     // end), -1 when a part cannot be read, which puts the stream in the error state for good.
     long read(std::uint8_t* buffer, std::size_t maxLength) override;
     bool hasBytesAvailable() const override { return status_ == platform::StreamStatus::kOpen; }
+    // With a delay, each read gives at most one packet and the next may come that much later.
+    double secondsUntilReadable() const override;
 
     // Same encoding and a copy of every part, not yet opened; throttling is not copied.
     std::shared_ptr<RAZududeMultipartBodyStream> copy() const;
@@ -193,6 +196,7 @@ class RAZududeMultipartBodyStream : public platform::InputStream {
     std::shared_ptr<RAZududeHTTPBodyPart> currentPart_;
     std::uint64_t numberOfBytesInPacket_ = INT64_MAX;
     double delay_ = 0;
+    std::chrono::steady_clock::time_point readableAt_{};
     platform::StreamStatus status_ = platform::StreamStatus::kNotOpen;
     std::optional<platform::Error> error_;
 };

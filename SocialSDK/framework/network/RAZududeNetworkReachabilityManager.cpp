@@ -95,8 +95,13 @@ void RAZududeNetworkReachabilityManager::startMonitoring() {
 
     if (association_ != RAZududeNetworkReachabilityForName) {
         platform::DispatchQueue::global()->async([reachability = reachability_, callback] {
-            const Flags flags = reachability->flags().value_or(0);
-            const RAZududeNetworkReachabilityStatus status = statusForFlags(flags);
+            // Flags that cannot be read say nothing: the status stays as it is (unknown),
+            // rather than passing for "not reachable".
+            const std::optional<Flags> flags = reachability->flags();
+            if (!flags) {
+                return;
+            }
+            const RAZududeNetworkReachabilityStatus status = statusForFlags(*flags);
             platform::DispatchQueue::main()->async([callback, status] {
                 callback(status);
                 postChange(status);

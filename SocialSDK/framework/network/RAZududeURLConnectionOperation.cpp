@@ -8,6 +8,7 @@
 #include "platform/Bundle.h"
 #include "platform/Format.h"
 #include "platform/NotificationCenter.h"
+#include "platform/net/UrlSessionTask.h"
 
 using platform::Bytes;
 using platform::Error;
@@ -367,7 +368,12 @@ void RAZududeURLConnectionOperation::cancel() {
         return;
     }
     platform::Operation::cancel();
-    if (state_ == kExecuting) {
+    if (state_ == kPaused) {
+        // Nothing runs that would end a paused operation: it ends here, finished with the
+        // cancellation like any other, so that its completion runs and its queue drains.
+        setState(kReady);
+        networkRequestThread().post([self] { self->cancelConnection(); });
+    } else if (state_ == kExecuting) {
         networkRequestThread().post([self] { self->cancelConnection(); });
     }
 }
@@ -544,17 +550,26 @@ void RAZududeURLConnectionOperation::setOutputStream(
     outputStream_ = std::move(stream);
 }
 
+std::size_t RAZududeURLConnectionOperation::maximumResponseDataLength() const {
+    std::lock_guard lock(lock_);
+    return maximumResponseDataLength_;
+}
+
+void RAZududeURLConnectionOperation::setMaximumResponseDataLength(std::size_t bytes) {
+    std::lock_guard lock(lock_);
+    maximumResponseDataLength_ = bytes;
+}
+
 std::uint64_t RAZududeURLConnectionOperation::bytesWrittenToOutputStream() const {
     std::lock_guard lock(lock_);
     if (!outputStream_) {
         return 0;
     }
-    const Value offset = outputStream_->propertyForKey(platform::kStreamFileCurrentOffsetKey);
-    if (offset.isInteger()) {
-        return static_cast<std::uint64_t>(offset.integerValue());
+    if (const auto held = outputStream_->bytesHeldInMemory()) {
+        return *held;
     }
-    const Value data = outputStream_->propertyForKey(platform::kStreamDataWrittenToMemoryStreamKey);
-    return data.bytes() ? data.bytes()->size() : 0;
+    const Value offset = outputStream_->propertyForKey(platform::kStreamFileCurrentOffsetKey);
+    return offset.isInteger() ? static_cast<std::uint64_t>(offset.integerValue()) : 0;
 }
 
 bool RAZududeURLConnectionOperation::shouldUseCredentialStorage() const {
@@ -747,7 +762,7 @@ void RAZududeURLConnectionOperation::restartBodyForFullResponse(
         return;
     }
     auto stream = outputStreamLocked();
-    if (!stream->propertyForKey(platform::kStreamDataWrittenToMemoryStreamKey).isBytes()) {
+    if (!stream->bytesHeldInMemory()) {
         // A file or a caller's stream cannot be emptied from here.
         failConnection(failingUrlError(
             platform::kUrlErrorDomain, platform::kUrlErrorBadServerResponse, request_,
@@ -771,6 +786,17 @@ void RAZududeURLConnectionOperation::didReceiveData(platform::UrlConnection& con
             return;
         }
         auto stream = outputStreamLocked();
+        const auto held = stream->bytesHeldInMemory();
+        const std::size_t most = maximumResponseDataLength_;
+        if (held && most != 0 && data.size() > most - std::min(most, *held)) {
+            failConnection(failingUrlError(
+                platform::kUrlErrorDomain, platform::kUrlErrorDataLengthExceedsMaximum, request_,
+                "The response's body is larger than the " + std::to_string(most) +
+                    " bytes the operation keeps in memory."));
+            // What was gathered goes with the stream; a new one is made if asked for.
+            outputStream_.reset();
+            return;
+        }
         std::size_t written = 0;
         while (written < data.size()) {
             // Streams here never wait for a reader: one without space now never gets any, and
@@ -828,9 +854,15 @@ void RAZududeURLConnectionOperation::didFinishLoading(platform::UrlConnection& c
         return;
     }
     auto stream = outputStreamLocked();
-    const Value data = stream->propertyForKey(platform::kStreamDataWrittenToMemoryStreamKey);
-    if (const Bytes* bytes = data.bytes()) {
-        responseData_ = *bytes;
+    if (stream.use_count() == 2) {
+        // Only this operation holds the stream: its bytes move, rather than being copied.
+        responseData_ = stream->takeBytesHeldInMemory();
+    } else {
+        // A caller's stream keeps its bytes for the caller.
+        const Value data = stream->propertyForKey(platform::kStreamDataWrittenToMemoryStreamKey);
+        if (const Bytes* bytes = data.bytes()) {
+            responseData_ = *bytes;
+        }
     }
     stream->close();
     // A file stream writes its last bytes when it closes; a failure there loses them.

@@ -155,6 +155,12 @@ class RAZududeURLConnectionOperation : public platform::Operation,
     // a different stream closes the one it replaces.
     std::shared_ptr<platform::OutputStream> outputStream() const;
     void setOutputStream(std::shared_ptr<platform::OutputStream> stream);
+    // The most bytes, once decoded, that an output stream to memory may gather; a body past it
+    // fails the operation with -1103 in the URL error domain and what was gathered is let go.
+    // 64 MiB unless set; 0 means no ceiling. Streams to files or elsewhere have none.
+    static constexpr std::size_t kDefaultMaximumResponseDataLength = std::size_t{64} << 20;
+    std::size_t maximumResponseDataLength() const;
+    void setMaximumResponseDataLength(std::size_t bytes);
 
     // --- authentication ---
     bool shouldUseCredentialStorage() const;
@@ -281,6 +287,7 @@ class RAZududeURLConnectionOperation : public platform::Operation,
     mutable std::optional<std::optional<std::string>> responseString_;
     mutable rzs_network::StringEncoding responseStringEncoding_ = 0;
     mutable std::shared_ptr<platform::OutputStream> outputStream_;
+    std::size_t maximumResponseDataLength_ = kDefaultMaximumResponseDataLength;
     bool shouldUseCredentialStorage_ = true;
     std::optional<platform::Credential> credential_;
     std::shared_ptr<RAZududeSecurityPolicy> securityPolicy_;

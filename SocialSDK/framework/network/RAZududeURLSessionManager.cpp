@@ -87,12 +87,6 @@ void postMoveError(const std::shared_ptr<platform::UrlSessionDownloadTask>& task
         RAZURLSessionDownloadTaskDidFailToMoveFileNotification, task.get(), error.userInfo());
 }
 
-bool finished(const platform::UrlSessionTask& task) {
-    const auto state = task.state();
-    return state == platform::UrlSessionTaskState::kCompleted ||
-           state == platform::UrlSessionTaskState::kCanceling;
-}
-
 }  // namespace
 
 // --- progress ---
@@ -701,11 +695,10 @@ void RAZududeURLSessionManager::taskChangedState(const platform::Notification& n
     if (!task || task->taskDescription() != taskDescriptionForSessionTasks()) {
         return;
     }
+    // Posted even when the task has ended by the time the main queue gets here: its complete
+    // notification is queued behind this one, and observers that count running tasks need
+    // both.
     platform::DispatchQueue::main()->async([task = task->shared_from_this(), name] {
-        // A task that ended before the main queue got here has nothing left to announce.
-        if (finished(*task)) {
-            return;
-        }
         platform::NotificationCenter::defaultCenter().post(name, task.get());
     });
 }

@@ -61,9 +61,7 @@ void RAZududeImageView::cancelImageLoad() {
     if (!imageURL_) {
         return;
     }
-    auto& loader = RAZududeImageLoader::sharedImageLoader();
-    loader.cancelLoadForURL(*imageURL_);
-    loader.removeObserver(*this, *imageURL_);
+    RAZududeImageLoader::sharedImageLoader().cancelLoadForObserver(*this, *imageURL_);
 }
 
 void RAZududeImageView::setCacheSecondes(double seconds) {

@@ -61,7 +61,8 @@ class RAZududeImageView : public platform::ImageView, public RZImageLoaderObserv
     bool isCacheImage() const { return isCacheImage_; }
     void setIsCacheImage(bool isCacheImage) { isCacheImage_ = isCacheImage; }
 
-    // Stops the download of the view's URL and stops listening for it.
+    // Stops listening for the view's URL, and stops its download unless another observer
+    // still waits for it.
     void cancelImageLoad();
     // The cache lifetime of every picture the loader downloads from now on; a value not
     // above 0 is refused with a console line.

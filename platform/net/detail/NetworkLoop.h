@@ -51,7 +51,8 @@ struct NetworkThread::State {
     void wake();
     void run();
     void runTasks();
-    double fireTimers();  // seconds to the next timer, or a large number
+    void fireTimers();            // runs those that are due
+    double secondsToNextTimer();  // or a large number when there is none
     void finishedTransfers();
 
     CURLM* multi_ = nullptr;

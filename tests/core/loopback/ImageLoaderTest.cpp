@@ -22,6 +22,7 @@
 #include "platform/MainLoop.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PropertyList.h"
+#include "platform/net/UrlSessionTask.h"
 #include "tests/core/SocialTest.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/PeerProcess.h"
@@ -281,6 +282,7 @@ TEST_F(ImageLoaderTest, WhatIsNoPictureFailsWithCode406AndNothingIsKept) {
         {"/picture/damaged/cut?w=30&h=30&how=cut", "cut short"},
         {"/picture/damaged/garbled?w=30&h=30&how=garble", "garbled pixels"},
         {"/picture/png/missing?status=404", "an error page"},
+        {"/picture/png/elsewhere?status=300", "a picture on a reply that is no success"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
@@ -303,6 +305,36 @@ TEST_F(ImageLoaderTest, WhatIsNoPictureFailsWithCode406AndNothingIsKept) {
         EXPECT_FALSE(loader.isLoadingImageURL(url));
         loader.removeObserver(*recorder);
     }
+}
+
+TEST_F(ImageLoaderTest, APictureLargerThanTheCeilingIsRefusedAndNothingIsKept) {
+    EXPECT_EQ(loader.maximumPictureBytes(), std::size_t{20} << 20);
+    loader.setMaximumPictureBytes(4000);
+    struct Restore {
+        RAZududeImageLoader& loader;
+        ~Restore() {
+            loader.setMaximumPictureBytes(RAZududeImageLoadConnection::kDefaultMaximumBytes);
+        }
+    } restore{loader};
+    // Announced by its length, or found out as the bytes come.
+    for (const std::string path :
+         {"/picture/png/large?w=200&h=200", "/picture/png/unsized-large?w=200&h=200&chunked=1"}) {
+        SCOPED_TRACE(path);
+        const std::string url = urlOf(path);
+        ASSERT_GT(fetched(url).size(), 4000u);
+        auto recorder = std::make_shared<Recorder>();
+        loader.loadImageForURL(url, recorder);
+        ASSERT_TRUE(waitFor([&] { return recorder->done(); }));
+        EXPECT_EQ(recorder->failed, 1);
+        EXPECT_EQ(recorder->error.code(), platform::kUrlErrorDataLengthExceedsMaximum);
+        EXPECT_NE(recorder->error.localizedDescription().find("4000"), std::string::npos);
+        EXPECT_FALSE(loader.hasLoadedImageURL(url));
+        EXPECT_FALSE(loader.isLoadingImageURL(url));
+    }
+    auto small = std::make_shared<Recorder>();
+    loader.loadImageForURL(urlOf("/picture/png/small-enough?w=4&h=4"), small);
+    ASSERT_TRUE(waitFor([&] { return small->done(); }));
+    EXPECT_EQ(small->loaded, 1);
 }
 
 TEST_F(ImageLoaderTest, UrlTextThatIsNoUrlFailsWithBadUrl) {
@@ -407,6 +439,7 @@ TEST_F(ImageLoaderTest, ACancelledDownloadTellsNobodyAndLeavesNoTrace) {
     auto view = makeView();
     view->setImageURL(url);
     loader.addObserver(recorder, url);
+    loader.cancelLoadForURL(url);
     view->cancelImageLoad();
     EXPECT_FALSE(loader.isLoadingImageURL(url));
     EXPECT_EQ(loader.currentConnections()->count(url), 0u);
@@ -417,6 +450,36 @@ TEST_F(ImageLoaderTest, ACancelledDownloadTellsNobodyAndLeavesNoTrace) {
     EXPECT_FALSE(loader.hasLoadedImageURL(url));
     EXPECT_EQ(hits(path), 0);
     loader.removeObserver(*recorder);
+}
+
+TEST_F(ImageLoaderTest, AViewThatCancelsLeavesTheDownloadToTheOthersAndGoneObserversGo) {
+    const std::string url = urlOf("/picture/png/shared-cancel?wait=0.2");
+    auto stays = makeView();
+    auto leaves = makeView();
+    stays->setImageURL(url);
+    leaves->setImageURL(url);
+    leaves->cancelImageLoad();
+    EXPECT_TRUE(loader.isLoadingImageURL(url));
+    ASSERT_TRUE(waitFor([&] { return stays->status() == RAZududeImageView::kLoaded; }));
+    EXPECT_NE(stays->image(), placeholder);
+    EXPECT_EQ(leaves->status(), RAZududeImageView::kNotLoaded);
+    EXPECT_EQ(leaves->image(), placeholder);
+    EXPECT_EQ(delegate->loaded, 1);
+
+    // The last one to cancel stops it.
+    const std::string alone = urlOf("/picture/png/alone-cancel?wait=0.2");
+    auto only = makeView();
+    only->setImageURL(alone);
+    only->cancelImageLoad();
+    EXPECT_FALSE(loader.isLoadingImageURL(alone));
+
+    // An observer that goes away without removing itself leaves nothing behind.
+    const std::size_t before = loader.observedURLCountForTesting();
+    auto forgetful = std::make_shared<Recorder>();
+    loader.addObserver(forgetful, urlOf("/picture/png/never-asked"));
+    EXPECT_EQ(loader.observedURLCountForTesting(), before + 1);
+    forgetful.reset();
+    EXPECT_EQ(loader.observedURLCountForTesting(), before);
 }
 
 TEST_F(ImageLoaderTest, TheTableOfDownloadsHoldsUpUnderManyThreads) {

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -17,6 +19,7 @@
 #include "SocialSDK/framework/network/RAZududeURLConnectionOperation.h"
 #include "SocialSDK/framework/network/RAZududeURLResponseSerialization.h"
 #include "platform/Operation.h"
+#include "platform/net/UrlSessionTask.h"
 #include "tests/network/OperationTestSupport.h"
 #include "tests/support/PeerProcess.h"
 #include "tests/support/TempDir.h"
@@ -100,6 +103,36 @@ struct Outcome {
             });
     }
     bool done() const { return successes + failures > 0; }
+};
+
+// A response serializer that holds the processing step until the test lets it go.
+class HeldSerializer : public RAZududeHTTPResponseSerializer {
+  public:
+    RAZududeResponseObject responseObjectForResponse(
+        const std::shared_ptr<const platform::UrlResponse>& response,
+        const std::optional<Bytes>& data, std::optional<platform::Error>* error) const override {
+        {
+            std::unique_lock lock(mutex_);
+            entered_ = true;
+            changed_.wait_for(lock, std::chrono::seconds(20), [&] { return released_; });
+        }
+        return RAZududeHTTPResponseSerializer::responseObjectForResponse(response, data, error);
+    }
+    bool entered() const {
+        std::lock_guard lock(mutex_);
+        return entered_;
+    }
+    void release() {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    mutable bool entered_ = false;
+    bool released_ = false;
 };
 
 // --- loading ---
@@ -269,6 +302,16 @@ TEST_F(OperationLoopback, BasicCredentialsAreOfferedOnceOnly) {
               401);
 }
 
+TEST_F(OperationLoopback, CredentialsAreNotCarriedToAnotherOrigin) {
+    auto other = testing_support::PeerProcess::python("operation_peer.py");
+    auto op = Op::create(requestFor(url("/basic?user=u&pw=p&to=" + other.baseUrl() + "/echo")));
+    op->setCredential(platform::Credential("u", "p", platform::CredentialPersistence::kNone));
+    run(op);
+    const std::string echo = op->responseString().value_or("");
+    EXPECT_NE(echo.find("\"/echo\""), std::string::npos) << echo;
+    EXPECT_EQ(echo.find("Authorization"), std::string::npos) << echo;
+}
+
 TEST_F(OperationLoopback, AnAuthenticationBlockDecidesAlone) {
     auto op = Op::create(requestFor(url("/basic?user=u&pw=p&tag=block")));
     op->setCredential(platform::Credential("u", "p", platform::CredentialPersistence::kNone));
@@ -304,6 +347,43 @@ TEST_F(OperationLoopback, CancellingAStalledLoadEndsItWithTheCancellation) {
     ASSERT_TRUE(op->error());
     EXPECT_EQ(op->error()->code(), platform::kUrlErrorCancelled);
     EXPECT_EQ(log.names, (std::vector<std::string>{"start", "finish"}));
+}
+
+TEST_F(OperationLoopback, TheCompletionGroupHoldsFromTheEndUntilTheCallbackIsSubmitted) {
+    auto op = HTTPOp::create(requestFor(url("/json")));
+    auto serializer = std::make_shared<HeldSerializer>();
+    op->setResponseSerializer(serializer);
+    auto group = platform::DispatchGroup::create();
+    op->setCompletionGroup(group);
+    Outcome outcome;
+    outcome.install(op);
+    op->start();
+    ASSERT_TRUE(pumpUntil([&] { return serializer->entered(); }));
+    drainMainLoop();
+    EXPECT_FALSE(group->wait(0)) << "the group was let go before the response was processed";
+    serializer->release();
+    ASSERT_TRUE(pumpUntil([&] { return outcome.done(); }));
+    EXPECT_EQ(outcome.successes, 1);
+    EXPECT_TRUE(group->wait(10)) << "the group was never left";
+}
+
+TEST_F(OperationLoopback, ACancelledPausedOperationFinishesAndItsQueueDrains) {
+    platform::OperationQueue queue;
+    auto op = Op::create(requestFor(url("/stall")));
+    std::atomic<int> completions{0};
+    op->setCompletionBlock([&] { ++completions; });
+    queue.addOperation(op);
+    ASSERT_TRUE(pumpUntil([&] { return op->totalBytesRead() == 10; }));
+    op->pause();
+    ASSERT_TRUE(op->isPaused());
+    op->cancel();
+    ASSERT_TRUE(pumpUntil([&] { return completions.load() == 1 && queue.operationCount() == 0; }));
+    EXPECT_TRUE(op->isFinished());
+    EXPECT_FALSE(op->isPaused());
+    ASSERT_TRUE(op->error());
+    EXPECT_EQ(op->error()->code(), platform::kUrlErrorCancelled);
+    op->resume();
+    EXPECT_TRUE(op->isFinished()) << "a finished operation stays finished";
 }
 
 TEST_F(OperationLoopback, AStalledLoadTimesOut) {
@@ -382,6 +462,32 @@ TEST_F(OperationLoopback, AFileStreamReceivesTheBody) {
     EXPECT_FALSE(op->error());
     EXPECT_FALSE(op->responseData()) << "the body is in the file, not in memory";
     EXPECT_EQ(fileBytes(path), pattern(123456));
+}
+
+TEST_F(OperationLoopback, ABodyInMemoryStopsAtItsCeilingAndAFileHasNone) {
+    auto bomb = [] {
+        auto request = requestFor(url("/bomb?size=8388608"));
+        request.setValue("gzip", "Accept-Encoding");
+        return Op::create(request);
+    };
+    auto op = bomb();
+    EXPECT_EQ(op->maximumResponseDataLength(), std::size_t{64} << 20);
+    op->setMaximumResponseDataLength(1 << 20);
+    run(op);
+    ASSERT_TRUE(op->error());
+    EXPECT_EQ(op->error()->code(), platform::kUrlErrorDataLengthExceedsMaximum);
+    EXPECT_EQ(op->error()->userInfo()[platform::kUrlErrorFailingUrlErrorKey].stringValue(),
+              op->request().url().absoluteString());
+    EXPECT_FALSE(op->responseData());
+    EXPECT_EQ(op->outputStream()->bytesHeldInMemory(), 0u) << "what was gathered is let go";
+
+    testing_support::TempDir dir;
+    auto toFile = bomb();
+    toFile->setMaximumResponseDataLength(1 << 20);
+    toFile->setOutputStream(platform::OutputStream::toFile(dir.path() / "zeros", false));
+    run(toFile);
+    EXPECT_FALSE(toFile->error());
+    EXPECT_EQ(std::filesystem::file_size(dir.path() / "zeros"), 8u << 20);
 }
 
 TEST_F(OperationLoopback, AFileStreamThatCannotOpenFailsAtOnce) {

@@ -2,6 +2,7 @@
 // that echoes what it received, and the echo read back by the JSON response serializer.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <fstream>
 #include <mutex>
@@ -10,6 +11,7 @@
 #include "SocialSDK/framework/network/RAZududeURLRequestSerialization.h"
 #include "SocialSDK/framework/network/RAZududeURLResponseSerialization.h"
 #include "platform/Bundle.h"
+#include "platform/MainLoop.h"
 #include "platform/net/UrlConnection.h"
 #include "tests/network/NetworkTestSupport.h"
 #include "tests/support/PeerProcess.h"
@@ -32,6 +34,10 @@ class Load : public platform::UrlConnectionDelegate {
         std::lock_guard lock(mutex_);
         data.insert(data.end(), bytes.begin(), bytes.end());
     }
+    void didSendBodyData(platform::UrlConnection&, std::int64_t, std::int64_t total,
+                         std::int64_t) override {
+        sent = total;
+    }
     void didFinishLoading(platform::UrlConnection&) override { end(std::nullopt); }
     void didFailWithError(platform::UrlConnection&, const platform::Error& e) override { end(e); }
 
@@ -40,6 +46,7 @@ class Load : public platform::UrlConnectionDelegate {
         return ended_.wait_for(lock, std::chrono::seconds(30), [&] { return done_; });
     }
 
+    std::atomic<std::int64_t> sent{0};
     std::shared_ptr<const platform::UrlResponse> response;
     Bytes data;
     std::optional<platform::Error> error;
@@ -124,6 +131,62 @@ TEST(SerializersLoopback, AMultipartUploadArrivesWholeAndParsesBack) {
     EXPECT_EQ(parsed.parts[1].filename.stringValue(), "pic.jpg");
     EXPECT_EQ(parsed.parts[1].payload, photo);
     EXPECT_EQ(parsed.parts[2].payload, Bytes(5000, 's'));
+}
+
+// Counts the reads of the bytes it gives.
+class CountedStream : public platform::InputStream {
+  public:
+    explicit CountedStream(Bytes bytes)
+        : inner_(platform::InputStream::withData(std::move(bytes))) {}
+    void open() override { inner_->open(); }
+    void close() override { inner_->close(); }
+    platform::StreamStatus streamStatus() const override { return inner_->streamStatus(); }
+    std::optional<platform::Error> streamError() const override { return inner_->streamError(); }
+    long read(std::uint8_t* buffer, std::size_t maxLength) override {
+        ++reads;
+        return inner_->read(buffer, maxLength);
+    }
+    bool hasBytesAvailable() const override { return inner_->hasBytesAvailable(); }
+
+    std::atomic<int> reads{0};
+
+  private:
+    std::shared_ptr<platform::InputStream> inner_;
+};
+
+TEST(SerializersLoopback, AThrottledUploadHoldsUpNoOtherLoad) {
+    auto peer = testing_support::PeerProcess::python("http_peer.py");
+    auto serializer = RAZududeHTTPRequestSerializer::serializer();
+    auto throttled = [&](double delay, std::shared_ptr<platform::InputStream> part) {
+        return *serializer->multipartFormRequestWithMethod(
+            "POST", peer.baseUrl() + "/upload", std::nullopt, [&](RAZududeMultipartFormData& form) {
+                form.appendPartWithInputStream(part, "slow", "slow.bin", 200000,
+                                               "application/octet-stream");
+                form.throttleBandwidthWithPacketSize(1000, delay);
+            });
+    };
+    // A packet a minute: once the first is read, the upload waits, and nothing else does.
+    auto part = std::make_shared<CountedStream>(Bytes(200000, 't'));
+    auto slow = std::make_shared<Load>();
+    auto connection = platform::UrlConnection::create(throttled(60, part), slow);
+    connection->start();
+    ASSERT_TRUE(platform::MainLoop::main().runUntil([&] { return part->reads > 0; }, 20));
+    auto quick = std::make_shared<Load>();
+    platform::UrlConnection::create(
+        platform::UrlRequest(*platform::Url::parse(peer.baseUrl() + "/bytes/10")), quick)
+        ->start();
+    EXPECT_TRUE(quick->wait());
+    EXPECT_FALSE(quick->error);
+    connection->cancel();
+
+    // Paced in small steps it arrives whole.
+    const auto request = throttled(0.01, platform::InputStream::withData(Bytes(200000, 't')));
+    const auto paced = send(request);
+    ASSERT_FALSE(paced->error);
+    Bytes body;
+    const Value reply = echoOf(*paced, body);
+    EXPECT_EQ(std::to_string(reply["length"].intValue()),
+              *request.valueForHttpHeaderField("Content-Length"));
 }
 
 TEST(SerializersLoopback, APartThatFallsShortFailsTheUploadInsteadOfSendingLess) {

@@ -2,12 +2,15 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/MainLoop.h"
 #include "platform/net/CookieJar.h"
 #include "platform/net/NetworkThread.h"
 #include "platform/net/Stream.h"
@@ -393,6 +396,56 @@ TEST_F(UrlConnectionTest, AsksForBasicCredentialsAndCountsRefusals) {
     EXPECT_EQ(cancel->error->code(), platform::kUrlErrorUserCancelledAuthentication);
 }
 
+TEST_F(UrlConnectionTest, CredentialsAndCookiesStayWithTheirOrigin) {
+    // A second server on another port: another origin, though the same host.
+    testing_support::PeerProcess other = testing_support::PeerProcess::python("http_peer.py");
+    const std::string elsewhere = other.baseUrl() + "/echo";
+    auto carries = [](const Recorder& r, const std::string& header) {
+        return platform::toString(r.data).find("\"" + header + "\"") != std::string::npos;
+    };
+    std::vector<std::string> users;
+    auto answering = [&] {
+        auto rec = std::make_shared<Recorder>();
+        rec->onChallenge = [&users](UrlConnection&, const platform::AuthenticationChallenge& c) {
+            const std::string user = c.protectionSpace().port() == peer_->port() ? "ann" : "bob";
+            users.push_back(user + " " + std::to_string(c.previousFailureCount()));
+            c.sender().useCredential(
+                platform::Credential(user, "pw", platform::CredentialPersistence::kNone), c);
+        };
+        return rec;
+    };
+
+    // An answered challenge is not carried to the next origin...
+    auto away = load(request("/basic?user=ann&pw=pw&to=" + elsewhere), answering());
+    ASSERT_TRUE(away->response);
+    EXPECT_EQ(away->response->url().port(), other.port());
+    EXPECT_FALSE(carries(*away, "Authorization")) << platform::toString(away->data);
+    // ...where a challenge of its own is answered afresh.
+    users.clear();
+    auto afresh =
+        load(request("/basic?user=ann&pw=pw&to=" + other.baseUrl() + "/basic?user=bob%26pw=pw"),
+             answering());
+    EXPECT_EQ(platform::toString(afresh->data), "welcome");
+    EXPECT_EQ(users, (std::vector<std::string>{"ann 0", "bob 0"}));
+
+    // Nor do credentials and cookies that the request itself carries, while a redirect on the
+    // same origin keeps them.
+    for (const bool sameOrigin : {false, true}) {
+        UrlRequest r = request("/redirect/1?to=" + (sameOrigin ? "/echo" : elsewhere));
+        r.setValue("Basic YW5uOnB3", "Authorization");
+        r.setValue("Basic cHJveHk6cHc=", "Proxy-Authorization");
+        r.setValue("session=secret", "Cookie");
+        r.setValue("kept", "X-Other");
+        r.setHttpShouldHandleCookies(false);
+        auto rec = load(r);
+        EXPECT_TRUE(carries(*rec, "X-Other"));
+        for (const char* name : {"Authorization", "Proxy-Authorization", "Cookie"}) {
+            EXPECT_EQ(carries(*rec, name), sameOrigin)
+                << name << " " << platform::toString(rec->data);
+        }
+    }
+}
+
 TEST_F(UrlConnectionTest, OnlyABasicSchemeGetsBasicCredentials) {
     // Answers 401 with the WWW-Authenticate header its path spells, percent-encoded.
     testing_support::PeerProcess challenger({"python3", "-c", R"(
@@ -462,6 +515,32 @@ TEST_F(UrlConnectionTest, NothingFollowsACancel) {
 
 // A suspended connection holds its first hop back and its time-out still, however long the
 // suspension lasts; the same holds between two pieces of a body.
+TEST_F(UrlConnectionTest, ACancelRacingTheStartLetsTheConnectionGo) {
+    // Started on one thread and cancelled on another, before, while or after the start: each
+    // connection ends and goes, none is kept alive by its own load.
+    std::vector<std::weak_ptr<UrlConnection>> made;
+    for (int round = 0; round < 200; ++round) {
+        auto connection = UrlConnection::create(request("/stall"), std::make_shared<Recorder>());
+        made.push_back(connection);
+        std::thread canceller([connection, round] {
+            if (round % 3 == 0) {
+                connection->cancel();
+            }
+            connection->start();
+        });
+        if (round % 3 != 0) {
+            connection->cancel();
+        }
+        canceller.join();
+    }
+    EXPECT_TRUE(platform::MainLoop::main().runUntil(
+        [&] {
+            return std::all_of(made.begin(), made.end(),
+                               [](const auto& weak) { return weak.expired(); });
+        },
+        kWait));
+}
+
 TEST_F(UrlConnectionTest, SuspendedLoadsWaitWithoutTimingOut) {
     auto rec = std::make_shared<Recorder>();
     auto connection = UrlConnection::create(request("/slow/40?delay=0.01", 0.3), rec);
@@ -537,6 +616,33 @@ TEST_F(UrlConnectionTest, BrokenServersFailWithTheirOwnCodes) {
     auto unsupported = load(UrlRequest(*platform::Url::parse("ftp://127.0.0.1/x")));
     ASSERT_TRUE(unsupported->error);
     EXPECT_EQ(unsupported->error->code(), platform::kUrlErrorUnsupportedUrl);
+}
+
+TEST_F(UrlConnectionTest, ResponsesFramedTwoWaysAreRefusedAndTheirConnectionsDropped) {
+    auto port = [] { return platform::toString(load(request("/port"))->data); };
+    const std::string kept = port();
+    ASSERT_EQ(port(), kept) << "connections are kept alive, or nothing below proves anything";
+
+    for (const char* framing : {"twolengths", "listedlengths", "badlength", "bareCR"}) {
+        const std::string before = port();
+        auto r = load(request(std::string("/framing/") + framing));
+        ASSERT_TRUE(r->error) << framing;
+        EXPECT_EQ(r->error->code(), platform::kUrlErrorBadServerResponse) << framing;
+        EXPECT_NE(r->error->localizedDescription().find("header"), std::string::npos);
+        EXPECT_NE(r->error->userInfo().find(platform::kUrlErrorFailingUrlErrorKey), nullptr);
+        EXPECT_EQ(r->eventList(), std::vector<std::string>{"fail"}) << framing;
+        EXPECT_NE(port(), before) << framing << ": its connection was used again";
+    }
+
+    // The same length twice is one length.
+    auto same = load(request("/framing/samelength"));
+    EXPECT_EQ(platform::toString(same->data), "01234");
+    EXPECT_EQ(same->response->expectedContentLength(), 5);
+
+    // Chunks and a length: the chunks frame the body, and the connection is not used again.
+    auto both = load(request("/framing/chunkedwithlength"));
+    EXPECT_EQ(platform::toString(both->data), "hello world");
+    EXPECT_NE(port(), both->response->allHeaderFields().value("X-Port"));
 }
 
 TEST_F(UrlConnectionTest, KeepsCookiesUnlessTheRequestSaysNot) {

@@ -157,6 +157,59 @@ TEST_F(UrlSessionLoopbackTest, CompletionHandlerGetsTheBodyAndTheDelegateNothing
     EXPECT_TRUE(recorder->log(broken).events.empty());
 }
 
+TEST_F(UrlSessionLoopbackTest, ABodyGatheredInMemoryStopsAtItsCeilingOnTheDecodedBytes) {
+    auto recorder = std::make_shared<Recorder>();
+    auto configuration = UrlSessionConfiguration::defaultSessionConfiguration();
+    EXPECT_EQ(configuration.maximumBodyBytesInMemory(), std::size_t{64} << 20);
+    configuration.setMaximumBodyBytesInMemory(1 << 20);
+    auto session = UrlSession::create(configuration, recorder, nullptr);
+    sessions_.push_back(session);
+
+    // 8 MiB of zeros that come as 8 KB of gzip.
+    UrlRequest bomb = request("/bomb?size=8388608");
+    bomb.setValue("gzip", "Accept-Encoding");
+    std::atomic<int> calls{0};
+    std::optional<Error> failure;
+    std::optional<Bytes> kept = Bytes{1};
+    const auto gathered = session->dataTaskWithRequest(
+        bomb, [&](std::optional<Bytes> data, std::shared_ptr<const platform::UrlResponse>,
+                  std::optional<Error> error) {
+            kept = std::move(data);
+            failure = std::move(error);
+            ++calls;
+        });
+    gathered->resume();
+    ASSERT_TRUE(waitUntil([&] { return calls == 1; }));
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->code(), platform::kUrlErrorDataLengthExceedsMaximum);
+    EXPECT_NE(failure->localizedDescription().find("1048576"), std::string::npos);
+    EXPECT_EQ((*failure).userInfo()[platform::kUrlErrorFailingUrlErrorKey].stringValue(),
+              bomb.url().absoluteString());
+    EXPECT_FALSE(kept);
+
+    // Up to the ceiling it is a body like any other.
+    UrlRequest fits = request("/bomb?size=1048576");
+    fits.setValue("gzip", "Accept-Encoding");
+    std::optional<Bytes> whole;
+    session
+        ->dataTaskWithRequest(fits,
+                              [&](std::optional<Bytes> data, auto, auto) {
+                                  whole = std::move(data);
+                                  ++calls;
+                              })
+        ->resume();
+    ASSERT_TRUE(waitUntil([&] { return calls == 2; }));
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(whole->size(), 1u << 20);
+
+    // A delegate takes the bytes as they come: nothing is gathered, so nothing is bounded.
+    const auto streamed = session->dataTaskWithRequest(bomb);
+    streamed->resume();
+    ASSERT_TRUE(recorder->waitForCompletion(streamed));
+    EXPECT_FALSE(recorder->log(streamed).error);
+    EXPECT_EQ(recorder->log(streamed).data.size(), 8u << 20);
+}
+
 TEST_F(UrlSessionLoopbackTest, ResponseDispositionIsAwaitedAndCancelStopsEverything) {
     auto recorder = std::make_shared<Recorder>();
     std::mutex mutex;
@@ -550,6 +603,36 @@ TEST_F(UrlSessionLoopbackTest, ChallengesAndRedirectsAreAnsweredThroughHandlers)
               (std::vector<std::string>{"redirect 302", "redirect 302", "response 302", "data",
                                         "complete"}));
     EXPECT_EQ(redirect->currentRequest().url().rawPath(), "/redirect/1");
+}
+
+TEST_F(UrlSessionLoopbackTest, NoCredentialOrCookieFollowsARedirectToAnotherOrigin) {
+    testing_support::PeerProcess other = testing_support::PeerProcess::python("http_peer.py");
+    auto recorder = std::make_shared<Recorder>();
+    std::atomic<int> challenges{0};
+    recorder->onChallenge = [&](const platform::AuthenticationChallenge&,
+                                platform::UrlSessionChallengeCompletion completion) {
+        ++challenges;
+        completion(platform::UrlSessionAuthChallengeDisposition::kUseCredential,
+                   platform::Credential("u", "p", platform::CredentialPersistence::kNone));
+    };
+    auto configuration = UrlSessionConfiguration::defaultSessionConfiguration();
+    platform::HeaderFields extra;
+    extra.add("Cookie", "session=secret");
+    extra.add("Proxy-Authorization", "Basic cHJveHk6cHc=");
+    configuration.setHttpAdditionalHeaders(extra);
+    auto session = UrlSession::create(configuration, recorder, nullptr);
+    sessions_.push_back(session);
+
+    const auto task =
+        session->dataTaskWithRequest(request("/basic?to=" + other.baseUrl() + "/echo"));
+    task->resume();
+    ASSERT_TRUE(recorder->waitForCompletion(task));
+    const std::string echo = platform::toString(recorder->log(task).data);
+    EXPECT_EQ(challenges, 1);
+    EXPECT_NE(echo.find("\"/echo\""), std::string::npos) << echo;
+    for (const char* name : {"Authorization", "Proxy-Authorization", "Cookie"}) {
+        EXPECT_EQ(echo.find(std::string("\"") + name + "\""), std::string::npos) << name;
+    }
 }
 
 TEST_F(UrlSessionLoopbackTest, ADelegateThatDoesNotAnswerIsNotWaitedFor) {
