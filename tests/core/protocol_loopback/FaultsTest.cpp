@@ -121,6 +121,13 @@ TEST_F(FaultsTest, ABarReplyWithoutUidIsAskedOnceMoreAndThenTheAccountRequestFai
     EXPECT_TRUE(peer_.logOfKind(10).empty());
     EXPECT_FALSE(RZSUserManager::shareInstance().uid());
 
+    // A bar request that fails ends the account request with that failure.
+    peer_.failNext(3, "http500");
+    auto failed = await([](auto done) { RZSUserManager::shareInstance().requestSnsAccount(done); });
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->responseCode(), 5050);
+    EXPECT_EQ(failed->responseType(), 3);
+
     // A new record asks for its bar and then, without accounts, for them: it stops too.
     peer_.control("POST", "/__emu/log/clear");
     for (int i = 0; i < 3; ++i) {
