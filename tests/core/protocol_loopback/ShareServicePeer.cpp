@@ -27,11 +27,12 @@ ShareServicePeer& ShareServicePeer::shared() {
 }
 
 ShareServicePeer::ShareServicePeer() {
-    static auto* process = new testing_support::PeerProcess(
-        testing_support::PeerProcess::python("share_service.py", {"--appkey", kAppKey}));
-    static auto* folder = new testing_support::TempDir();
-    baseUrl_ = "http://127.0.0.1:" + std::to_string(process->port());
-    bundleFolder_ = folder->path() / "App";
+    // Both go when the program ends: the emulator is stopped, the folder removed.
+    static testing_support::PeerProcess process =
+        testing_support::PeerProcess::python("share_service.py", {"--appkey", kAppKey});
+    static testing_support::TempDir folder;
+    baseUrl_ = "http://127.0.0.1:" + std::to_string(process.port());
+    bundleFolder_ = folder.path() / "App";
     writeConfig(bundleFolder_, baseUrl_);
     platform::Bundle::setMainBundlePath(bundleFolder_);
 }
