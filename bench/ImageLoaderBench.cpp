@@ -22,7 +22,7 @@
 
 #include "LoopbackServer.h"
 #include "SocialSDK/core/image/RAZududeImageLoader.h"
-#include "SocialSDK/core/image/RAZududeImageView.h"
+#include "SocialSDK/ui/image/RAZududeImageView.h"
 #include "platform/AppFolders.h"
 #include "platform/MainLoop.h"
 #include "platform/graphics/Image.h"

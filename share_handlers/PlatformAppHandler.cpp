@@ -8,7 +8,7 @@
 #include "SocialSDK/core/data/RAZududeData.h"
 #include "SocialSDK/core/handler/RAZududeSnsHandler.h"
 #include "SocialSDK/core/manager/RZSDataManager.h"
-#include "SocialSDK/ui/controller/RAZududeControllerService.h"
+#include "SocialSDK/core/screen/RAZududeScreenHost.h"
 #include "platform/Format.h"
 #include "platform/Text.h"
 #include "platform/ui/Alert.h"
@@ -73,8 +73,8 @@ void PlatformAppHandler::showNotInstalledNotice() const {
         ->show();
 }
 
-void PlatformAppHandler::shareThroughApp(
-    const std::string& platformName, const std::shared_ptr<RAZududeControllerService>& service) {
+void PlatformAppHandler::shareThroughApp(const std::string& platformName,
+                                         const std::shared_ptr<RAZududeScreenHost>& service) {
     auto delegate = service ? service->socialUIDelegate() : nullptr;
     if (!appInstalled()) {
         showNotInstalledNotice();

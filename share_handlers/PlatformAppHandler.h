@@ -44,7 +44,7 @@ class PlatformAppHandler : public RAZududePlatformHandler,
     void showNotInstalledNotice() const;
     // Hands the share to the application, or reports that it is missing.
     void shareThroughApp(const std::string& platformName,
-                         const std::shared_ptr<RAZududeControllerService>& service);
+                         const std::shared_ptr<RAZududeScreenHost>& service);
     // A reply the base does not know (a login); false when it is not one either.
     virtual bool handleReply(const std::string& /*kind*/,
                              const std::map<std::string, std::string>& /*query*/) {
@@ -57,7 +57,7 @@ class PlatformAppHandler : public RAZududePlatformHandler,
   private:
     struct PendingShare {
         std::string platformName;
-        std::weak_ptr<RAZududeControllerService> service;
+        std::weak_ptr<RAZududeScreenHost> service;
         std::optional<std::string> text;
     };
 

@@ -4,7 +4,7 @@
 #include "SocialSDK/core/handler/RAZududeSnsHandler.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformNames.h"
-#include "SocialSDK/ui/controller/RAZududeControllerService.h"
+#include "SocialSDK/core/screen/RAZududeScreenHost.h"
 #include "platform/ui/Alert.h"
 #include "share_handlers/HandlerPlatforms.h"
 
@@ -30,7 +30,7 @@ std::shared_ptr<RAZududeSnsPlatform> RAZududeFacebookSnsHandler::getFacebookTwit
 
 void RAZududeFacebookSnsHandler::clickHandlerWithSnsName(
     const std::string& platformName, const std::shared_ptr<platform::ViewController>&,
-    const std::shared_ptr<RAZududeControllerService>& service) {
+    const std::shared_ptr<RAZududeScreenHost>& service) {
     bool facebook = platformName == RZShareToFacebook;
     platform::AlertView::make("",
                               facebook

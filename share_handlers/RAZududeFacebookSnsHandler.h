@@ -15,8 +15,7 @@ class RAZududeFacebookSnsHandler : public RAZududePlatformHandler {
     // A new "facebook" (type 20) or "twitter" (21) platform; nothing for other names.
     std::shared_ptr<RAZududeSnsPlatform> getFacebookTwitterPlatform(
         const std::string& platformName) override;
-    void clickHandlerWithSnsName(
-        const std::string& platformName,
-        const std::shared_ptr<platform::ViewController>& controller,
-        const std::shared_ptr<RAZududeControllerService>& service) override;
+    void clickHandlerWithSnsName(const std::string& platformName,
+                                 const std::shared_ptr<platform::ViewController>& controller,
+                                 const std::shared_ptr<RAZududeScreenHost>& service) override;
 };

@@ -6,7 +6,7 @@
 #include "SocialSDK/core/manager/RZSDataManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformNames.h"
-#include "SocialSDK/ui/controller/RAZududeControllerService.h"
+#include "SocialSDK/core/screen/RAZududeScreenHost.h"
 #include "platform/ui/Application.h"
 #include "share_handlers/HandlerPlatforms.h"
 
@@ -54,7 +54,7 @@ std::shared_ptr<RAZududeSnsPlatform> RAZududeMailHandler::getEmailSmsPlatform(
 
 void RAZududeMailHandler::clickHandlerWithSnsName(
     const std::string& platformName, const std::shared_ptr<platform::ViewController>&,
-    const std::shared_ptr<RAZududeControllerService>& service) {
+    const std::shared_ptr<RAZududeScreenHost>& service) {
     auto data = service ? service->socialData() : RAZududeData::defaultData();
     auto bar = RZSDataManager::currentDataManager()->barEntity();
 

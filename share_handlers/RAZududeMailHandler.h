@@ -14,8 +14,7 @@ class RAZududeMailHandler : public RAZududePlatformHandler {
     // A new "email" (type 17) or "sms" (18) platform; nothing for other names.
     std::shared_ptr<RAZududeSnsPlatform> getEmailSmsPlatform(
         const std::string& platformName) override;
-    void clickHandlerWithSnsName(
-        const std::string& platformName,
-        const std::shared_ptr<platform::ViewController>& controller,
-        const std::shared_ptr<RAZududeControllerService>& service) override;
+    void clickHandlerWithSnsName(const std::string& platformName,
+                                 const std::shared_ptr<platform::ViewController>& controller,
+                                 const std::shared_ptr<RAZududeScreenHost>& service) override;
 };

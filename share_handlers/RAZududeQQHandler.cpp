@@ -28,7 +28,7 @@ void RAZududeQQHandler::setQQWithAppId(std::string appId, std::optional<std::str
     std::weak_ptr<RAZududeQQHandler> weak = self;
     auto tapFor = [weak](std::string name) {
         return [weak, name](const std::shared_ptr<platform::ViewController>& controller,
-                            const std::shared_ptr<RAZududeControllerService>& service, bool) {
+                            const std::shared_ptr<RAZududeScreenHost>& service, bool) {
             RAZududeSnsHandler::handleClickHandler(service, name, std::nullopt);
             if (auto handler = weak.lock()) {
                 handler->clickHandlerWithSnsName(name, controller, service);
@@ -63,6 +63,6 @@ void RAZududeQQHandler::setQQWithAppId(std::string appId, std::optional<std::str
 
 void RAZududeQQHandler::clickHandlerWithSnsName(
     const std::string& platformName, const std::shared_ptr<platform::ViewController>&,
-    const std::shared_ptr<RAZududeControllerService>& service) {
+    const std::shared_ptr<RAZududeScreenHost>& service) {
     shareThroughApp(platformName, service);
 }

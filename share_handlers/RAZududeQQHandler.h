@@ -22,10 +22,9 @@ class RAZududeQQHandler : public PlatformAppHandler {
     const std::optional<std::string>& qqUrl() const { return qqUrl_; }
 
     std::string returnScheme() const override { return qqAppId_.value_or(std::string()); }
-    void clickHandlerWithSnsName(
-        const std::string& platformName,
-        const std::shared_ptr<platform::ViewController>& controller,
-        const std::shared_ptr<RAZududeControllerService>& service) override;
+    void clickHandlerWithSnsName(const std::string& platformName,
+                                 const std::shared_ptr<platform::ViewController>& controller,
+                                 const std::shared_ptr<RAZududeScreenHost>& service) override;
 
     RAZududeQQHandler();
 

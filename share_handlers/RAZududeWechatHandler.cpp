@@ -45,7 +45,7 @@ void RAZududeWechatHandler::setWXAppId(std::string appId, std::optional<std::str
         platform->setSnsClickHandler(
             [weak, name = std::string(look.name)](
                 const std::shared_ptr<platform::ViewController>& controller,
-                const std::shared_ptr<RAZududeControllerService>& service, bool) {
+                const std::shared_ptr<RAZududeScreenHost>& service, bool) {
                 RAZududeSnsHandler::handleClickHandler(service, name, std::nullopt);
                 if (auto handler = weak.lock()) {
                     handler->clickHandlerWithSnsName(name, controller, service);
@@ -82,6 +82,6 @@ void RAZududeWechatHandler::setWXAppId(std::string appId, std::optional<std::str
 
 void RAZududeWechatHandler::clickHandlerWithSnsName(
     const std::string& platformName, const std::shared_ptr<platform::ViewController>&,
-    const std::shared_ptr<RAZududeControllerService>& service) {
+    const std::shared_ptr<RAZududeScreenHost>& service) {
     shareThroughApp(platformName, service);
 }

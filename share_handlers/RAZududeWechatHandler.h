@@ -22,10 +22,9 @@ class RAZududeWechatHandler : public PlatformAppHandler {
     const std::optional<std::string>& wxUrl() const { return wxUrl_; }
 
     std::string returnScheme() const override { return wxAppId_.value_or(std::string()); }
-    void clickHandlerWithSnsName(
-        const std::string& platformName,
-        const std::shared_ptr<platform::ViewController>& controller,
-        const std::shared_ptr<RAZududeControllerService>& service) override;
+    void clickHandlerWithSnsName(const std::string& platformName,
+                                 const std::shared_ptr<platform::ViewController>& controller,
+                                 const std::shared_ptr<RAZududeScreenHost>& service) override;
 
     RAZududeWechatHandler();
 

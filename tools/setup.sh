@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libicu-dev libssl-dev libcurl4-openssl-dev
   libpng-dev libjpeg-dev libgif-dev libcairo2-dev libpango1.0-dev fonts-noto-cjk
+  liblitehtml-dev
   rapidjson-dev nlohmann-json3-dev
   python3 python3-cryptography openssl iproute2
 )

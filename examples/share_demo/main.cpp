@@ -14,8 +14,9 @@
 #include "SocialSDK/core/data/RAZududeData.h"
 #include "SocialSDK/core/handler/RAZududeUIDelegate.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
-#include "SocialSDK/core/service/RAZududeSnsService.h"
+#include "SocialSDK/ui/service/RAZududeSnsService.h"
 #include "SocialSDK/ui/sheet/RAZududeIconActionSheet.h"
+#include "SocialSDK/ui/startup/SocialUI.h"
 #include "platform/MainLoop.h"
 #include "platform/graphics/GraphicsContext.h"
 #include "platform/render/Renderer.h"
@@ -217,6 +218,7 @@ int run(const Options& options) {
     }
 
     // Start-up, as an app does it.
+    installSocialUI();
     registerShareHandlers();
     RAZududeData::openLog(false);
     RAZududeWechatHandler::setWXAppId(kWechatAppId, "demo-secret", "https://example.org/share");

@@ -69,12 +69,17 @@ void GObjectUnref::operator()(void* object) const {
     g_object_unref(object);
 }
 
-LayoutPtr makeLayout(cairo_t* cr, std::string_view text, const TextStyle& style, Size box) {
+LayoutPtr makeLayout(cairo_t* cr, const PangoFontDescription* font) {
     LayoutPtr layout(pango_cairo_create_layout(cr));
     applyFontOptions(cr, pango_layout_get_context(layout.get()));
     pango_layout_context_changed(layout.get());
+    pango_layout_set_font_description(layout.get(), font);
+    return layout;
+}
+
+LayoutPtr makeLayout(cairo_t* cr, std::string_view text, const TextStyle& style, Size box) {
     auto font = description(style.font);
-    pango_layout_set_font_description(layout.get(), font.get());
+    LayoutPtr layout = makeLayout(cr, font.get());
     pango_layout_set_text(layout.get(), text.data(), static_cast<int>(text.size()));
     switch (style.alignment) {
         case TextAlignment::kCenter:

@@ -21,6 +21,9 @@ using LayoutPtr = std::unique_ptr<PangoLayout, GObjectUnref>;
 // `cr` with hinting off and in points, so that its lines and sizes do not depend on the scale
 // or transform it is drawn at: measured and drawn, a text is set alike.
 LayoutPtr makeLayout(cairo_t* cr, std::string_view text, const TextStyle& style, Size box);
+// An empty single-paragraph layout in a font described by the caller, set up alike, for text
+// whose fonts come from elsewhere (a web page's styles).
+LayoutPtr makeLayout(cairo_t* cr, const PangoFontDescription* font);
 
 // How many lines of the layout are shown within the box and style, and the size they take
 // (not rounded).

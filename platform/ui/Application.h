@@ -8,31 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/InterfaceOrientation.h"
 #include "platform/graphics/Geometry.h"
 
 namespace platform {
 
 class View;
 class Window;
-
-// Interface orientations with the platform's numbers; landscape is 3 or 4.
-enum InterfaceOrientation : int {
-    kOrientationPortrait = 1,
-    kOrientationPortraitUpsideDown = 2,
-    kOrientationLandscapeRight = 3,
-    kOrientationLandscapeLeft = 4,
-};
-
-// Masks of supported orientations: bit number = orientation.
-enum InterfaceOrientationMask : unsigned {
-    kOrientationMaskPortrait = 1u << kOrientationPortrait,
-    kOrientationMaskPortraitUpsideDown = 1u << kOrientationPortraitUpsideDown,
-    kOrientationMaskLandscapeRight = 1u << kOrientationLandscapeRight,
-    kOrientationMaskLandscapeLeft = 1u << kOrientationLandscapeLeft,
-    kOrientationMaskLandscape = kOrientationMaskLandscapeLeft | kOrientationMaskLandscapeRight,
-    kOrientationMaskAll =
-        kOrientationMaskPortrait | kOrientationMaskPortraitUpsideDown | kOrientationMaskLandscape,
-};
 
 constexpr bool isLandscape(int orientation) {
     return orientation == kOrientationLandscapeLeft || orientation == kOrientationLandscapeRight;

@@ -8,8 +8,9 @@
 #include "SocialSDK/core/manager/RZSUserManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformInternal.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
-#include "SocialSDK/core/service/RAZududeSnsService.h"
 #include "SocialSDK/ui/controller/RAZududeControllerService.h"
+#include "SocialSDK/ui/service/RAZududeSnsService.h"
+#include "SocialSDK/ui/startup/SocialUI.h"
 #include "platform/ui/NavigationController.h"
 #include "share_handlers/RAZududeQQHandler.h"
 #include "share_handlers/RAZududeSinaSSOHandler.h"
@@ -17,6 +18,10 @@
 #include "share_handlers/ShareHandlers.h"
 
 namespace social_test {
+
+// The screens install what the core asks of them as the test program starts, as an app's start-up
+// does; before any test, and again in each process a death test starts.
+[[maybe_unused]] const bool kSocialUIInstalled = (installSocialUI(), true);
 
 void setUpHandlers() {
     static std::once_flag once;

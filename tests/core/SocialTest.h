@@ -35,7 +35,7 @@ class RecordingDelegate : public RAZududeUIDelegate {
   public:
     std::optional<bool> closeOauthWebViewController(
         const std::shared_ptr<platform::NavigationController>&,
-        const std::shared_ptr<RAZududeControllerService>&) override {
+        const std::shared_ptr<RAZududeScreenHost>&) override {
         events.push_back("closeOauth");
         return closeOauthAnswer;
     }

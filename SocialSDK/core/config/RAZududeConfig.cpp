@@ -4,62 +4,19 @@
 
 #include "RZBase_Source/Encode/RAZududeUtils.h"
 #include "SocialSDK/core/analytics/RAZududeOpAnalytics.h"
+#include "SocialSDK/core/config/RAZududeToastGravity.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformInternal.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
-#include "SocialSDK/ui/toast/RAZududeToastSettings.h"
+#include "SocialSDK/core/screen/RAZududeScreenHooks.h"
 #include "platform/Device.h"
 #include "platform/Format.h"
-#include "platform/graphics/Image.h"
-#include "platform/ui/Application.h"
-#include "platform/ui/Button.h"
-#include "platform/ui/Label.h"
-#include "platform/ui/NavigationBar.h"
-#include "platform/ui/TableView.h"
-
-namespace {
-
-using platform::Button;
-using platform::Color;
-using platform::Font;
-using platform::Image;
-
-constexpr const char* kButtonBackground =
-    "RAZududeSDKResourcesNew.bundle/OtherTheme/RZS_nav_button_normal";
-constexpr const char* kBackButtonBackground =
-    "RAZududeSDKResourcesNew.bundle/OtherTheme/RZS_nav_back_button_normal";
-constexpr const char* kDarkBarBackground =
-    "RAZududeSDKResourcesNew.bundle/OtherTheme/RZS_nav_bar_bg_black";
-
-platform::ImagePtr stretchedButtonBackground() {
-    auto image = Image::named(kButtonBackground);
-    return image ? image->stretchable(8, 10) : nullptr;
-}
-
-void styleDarkButton(Button& button, platform::ImagePtr background, std::string title) {
-    button.setBackgroundImage(std::move(background));
-    button.setImage(nullptr);
-    button.setTitle(std::move(title));
-    button.titleLabel().setFont(Font::boldSystem(13));
-}
-
-// The title of the item in a label of its own, sized to the text.
-void setTitleLabel(platform::NavigationItem& item, Color color) {
-    auto label = std::make_shared<platform::Label>();
-    label->setFont(Font::system(18));
-    label->setTextColor(color);
-    label->setBackgroundColor(Color::clear());
-    label->setText(item.title());
-    label->sizeToFit();
-    item.setTitleView(std::move(label));
-}
-
-}  // namespace
+#include "platform/InterfaceOrientation.h"
 
 // ---- RAZududeConfig --------------------------------------------------------------------
 
 RAZududeConfig::RAZududeConfig() {
     // Toasts of the share service go to the top of the window unless the app says otherwise.
-    RAZududeToastSettings::getSharedSettings().setGravity(kRAZududeToastGravityTop);
+    RAZududeScreenHooks::placeToasts(std::nullopt, kRAZududeToastGravityTop);
 }
 
 RAZududeConfig& RAZududeConfig::shareInstance() {
@@ -177,9 +134,7 @@ void RAZududeConfig::hiddenNotInstallPlatforms(std::optional<std::vector<std::st
 void RAZududeConfig::setFinishToastIsHidden(bool hidden, std::int32_t gravity) {
     // Made first, so that making it later cannot put its own gravity over the app's.
     shareInstance();
-    auto& settings = RAZududeToastSettings::getSharedSettings();
-    settings.setIsHidden(hidden);
-    settings.setGravity(gravity);
+    RAZududeScreenHooks::placeToasts(hidden, gravity);
 }
 
 void RAZududeConfig::setTheme(int theme) {
@@ -203,7 +158,7 @@ void RAZududeConfig::setTableViewCellConfig(RAZududeTableViewCellConfig config) 
 RAZududeConfigInternal::RAZududeConfigInternal() {
     snsPlatformNames_ = {"sina",  "tencent", "qzone",    "renren", "douban",
                          "email", "sms",     "facebook", "twitter"};
-    defaultColor_ = Color::white();
+    defaultColor_ = platform::Color::white();
     shouldCommentWithShare_ = true;
     shouldCommentWithLocation_ = true;
     shouldShareSynchronous_ = false;
@@ -225,6 +180,7 @@ RAZududeConfigInternal::RAZududeConfigInternal() {
 
 RAZududeConfigInternal& RAZududeConfigInternal::shareInstance() {
     static auto* instance = new RAZududeConfigInternal();
+    instanceMade_ = true;
     return *instance;
 }
 
@@ -266,70 +222,64 @@ void RAZududeConfigInternal::setSocialTheme(int theme) {
 }
 
 void RAZududeConfigInternal::installTheme(int theme) {
-    if (theme == 0) {
-        navigationbarConfig_ = darkNavigationBarConfig();
-        gridViewConfig_ = darkGridViewConfig();
-    } else {
-        navigationbarConfig_ = lightNavigationBarConfig();
-        tableViewCellConfig_ = lightTableViewCellConfig();
+    auto blocks = RAZududeScreenHooks::themeBlocks(theme);
+    themePending_ = !blocks;
+    if (!blocks) {
+        return;
+    }
+    if (blocks->navigationBar) {
+        navigationbarConfig_ = std::move(blocks->navigationBar);
+    }
+    if (blocks->gridView) {
+        gridViewConfig_ = std::move(blocks->gridView);
+    }
+    if (blocks->tableViewCell) {
+        tableViewCellConfig_ = std::move(blocks->tableViewCell);
     }
 }
 
-RAZududeNavigationBarConfig RAZududeConfigInternal::darkNavigationBarConfig() {
-    return [](platform::NavigationBar* bar, Button* closeButton, Button* backButton,
-              Button* postButton, Button*, platform::NavigationItem* item) {
-        if (closeButton) {
-            styleDarkButton(*closeButton, stretchedButtonBackground(), "关 闭");
-        }
-        if (backButton) {
-            styleDarkButton(*backButton, Image::named(kBackButtonBackground), "返 回");
-            backButton->setTitleEdgeInsets({0, 6, 0, 0});
-        }
-        if (bar) {
-            bar->setBackgroundImage(Image::named(kDarkBarBackground),
-                                    platform::BarMetrics::kDefault);
-            bar->setTitleTextAttributes(std::nullopt);
-        }
-        if (postButton) {
-            styleDarkButton(*postButton, stretchedButtonBackground(), "发 布");
-            postButton->setTitleEdgeInsets({});
-        }
-        if (item) {
-            setTitleLabel(*item, Color::white());
-        }
-    };
+void RAZududeConfigInternal::themeMakerInstalled() {
+    if (!instanceMade_) {
+        return;
+    }
+    auto& config = shareInstance();
+    if (!config.themePending_) {
+        return;
+    }
+    // Blocks the app set meanwhile stay.
+    auto bar = std::move(config.navigationbarConfig_);
+    auto grid = std::move(config.gridViewConfig_);
+    auto cell = std::move(config.tableViewCellConfig_);
+    config.installTheme(config.socialTheme_);
+    if (bar) {
+        config.navigationbarConfig_ = std::move(bar);
+    }
+    if (grid) {
+        config.gridViewConfig_ = std::move(grid);
+    }
+    if (cell) {
+        config.tableViewCellConfig_ = std::move(cell);
+    }
 }
 
-// White hairlines on dark grey. The names take white too: in the template's dark grey they
-// would vanish into the panel.
+// The blocks come from the screens, which install a theme maker at start-up.
+
+RAZududeNavigationBarConfig RAZududeConfigInternal::darkNavigationBarConfig() {
+    auto blocks = RAZududeScreenHooks::themeBlocks(0);
+    return blocks ? blocks->navigationBar : nullptr;
+}
+
 RAZududeGridViewConfig RAZududeConfigInternal::darkGridViewConfig() {
-    return [](platform::GraphicsContext* context, platform::View* view, platform::Label* label) {
-        if (context) {
-            context->setStrokeColor(Color::white());
-            context->setLineWidth(0);
-        }
-        if (view) {
-            view->setBackgroundColor(Color::darkGray());
-        }
-        if (label) {
-            label->setTextColor(Color::white());
-        }
-    };
+    auto blocks = RAZududeScreenHooks::themeBlocks(0);
+    return blocks ? blocks->gridView : nullptr;
 }
 
 RAZududeNavigationBarConfig RAZududeConfigInternal::lightNavigationBarConfig() {
-    return [](platform::NavigationBar*, Button*, Button*, Button*, Button*,
-              platform::NavigationItem* item) {
-        if (item) {
-            setTitleLabel(*item, Color(70 / 255.0, 79 / 255.0, 97 / 255.0, 1));
-        }
-    };
+    auto blocks = RAZududeScreenHooks::themeBlocks(1);
+    return blocks ? blocks->navigationBar : nullptr;
 }
 
 RAZududeTableViewCellConfig RAZududeConfigInternal::lightTableViewCellConfig() {
-    return [](platform::TableViewCell* cell) {
-        if (cell) {
-            cell->textLabel().setTextColor(Color::gray(0.353));
-        }
-    };
+    auto blocks = RAZududeScreenHooks::themeBlocks(1);
+    return blocks ? blocks->tableViewCell : nullptr;
 }

@@ -193,15 +193,21 @@ class RAZududeConfigInternal {
         hiddenSnsPlatforms_ = std::move(names);
     }
 
-    // The theme blocks, for those who install them by hand.
+    // The theme blocks, for those who install them by hand; empty until the screens installed
+    // their theme maker (RAZududeScreenHooks).
     static RAZududeNavigationBarConfig darkNavigationBarConfig();   // theme 0
     static RAZududeGridViewConfig darkGridViewConfig();             // theme 0
     static RAZududeNavigationBarConfig lightNavigationBarConfig();  // other themes
     static RAZududeTableViewCellConfig lightTableViewCellConfig();  // other themes
 
+    // The screens' theme maker came: a theme installed before it gets its blocks now.
+    static void themeMakerInstalled();
+
   private:
     RAZududeConfigInternal();
     void installTheme(int theme);
+
+    inline static bool instanceMade_ = false;
 
     platform::Rect boundsForiPad_;
     platform::Array snsPlatformNames_;
@@ -217,6 +223,8 @@ class RAZududeConfigInternal {
     int qqType_ = 0;
     bool shareQzoneWithQQSDK_ = false;
     int socialTheme_ = 0;
+    // The theme was installed while no theme maker was there to give its blocks.
+    bool themePending_ = false;
     RAZududeGridViewConfig gridViewConfig_;
     RAZududeNavigationBarConfig navigationbarConfig_;
     RAZududeTableViewCellConfig tableViewCellConfig_;

@@ -15,7 +15,7 @@ namespace platform {
 class ViewController;
 }
 
-class RAZududeControllerService;
+class RAZududeScreenHost;
 class RAZududeSnsPlatform;
 
 // A handler as the share service reaches it by name: the delegate protocol, and the messages
@@ -26,7 +26,7 @@ class RAZududePlatformHandler : public RAZududeSnsHandlerDelegate {
     virtual void clickHandlerWithSnsName(
         const std::string& /*platformName*/,
         const std::shared_ptr<platform::ViewController>& /*controller*/,
-        const std::shared_ptr<RAZududeControllerService>& /*service*/) {}
+        const std::shared_ptr<RAZududeScreenHost>& /*service*/) {}
     // The platforms the registry takes from the system-service handlers while it builds itself.
     virtual std::shared_ptr<RAZududeSnsPlatform> getFacebookTwitterPlatform(
         const std::string& /*platformName*/) {

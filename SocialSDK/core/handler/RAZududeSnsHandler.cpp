@@ -19,7 +19,8 @@
 #include "SocialSDK/core/manager/RZSPersistence.h"
 #include "SocialSDK/core/manager/RZSUserManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformNames.h"
-#include "SocialSDK/ui/controller/RAZududeControllerService.h"
+#include "SocialSDK/core/screen/RAZududeScreenHooks.h"
+#include "SocialSDK/core/screen/RAZududeScreenHost.h"
 #include "platform/Bundle.h"
 #include "platform/Format.h"
 #include "platform/Log.h"
@@ -27,7 +28,6 @@
 #include "platform/PropertyList.h"
 #include "platform/Text.h"
 #include "platform/Utf8.h"
-#include "platform/ui/Alert.h"
 
 namespace {
 
@@ -208,7 +208,7 @@ std::shared_ptr<RAZududePlatformHandler> RAZududeSnsHandler::getSocialSnsHandler
 
 void RAZududeSnsHandler::clickHandlerWithSnsName(
     const std::string& name, const std::shared_ptr<platform::ViewController>& controller,
-    const std::shared_ptr<RAZududeControllerService>& service) {
+    const std::shared_ptr<RAZududeScreenHost>& service) {
     if (auto handler = getSocialSnsHandler(name)) {
         handler->clickHandlerWithSnsName(name, controller, service);
     }
@@ -216,8 +216,8 @@ void RAZududeSnsHandler::clickHandlerWithSnsName(
 
 // ---- reporting to the app --------------------------------------------------------------
 
-void RAZududeSnsHandler::handleClickHandler(
-    const std::shared_ptr<RAZududeControllerService>& service, const std::string& name) {
+void RAZududeSnsHandler::handleClickHandler(const std::shared_ptr<RAZududeScreenHost>& service,
+                                            const std::string& name) {
     if (!service) {
         return;
     }
@@ -232,9 +232,9 @@ void RAZududeSnsHandler::handleClickHandler(
     }
 }
 
-void RAZududeSnsHandler::handleClickHandler(
-    const std::shared_ptr<RAZududeControllerService>& service, const std::string& name,
-    const std::optional<std::string>& sourceOpType) {
+void RAZududeSnsHandler::handleClickHandler(const std::shared_ptr<RAZududeScreenHost>& service,
+                                            const std::string& name,
+                                            const std::optional<std::string>& sourceOpType) {
     handleClickHandler(service, name);
     RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType("3", sourceOpType, name);
 }
@@ -295,12 +295,11 @@ void RAZududeSnsHandler::upLoadSnsAccount(const std::shared_ptr<RAZududeAccountE
                     failure->setViewControllerType(kRAZududeViewControllerOauth);
                     completion(failure);
                 }
-                platform::AlertView::make(
+                RAZududeScreenHooks::showAlert(
                     RAZududeLocalizedString("oauth_error_title", "授权失败"),
                     RAZududeLocalizedString("oauth_error_message",
                                             "服务器繁忙，授权失败，请稍后再试"),
-                    {}, RAZududeLocalizedString("button_ok", "好"))
-                    ->show();
+                    RAZududeLocalizedString("button_ok", "好"));
                 return;
             }
             reply->setMessage("no error");

@@ -27,7 +27,7 @@ namespace platform {
 class ViewController;
 }
 
-class RAZududeControllerService;
+class RAZududeScreenHost;
 class RAZududeData;
 
 class RAZududeSnsHandler {
@@ -69,14 +69,14 @@ class RAZududeSnsHandler {
     // Hands the share to the platform's handler; nothing happens when it has none.
     static void clickHandlerWithSnsName(const std::string& name,
                                         const std::shared_ptr<platform::ViewController>& controller,
-                                        const std::shared_ptr<RAZududeControllerService>& service);
+                                        const std::shared_ptr<RAZududeScreenHost>& service);
 
     // ---- reporting to the app
     // Tells the service's delegate which platform was tapped.
-    static void handleClickHandler(const std::shared_ptr<RAZududeControllerService>& service,
+    static void handleClickHandler(const std::shared_ptr<RAZududeScreenHost>& service,
                                    const std::string& name);
     // The same, and records the tap whatever the delegate did.
-    static void handleClickHandler(const std::shared_ptr<RAZududeControllerService>& service,
+    static void handleClickHandler(const std::shared_ptr<RAZududeScreenHost>& service,
                                    const std::string& name,
                                    const std::optional<std::string>& sourceOpType);
     // Gives the delegate a share result for the platform (editor screen, share response type).

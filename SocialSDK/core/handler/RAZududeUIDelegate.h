@@ -14,7 +14,7 @@ namespace platform {
 class NavigationController;
 }
 
-class RAZududeControllerService;
+class RAZududeScreenHost;
 class RAZududeData;
 
 class RAZududeUIDelegate {
@@ -25,7 +25,7 @@ class RAZududeUIDelegate {
     // Nothing when it has no say.
     virtual std::optional<bool> closeOauthWebViewController(
         const std::shared_ptr<platform::NavigationController>& /*navigationController*/,
-        const std::shared_ptr<RAZududeControllerService>& /*service*/) {
+        const std::shared_ptr<RAZududeScreenHost>& /*service*/) {
         return std::nullopt;
     }
     // A screen of the share service closed (its view-controller type).

@@ -55,6 +55,12 @@ class RAZududeDataService {
     // The user's platform accounts.
     void requestSocialAccountWithCompletionInternal(RAZududeResponseCompletion completion);
 
+    // What a direct share to the platform carries: the text, picture and URL resource the
+    // share service set for the platform, else the record's (a default URL resource is none),
+    // and the platform's name; no screen and no completion. Built in
+    // RAZududeDataServiceContent.cpp.
+    RAZududeSnsPostContent snsPostContentForPlatform(const std::string& platformName) const;
+
     // A direct share from the icon sheet or the list.
     void postSnsWithDictionary(RAZududeSnsPostContent content);
     // A share to the platforms with the content.

@@ -10,7 +10,7 @@ std::shared_ptr<RAZududeSnsPlatform> RAZududeSnsPlatform::initWithPlatformName(
     platform->platformName_ = std::move(platformName);
     platform->platformInternal();
     platform->loginClickHandler_ = [](const std::shared_ptr<platform::ViewController>&,
-                                      const std::shared_ptr<RAZududeControllerService>&, bool,
+                                      const std::shared_ptr<RAZududeScreenHost>&, bool,
                                       RAZududeResponseCompletion) {
         RAZududeUtils::outLog("the platform is not support login!");
     };

@@ -13,17 +13,17 @@ namespace platform {
 class ViewController;
 }
 
-class RAZududeControllerService;
+class RAZududeScreenHost;
 class RAZududeSnsPlatformInternal;
 
-// (presenting controller, controller service, present modally)
+// (presenting controller, screen host, present modally)
 using RAZududeSnsClickHandler =
     std::function<void(const std::shared_ptr<platform::ViewController>& controller,
-                       const std::shared_ptr<RAZududeControllerService>& service, bool isPresent)>;
-// (presenting controller, controller service, present modally, login completion)
+                       const std::shared_ptr<RAZududeScreenHost>& service, bool isPresent)>;
+// (presenting controller, screen host, present modally, login completion)
 using RAZududeLoginClickHandler =
     std::function<void(const std::shared_ptr<platform::ViewController>& controller,
-                       const std::shared_ptr<RAZududeControllerService>& service, bool isPresent,
+                       const std::shared_ptr<RAZududeScreenHost>& service, bool isPresent,
                        RAZududeResponseCompletion completion)>;
 
 class RAZududeSnsPlatform : public std::enable_shared_from_this<RAZududeSnsPlatform> {

@@ -9,11 +9,10 @@
 #include "SocialSDK/core/platform/RAZududeSnsPlatform.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformNames.h"
-#include "SocialSDK/ui/controller/RAZududeControllerService.h"
+#include "SocialSDK/core/screen/RAZududeScreenHost.h"
 #include "platform/Format.h"
 #include "platform/Log.h"
 #include "platform/MainLoop.h"
-#include "platform/ui/NavigationController.h"
 
 RAZududeSnsPlatformInternal::RAZududeSnsPlatformInternal(
     std::weak_ptr<RAZududeSnsPlatform> platform)
@@ -35,8 +34,7 @@ std::weak_ptr<RAZududeSnsPlatformInternal> RAZududeSnsPlatformInternal::weakSelf
 
 // Takes the app's delegate aside and puts this companion in its place. When another companion
 // stands in already, its kept delegate moves over, so a second login never loses the app's.
-void RAZududeSnsPlatformInternal::standIn(
-    const std::shared_ptr<RAZududeControllerService>& service) {
+void RAZududeSnsPlatformInternal::standIn(const std::shared_ptr<RAZududeScreenHost>& service) {
     auto current = service->socialUIDelegate();
     if (current.get() != this) {
         if (auto other = std::dynamic_pointer_cast<RAZududeSnsPlatformInternal>(current)) {
@@ -52,8 +50,7 @@ void RAZududeSnsPlatformInternal::standIn(
 // Gives the kept delegate back, but only to a service on which this companion still stands in:
 // a delegate the app set meanwhile stays. Either way the kept one is let go, so it can never
 // come back later in place of a newer one.
-void RAZududeSnsPlatformInternal::handBack(
-    const std::shared_ptr<RAZududeControllerService>& service) {
+void RAZududeSnsPlatformInternal::handBack(const std::shared_ptr<RAZududeScreenHost>& service) {
     if (!socialUIDelegate_) {
         return;
     }
@@ -67,21 +64,18 @@ void RAZududeSnsPlatformInternal::handBack(
 
 void RAZududeSnsPlatformInternal::openEditor(
     const std::shared_ptr<platform::ViewController>& controller,
-    const std::shared_ptr<RAZududeControllerService>& service, bool isPresent,
+    const std::shared_ptr<RAZududeScreenHost>& service, bool isPresent,
     const std::string& sourceOpType) {
     std::shared_ptr<platform::ViewController> editor;
     if (!isPresent) {
         editor = service->getSocialViewController(kRAZududeViewControllerShareEdit, platformName());
-        auto* navigation = controller ? controller->navigationController() : nullptr;
-        if (editor && navigation) {
-            navigation->pushViewController(editor, true);
-        } else if (editor) {
+        if (editor && !service->pushScreen(editor, controller)) {
             platform::consoleLog("the share editor needs a navigation controller to be pushed on");
         }
     } else {
-        editor = service->getSocialShareEditControllerInternal(platformName(), sourceOpType);
-        if (editor && controller) {
-            controller->presentViewController(editor, true);
+        editor = service->makeShareEditScreen(platformName(), sourceOpType);
+        if (editor) {
+            service->presentScreen(editor, controller);
         }
     }
     if (!editor) {
@@ -92,16 +86,16 @@ void RAZududeSnsPlatformInternal::openEditor(
 
 void RAZududeSnsPlatformInternal::snsClickHandlerWithController(
     const std::shared_ptr<platform::ViewController>& controller,
-    const std::shared_ptr<RAZududeControllerService>& service, bool isPresent,
+    const std::shared_ptr<RAZududeScreenHost>& service, bool isPresent,
     std::optional<std::string> sourceOpType) {
     if (!service) {
-        platform::consoleLog("a tap on %@ needs a controller service", platformName());
+        platform::consoleLog("a tap on %@ needs a screen host", platformName());
         return;
     }
     RAZududeSnsHandler::handleClickHandler(service, platformName(), sourceOpType);
 
     std::weak_ptr<RAZududeSnsPlatformInternal> weakThis = weakSelf();
-    std::weak_ptr<RAZududeControllerService> weakService = service;
+    std::weak_ptr<RAZududeScreenHost> weakService = service;
     std::weak_ptr<platform::ViewController> weakController = controller;
     auto loginDone = [weakThis, weakService, weakController,
                       isPresent](const RAZududeResponsePtr& response) {
@@ -145,11 +139,11 @@ void RAZududeSnsPlatformInternal::snsClickHandlerWithController(
 
 void RAZududeSnsPlatformInternal::snsLoginHandlerrWithController(
     const std::shared_ptr<platform::ViewController>& controller,
-    const std::shared_ptr<RAZududeControllerService>& service, bool isPresent,
+    const std::shared_ptr<RAZududeScreenHost>& service, bool isPresent,
     RAZududeResponseCompletion loginCompletion, std::optional<std::string> sourceOpType) {
     RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType("4", sourceOpType, platformName());
     if (!service) {
-        platform::consoleLog("a login on %@ needs a controller service", platformName());
+        platform::consoleLog("a login on %@ needs a screen host", platformName());
         return;
     }
     standIn(service);
@@ -187,17 +181,14 @@ void RAZududeSnsPlatformInternal::snsLoginHandlerrWithController(
     }
     std::shared_ptr<platform::ViewController> page;
     if (isPresent) {
-        page = service->getSocialOauthControllerInternal(platformName(), "4");
-        if (page && controller) {
-            controller->presentViewController(page, true);
+        page = service->makeOauthScreen(platformName(), "4");
+        if (page) {
+            service->presentScreen(page, controller);
         }
     } else {
         RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType("7", "4", platformName());
         page = service->getSocialViewController(kRAZududeViewControllerOauth, platformName());
-        auto* navigation = controller ? controller->navigationController() : nullptr;
-        if (page && navigation) {
-            navigation->pushViewController(page, true);
-        } else if (page) {
+        if (page && !service->pushScreen(page, controller)) {
             page = nullptr;
             platform::consoleLog("the OAuth page needs a navigation controller to be pushed on");
         }
@@ -256,7 +247,7 @@ void RAZududeSnsPlatformInternal::didCloseUIViewController(int viewControllerTyp
 
 std::optional<bool> RAZududeSnsPlatformInternal::closeOauthWebViewController(
     const std::shared_ptr<platform::NavigationController>& navigationController,
-    const std::shared_ptr<RAZududeControllerService>& service) {
+    const std::shared_ptr<RAZududeScreenHost>& service) {
     if (socialUIDelegate_) {
         if (auto answer =
                 socialUIDelegate_->closeOauthWebViewController(navigationController, service)) {
@@ -277,6 +268,6 @@ std::optional<bool> RAZududeSnsPlatformInternal::closeOauthWebViewController(
     }
     loginCompletion_ = nullptr;
     shareStatus_ = std::string("0");
-    navigationController->pushViewController(editor, true);
+    service->pushScreenOn(navigationController, editor);
     return true;
 }

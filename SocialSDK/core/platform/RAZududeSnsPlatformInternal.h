@@ -1,7 +1,7 @@
 // The companion of one platform: what a tap on it means. A share tap either hands the share to
 // the platform's handler, or makes sure the user is logged in to the platform (through the
 // platform's own application or the OAuth page) and then opens the share editor. While a login
-// runs the companion stands in for the app's UI delegate on the controller service, so that it
+// runs the companion stands in for the app's UI delegate on the screen host, so that it
 // sees the screens close and the login result, and passes on what concerns the app.
 //
 // The companion is itself a platform: it carries the platform's properties, of which it sets
@@ -56,11 +56,11 @@ class RAZududeSnsPlatformInternal : public RAZududeSnsPlatform, public RAZududeU
 
     // A share tap: tells the app and records it, then the handler, the editor or a login first.
     void snsClickHandlerWithController(const std::shared_ptr<platform::ViewController>& controller,
-                                       const std::shared_ptr<RAZududeControllerService>& service,
+                                       const std::shared_ptr<RAZududeScreenHost>& service,
                                        bool isPresent, std::optional<std::string> sourceOpType);
     // A login, through the platform's application when its handler can, else the OAuth page.
     void snsLoginHandlerrWithController(const std::shared_ptr<platform::ViewController>& controller,
-                                        const std::shared_ptr<RAZududeControllerService>& service,
+                                        const std::shared_ptr<RAZududeScreenHost>& service,
                                         bool isPresent, RAZududeResponseCompletion loginCompletion,
                                         std::optional<std::string> sourceOpType);
 
@@ -71,7 +71,7 @@ class RAZududeSnsPlatformInternal : public RAZududeSnsPlatform, public RAZududeU
     // After a login that a share tap started, the editor follows the OAuth page.
     std::optional<bool> closeOauthWebViewController(
         const std::shared_ptr<platform::NavigationController>& navigationController,
-        const std::shared_ptr<RAZududeControllerService>& service) override;
+        const std::shared_ptr<RAZududeScreenHost>& service) override;
 
     // Calls the login completion once, then forgets it.
     void performLoginCompletion(const RAZududeResponsePtr& response);
@@ -81,10 +81,10 @@ class RAZududeSnsPlatformInternal : public RAZududeSnsPlatform, public RAZududeU
 
   private:
     std::weak_ptr<RAZududeSnsPlatformInternal> weakSelf();
-    void standIn(const std::shared_ptr<RAZududeControllerService>& service);
-    void handBack(const std::shared_ptr<RAZududeControllerService>& service);
+    void standIn(const std::shared_ptr<RAZududeScreenHost>& service);
+    void handBack(const std::shared_ptr<RAZududeScreenHost>& service);
     void openEditor(const std::shared_ptr<platform::ViewController>& controller,
-                    const std::shared_ptr<RAZududeControllerService>& service, bool isPresent,
+                    const std::shared_ptr<RAZududeScreenHost>& service, bool isPresent,
                     const std::string& sourceOpType);
 
     std::weak_ptr<RAZududeSnsPlatform> snsPlatform_;

@@ -8,7 +8,7 @@
 #include "SocialSDK/core/handler/RAZududeHandlerRegistry.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformInternal.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformNames.h"
-#include "SocialSDK/ui/toast/RAZududeToast.h"
+#include "SocialSDK/core/screen/RAZududeScreenHooks.h"
 #include "platform/Log.h"
 
 namespace {
@@ -111,7 +111,7 @@ void RAZududeSnsPlatformManager::installLoginHandler(
     std::weak_ptr<RAZududeSnsPlatform> weak = platform;
     platform->setLoginClickHandler(
         [weak](const std::shared_ptr<platform::ViewController>& controller,
-               const std::shared_ptr<RAZududeControllerService>& service, bool isPresent,
+               const std::shared_ptr<RAZududeScreenHost>& service, bool isPresent,
                RAZududeResponseCompletion completion) {
             auto self = weak.lock();
             if (!self) {
@@ -132,7 +132,7 @@ void RAZududeSnsPlatformManager::installClickHandler(
     }
     std::weak_ptr<RAZududeSnsPlatform> weak = platform;
     platform->setSnsClickHandler([weak](const std::shared_ptr<platform::ViewController>& controller,
-                                        const std::shared_ptr<RAZududeControllerService>& service,
+                                        const std::shared_ptr<RAZududeScreenHost>& service,
                                         bool isPresent) {
         auto self = weak.lock();
         if (!self) {
@@ -253,15 +253,13 @@ int RAZududeSnsPlatformManagerInternal::getSnsPlatformType(std::string_view name
 
 void RAZududeSnsPlatformManager::addMaskView() {
     removeMaskView();
-    maskToast_ =
-        RAZududeToast::makeText(RAZududeLocalizedString("label_request_account", "请稍等......"));
-    maskToast_->setDuration(30000);
-    maskToast_->show();
+    removeMask_ = RAZududeScreenHooks::showToast(
+        RAZududeLocalizedString("label_request_account", "请稍等......"), 30000);
 }
 
 void RAZududeSnsPlatformManager::removeMaskView() {
-    if (maskToast_) {
-        maskToast_->removeToast();
-        maskToast_.reset();
+    if (auto remove = std::move(removeMask_)) {
+        removeMask_ = nullptr;
+        remove();
     }
 }

@@ -4,6 +4,7 @@
 // classes the registry asks for platforms must be registered before that.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -13,8 +14,6 @@
 
 #include "SocialSDK/core/platform/RAZududeSnsPlatform.h"
 #include "platform/Value.h"
-
-class RAZududeToast;
 
 class RAZududeSnsPlatformManager {
   public:
@@ -68,7 +67,8 @@ class RAZududeSnsPlatformManager {
 
     PlatformDictionary allSnsPlatformDictionary_;
     PlatformDictionary ownPlatforms_;
-    std::shared_ptr<RAZududeToast> maskToast_;
+    // Takes the waiting mask away; empty while none is shown.
+    std::function<void()> removeMask_;
 };
 
 class RAZududeSnsPlatformManagerInternal {

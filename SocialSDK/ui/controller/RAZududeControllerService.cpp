@@ -9,12 +9,12 @@
 #include "SocialSDK/core/config/RAZududeLocalizable.h"
 #include "SocialSDK/core/data/RAZududeData.h"
 #include "SocialSDK/core/manager/RAZududeDataService.h"
-#include "SocialSDK/core/manager/RZSDataManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
 #include "SocialSDK/ui/controller/RAZududeNavigationController.h"
 #include "SocialSDK/ui/controller/RZSViewControllerFactory.h"
 #include "SocialSDK/ui/helper/RAZududeUIHelper.h"
 #include "SocialSDK/ui/sheet/RAZududeIconActionSheet.h"
+#include "SocialSDK/ui/startup/SocialUI.h"
 #include "platform/Device.h"
 #include "platform/Format.h"
 #include "platform/ui/Application.h"
@@ -43,7 +43,9 @@ std::shared_ptr<RAZududeControllerService> RAZududeControllerService::defaultCon
 
 RAZududeControllerService::RAZududeControllerService(std::shared_ptr<RAZududeData> data)
     : dataService_(std::make_shared<RAZududeDataService>(std::move(data))),
-      defaultColor_(RAZududeConfigInternal::shareInstance().defaultColor()) {}
+      defaultColor_(RAZududeConfigInternal::shareInstance().defaultColor()) {
+    installSocialUI();
+}
 
 RAZududeControllerService::RAZududeControllerService()
     : RAZududeControllerService(RAZududeData::defaultData()) {}
@@ -141,27 +143,10 @@ RAZududeControllerService::getSocialIconActionSheetInControllerInternal(
         auto delegate = self->socialUIDelegate();
         auto controllerNow = presenting.lock();
         if (delegate && delegate->isDirectShareInIconActionSheet()) {
-            auto bar = RZSDataManager::currentDataManager()->barEntity();
-            auto data = self->socialData();
-            RAZududeSnsPostContent post;
-            post.content = bar->shareText(name);
-            if (!post.content && data) {
-                post.content = data->shareText();
-            }
-            post.image = bar->shareImage(name);
-            if (!post.image && data) {
-                post.image = data->shareImage();
-            }
-            post.snsType = name;
+            auto post = self->socialDataService()
+                            ? self->socialDataService()->snsPostContentForPlatform(name)
+                            : RAZududeSnsPostContent{};
             post.controller = controllerNow;
-            auto resource = bar->urlResource(name);
-            if ((!resource || resource->resourceType() == kRAZududeUrlResourceTypeDefault) &&
-                data) {
-                resource = data->urlResource();
-            }
-            if (resource && resource->resourceType() != kRAZududeUrlResourceTypeDefault) {
-                post.urlResource = resource;
-            }
             post.completion = [weakSelf](const RAZududeResponsePtr& response) {
                 auto owner = weakSelf.lock();
                 auto app = owner ? owner->socialUIDelegate() : nullptr;
@@ -332,6 +317,44 @@ void RAZududeControllerService::addCloseButton(
         platform::kControlEventTouchUpInside);
     screen->navigationItem().setLeftBarButtonItem(
         std::make_shared<platform::BarButtonItem>(std::move(button)));
+}
+
+// ---- the rest of the screen host ---------------------------------------------------------
+
+std::shared_ptr<platform::ViewController> RAZududeControllerService::makeShareEditScreen(
+    const std::string& platformName, std::optional<std::string> sourceOpType) {
+    return getSocialShareEditControllerInternal(platformName, std::move(sourceOpType));
+}
+
+std::shared_ptr<platform::ViewController> RAZududeControllerService::makeOauthScreen(
+    const std::string& platformName, std::optional<std::string> sourceOpType) {
+    return getSocialOauthControllerInternal(platformName, std::move(sourceOpType));
+}
+
+void RAZududeControllerService::presentScreen(
+    const std::shared_ptr<platform::ViewController>& screen,
+    const std::shared_ptr<platform::ViewController>& from) {
+    if (screen && from) {
+        from->presentViewController(screen, true);
+    }
+}
+
+bool RAZududeControllerService::pushScreen(const std::shared_ptr<platform::ViewController>& screen,
+                                           const std::shared_ptr<platform::ViewController>& from) {
+    auto* navigation = from ? from->navigationController() : nullptr;
+    if (!screen || !navigation) {
+        return false;
+    }
+    navigation->pushViewController(screen, true);
+    return true;
+}
+
+void RAZududeControllerService::pushScreenOn(
+    const std::shared_ptr<platform::NavigationController>& navigation,
+    const std::shared_ptr<platform::ViewController>& screen) {
+    if (navigation && screen) {
+        navigation->pushViewController(screen, true);
+    }
 }
 
 // ---- closing -------------------------------------------------------------------------------

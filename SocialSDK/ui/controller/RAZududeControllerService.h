@@ -1,7 +1,8 @@
 // The share service's screen coordinator. It holds the data service (and through it the share
 // record), builds the share screens by view type and wraps them in the navigation container,
 // keeps the stack of the view types it opened, reports closing screens and results to the app's
-// UI delegate, and makes the icon sheet whose taps start a share. Main thread only.
+// UI delegate, and makes the icon sheet whose taps start a share. It is the screen host of the
+// core's share flows. Main thread only.
 #pragma once
 
 #include <memory>
@@ -12,6 +13,7 @@
 #include "SocialSDK/core/data/RAZududeResponseEntity.h"
 #include "SocialSDK/core/data/RAZududeShareImage.h"
 #include "SocialSDK/core/handler/RAZududeUIDelegate.h"
+#include "SocialSDK/core/screen/RAZududeScreenHost.h"
 #include "platform/graphics/Color.h"
 
 namespace platform {
@@ -24,7 +26,8 @@ class RAZududeDataService;
 class RAZududeIconActionSheet;
 class RAZududeNavigationController;
 
-class RAZududeControllerService : public std::enable_shared_from_this<RAZududeControllerService> {
+class RAZududeControllerService : public RAZududeScreenHost,
+                                  public std::enable_shared_from_this<RAZududeControllerService> {
   public:
     // The shared service, on the default record.
     static std::shared_ptr<RAZududeControllerService> defaultControllerService();
@@ -33,7 +36,7 @@ class RAZududeControllerService : public std::enable_shared_from_this<RAZududeCo
     explicit RAZududeControllerService(std::shared_ptr<RAZududeData> data);
     // A service on the default record.
     RAZududeControllerService();
-    virtual ~RAZududeControllerService() = default;
+    ~RAZududeControllerService() override = default;
     RAZududeControllerService(const RAZududeControllerService&) = delete;
     RAZududeControllerService& operator=(const RAZududeControllerService&) = delete;
 
@@ -42,14 +45,14 @@ class RAZududeControllerService : public std::enable_shared_from_this<RAZududeCo
         dataService_ = std::move(service);
     }
     // The data service's record.
-    std::shared_ptr<RAZududeData> socialData() const;
+    std::shared_ptr<RAZududeData> socialData() const override;
     void setSocialData(std::shared_ptr<RAZududeData> data);
 
     // Background of the containers this service makes.
     const platform::Color& defaultColor() const { return defaultColor_; }
     void setDefaultColor(platform::Color color) { defaultColor_ = color; }
     // The platform of the current flow.
-    const std::optional<std::string>& currentSnsPlatformName() const {
+    const std::optional<std::string>& currentSnsPlatformName() const override {
         return currentSnsPlatformName_;
     }
     void setCurrentSnsPlatformName(std::optional<std::string> name) {
@@ -57,15 +60,17 @@ class RAZududeControllerService : public std::enable_shared_from_this<RAZududeCo
     }
     // The screen to follow an OAuth page; -1 when none.
     int nextViewController() const { return nextViewController_; }
-    void setNextViewController(int type) { nextViewController_ = type; }
+    void setNextViewController(int type) override { nextViewController_ = type; }
     int currentViewControllerType() const { return currentViewControllerType_; }
     void setCurrentViewControllerType(int type) { currentViewControllerType_ = type; }
     // The view types opened through this service, the last one on top.
     const std::vector<int>& currentViewControllerArray() const { return viewTypeStack_; }
 
     // The app's delegate; not kept alive by the service.
-    std::shared_ptr<RAZududeUIDelegate> socialUIDelegate() const { return uiDelegate_.lock(); }
-    void setSocialUIDelegate(std::weak_ptr<RAZududeUIDelegate> delegate) {
+    std::shared_ptr<RAZududeUIDelegate> socialUIDelegate() const override {
+        return uiDelegate_.lock();
+    }
+    void setSocialUIDelegate(std::weak_ptr<RAZududeUIDelegate> delegate) override {
         uiDelegate_ = std::move(delegate);
     }
     std::shared_ptr<platform::NavigationController> currentNavigationController() const {
@@ -75,7 +80,7 @@ class RAZududeControllerService : public std::enable_shared_from_this<RAZududeCo
         currentNavigationController_ = std::move(c);
     }
     // The screen now shown, or the app's presenting screen for the icon sheet.
-    std::shared_ptr<platform::ViewController> currentViewController() const {
+    std::shared_ptr<platform::ViewController> currentViewController() const override {
         return currentViewController_.lock();
     }
     void setCurrentViewController(std::weak_ptr<platform::ViewController> c) {
@@ -110,7 +115,7 @@ class RAZududeControllerService : public std::enable_shared_from_this<RAZududeCo
     // made only for the platforms that have one, and an editor asked for a platform without a
     // valid token becomes the OAuth page, with the editor to follow.
     std::shared_ptr<platform::ViewController> getSocialViewController(
-        int viewType, std::optional<std::string> platformName = std::nullopt);
+        int viewType, std::optional<std::string> platformName = std::nullopt) override;
     int transformViewControllerType(int viewType, int platformType);
 
     std::shared_ptr<RAZududeNavigationController> makeNavigationControllerWithContorller(
@@ -118,12 +123,24 @@ class RAZududeControllerService : public std::enable_shared_from_this<RAZududeCo
     // A close button as the screen's left bar button; a tap cancels.
     void addCloseButton(const std::shared_ptr<platform::ViewController>& screen);
 
+    // ---- the rest of the screen host
+    std::shared_ptr<platform::ViewController> makeShareEditScreen(
+        const std::string& platformName, std::optional<std::string> sourceOpType) override;
+    std::shared_ptr<platform::ViewController> makeOauthScreen(
+        const std::string& platformName, std::optional<std::string> sourceOpType) override;
+    void presentScreen(const std::shared_ptr<platform::ViewController>& screen,
+                       const std::shared_ptr<platform::ViewController>& from) override;
+    bool pushScreen(const std::shared_ptr<platform::ViewController>& screen,
+                    const std::shared_ptr<platform::ViewController>& from) override;
+    void pushScreenOn(const std::shared_ptr<platform::NavigationController>& navigation,
+                      const std::shared_ptr<platform::ViewController>& screen) override;
+
     // ---- closing
     // Tells the delegate of a cancelled editor or login, then closes.
     void closeWithCancelResponse();
     // Gives the delegate the response, then closes; nothing is a cancel.
     void closeWithResponse(const RAZududeResponsePtr& response);
-    void close();
+    void close() override;
     void closeInternal();
     // Tells the delegate that the current screen closed.
     void didFinishedDismissViewController();

@@ -1,4 +1,4 @@
-#include "SocialSDK/core/service/RAZududeSnsService.h"
+#include "SocialSDK/ui/service/RAZududeSnsService.h"
 
 #include <exception>
 
@@ -9,11 +9,13 @@
 #include "SocialSDK/ui/controller/RAZududeControllerService.h"
 #include "SocialSDK/ui/controller/RZSViewControllerFactory.h"
 #include "SocialSDK/ui/sheet/RAZududeIconActionSheet.h"
+#include "SocialSDK/ui/startup/SocialUI.h"
 #include "platform/Log.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/TabBarController.h"
 
 RAZududeSnsService& RAZududeSnsService::sharedInstance() {
+    installSocialUI();
     static auto* instance = new RAZududeSnsService();
     return *instance;
 }
@@ -39,11 +41,13 @@ void RAZududeSnsService::presentSnsController(
 }
 
 bool RAZududeSnsService::handleOpenURL(const platform::Url& url) {
+    installSocialUI();
     return RAZududeSnsHandler::shareInstance().handleOpenURL(url, nullptr);
 }
 
 bool RAZududeSnsService::handleOpenURL(const platform::Url& url,
                                        const std::shared_ptr<void>& wxApiDelegate) {
+    installSocialUI();
     return RAZududeSnsHandler::shareInstance().handleOpenURL(url, wxApiDelegate);
 }
 

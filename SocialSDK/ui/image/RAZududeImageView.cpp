@@ -1,4 +1,4 @@
-#include "SocialSDK/core/image/RAZududeImageView.h"
+#include "SocialSDK/ui/image/RAZududeImageView.h"
 
 #include <exception>
 

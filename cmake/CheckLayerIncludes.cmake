@@ -1,0 +1,38 @@
+# Fails when a source under DIR includes a header of a layer above it.
+#   cmake -DDIR=<folder> -DFORBIDDEN=<prefix,prefix...> -P CheckLayerIncludes.cmake
+# A prefix is a path from the repository root ("SocialSDK/ui/"); both quoted and angled
+# includes count, and so does an include behind a condition.
+if(NOT DIR OR NOT FORBIDDEN)
+  message(FATAL_ERROR "usage: cmake -DDIR=<folder> -DFORBIDDEN=<prefixes> -P ${CMAKE_CURRENT_LIST_FILE}")
+endif()
+if(NOT IS_DIRECTORY "${DIR}")
+  message(FATAL_ERROR "no such folder: ${DIR}")
+endif()
+
+string(REPLACE "," ";" FORBIDDEN "${FORBIDDEN}")
+set(alternatives)
+foreach(prefix IN LISTS FORBIDDEN)
+  string(REGEX REPLACE "([][+.*()^$?|\\\\])" "\\\\\\1" escaped "${prefix}")
+  list(APPEND alternatives "${escaped}")
+endforeach()
+list(JOIN alternatives "|" joined)
+set(pattern "^[ \t]*#[ \t]*include[ \t]*[<\"](${joined})")
+
+file(GLOB_RECURSE sources "${DIR}/*.h" "${DIR}/*.hpp" "${DIR}/*.cpp" "${DIR}/*.cc" "${DIR}/*.inc")
+set(found 0)
+foreach(source IN LISTS sources)
+  file(STRINGS "${source}" lines REGEX "^[ \t]*#[ \t]*include")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "${pattern}")
+      file(RELATIVE_PATH shown "${DIR}" "${source}")
+      message("upward include in ${shown}: ${line}")
+      math(EXPR found "${found} + 1")
+    endif()
+  endforeach()
+endforeach()
+if(found GREATER 0)
+  message(FATAL_ERROR "${found} upward include(s) under ${DIR}")
+endif()
+list(LENGTH sources count)
+list(JOIN FORBIDDEN ", " shown)
+message("${count} files under ${DIR}, none includes ${shown}")
