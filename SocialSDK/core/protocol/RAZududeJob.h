@@ -85,8 +85,12 @@ class RAZududeJob : public std::enable_shared_from_this<RAZududeJob> {
     // The picture of a multipart body ("pic"): a JPEG of an image, or bytes as they are.
     const RAZududeShareImage& shareImage() const { return shareImage_; }
     void setShareImage(RAZududeShareImage v) { shareImage_ = std::move(v); }
+    // What the job is rebuilt from; its completion is the job's own (completion()).
     const RZSJobParameters& paramDic() const { return paramDic_; }
-    void setParamDic(RZSJobParameters v) { paramDic_ = std::move(v); }
+    void setParamDic(RZSJobParameters v) {
+        paramDic_ = std::move(v);
+        paramDic_.completion = nullptr;
+    }
     const std::string& dataManagerHash() const { return dataManagerHash_; }
     void setDataManagerHash(std::string v) { dataManagerHash_ = std::move(v); }
     const RAZududeResponseCompletion& completion() const { return completion_; }

@@ -75,6 +75,16 @@ void RZSEntityFactory::saveObjects(const platform::Value& payload, const RZSJobP
 }
 
 void RZSEntityFactory::makeSocialBarDataFromDictionary(const platform::Map& p) {
+    // A reply without a usable user id keeps the one the device has.
+    auto uid = textOf(p["uid"]);
+    if (RZSUserManager::isUidAvailable(uid)) {
+        RZSUserManager::shareInstance().setUid(uid);
+    }
+    // A reply without the item's key is no bar: the stored one stays.
+    if (!p["ek"].string()) {
+        RAZududeUtils::outLog("server data error!! the bar reply holds no entity key");
+        return;
+    }
     auto manager = RZSDataManager::currentDataManager();
     auto previous = manager->barEntity();
     auto bar = std::make_shared<RZSBarEntity>();
@@ -94,11 +104,6 @@ void RZSEntityFactory::makeSocialBarDataFromDictionary(const platform::Map& p) {
     bar->setUrlResource(previous->urlResource());
     bar->setExtConfig(previous->extConfig());
     manager->setBarEntity(std::move(bar));
-    // A reply without a usable user id keeps the one the device has.
-    auto uid = textOf(p["uid"]);
-    if (RZSUserManager::isUidAvailable(uid)) {
-        RZSUserManager::shareInstance().setUid(uid);
-    }
 }
 
 void RZSEntityFactory::makeAccountDicFromDictionry(const platform::Value& payload) {
