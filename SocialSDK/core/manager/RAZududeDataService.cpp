@@ -737,9 +737,9 @@ void RAZududeDataService::startScreenShare(
     if (pendingShares_.empty()) {
         saved_ = RecordContent::of(*socialData_);
     }
-    pendingShares_.push_back(share);
     share->content.writeTo(*socialData_);
     host->setSocialUIDelegate(share);
+    pendingShares_.push_back(std::move(share));
 
     platform->snsClickHandler()(controller, host, true);
     host.reset();
