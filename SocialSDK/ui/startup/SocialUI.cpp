@@ -4,6 +4,7 @@
 #include <string>
 
 #include "SocialSDK/core/screen/RAZududeScreenHooks.h"
+#include "SocialSDK/ui/controller/RAZududeControllerService.h"
 #include "SocialSDK/ui/startup/RAZududeThemeBlocks.h"
 #include "SocialSDK/ui/toast/RAZududeToast.h"
 #include "SocialSDK/ui/toast/RAZududeToastSettings.h"
@@ -16,9 +17,15 @@ void installSocialUI() {
     }
     installed = true;
 
+    RAZududeScreenHooks::setScreenHostMaker([](const std::shared_ptr<RAZududeData>& data) {
+        return std::static_pointer_cast<RAZududeScreenHost>(
+            std::make_shared<RAZududeControllerService>(data));
+    });
     RAZududeScreenHooks::setToastMaker([](const std::string& text, std::int64_t duration) {
         auto toast = RAZududeToast::makeText(text);
-        toast->setDuration(duration);
+        if (duration > 0) {
+            toast->setDuration(duration);
+        }
         toast->show();
         return std::function<void()>([toast] { toast->removeToast(); });
     });
