@@ -19,6 +19,8 @@ class RAZududeQQHandler : public PlatformAppHandler {
 
     const std::optional<std::string>& qqAppId() const { return qqAppId_; }
     const std::optional<std::string>& qqAppKey() const { return qqAppKey_; }
+    std::optional<std::string> tokenAppId() const override { return qqAppId_; }
+    std::optional<std::string> tokenAppSecret() const override { return qqAppKey_; }
     const std::optional<std::string>& qqUrl() const { return qqUrl_; }
 
     std::string returnScheme() const override { return qqAppId_.value_or(std::string()); }

@@ -23,6 +23,8 @@ class RAZududeSinaSSOHandler : public PlatformAppHandler {
 
     const std::optional<std::string>& appkey() const { return appkey_; }
     const std::optional<std::string>& appSecret() const { return appSecret_; }
+    std::optional<std::string> tokenAppId() const override { return appkey_; }
+    std::optional<std::string> tokenAppSecret() const override { return appSecret_; }
     const std::optional<std::string>& redirectUrl() const { return redirectUrl_; }
 
     std::string returnScheme() const override { return appkey_.value_or(std::string()); }

@@ -20,6 +20,8 @@ class RAZududeWechatHandler : public PlatformAppHandler {
     const std::optional<std::string>& wxAppId() const { return wxAppId_; }
     const std::optional<std::string>& wxAppSecrete() const { return wxAppSecret_; }
     const std::optional<std::string>& wxUrl() const { return wxUrl_; }
+    std::optional<std::string> tokenAppId() const override { return wxAppId_; }
+    std::optional<std::string> tokenAppSecret() const override { return wxAppSecret_; }
 
     std::string returnScheme() const override { return wxAppId_.value_or(std::string()); }
     void clickHandlerWithSnsName(const std::string& platformName,

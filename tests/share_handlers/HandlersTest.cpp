@@ -10,6 +10,7 @@
 #include "SocialSDK/core/manager/RZSUserManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformInternal.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
+#include "SocialSDK/core/protocol/RAZududeJobFactory.h"
 #include "SocialSDK/core/protocol/RZSSNSEntity.h"
 #include "SocialSDK/ui/controller/RAZududeControllerService.h"
 #include "SocialSDK/ui/service/RAZududeSnsService.h"
@@ -230,6 +231,31 @@ TEST_F(HandlersTest, FacebookAndTwitterNeedAnAccountThisMachineDoesNotHave) {
     tap("twitter");
     EXPECT_EQ(delegate_->events, (Events{"select twitter", "result 5053"}));
     EXPECT_EQ(alertTexts(), (Events{"|请先在系统设置中登录你的Twitter账号|好"}));
+}
+
+// An uploaded token names the platform application it was issued to: the handler's own id and
+// secret, and none for a platform without such a handler.
+TEST_F(HandlersTest, ATokenUploadCarriesItsHandlersApplicationKeys) {
+    struct Case {
+        const char* platform;
+        std::optional<std::string> appId;
+        std::optional<std::string> appSecret;
+    };
+    for (const Case& c : {Case{"wxsession", social_test::kWechatAppId, "wx-secret"},
+                          Case{"qzone", social_test::kQQAppId, "qq-key"},
+                          Case{"qq", social_test::kQQAppId, "qq-key"},
+                          Case{"sina", social_test::kSinaAppKey, "sina-secret"},
+                          Case{"douban", std::nullopt, std::nullopt}}) {
+        RAZududeAccountEntity account(c.platform);
+        account.setAccessToken("token");
+        const platform::Map body = RAZududeJobFactory::getTokenDictionary(account);
+        const auto text = [&](const char* key) -> std::optional<std::string> {
+            const platform::Value* value = body.find(key);
+            return value ? std::optional(value->stringValue()) : std::nullopt;
+        };
+        EXPECT_EQ(text("app_id"), c.appId) << c.platform;
+        EXPECT_EQ(text("app_secret"), c.appSecret) << c.platform;
+    }
 }
 
 }  // namespace
