@@ -89,6 +89,7 @@ class Recorder : public platform::UrlConnectionDelegate {
                 events.push_back("data");
             }
             checkThread();
+            changed_.notify_all();
         }
         if (onData) {
             onData(c);
@@ -112,6 +113,11 @@ class Recorder : public platform::UrlConnectionDelegate {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, std::chrono::duration<double>(seconds),
                                  [&] { return ended_; });
+    }
+    bool waitForData(double seconds = kWait) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::duration<double>(seconds),
+                                 [&] { return !data.empty(); });
     }
     std::vector<std::string> eventList() {
         std::lock_guard lock(mutex_);
@@ -497,9 +503,7 @@ TEST_F(UrlConnectionTest, NothingFollowsACancel) {
     auto other = std::make_shared<Recorder>();
     auto stalled = UrlConnection::create(request("/stall"), other);
     stalled->start();
-    for (int i = 0; i < 200 && other->data.empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    ASSERT_TRUE(other->waitForData());
     stalled->cancel();
     stalled->cancel();
     EXPECT_FALSE(other->waitForEnd(0.5));
@@ -543,10 +547,12 @@ TEST_F(UrlConnectionTest, ACancelRacingTheStartLetsTheConnectionGo) {
 
 TEST_F(UrlConnectionTest, SuspendedLoadsWaitWithoutTimingOut) {
     auto rec = std::make_shared<Recorder>();
-    auto connection = UrlConnection::create(request("/slow/40?delay=0.01", 0.3), rec);
+    // The time-out is shorter than the suspension, and long enough that a busy machine's gaps
+    // between bytes do not reach it.
+    auto connection = UrlConnection::create(request("/slow/40?delay=0.01", 1), rec);
     connection->suspend();
     connection->start();
-    EXPECT_FALSE(rec->waitForEnd(0.8));  // a bounded look for what must not come
+    EXPECT_FALSE(rec->waitForEnd(1.5));  // a bounded look for what must not come
     EXPECT_TRUE(rec->eventList().empty());
     connection->resume();
     ASSERT_TRUE(rec->waitForEnd());
@@ -560,9 +566,9 @@ TEST_F(UrlConnectionTest, SuspendedLoadsWaitWithoutTimingOut) {
             c.suspend();
         }
     };
-    auto slow = UrlConnection::create(request("/slow/40?delay=0.01", 0.3), paused);
+    auto slow = UrlConnection::create(request("/slow/40?delay=0.01", 1), paused);
     slow->start();
-    EXPECT_FALSE(paused->waitForEnd(0.8));
+    EXPECT_FALSE(paused->waitForEnd(1.5));
     slow->resume();
     ASSERT_TRUE(paused->waitForEnd());
     EXPECT_FALSE(paused->error);
