@@ -367,7 +367,23 @@ TEST_F(UrlConnectionTest, OffersEachRedirectAndFollowsOnlyWhatTheDelegateReturns
     EXPECT_EQ(k->eventList().front(), "redirect POST /echo");
     EXPECT_NE(platform::toString(k->data).find("YT0x"), std::string::npos);  // "a=1"
 
-    auto loop = load(request("/redirect/40?to=/echo"));
+    // 303 turns a POST into a GET; 308 keeps it, body and all.
+    for (const auto& [status, method] :
+         std::vector<std::pair<int, std::string>>{{303, "GET"}, {308, "POST"}}) {
+        UrlRequest posted = request("/redirect/1?status=" + std::to_string(status) + "&to=/echo");
+        posted.setHttpMethod("POST");
+        posted.setHttpBody(platform::toBytes("a=1"));
+        auto hop = load(posted);
+        EXPECT_EQ(hop->eventList().front(), "redirect " + method + " /echo") << status;
+        EXPECT_EQ(platform::toString(hop->data).find("YT0x") != std::string::npos, method == "POST")
+            << status;
+    }
+
+    // Sixteen hops are followed; the seventeenth is one too many.
+    auto sixteen = load(request("/redirect/16?to=/echo"));
+    EXPECT_FALSE(sixteen->error);
+    EXPECT_EQ(sixteen->response->url().rawPath(), "/echo");
+    auto loop = load(request("/redirect/17?to=/echo"));
     ASSERT_TRUE(loop->error);
     EXPECT_EQ(loop->error->code(), platform::kUrlErrorHttpTooManyRedirects);
 }
@@ -640,6 +656,13 @@ TEST_F(UrlConnectionTest, ResponsesFramedTwoWaysAreRefusedAndTheirConnectionsDro
         EXPECT_NE(port(), before) << framing << ": its connection was used again";
     }
 
+    // An interim response is no final one.
+    auto interim = load(request("/interim"));
+    EXPECT_EQ(interim->response->statusCode(), 200);
+    EXPECT_EQ(platform::toString(interim->data), "ok");
+    EXPECT_EQ(interim->eventList(),
+              (std::vector<std::string>{"response", "data", "cache", "finish"}));
+
     // The same length twice is one length.
     auto same = load(request("/framing/samelength"));
     EXPECT_EQ(platform::toString(same->data), "01234");
@@ -672,12 +695,25 @@ TEST_F(UrlConnectionTest, KeepsCookiesUnlessTheRequestSaysNot) {
     EXPECT_FALSE(jar.setCookie("127.0.0.1", "a=1; Path=/\r\nSet-Cookie: b=2; Path=/"));
     EXPECT_FALSE(jar.setCookie("127.0.0.1\n", "a=1"));
     EXPECT_FALSE(jar.setCookie("", "a=1"));
+    // An HttpOnly cookie is the host's like any other; a Domain attribute counts in any case.
+    EXPECT_TRUE(jar.setCookie("127.0.0.1", "guarded=1; Path=/; HttpOnly"));
+    EXPECT_TRUE(jar.setCookie("127.0.0.1", "shouted=1; Path=/; DOMAIN=localhost"));
+    for (const auto& cookie : jar.cookies()) {
+        if (cookie.name == "guarded") {
+            EXPECT_EQ(cookie.domain, "127.0.0.1");
+        }
+        if (cookie.name == "shouted") {
+            EXPECT_NE(cookie.domain.find("localhost"), std::string::npos) << cookie.domain;
+        }
+    }
     const std::string both = platform::toString(load(request("/cookie/show"))->data);
     EXPECT_NE(both.find("flavour=oat"), std::string::npos) << both;
     EXPECT_NE(both.find("topping=seed"), std::string::npos) << both;
     EXPECT_NE(both.find("note=domain=x"), std::string::npos) << both;
     EXPECT_EQ(both.find("a=1"), std::string::npos) << both;
-    EXPECT_EQ(jar.cookies().size(), 3u);
+    EXPECT_NE(both.find("guarded=1"), std::string::npos) << both;
+    EXPECT_EQ(both.find("shouted=1"), std::string::npos) << "it belongs to another host";
+    EXPECT_EQ(jar.cookies().size(), 5u);
     jar.deleteAllCookies();
     EXPECT_TRUE(jar.cookies().empty());
     EXPECT_EQ(platform::toString(load(request("/cookie/show"))->data), "");

@@ -433,6 +433,31 @@ TEST_F(UrlSessionLoopbackTest, CancelledDownloadGoesOnWithARangeFromItsResumeDat
               "range range=bytes=" + std::to_string(offset) + "- if-range=\"range-body-1\"");
 }
 
+TEST_F(UrlSessionLoopbackTest, AWeakEntityTagMakesNoResumeData) {
+    // "If-Range" takes a strong validator only: with nothing else to go on, a cancelled
+    // download cannot be resumed.
+    auto recorder = std::make_shared<Recorder>();
+    std::atomic<bool> started{false};
+    recorder->onData = [&](const std::shared_ptr<UrlSessionTask>&, std::int64_t total) {
+        started = started || total > 0;
+    };
+    auto session = makeSession(recorder);
+    const auto task =
+        session->downloadTaskWithRequest(request("/range?weak=1&chunk=4096&delay=0.02"));
+    task->resume();
+    ASSERT_TRUE(waitUntil([&] { return started.load(); }));
+    std::optional<Bytes> resumeData = Bytes{1};
+    bool produced = false;
+    task->cancelByProducingResumeData([&](std::optional<Bytes> data) {
+        resumeData = std::move(data);
+        produced = true;
+    });
+    ASSERT_TRUE(recorder->waitForCompletion(task));
+    ASSERT_TRUE(waitUntil([&] { return produced; }));
+    EXPECT_FALSE(resumeData);
+    rangeLines(1);
+}
+
 TEST_F(UrlSessionLoopbackTest, AServerThatIgnoresTheRangeStartsTheFileAgain) {
     auto recorder = std::make_shared<Recorder>();
     std::atomic<bool> enough{false};
