@@ -27,6 +27,7 @@ run_suite() {
   (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 300) || status=1
 }
 
+# tools/demo.sh configures build/release the same way: the two share one build.
 run_suite build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DRZ_SANITIZE=ON
