@@ -104,6 +104,24 @@ bool CookieJar::setCookie(const std::string& host, const std::string& setCookieV
            CURLE_OK;
 }
 
+void CookieJar::deleteCookie(const Cookie& cookie) {
+    const std::string_view breaks("\r\n\0", 3);
+    const std::string_view separators(";=", 2);
+    if (cookie.domain.empty() || cookie.name.empty() ||
+        (cookie.domain + cookie.path + cookie.name).find_first_of(breaks) != std::string::npos ||
+        cookie.name.find_first_of(separators) != std::string::npos ||
+        cookie.path.find(';') != std::string::npos) {
+        return;
+    }
+    // The jar has no removal of one cookie: the same cookie set again as expired replaces it,
+    // and an expired cookie is dropped.
+    std::string line = "Set-Cookie: " + cookie.name + "=; Domain=" + cookie.domain +
+                       "; Path=" + (cookie.path.empty() ? std::string("/") : cookie.path) +
+                       "; Expires=Thu, 01 Jan 1970 00:00:01 GMT";
+    JarHandle handle;
+    curl_easy_setopt(handle.easy, CURLOPT_COOKIELIST, line.c_str());
+}
+
 void CookieJar::deleteAllCookies() {
     JarHandle handle;
     curl_easy_setopt(handle.easy, CURLOPT_COOKIELIST, "ALL");

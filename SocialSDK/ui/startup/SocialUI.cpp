@@ -3,7 +3,11 @@
 #include <memory>
 #include <string>
 
+#include "SocialSDK/core/data/RAZududeResponseEntity.h"
 #include "SocialSDK/core/screen/RAZududeScreenHooks.h"
+#include "SocialSDK/ui/controller/RZSViewControllerFactory.h"
+#include "SocialSDK/ui/list/RZSShareListController.h"
+#include "SocialSDK/ui/oauth/RZSOauthViewController.h"
 #include "SocialSDK/ui/startup/RAZududeThemeBlocks.h"
 #include "SocialSDK/ui/toast/RAZududeToast.h"
 #include "SocialSDK/ui/toast/RAZududeToastSettings.h"
@@ -34,4 +38,19 @@ void installSocialUI() {
         settings.setGravity(gravity);
     });
     RAZududeScreenHooks::setThemeMaker(RAZududeThemeBlocks);
+
+    // The screens the factory makes by view type, each handed the service that asked.
+    auto& factory = RZSViewControllerFactory::sharedInstance();
+    factory.setMaker(kRAZududeViewControllerShareList,
+                     [](int, const std::shared_ptr<RAZududeControllerService>& service) {
+                         auto list = std::make_shared<RZSShareListController>();
+                         list->setSocialControllerService(service);
+                         return list;
+                     });
+    factory.setMaker(kRAZududeViewControllerOauth,
+                     [](int, const std::shared_ptr<RAZududeControllerService>& service) {
+                         auto page = std::make_shared<RZSOauthViewController>();
+                         page->setSocialControllerService(service);
+                         return page;
+                     });
 }
