@@ -245,8 +245,10 @@ TEST_F(ControllerServiceTest, TheSheetsTapRunsTheClickBlockOrADirectShare) {
     EXPECT_EQ(delegate_->events, (Events{"select sms", "result 200"}));
     EXPECT_EQ(platform::Application::shared().composedMessages().size(), 1u);
 
-    // A delegate that shares directly: the data service gets the content.
+    // A delegate that shares directly: the data service gets the content (a share-service
+    // platform goes straight to the share service once the user holds a valid token).
     delegate_->events.clear();
+    social_test::authorise("tencent");
     delegate_->directShare = true;
     auto data = RAZududeData::defaultData();
     data->setShareText("direct text");

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "SocialSDK/core/data/RAZududeShareImage.h"
 #include "SocialSDK/core/handler/RAZududeSnsHandlerDelegate.h"
 
 namespace platform {
@@ -39,6 +40,12 @@ class RAZududePlatformHandler : public RAZududeSnsHandlerDelegate {
     // Forgets the platform's account here and at the platform; false when the handler does
     // not un-authorise (the completion is then not called).
     virtual bool unOauth(RAZududeResponseCompletion /*completion*/) { return false; }
+    // The system-service handlers (facebook, twitter): whether they are set up to share at
+    // once, and the share itself, whose completion they call once with the result.
+    virtual bool isReadyToShareDirectly() { return false; }
+    virtual void clickShareButton(std::optional<std::string> /*content*/,
+                                  RAZududeShareImage /*image*/,
+                                  RAZududeResponseCompletion /*completion*/) {}
     // The platform application's id and secret that go with an uploaded token, when the
     // handler was set up with them.
     virtual std::optional<std::string> tokenAppId() const { return std::nullopt; }

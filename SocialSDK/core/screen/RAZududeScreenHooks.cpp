@@ -8,6 +8,7 @@
 namespace {
 
 struct Hooks {
+    RAZududeScreenHooks::ScreenHostMaker host;
     RAZududeScreenHooks::ToastMaker toast;
     RAZududeScreenHooks::AlertMaker alert;
     RAZududeScreenHooks::ToastPlacer placer;
@@ -29,6 +30,11 @@ Maker replace(Maker& slot, Maker maker) {
 }
 
 }  // namespace
+
+RAZududeScreenHooks::ScreenHostMaker RAZududeScreenHooks::setScreenHostMaker(
+    ScreenHostMaker maker) {
+    return replace(hooks().host, std::move(maker));
+}
 
 RAZududeScreenHooks::ToastMaker RAZududeScreenHooks::setToastMaker(ToastMaker maker) {
     return replace(hooks().toast, std::move(maker));
@@ -54,6 +60,20 @@ RAZududeScreenHooks::ThemeMaker RAZududeScreenHooks::setThemeMaker(ThemeMaker ma
         RAZududeConfigInternal::themeMakerInstalled();
     }
     return previous;
+}
+
+std::shared_ptr<RAZududeScreenHost> RAZududeScreenHooks::makeScreenHost(
+    const std::shared_ptr<RAZududeData>& data) {
+    if (!hooks().host) {
+        platform::consoleLog("no screens to make a screen host");
+        return nullptr;
+    }
+    try {
+        return hooks().host(data);
+    } catch (const std::exception& e) {
+        platform::consoleLog("making a screen host failed: %@", std::string(e.what()));
+        return nullptr;
+    }
 }
 
 std::function<void()> RAZududeScreenHooks::showToast(const std::string& text,

@@ -12,7 +12,6 @@
 #include "SocialSDK/core/config/RAZududeConfig.h"
 #include "SocialSDK/core/config/RAZududeLocalizable.h"
 #include "SocialSDK/core/manager/RAZududeDataService.h"
-#include "SocialSDK/core/manager/RZSDataManager.h"
 #include "SocialSDK/core/manager/RZSUserManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatform.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
@@ -49,17 +48,6 @@ int effectivePort(const platform::Url& url) {
         return *url.port();
     }
     return platform::text::toLower(url.scheme()) == "https" ? 443 : 80;
-}
-
-// The follow request and the account request go through the data service; the user id, when
-// missing, comes with the bar information first.
-void requestSocialData(RAZududeResponseCompletion completion) {
-    RZSDataManager::currentDataManager()->requestBarInfo(std::move(completion));
-}
-
-void requestAddFollow(const std::string& platformName, const std::vector<std::string>& usids,
-                      RAZududeResponseCompletion completion) {
-    RZSUserManager::shareInstance().requestAddFollow(platformName, usids, std::move(completion));
 }
 
 }  // namespace
@@ -153,11 +141,12 @@ void RZSOauthViewController::viewDidLoad() {
         loadLoginPage();
     } else {
         std::weak_ptr<RZSOauthViewController> weakThis = weakSelf();
-        requestSocialData([weakThis](const RAZududeResponsePtr&) {
-            if (auto self = weakThis.lock()) {
-                self->loadLoginPage();
-            }
-        });
+        RAZududeDataService::defaultDataService()->requestSocialDataWithCompletionInternal(
+            [weakThis](const RAZududeResponsePtr&) {
+                if (auto self = weakThis.lock()) {
+                    self->loadLoginPage();
+                }
+            });
     }
 
     if (name == "renren") {
@@ -412,10 +401,14 @@ void RZSOauthViewController::handleOauth(bool success) {
     response->setResponseType(kRAZududeResponseTypeOauth);
     if (success && followUsid_ && isAddFollow_) {
         const std::string name = platformName();
-        requestAddFollow(name, {*followUsid_}, [name](const RAZududeResponsePtr&) {
-            platform::UserDefaults::standardUserDefaults().setBool(
-                true, platform::format("RAZudude_Follow_%@", name));
-        });
+        if (auto data = socialControllerService_ ? socialControllerService_->socialDataService()
+                                                 : nullptr) {
+            data->requestAddFollowInternal(
+                name, {*followUsid_}, [name](const RAZududeResponsePtr&) {
+                    platform::UserDefaults::standardUserDefaults().setBool(
+                        true, platform::format("RAZudude_Follow_%@", name));
+                });
+        }
     }
     response->setData(platform::Map{});
     handleFinishOauth(response);

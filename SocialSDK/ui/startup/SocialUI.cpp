@@ -5,6 +5,7 @@
 
 #include "SocialSDK/core/data/RAZududeResponseEntity.h"
 #include "SocialSDK/core/screen/RAZududeScreenHooks.h"
+#include "SocialSDK/ui/controller/RAZududeControllerService.h"
 #include "SocialSDK/ui/controller/RZSViewControllerFactory.h"
 #include "SocialSDK/ui/list/RZSShareListController.h"
 #include "SocialSDK/ui/oauth/RZSOauthViewController.h"
@@ -20,9 +21,15 @@ void installSocialUI() {
     }
     installed = true;
 
+    RAZududeScreenHooks::setScreenHostMaker([](const std::shared_ptr<RAZududeData>& data) {
+        return std::static_pointer_cast<RAZududeScreenHost>(
+            std::make_shared<RAZududeControllerService>(data));
+    });
     RAZududeScreenHooks::setToastMaker([](const std::string& text, std::int64_t duration) {
         auto toast = RAZududeToast::makeText(text);
-        toast->setDuration(duration);
+        if (duration > 0) {
+            toast->setDuration(duration);
+        }
         toast->show();
         return std::function<void()>([toast] { toast->removeToast(); });
     });
