@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <ctime>
 #include <memory>
 #include <sstream>
 #include <string_view>
@@ -80,8 +81,14 @@ std::vector<Cookie> CookieJar::cookies() const {
     curl_slist* list = nullptr;
     std::vector<Cookie> out;
     if (curl_easy_getinfo(handle.easy, CURLINFO_COOKIELIST, &list) == CURLE_OK) {
+        // An expired cookie is no longer the jar's, though libcurl may list it until it
+        // next sweeps.
+        const long long now = static_cast<long long>(std::time(nullptr));
         for (curl_slist* item = list; item; item = item->next) {
-            out.push_back(parseNetscapeLine(item->data));
+            Cookie cookie = parseNetscapeLine(item->data);
+            if (cookie.expires == 0 || cookie.expires > now) {
+                out.push_back(std::move(cookie));
+            }
         }
     }
     curl_slist_free_all(list);

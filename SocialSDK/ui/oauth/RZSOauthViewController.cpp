@@ -118,6 +118,9 @@ void RZSOauthViewController::viewDidLoad() {
     } else {
         platform::Size size = platform::Screen::main().applicationFrame().size;
         size.height -= platform::isLandscape(interfaceOrientation()) ? 30 : 44;
+        // The page is laid out at the size the container gives it, so that the follow bar
+        // stays at its bottom edge.
+        root.setFrame({0, 0, size.width, size.height});
         frame = platform::Rect(0, 0, size.width, size.height - followBarHeight_);
     }
     webView_ = std::make_shared<platform::WebView>(frame);
