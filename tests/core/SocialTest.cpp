@@ -126,6 +126,16 @@ void SocialTest::showAppScreen(bool navigationBarHidden) {
     drain();
 }
 
+bool SocialTest::presentOverAppScreen(const std::shared_ptr<platform::ViewController>& container) {
+    if (!container) {
+        return false;
+    }
+    screen_->presentViewController(container, false);
+    drain();
+    window_->update();
+    return true;
+}
+
 void authorise(const std::string& platformName) {
     auto account = std::make_shared<RAZududeAccountEntity>(platformName);
     account->setUsid("uid-" + platformName);

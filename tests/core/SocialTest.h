@@ -126,6 +126,9 @@ class SocialTest : public ui_test::UiTest {
 
     // A visible key window whose root is a plain screen in a navigation controller.
     void showAppScreen(bool navigationBarHidden = false);
+    // Presents the container over the app's screen without animation and lays it out; false
+    // when there is none.
+    bool presentOverAppScreen(const std::shared_ptr<platform::ViewController>& container);
 
     std::shared_ptr<platform::Window> window_;
     std::shared_ptr<platform::ViewController> screen_;

@@ -52,14 +52,10 @@ class OauthPageTest : public social_test::SocialTest {
 
     // The page for the platform in its container, presented over the app's screen.
     std::shared_ptr<RZSOauthViewController> open(const std::string& name) {
-        auto container = service_->getSocialOauthControllerInternal(name, "4");
-        EXPECT_TRUE(container);
-        if (!container) {
+        if (!presentOverAppScreen(service_->getSocialOauthControllerInternal(name, "4"))) {
+            ADD_FAILURE() << "no screen";
             return nullptr;
         }
-        screen_->presentViewController(container, false);
-        drain();
-        window_->update();
         // The accounts can be asked for from now on; the page itself waits on.
         RZSUserManager::shareInstance().setUid("u-test");
         return std::dynamic_pointer_cast<RZSOauthViewController>(service_->currentViewController());

@@ -27,14 +27,10 @@ class ShareListTest : public social_test::SocialTest {
     // The list of the names, through the service, presented over the app's screen.
     std::shared_ptr<RZSShareListController> show(const platform::Array& names) {
         RAZududeConfigInternal::shareInstance().setSnsPlatformNames(names);
-        auto container = service_->getSocialShareListControllerInternal();
-        EXPECT_TRUE(container);
-        if (!container) {
+        if (!presentOverAppScreen(service_->getSocialShareListControllerInternal())) {
+            ADD_FAILURE() << "no screen";
             return nullptr;
         }
-        screen_->presentViewController(container, false);
-        drain();
-        window_->update();
         return std::dynamic_pointer_cast<RZSShareListController>(service_->currentViewController());
     }
 
