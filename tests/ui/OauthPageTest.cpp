@@ -225,6 +225,18 @@ TEST_F(OauthPageTest, APageClosedBeforeTheNextScreenIsDueShowsNothingLater) {
     EXPECT_FALSE(navigation_->presentedViewController());
 }
 
+TEST_F(OauthPageTest, ComingBackToAPageWhoseLoginEndedClosesTheFlow) {
+    auto page = open("renren");
+    ASSERT_TRUE(page);
+    EXPECT_FALSE(offer(*page, callback("renren", "access_key=k&uid=9")));
+    EXPECT_TRUE(delegate_->events.empty());
+    auto* navigation = page->navigationController();
+    navigation->pushViewController(std::make_shared<platform::ViewController>(), false);
+    navigation->popViewControllerAnimated(false);
+    advance(1);
+    EXPECT_EQ(delegate_->events, (Events{"close 7"}));
+}
+
 TEST_F(OauthPageTest, TheBackButtonOfAPushedPagePopsItAndReportsTheCancel) {
     auto page = std::dynamic_pointer_cast<RZSOauthViewController>(
         service_->getSocialViewController(7, "tencent"));

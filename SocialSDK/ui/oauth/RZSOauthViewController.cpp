@@ -699,10 +699,12 @@ void RZSOauthViewController::viewWillAppear(bool animated) {
 
 void RZSOauthViewController::viewDidAppear(bool animated) {
     ViewController::viewDidAppear(animated);
-    // Back on the page after the login went on without it: the flow is over.
-    if (haveOauth_) {
+    // Back on the page after the login went on without it: the flow is over. Only a return
+    // counts: a login finished before the page's first appearance ended goes on.
+    if (haveOauth_ && hasAppeared_) {
         closeWithoutDelegate();
     }
+    hasAppeared_ = true;
 }
 
 void RZSOauthViewController::viewWillDisappear(bool animated) {

@@ -160,4 +160,5 @@ class RZSOauthViewController : public platform::ViewController,
     std::weak_ptr<platform::ImageView> followView_;
     std::weak_ptr<platform::Button> addFollowCheckButton_;
     double followBarHeight_ = 0;
+    bool hasAppeared_ = false;
 };

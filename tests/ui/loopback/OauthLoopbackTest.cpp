@@ -65,7 +65,8 @@ class OauthLoopbackTest : protected EmulatorFirst, public social_test::SocialTes
             return nullptr;
         }
         EXPECT_TRUE(pumpUntil([&] {
-            return page->webView()->title() == "Sign in" && !page->maskView()->isActivity();
+            // The mask fades out before a tap reaches the page under it.
+            return page->webView()->title() == "Sign in" && page->maskView()->isHidden();
         }));
         window_->update();
         return page;
