@@ -104,6 +104,20 @@ class ScreenMaker {
     RZSViewControllerFactory::Maker previous_;
 };
 
+// Takes the factory's screen of the view type away, as in a build without it, and puts it back
+// at the end.
+class NoScreen {
+  public:
+    explicit NoScreen(int viewType);
+    ~NoScreen();
+    NoScreen(const NoScreen&) = delete;
+    NoScreen& operator=(const NoScreen&) = delete;
+
+  private:
+    int viewType_;
+    RZSViewControllerFactory::Maker previous_;
+};
+
 // A UI test that starts from a known share state and puts it back afterwards: no accounts,
 // no waiting handler, no stand-in delegates, the default platform list, nothing hidden.
 class SocialTest : public ui_test::UiTest {

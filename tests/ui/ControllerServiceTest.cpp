@@ -54,7 +54,8 @@ TEST_F(ControllerServiceTest, AnEditorForAPlatformWithoutAValidTokenIsTheOauthPa
 }
 
 TEST_F(ControllerServiceTest, MissingScreensLeaveNoTraceOnTheStack) {
-    // The editor, the OAuth page, the list and the account screen come with later screens.
+    // A build without the editor, the OAuth page, the list and the account screen.
+    social_test::NoScreen noEditor(3);
     social_test::authorise("renren");
     EXPECT_FALSE(service_->getSocialShareEditControllerInternal("renren", "3"));
     EXPECT_FALSE(service_->getSocialOauthControllerInternal("renren", "4"));
