@@ -143,7 +143,7 @@ TEST_F(ShareEditorTest, ShowsTheShareTheCounterAndTheToolBarAboveTheKeyboard) {
     double keyboard = platform::Keyboard::shared().frame().height();
     EXPECT_EQ(editor->keyboardHeight(), keyboard);
     EXPECT_EQ(editor->toolBarView()->frame(), Rect(0, bounds.height() - keyboard - 44, 320, 44));
-    EXPECT_EQ(editor->textView()->frame().height(), bounds.height() - keyboard - 44);
+    EXPECT_EQ(editor->textView()->frame(), Rect(0, 0, 320 - 84, bounds.height() - keyboard - 44));
     EXPECT_EQ(editor->changeAccountBackgroundView()->frame(),
               Rect(0, bounds.height() - keyboard, 320, keyboard));
     EXPECT_EQ(editor->countLabel()->frame().minX(), 280);
@@ -395,6 +395,9 @@ TEST_F(ShareEditorTest, TheAtButtonPicksAFriendIntoTheText) {
     auto picker = editor->friendListViewController();
     ASSERT_TRUE(picker);
     EXPECT_EQ(editor->navigationController()->topViewController(), picker.get());
+    // The bar stays as the editor had it, so that the picker's search bar shows below it.
+    EXPECT_FALSE(editor->navigationController()->navigationBar().isTranslucent());
+    EXPECT_EQ(picker->searchBar()->convertPointTo({0, 0}, nullptr).y, 63);
     ASSERT_EQ(picker->tableView()->numberOfSections(), 1);
     window_->update();
     auto row = picker->tableView()->cellForRowAtIndexPath({0, 0});

@@ -130,8 +130,9 @@ void RZShareEditViewController::loadView() {
     const double keyboard = platform::Keyboard::shared().frame().height();
     using platform::AutoresizingMask;
 
-    textView_ =
-        std::make_shared<platform::TextView>(Rect(0, 0, width, height - keyboard - kToolBarHeight));
+    // The text leaves room for the preview at its right.
+    textView_ = std::make_shared<platform::TextView>(
+        Rect(0, 0, width - 84, height - keyboard - kToolBarHeight));
     textView_->setFont(platform::Font::system(15));
     textView_->setAutoresizingMask(platform::kFlexibleWidth | platform::kFlexibleHeight);
     root.addSubview(textView_);
@@ -246,6 +247,11 @@ void RZShareEditViewController::viewDidLoad() {
         previewUrlResource();
     } else {
         previewShareImage(shareImage);
+    }
+    if (!hasAttachment()) {
+        // No preview beside the text: the text takes the whole width.
+        Rect frame = textView_->frame();
+        textView_->setFrame(Rect(0, frame.minY(), view()->bounds().width(), frame.height()));
     }
     updateCountLabel();
 
@@ -934,7 +940,10 @@ void RZShareEditViewController::viewDidAppear(bool /*animated*/) {
 }
 
 void RZShareEditViewController::viewWillDisappear(bool /*animated*/) {
-    if (auto* navigation = navigationController()) {
+    // The bar gets its translucency back when the editor leaves, not when the friend picker is
+    // pushed over it: under a translucent bar the picker's search bar would be hidden.
+    auto* navigation = navigationController();
+    if (navigation && navigation->topViewController() == this) {
         RAZududeUIHelper::setNavigationBarTranslucent(navigation->navigationBar());
     }
     keyboardObserver_.remove();
