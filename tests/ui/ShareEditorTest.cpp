@@ -13,6 +13,8 @@
 #include "SocialSDK/core/manager/RZSBarEntity.h"
 #include "SocialSDK/core/manager/RZSDataManager.h"
 #include "SocialSDK/core/manager/RZSUserManager.h"
+#include "SocialSDK/core/platform/RAZududeSnsPlatform.h"
+#include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
 #include "SocialSDK/ui/controller/RAZududeControllerService.h"
 #include "SocialSDK/ui/friend/RAZududeFriendViewController.h"
 #include "SocialSDK/ui/toast/RAZududeToast.h"
@@ -407,6 +409,50 @@ TEST_F(ShareEditorTest, TheAtButtonPicksAFriendIntoTheText) {
     EXPECT_EQ(editor->textView()->text(), "Hi @wangwu ");
     EXPECT_EQ(editor->navigationController()->topViewController(), editor.get());
     EXPECT_EQ(editor->countLabel()->text(), std::to_string(140 - 6));
+}
+
+TEST_F(ShareEditorTest, SwitchingAccountsLogsInAgainAndForgetsTheOldFriends) {
+    RequestPeer peer;
+    share("switch");
+    auto editor = open();
+    auto platform = RAZududeSnsPlatformManager::getSocialPlatformWithName("tencent");
+    auto saved = platform->loginClickHandler();
+    std::vector<bool> presented;
+    platform->setLoginClickHandler([&](const std::shared_ptr<platform::ViewController>& from,
+                                       const std::shared_ptr<RAZududeScreenHost>& host,
+                                       bool isPresent, RAZududeResponseCompletion completion) {
+        EXPECT_EQ(from, editor);
+        EXPECT_EQ(host, service_);
+        presented.push_back(isPresent);
+        // The login screen stands in as the service's delegate meanwhile.
+        host->setSocialUIDelegate(std::weak_ptr<RAZududeUIDelegate>());
+        completion(social_test::response(200));
+    });
+    auto stale = std::make_shared<RZSFriendEntity>();
+    stale->setUsid("old");
+    RZSUserManager::shareInstance().setFriendsDictionary({{"old", stale}}, "tencent");
+    service_->setNextViewController(3);
+
+    // The switcher shows under the keyboard once the keyboard is away.
+    window_->tapView(*editor->changeAccountButton());
+    auto other = editor->changeAccountView()->subviews().at(3);
+    ASSERT_TRUE(window_->tapView(*other));
+    platform->setLoginClickHandler(saved);
+    EXPECT_EQ(presented, std::vector<bool>{false});
+    EXPECT_EQ(service_->nextViewController(), -1);
+    EXPECT_EQ(service_->socialUIDelegate(), delegate_);
+
+    // A new account: its name shows, and the old account's friends are let go.
+    auto account = std::make_shared<RAZududeAccountEntity>("tencent");
+    account->setUsid("new-usid");
+    account->setUserName("New Name");
+    RAZududeAccountManager::setSnsAccount(account);
+    auto accounts = peer.ofKind(kRZSRequestSnsAccount);
+    ASSERT_EQ(accounts.size(), 2u);  // the first when the editor opened without a name
+    accounts.back().parameters.completion(social_test::response(200));
+    EXPECT_EQ(editor->snsNameLabel()->text(), "New Name");
+    auto friends = RZSUserManager::shareInstance().friendsDictionaryWithSnsName("tencent");
+    EXPECT_FALSE(friends && friends->count("old"));
 }
 
 TEST_F(ShareEditorTest, RepliesAfterTheEditorWentChangeNoScreen) {
