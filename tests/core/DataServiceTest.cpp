@@ -97,6 +97,41 @@ class ReadyHandler : public RAZududePlatformHandler {
     std::vector<std::string> shared;
 };
 
+TEST_F(DataServiceTest, RequestsGoToTheirKindsAndThePublicFormsAreCounted) {
+    RequestPeer peer([](const RZSRequest& r) {
+        return r.kind == kRZSRequestOpAnalytics ? nullptr : social_test::response(200);
+    });
+    social_test::authorise("sina");
+    int heard = 0;
+    auto count = [&](const RAZududeResponsePtr&) { ++heard; };
+    service_->postAddLikeOrCancelWithCompletion(count);
+    service_->requestCommentList(1234, count);
+    service_->postCommentWithContent("nice", count);
+    service_->requestSnsFriends("sina", count);
+    service_->requestSnsInformation("sina", count);
+    service_->requestAddFollow("sina", {"u1", "u2"}, count);
+    service_->requestIsTokenValid({"sina"}, count);
+    drain();
+    std::vector<int> kinds;
+    for (const auto& r : peer.requests) {
+        if (r.kind != kRZSRequestBarInfo && r.kind != kRZSRequestOpAnalytics) {
+            kinds.push_back(r.kind);
+        }
+    }
+    EXPECT_EQ(kinds,
+              (std::vector<int>{kRZSRequestLike, kRZSRequestCommentList, kRZSRequestAddComment,
+                                kRZSRequestFriends, kRZSRequestSnsInformation, kRZSRequestFollow,
+                                kRZSRequestTokenValid}));
+    EXPECT_EQ(heard, 7);
+    EXPECT_EQ(peer.ofKind(kRZSRequestLike)[0].parameters.values["like"], platform::Value("1"));
+    const auto& counts = RAZududeOpAnalytics::shareInstance().opDictionary();
+    for (const char* op : {"16", "19", "17", "25", "24", "26"}) {
+        EXPECT_NE(counts.find(op), nullptr) << op;
+    }
+    // The request parks its completion on the record's data manager.
+    EXPECT_TRUE(RZSDataManager::getDataManager(data_->identifier())->completion());
+}
+
 TEST_F(DataServiceTest, DirectSharesAreTheServicePlatformsAndReadySystemHandlers) {
     for (int type : {11, 12, 13}) {
         EXPECT_TRUE(RAZududeDataService::canDirectShare(type)) << type;
