@@ -15,8 +15,8 @@
 #include "platform/MainLoop.h"
 #include "platform/ui/Alert.h"
 #include "platform/ui/NavigationController.h"
-#include "tests/support/ShareServiceEmulator.h"
 #include "tests/core/SocialTest.h"
+#include "tests/support/ShareServiceEmulator.h"
 #include "tests/ui/Pictures.h"
 
 namespace {
