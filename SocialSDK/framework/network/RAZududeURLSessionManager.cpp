@@ -194,7 +194,7 @@ void RAZududeURLSessionManagerTaskDelegate::taskDidComplete(
     if (!manager) {
         return;
     }
-    const auto settings = manager->completionSettings();
+    const auto settings = manager->shell_.completion();
     const auto queue = settings.queue ? settings.queue : platform::DispatchQueue::main();
     const auto group = settings.group ? settings.group : sharedCompletionGroup();
 
@@ -264,14 +264,17 @@ std::shared_ptr<RAZududeURLSessionManager> RAZududeURLSessionManager::create(
 }
 
 RAZududeURLSessionManager::RAZududeURLSessionManager(
-    Key, std::optional<platform::UrlSessionConfiguration> configuration)
+    Key key, std::optional<platform::UrlSessionConfiguration> configuration)
+    : RAZududeURLSessionManager(key, std::move(configuration), std::nullopt) {}
+
+RAZududeURLSessionManager::RAZududeURLSessionManager(
+    Key, std::optional<platform::UrlSessionConfiguration> configuration,
+    std::optional<platform::Url> baseURL)
     : configuration_(configuration
                          ? *configuration
                          : platform::UrlSessionConfiguration::defaultSessionConfiguration()),
       operationQueue_(std::make_shared<platform::OperationQueue>()),
-      responseSerializer_(RAZududeJSONResponseSerializer::serializer()),
-      securityPolicy_(RAZududeSecurityPolicy::defaultPolicy()),
-      reachabilityManager_(RAZududeNetworkReachabilityManager::sharedManager()) {
+      shell_(std::move(baseURL)) {
     operationQueue_->setMaxConcurrentOperationCount(1);
 }
 
@@ -312,57 +315,46 @@ RAZududeURLSessionManager::~RAZududeURLSessionManager() {
 
 std::shared_ptr<RAZududeURLResponseSerialization> RAZududeURLSessionManager::responseSerializer()
     const {
-    std::lock_guard lock(settingsMutex_);
-    return responseSerializer_;
+    return shell_.responseSerializer();
 }
 
 void RAZududeURLSessionManager::setResponseSerializer(
     std::shared_ptr<RAZududeURLResponseSerialization> serializer) {
-    require(serializer != nullptr, "responseSerializer");
-    std::lock_guard lock(settingsMutex_);
-    responseSerializer_ = std::move(serializer);
+    shell_.setResponseSerializer(std::move(serializer));
 }
 
 std::shared_ptr<RAZududeSecurityPolicy> RAZududeURLSessionManager::securityPolicy() const {
-    std::lock_guard lock(settingsMutex_);
-    return securityPolicy_;
+    return shell_.securityPolicy();
 }
 
 void RAZududeURLSessionManager::setSecurityPolicy(std::shared_ptr<RAZududeSecurityPolicy> policy) {
-    std::lock_guard lock(settingsMutex_);
-    securityPolicy_ = std::move(policy);
+    shell_.setSecurityPolicy(std::move(policy));
 }
 
 std::shared_ptr<RAZududeNetworkReachabilityManager> RAZududeURLSessionManager::reachabilityManager()
     const {
-    std::lock_guard lock(settingsMutex_);
-    return reachabilityManager_;
+    return shell_.reachabilityManager();
 }
 
 void RAZududeURLSessionManager::setReachabilityManager(
     std::shared_ptr<RAZududeNetworkReachabilityManager> manager) {
-    std::lock_guard lock(settingsMutex_);
-    reachabilityManager_ = std::move(manager);
+    shell_.setReachabilityManager(std::move(manager));
 }
 
 std::shared_ptr<platform::DispatchQueue> RAZududeURLSessionManager::completionQueue() const {
-    std::lock_guard lock(settingsMutex_);
-    return completionQueue_;
+    return shell_.completionQueue();
 }
 
 void RAZududeURLSessionManager::setCompletionQueue(std::shared_ptr<platform::DispatchQueue> queue) {
-    std::lock_guard lock(settingsMutex_);
-    completionQueue_ = std::move(queue);
+    shell_.setCompletionQueue(std::move(queue));
 }
 
 std::shared_ptr<platform::DispatchGroup> RAZududeURLSessionManager::completionGroup() const {
-    std::lock_guard lock(settingsMutex_);
-    return completionGroup_;
+    return shell_.completionGroup();
 }
 
 void RAZududeURLSessionManager::setCompletionGroup(std::shared_ptr<platform::DispatchGroup> group) {
-    std::lock_guard lock(settingsMutex_);
-    completionGroup_ = std::move(group);
+    shell_.setCompletionGroup(std::move(group));
 }
 
 bool RAZududeURLSessionManager::attemptsToRecreateUploadTasksForBackgroundSessions() const {
@@ -374,12 +366,6 @@ void RAZududeURLSessionManager::setAttemptsToRecreateUploadTasksForBackgroundSes
     bool attempts) {
     std::lock_guard lock(settingsMutex_);
     recreateUploads_ = attempts;
-}
-
-RAZududeURLSessionManager::CompletionSettings RAZududeURLSessionManager::completionSettings()
-    const {
-    std::lock_guard lock(settingsMutex_);
-    return {responseSerializer_, completionQueue_, completionGroup_};
 }
 
 template <class Block>

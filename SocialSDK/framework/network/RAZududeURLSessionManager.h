@@ -47,6 +47,7 @@
 #include <string>
 #include <vector>
 
+#include "SocialSDK/framework/network/RAZududeHTTPManagerShell.h"
 #include "SocialSDK/framework/network/RAZududeURLResponseSerialization.h"
 #include "platform/Dispatch.h"
 #include "platform/Error.h"
@@ -194,6 +195,9 @@ class RAZududeURLSessionManager : public platform::UrlSessionDelegate,
     static std::shared_ptr<RAZududeURLSessionManager> create(
         std::optional<platform::UrlSessionConfiguration> configuration = std::nullopt);
     RAZududeURLSessionManager(Key, std::optional<platform::UrlSessionConfiguration> configuration);
+    // With the base URL that the HTTP subclass resolves its URL strings against.
+    RAZududeURLSessionManager(Key, std::optional<platform::UrlSessionConfiguration> configuration,
+                              std::optional<platform::Url> baseURL);
     ~RAZududeURLSessionManager() override;
 
     const Session& session() const { return session_; }
@@ -340,17 +344,12 @@ class RAZududeURLSessionManager : public platform::UrlSessionDelegate,
     // factories call it once the manager is owned by a shared_ptr.
     void start();
 
-    // The task delegates' settings as one completion reads them.
-    struct CompletionSettings {
-        std::shared_ptr<RAZududeURLResponseSerialization> serializer;
-        std::shared_ptr<platform::DispatchQueue> queue;
-        std::shared_ptr<platform::DispatchGroup> group;
-    };
+    const RAZududeHTTPManagerShell& shell() const { return shell_; }
+    RAZududeHTTPManagerShell& shell() { return shell_; }
 
   private:
     friend class RAZududeURLSessionManagerTaskDelegate;
 
-    CompletionSettings completionSettings() const;
     template <class T>
     std::shared_ptr<T> makeTask(const std::function<std::shared_ptr<T>()>& create);
     // `adopting`: a task found in the session, which gets a delegate only when it has none
@@ -381,12 +380,9 @@ class RAZududeURLSessionManager : public platform::UrlSessionDelegate,
     mutable std::mutex lock_;  // the task delegates' table, and nothing else
     std::map<std::uint64_t, std::shared_ptr<RAZududeURLSessionManagerTaskDelegate>> delegates_;
 
+    RAZududeHTTPManagerShell shell_;
+
     mutable std::mutex settingsMutex_;  // what follows
-    std::shared_ptr<RAZududeURLResponseSerialization> responseSerializer_;
-    std::shared_ptr<RAZududeSecurityPolicy> securityPolicy_;
-    std::shared_ptr<RAZududeNetworkReachabilityManager> reachabilityManager_;
-    std::shared_ptr<platform::DispatchQueue> completionQueue_;
-    std::shared_ptr<platform::DispatchGroup> completionGroup_;
     bool recreateUploads_ = false;
     SessionDidBecomeInvalidBlock sessionDidBecomeInvalid_;
     SessionDidReceiveAuthenticationChallengeBlock sessionDidReceiveChallenge_;
