@@ -530,9 +530,8 @@ void RAZududeURLConnectionOperation::willSendRequestForAuthenticationChallenge(
     const platform::ProtectionSpace& space = challenge.protectionSpace();
     platform::AuthenticationChallengeSender& sender = challenge.sender();
     if (space.authenticationMethod() == platform::kAuthenticationMethodServerTrust) {
-        const auto& trust = space.serverTrust();
-        if (trust && policy && policy->evaluateServerTrust(trust, space.host())) {
-            sender.useCredential(platform::Credential(trust), challenge);
+        if (const auto trusted = policy ? policy->credentialForServerTrust(space) : std::nullopt) {
+            sender.useCredential(*trusted, challenge);
         } else {
             sender.cancelAuthenticationChallenge(challenge);
         }

@@ -720,20 +720,14 @@ void RAZududeURLSessionManager::sessionDidBecomeInvalid(
 
 RAZududeURLSessionManager::Disposition RAZududeURLSessionManager::judgeChallenge(
     const platform::AuthenticationChallenge& challenge,
-    std::optional<platform::Credential>& credential, bool forTask) const {
+    std::optional<platform::Credential>& credential) const {
     const auto& space = challenge.protectionSpace();
     if (space.authenticationMethod() != platform::kAuthenticationMethodServerTrust) {
         return Disposition::kPerformDefaultHandling;
     }
     const auto policy = securityPolicy();
-    if (!policy || !policy->evaluateServerTrust(space.serverTrust(), space.host())) {
-        return Disposition::kCancelAuthenticationChallenge;
-    }
-    if (space.serverTrust()) {
-        credential = platform::Credential(space.serverTrust());
-        return Disposition::kUseCredential;
-    }
-    return forTask ? Disposition::kUseCredential : Disposition::kPerformDefaultHandling;
+    credential = policy ? policy->credentialForServerTrust(space) : std::nullopt;
+    return credential ? Disposition::kUseCredential : Disposition::kCancelAuthenticationChallenge;
 }
 
 void RAZududeURLSessionManager::sessionDidReceiveChallenge(
@@ -744,7 +738,7 @@ void RAZududeURLSessionManager::sessionDidReceiveChallenge(
     if (auto custom = block(sessionDidReceiveChallenge_)) {
         disposition = custom(session, challenge, credential);
     } else {
-        disposition = judgeChallenge(challenge, credential, false);
+        disposition = judgeChallenge(challenge, credential);
     }
     if (completion) {
         completion(disposition, std::move(credential));
@@ -759,7 +753,7 @@ void RAZududeURLSessionManager::taskDidReceiveChallenge(
     if (auto custom = block(taskDidReceiveChallenge_)) {
         disposition = custom(session, task, challenge, credential);
     } else {
-        disposition = judgeChallenge(challenge, credential, true);
+        disposition = judgeChallenge(challenge, credential);
     }
     if (completion) {
         completion(disposition, std::move(credential));

@@ -370,8 +370,9 @@ class RAZududeURLSessionManager : public platform::UrlSessionDelegate,
     void taskChangedState(const platform::Notification& notification, const char* name);
     template <class Block>
     Block block(const Block& member) const;
+    // Server trust under the security policy; any other challenge gets the default handling.
     Disposition judgeChallenge(const platform::AuthenticationChallenge& challenge,
-                               std::optional<platform::Credential>& credential, bool forTask) const;
+                               std::optional<platform::Credential>& credential) const;
 
     const platform::UrlSessionConfiguration configuration_;
     const std::shared_ptr<platform::OperationQueue> operationQueue_;
