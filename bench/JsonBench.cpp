@@ -1,6 +1,6 @@
 // Our JSON parser and writer against RapidJSON (DOM) and nlohmann/json on the same documents,
-// in one run. Documents come from --data=DIR, else $RZ_JSON_DATA, else ../shared/data/json
-// beside the source tree.
+// in one run. Documents come from --data=DIR, else $RZ_JSON_DATA; tools/bench.sh makes them
+// with bench/make_json_documents.py.
 #include <benchmark/benchmark.h>
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
@@ -20,7 +20,7 @@
 
 namespace {
 
-const char* const kDocuments[] = {"canada", "citm_catalog", "twitter"};
+const char* const kDocuments[] = {"numbers", "catalog", "messages"};
 
 std::string readFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -93,8 +93,7 @@ void registerDocument(const std::string& name, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::filesystem::path data =
-        std::filesystem::path(RZ_SOURCE_DIR) / ".." / "shared" / "data" / "json";
+    std::filesystem::path data;
     if (const char* fromEnvironment = std::getenv("RZ_JSON_DATA")) {
         data = fromEnvironment;
     }
@@ -111,7 +110,9 @@ int main(int argc, char** argv) {
         const auto path = data / (std::string(name) + ".json");
         std::string text = readFile(path);
         if (text.empty()) {
-            std::cerr << "cannot read " << path << " (use --data=DIR or RZ_JSON_DATA)\n";
+            std::cerr << "cannot read " << path
+                      << " (use --data=DIR or RZ_JSON_DATA; bench/make_json_documents.py DIR "
+                         "makes them)\n";
             return 1;
         }
         if (!RAZududeRqJsonParser().objectWithString(text)) {

@@ -2,13 +2,18 @@
 # Builds the benchmarks at -O2 and runs them; then prints how our JSON parser and writer
 # compare with the peer libraries, and how our HTTP request operations compare with raw
 # libcurl. Arguments go to the JSON benchmark (e.g. --data=DIR, --benchmark_filter=parse);
-# RZ_NETWORK_BENCH_ARGS goes to the network one.
+# RZ_NETWORK_BENCH_ARGS goes to the network one. The JSON documents are made here, in
+# build/bench/json, unless RZ_JSON_DATA or --data names others.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
 cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" \
   -DRZ_BENCH=ON -DRZ_TESTS=OFF >/dev/null
 cmake --build build/bench -j 4 --target json_bench network_bench
+if [ -z "${RZ_JSON_DATA:-}" ]; then
+  export RZ_JSON_DATA=build/bench/json
+  [ -f "$RZ_JSON_DATA/messages.json" ] || python3 bench/make_json_documents.py "$RZ_JSON_DATA"
+fi
 build/bench/bench/json_bench --benchmark_out=build/bench/json_bench.json \
   --benchmark_out_format=json --benchmark_repetitions=5 "$@"
 python3 - build/bench/json_bench.json <<'PY'

@@ -6,6 +6,15 @@
 # Findings land in build/fuzz/findings.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+usage() {
+  echo "usage: tools/fuzz.sh [seconds] [target...]"
+  echo "Fuzzes each target for the seconds given (60 by default), every one unless some are named:"
+  (cd fuzz && ls *.cpp | sed 's/\.cpp$//; s/^/  /')
+}
+case "${1:-}" in
+  -h | --help) usage; exit 0 ;;
+  "" | *[!0-9]*) [ -z "${1:-}" ] || { usage >&2; exit 2; } ;;
+esac
 bash tools/setup.sh
 seconds=${1:-60}
 shift || true

@@ -29,6 +29,7 @@ run_suite() {
   (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 300) || status=1
 }
 
+# tools/demo.sh configures build/release the same way: the two share one build.
 run_suite build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

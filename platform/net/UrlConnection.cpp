@@ -757,8 +757,9 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
                 self->end();
                 return;
             }
-            if (self->paused_) {
-                // A suspended load is not idle by its own doing: the time-out waits.
+            if (self->paused_ || (self->bodyHold_ && self->bodyHold_->isValid())) {
+                // A suspended load, or one whose body paces itself, is not idle by its own
+                // doing: the time-out waits.
                 self->touch();
                 self->scheduleIdleCheck();
                 return;

@@ -252,6 +252,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
                                        struct.pack("ii", 1, 0))
             self.connection.close()
             self.close_connection = True
+        elif head == "interim":
+            # An interim response before the real one.
+            self.wfile.write(b"HTTP/1.1 100 Continue\r\n\r\n"
+                             b"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")
+            self.wfile.flush()
         elif head == "port":
             # The client's side of this connection: the same one means a kept-alive connection.
             self.reply(200, str(self.client_address[1]).encode())
@@ -300,7 +305,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             # Ranges as RFC 9110 has them ("bytes=N-" only), honoured by /range when
             # "If-Range" is absent or matches; /norange always sends the whole body. Each
             # request is reported on stdout; "chunk" and "delay" send the body slowly, and
-            # "skew" makes /range answer a range that starts that many bytes late.
+            # "skew" makes /range answer a range that starts that many bytes late; "weak"
+            # makes its entity tag a weak one.
             requested = self.headers.get("Range")
             if_range = self.headers.get("If-Range")
             print("%s range=%s if-range=%s" % (head, requested, if_range), flush=True)
@@ -308,7 +314,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if (head == "range" and requested and requested.startswith("bytes=")
                     and requested.endswith("-") and if_range in (None, RANGE_ETAG)):
                 start = int(requested[6:-1]) + int(query.get("skew", "0"))
-            headers = [("ETag", RANGE_ETAG)]
+            headers = [("ETag", ("W/" if "weak" in query else "") + RANGE_ETAG)]
             if start:
                 headers.append(("Content-Range", "bytes %d-%d/%d" % (
                     start, len(RANGE_BODY) - 1, len(RANGE_BODY))))

@@ -34,6 +34,14 @@ inline bool waitUntil(const std::function<bool()>& condition, double seconds = k
     return platform::MainLoop::main().runUntil(condition, seconds);
 }
 
+// Returns once the network thread has run everything posted to it before this call (a
+// suspend, say), however busy the machine: a condition, not a guess at how long that takes.
+inline bool networkThreadCaughtUp(double seconds = kWait) {
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    platform::NetworkThread::shared().post([done] { *done = true; });
+    return waitUntil([&] { return done->load(); }, seconds);
+}
+
 class Recorder : public platform::UrlSessionDelegate {
   public:
     struct TaskLog {

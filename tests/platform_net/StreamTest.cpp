@@ -1,6 +1,7 @@
 // Streams over memory and files: what the connection reads bodies from and writes them to.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <fstream>
 
 #include "platform/net/Stream.h"
@@ -34,6 +35,18 @@ TEST(StreamTest, InputStreamsReadTheirBytesInAnyChunkSizeThenEnd) {
         EXPECT_EQ(data->streamStatus(), StreamStatus::kAtEnd);
         EXPECT_FALSE(data->hasBytesAvailable());
     }
+
+    // Its end comes with its last byte, not one before.
+    auto exact = platform::InputStream::withData(platform::toBytes("ab"));
+    exact->open();
+    std::uint8_t one = 0;
+    EXPECT_EQ(exact->read(&one, 1), 1);
+    EXPECT_TRUE(exact->hasBytesAvailable());
+    EXPECT_EQ(exact->streamStatus(), StreamStatus::kOpen);
+    EXPECT_EQ(exact->read(&one, 1), 1);
+    EXPECT_EQ(one, 'b');
+    EXPECT_FALSE(exact->hasBytesAvailable());
+    EXPECT_EQ(exact->read(&one, 1), 0);
 
     testing_support::TempDir dir;
     std::ofstream(dir.path() / "f", std::ios::binary) << "file bytes";
@@ -85,6 +98,21 @@ TEST(StreamTest, OutputStreamsKeepWhatTheyTookAndSayWhenTheyCannot) {
     back->open();
     EXPECT_EQ(readAll(*back, 100), "abcabc");
 
+    // A disk that is full: a write that does not go through is an error, now or when the
+    // stream closes, never a quiet loss.
+    auto full = platform::OutputStream::toFile("/dev/full", false);
+    full->open();
+    const Bytes large(1 << 20, 'x');
+    EXPECT_EQ(full->write(large.data(), large.size()), -1);
+    EXPECT_EQ(full->streamStatus(), StreamStatus::kError);
+    ASSERT_TRUE(full->streamError());
+    EXPECT_EQ(full->streamError()->code(), ENOSPC);
+    auto fullAtClose = platform::OutputStream::toFile("/dev/full", false);
+    fullAtClose->open();
+    EXPECT_EQ(fullAtClose->write(chunk.data(), chunk.size()), 3);  // kept back by the buffer
+    fullAtClose->close();
+    EXPECT_EQ(fullAtClose->streamStatus(), StreamStatus::kError);
+
     auto nowhere = platform::OutputStream::toFile(dir.path() / "no" / "such" / "folder", false);
     nowhere->open();
     EXPECT_EQ(nowhere->streamStatus(), StreamStatus::kError);
@@ -124,6 +152,11 @@ TEST(UrlResponseTest, MetadataComesFromTheHeaders) {
     const platform::HttpUrlResponse odd(*platform::Url::parse("http://127.0.0.1/"), 200, "HTTP/1.1",
                                         {{"Content-Length", "-5"}});
     EXPECT_EQ(odd.expectedContentLength(), -1);
+    for (const char* length : {"12x", "1 2", "", "0x10"}) {
+        const platform::HttpUrlResponse bad(*platform::Url::parse("http://127.0.0.1/"), 200,
+                                            "HTTP/1.1", {{"Content-Length", length}});
+        EXPECT_EQ(bad.expectedContentLength(), -1) << length;
+    }
     EXPECT_EQ(odd.mimeType(), "");
     EXPECT_FALSE(odd.textEncodingName());
 }

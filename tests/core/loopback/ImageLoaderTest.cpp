@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -480,6 +481,53 @@ TEST_F(ImageLoaderTest, AViewThatCancelsLeavesTheDownloadToTheOthersAndGoneObser
     EXPECT_EQ(loader.observedURLCountForTesting(), before + 1);
     forgetful.reset();
     EXPECT_EQ(loader.observedURLCountForTesting(), before);
+}
+
+// What a connection tells its delegate, from its delegate queue.
+class ConnectionLog : public RZImageLoadConnectionDelegate {
+  public:
+    void imageLoadConnectionDidReceivePercent(float, RAZududeImageLoadConnection&) override {
+        ++percents;
+    }
+    void imageLoadConnectionDidFinishLoading(RAZududeImageLoadConnection&) override { ++finished; }
+    void imageLoadConnection(RAZududeImageLoadConnection&, const platform::Error& e) override {
+        std::lock_guard lock(mutex);
+        error = e;
+        ++failed;
+    }
+    std::atomic<int> percents{0};
+    std::atomic<int> finished{0};
+    std::atomic<int> failed{0};
+    std::mutex mutex;
+    platform::Error error;
+};
+
+TEST_F(ImageLoaderTest, AConnectionKeepsItsTimeOutAndSaysNothingAfterACancel) {
+    // Its own time-out, not one of its own choosing.
+    auto log = std::make_shared<ConnectionLog>();
+    auto slow = RAZududeImageLoadConnection::create(urlOf("/picture/png/late?wait=8"), log);
+    slow->setTimeoutInterval(0.5);
+    slow->start();
+    ASSERT_TRUE(waitFor([&] { return log->failed > 0; }));
+    {
+        std::lock_guard lock(log->mutex);
+        EXPECT_EQ(log->error.code(), platform::kUrlErrorTimedOut);
+    }
+    slow->cancel();
+
+    // Cancelled once the bytes flow: nothing more is told, however many were on their way.
+    auto quiet = std::make_shared<ConnectionLog>();
+    auto pieces = RAZududeImageLoadConnection::create(
+        urlOf("/picture/png/told?w=64&h=64&pieces=8&delay=0.05"), quiet);
+    pieces->start();
+    ASSERT_TRUE(waitFor([&] { return quiet->percents > 0; }));
+    pieces->cancel();
+    const int told = quiet->percents;
+    // Long enough for the picture to have come, had the download gone on.
+    platform::MainLoop::main().runUntil([] { return false; }, 0.8);
+    EXPECT_EQ(quiet->percents, told);
+    EXPECT_EQ(quiet->finished, 0);
+    EXPECT_EQ(quiet->failed, 0);
 }
 
 TEST_F(ImageLoaderTest, TheTableOfDownloadsHoldsUpUnderManyThreads) {

@@ -19,6 +19,7 @@
 #include "SocialSDK/framework/network/RAZududeURLConnectionOperation.h"
 #include "SocialSDK/framework/network/RAZududeURLResponseSerialization.h"
 #include "platform/Operation.h"
+#include "platform/net/NetworkThread.h"
 #include "platform/net/UrlSessionTask.h"
 #include "tests/network/OperationTestSupport.h"
 #include "tests/support/PeerProcess.h"
@@ -565,6 +566,29 @@ TEST_F(OperationLoopback, APauseWhileBytesKeepComingResumesWithoutLossOrRepeat) 
         EXPECT_EQ(outcome.object.data()->size(), 400000u);
         EXPECT_EQ(*outcome.object.data(), pattern(400000));
     }
+}
+
+TEST_F(OperationLoopback, APausedOperationTakesNoMoreBytesAndResumesFromWhatItKept) {
+    auto op = HTTPOp::create(requestFor(url("/range/400000?trickle=1&tag=kept")));
+    Outcome outcome;
+    outcome.install(op);
+    op->start();
+    ASSERT_TRUE(pumpUntil([&] { return op->totalBytesRead() >= 20000; }));
+    op->pause();
+    // Once the network thread has taken the pause, what the operation kept stays as it is.
+    auto caughtUp = std::make_shared<std::atomic<bool>>(false);
+    platform::NetworkThread::shared().post([caughtUp] { *caughtUp = true; });
+    ASSERT_TRUE(pumpUntil([&] { return caughtUp->load(); }));
+    const auto kept = op->outputStream()->bytesHeldInMemory();
+    ASSERT_TRUE(kept);
+    EXPECT_FALSE(pumpUntil([&] { return op->outputStream()->bytesHeldInMemory() != kept; }, 0.5));
+    op->resume();
+    ASSERT_TRUE(pumpUntil([&] { return outcome.done(); }));
+    EXPECT_EQ(*outcome.object.data(), pattern(400000));
+    const auto requests = requestsFor("tag=kept", 2);
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_NE(requests[1].find("range=bytes=" + std::to_string(*kept) + "-"), std::string::npos)
+        << requests[1] << " after keeping " << *kept;
 }
 
 TEST_F(OperationLoopback, APauseAndResumeRightAfterTheStartLoadTheBodyOnce) {

@@ -126,6 +126,13 @@ TEST(ReachabilityChange, LoopbackComingAndGoingIsReported) {
     EXPECT_EQ(seen.at("general"), (Values{"0", "2", "0"})) << run.output;
     // The reference reports only changes: local, direct and reachable, then nothing.
     EXPECT_EQ(seen.at("flags"), (Values{"30002", "0"})) << run.output;
+    // Each manager posts its first reading and each change after it (three first readings,
+    // two changes for each of the two that stay).
+    ASSERT_EQ(seen.at("posts").size(), 1u) << run.output;
+    EXPECT_GE(std::stoi(seen.at("posts").front()), 7) << run.output;
+    // An interface up without its carrier reaches nothing; with it, the neighbour is direct.
+    EXPECT_EQ(seen.at("nocarrier"), (Values{"0"})) << run.output;
+    EXPECT_EQ(seen.at("carrier"), (Values{"20002"})) << run.output;
     EXPECT_EQ(seen.count("released"), 0u) << "a released manager was called:\n" << run.output;
     EXPECT_EQ(seen.count("unscheduled"), 0u) << "an unscheduled reference was called:\n"
                                              << run.output;

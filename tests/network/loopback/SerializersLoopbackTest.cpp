@@ -157,10 +157,11 @@ class CountedStream : public platform::InputStream {
 TEST(SerializersLoopback, AThrottledUploadHoldsUpNoOtherLoad) {
     auto peer = testing_support::PeerProcess::python("http_peer.py");
     auto serializer = RAZududeHTTPRequestSerializer::serializer();
-    auto throttled = [&](double delay, std::shared_ptr<platform::InputStream> part) {
+    auto throttled = [&](double delay, std::shared_ptr<platform::InputStream> part,
+                         std::size_t length = 200000) {
         return *serializer->multipartFormRequestWithMethod(
             "POST", peer.baseUrl() + "/upload", std::nullopt, [&](RAZududeMultipartFormData& form) {
-                form.appendPartWithInputStream(part, "slow", "slow.bin", 200000,
+                form.appendPartWithInputStream(part, "slow", "slow.bin", length,
                                                "application/octet-stream");
                 form.throttleBandwidthWithPacketSize(1000, delay);
             });
@@ -187,6 +188,12 @@ TEST(SerializersLoopback, AThrottledUploadHoldsUpNoOtherLoad) {
     const Value reply = echoOf(*paced, body);
     EXPECT_EQ(std::to_string(reply["length"].intValue()),
               *request.valueForHttpHeaderField("Content-Length"));
+
+    // A pace slower than the time-out is no idleness.
+    auto patient = throttled(1.5, platform::InputStream::withData(Bytes(100000, 't')), 100000);
+    patient.setTimeoutInterval(1);
+    const auto waited = send(patient);
+    EXPECT_FALSE(waited->error) << waited->error->description();
 }
 
 TEST(SerializersLoopback, APartThatFallsShortFailsTheUploadInsteadOfSendingLess) {

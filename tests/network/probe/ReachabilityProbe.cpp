@@ -7,6 +7,9 @@
 //   "flags <hex>"         the callback of a platform reference for 127.0.0.1
 //   "released …", "unscheduled …"  must never appear: a manager released while monitoring and a
 //                         reference unscheduled before the changes
+//   "posts <n>"           the change notifications posted, once lo has come and gone
+//   "nocarrier <hex>", "carrier <hex>"  the flags of an address behind an interface that is
+//                         up, without and then with a carrier
 //   "step <what>"         each change it makes, and "done" at the end
 // Exits 1 when a step fails or a wait runs out (every wait is bounded).
 #include <arpa/inet.h>
@@ -115,6 +118,32 @@ int main() {
     }
     // Whatever the last change sent on its way has arrived.
     platform::MainLoop::main().runOnce();
+    say("posts " + std::to_string(posts));
+
+    // An interface that is up but has no carrier (its cable out: here the other end of a
+    // virtual pair is down) reaches nothing; with the carrier it does.
+    sockaddr_in behind{};
+    behind.sin_family = AF_INET;
+    behind.sin_addr.s_addr = htonl(0x0A090002);  // 10.9.0.2, on 10.9.0.1/24
+    auto neighbour =
+        NetworkReachability::createWithAddress(reinterpret_cast<const sockaddr*>(&behind));
+    auto hex = [](NetworkReachability::Flags value) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%x", value);
+        return std::string(text);
+    };
+    if (!run("ip link add veth0 type veth peer name veth1") ||
+        !run("ip addr add 10.9.0.1/24 dev veth0") || !run("ip link set veth0 up")) {
+        return 1;
+    }
+    say("nocarrier " + hex(neighbour->flags().value_or(0xFFFFFFFF)));
+    if (!run("ip link set veth1 up") || !waitFor([&] {
+            return (neighbour->flags().value_or(0) & NetworkReachability::kReachable) != 0;
+        })) {
+        say("no carrier came");
+        return 1;
+    }
+    say("carrier " + hex(neighbour->flags().value_or(0)));
     say("done");
     return 0;
 }

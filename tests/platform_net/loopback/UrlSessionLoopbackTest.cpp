@@ -433,6 +433,31 @@ TEST_F(UrlSessionLoopbackTest, CancelledDownloadGoesOnWithARangeFromItsResumeDat
               "range range=bytes=" + std::to_string(offset) + "- if-range=\"range-body-1\"");
 }
 
+TEST_F(UrlSessionLoopbackTest, AWeakEntityTagMakesNoResumeData) {
+    // "If-Range" takes a strong validator only: with nothing else to go on, a cancelled
+    // download cannot be resumed.
+    auto recorder = std::make_shared<Recorder>();
+    std::atomic<bool> started{false};
+    recorder->onData = [&](const std::shared_ptr<UrlSessionTask>&, std::int64_t total) {
+        started = started || total > 0;
+    };
+    auto session = makeSession(recorder);
+    const auto task =
+        session->downloadTaskWithRequest(request("/range?weak=1&chunk=4096&delay=0.02"));
+    task->resume();
+    ASSERT_TRUE(waitUntil([&] { return started.load(); }));
+    std::optional<Bytes> resumeData = Bytes{1};
+    bool produced = false;
+    task->cancelByProducingResumeData([&](std::optional<Bytes> data) {
+        resumeData = std::move(data);
+        produced = true;
+    });
+    ASSERT_TRUE(recorder->waitForCompletion(task));
+    ASSERT_TRUE(waitUntil([&] { return produced; }));
+    EXPECT_FALSE(resumeData);
+    rangeLines(1);
+}
+
 TEST_F(UrlSessionLoopbackTest, AServerThatIgnoresTheRangeStartsTheFileAgain) {
     auto recorder = std::make_shared<Recorder>();
     std::atomic<bool> enough{false};
@@ -520,16 +545,17 @@ TEST_F(UrlSessionLoopbackTest, ResumeDataCannotPointTheDownloadAtAnotherFile) {
 TEST_F(UrlSessionLoopbackTest, SuspendPausesATransferAndItsTimeOut) {
     auto recorder = std::make_shared<Recorder>();
     auto session = makeSession(recorder);
-    // One byte every 10 ms, with a time-out shorter than the pause below.
-    const auto task = session->dataTaskWithRequest(request("/slow/150?delay=0.01", 0.4));
+    // One byte every 10 ms, with a time-out shorter than the pause below (and long enough
+    // that a busy machine's gaps between bytes do not reach it).
+    const auto task = session->dataTaskWithRequest(request("/slow/150?delay=0.01", 1));
     task->resume();
     ASSERT_TRUE(waitUntil([&] { return task->countOfBytesReceived() >= 10; }));
     task->suspend();
     EXPECT_EQ(task->state(), UrlSessionTaskState::kSuspended);
-    // Whatever libcurl had in hand when the pause took effect may still come; then nothing.
-    waitUntil([] { return false; }, 0.2);
+    // Once the network thread has taken the pause, nothing more comes.
+    ASSERT_TRUE(networkThreadCaughtUp());
     const auto settled = task->countOfBytesReceived();
-    EXPECT_FALSE(waitUntil([&] { return task->countOfBytesReceived() > settled; }, 0.8));
+    EXPECT_FALSE(waitUntil([&] { return task->countOfBytesReceived() > settled; }, 1.5));
     EXPECT_LT(settled, 150);
     EXPECT_FALSE(recorder->completed(task));
 
@@ -539,10 +565,10 @@ TEST_F(UrlSessionLoopbackTest, SuspendPausesATransferAndItsTimeOut) {
     EXPECT_EQ(recorder->log(task).data, pattern(150));
 
     // Suspended as soon as it starts, while it connects.
-    const auto early = session->downloadTaskWithRequest(request("/bytes/70000", 0.3));
+    const auto early = session->downloadTaskWithRequest(request("/bytes/70000", 1));
     early->resume();
     early->suspend();
-    EXPECT_FALSE(recorder->waitForCompletion(early, 0.6));
+    EXPECT_FALSE(recorder->waitForCompletion(early, 1.5));
     early->resume();
     ASSERT_TRUE(recorder->waitForCompletion(early));
     EXPECT_FALSE(recorder->log(early).error) << recorder->log(early).error->description();
@@ -552,16 +578,16 @@ TEST_F(UrlSessionLoopbackTest, SuspendPausesATransferAndItsTimeOut) {
 TEST_F(UrlSessionLoopbackTest, SuspendPausesAnUploadToo) {
     auto recorder = std::make_shared<Recorder>();
     auto session = makeSession(recorder);
-    UrlRequest post = request("/upload", 0.4);
+    UrlRequest post = request("/upload", 1);
     post.setHttpMethod("POST");
     const Bytes body = pattern(16 << 20);
     const auto task = session->uploadTaskWithRequest(post, body);
     task->resume();
     ASSERT_TRUE(waitUntil([&] { return task->countOfBytesSent() > 0; }));
     task->suspend();
-    waitUntil([] { return false; }, 0.2);
+    ASSERT_TRUE(networkThreadCaughtUp());
     const auto settled = task->countOfBytesSent();
-    EXPECT_FALSE(waitUntil([&] { return task->countOfBytesSent() > settled; }, 0.8));
+    EXPECT_FALSE(waitUntil([&] { return task->countOfBytesSent() > settled; }, 1.5));
     EXPECT_LT(settled, 16 << 20);
     task->resume();
     ASSERT_TRUE(recorder->waitForCompletion(task));
@@ -645,8 +671,9 @@ TEST_F(UrlSessionLoopbackTest, ADelegateThatDoesNotAnswerIsNotWaitedFor) {
     auto session = makeSession(recorder, queue);
     // Nothing runs on the delegate queue meanwhile: the loads must not need it.
     queue->setSuspended(true);
-    const auto basic = session->dataTaskWithRequest(request("/basic", 0.5));
-    const auto redirect = session->dataTaskWithRequest(request("/redirect/3", 0.5));
+    // Were the delegate waited for, the time-out would end both.
+    const auto basic = session->dataTaskWithRequest(request("/basic", 2));
+    const auto redirect = session->dataTaskWithRequest(request("/redirect/3", 2));
     basic->resume();
     redirect->resume();
     ASSERT_TRUE(waitUntil([&] {
