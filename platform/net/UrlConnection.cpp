@@ -200,11 +200,6 @@ void UrlConnection::Load::setSuspended(bool suspended) {
         [self = shared_from_this(), suspended] { self->pause(suspended); });
 }
 
-UrlRequest UrlConnection::Load::currentRequest() const {
-    std::lock_guard lock(requestMutex_);
-    return current_;
-}
-
 void UrlConnection::Load::useCredential(const Credential& credential,
                                         const AuthenticationChallenge&) {
     answer_ = Answer::kUseCredential;
@@ -554,10 +549,7 @@ void UrlConnection::Load::redirect() {
         deliverHeldResponse();
         return;
     }
-    {
-        std::lock_guard lock(requestMutex_);
-        current_ = std::move(*next);
-    }
+    current_.set(std::move(*next));
     startHop();
 }
 

@@ -31,76 +31,20 @@ RAZududeHTTPManagerShell::RAZududeHTTPManagerShell(std::optional<platform::Url> 
       securityPolicy_(RAZududeSecurityPolicy::defaultPolicy()),
       reachabilityManager_(RAZududeNetworkReachabilityManager::sharedManager()) {}
 
-std::shared_ptr<RAZududeHTTPRequestSerializer> RAZududeHTTPManagerShell::requestSerializer() const {
-    std::lock_guard lock(mutex_);
-    return requestSerializer_;
-}
-
 void RAZududeHTTPManagerShell::setRequestSerializer(
     std::shared_ptr<RAZududeHTTPRequestSerializer> serializer) {
     require(serializer != nullptr, "requestSerializer");
-    std::lock_guard lock(mutex_);
-    requestSerializer_ = std::move(serializer);
-}
-
-std::shared_ptr<RAZududeURLResponseSerialization> RAZududeHTTPManagerShell::responseSerializer()
-    const {
-    std::lock_guard lock(mutex_);
-    return responseSerializer_;
+    requestSerializer_.set(std::move(serializer));
 }
 
 void RAZududeHTTPManagerShell::setResponseSerializer(
     std::shared_ptr<RAZududeURLResponseSerialization> serializer) {
     require(serializer != nullptr, "responseSerializer");
-    std::lock_guard lock(mutex_);
-    responseSerializer_ = std::move(serializer);
-}
-
-std::shared_ptr<RAZududeSecurityPolicy> RAZududeHTTPManagerShell::securityPolicy() const {
-    std::lock_guard lock(mutex_);
-    return securityPolicy_;
-}
-
-void RAZududeHTTPManagerShell::setSecurityPolicy(std::shared_ptr<RAZududeSecurityPolicy> policy) {
-    std::lock_guard lock(mutex_);
-    securityPolicy_ = std::move(policy);
-}
-
-std::shared_ptr<RAZududeNetworkReachabilityManager> RAZududeHTTPManagerShell::reachabilityManager()
-    const {
-    std::lock_guard lock(mutex_);
-    return reachabilityManager_;
-}
-
-void RAZududeHTTPManagerShell::setReachabilityManager(
-    std::shared_ptr<RAZududeNetworkReachabilityManager> manager) {
-    std::lock_guard lock(mutex_);
-    reachabilityManager_ = std::move(manager);
-}
-
-std::shared_ptr<platform::DispatchQueue> RAZududeHTTPManagerShell::completionQueue() const {
-    std::lock_guard lock(mutex_);
-    return completionQueue_;
-}
-
-void RAZududeHTTPManagerShell::setCompletionQueue(std::shared_ptr<platform::DispatchQueue> queue) {
-    std::lock_guard lock(mutex_);
-    completionQueue_ = std::move(queue);
-}
-
-std::shared_ptr<platform::DispatchGroup> RAZududeHTTPManagerShell::completionGroup() const {
-    std::lock_guard lock(mutex_);
-    return completionGroup_;
-}
-
-void RAZududeHTTPManagerShell::setCompletionGroup(std::shared_ptr<platform::DispatchGroup> group) {
-    std::lock_guard lock(mutex_);
-    completionGroup_ = std::move(group);
+    responseSerializer_.set(std::move(serializer));
 }
 
 RAZududeHTTPManagerShell::Completion RAZududeHTTPManagerShell::completion() const {
-    std::lock_guard lock(mutex_);
-    return {responseSerializer_, completionQueue_, completionGroup_};
+    return {responseSerializer(), completionQueue(), completionGroup()};
 }
 
 std::optional<platform::UrlRequest> RAZududeHTTPManagerShell::requestWithMethod(

@@ -5,13 +5,13 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
 #include "SocialSDK/framework/network/RAZududeURLRequestSerialization.h"
 #include "platform/Dispatch.h"
 #include "platform/Error.h"
+#include "platform/Mutex.h"
 #include "platform/Url.h"
 #include "platform/Value.h"
 #include "platform/net/UrlRequest.h"
@@ -33,23 +33,41 @@ class RAZududeHTTPManagerShell {
 
     const std::optional<platform::Url>& baseURL() const { return baseURL_; }
 
-    std::shared_ptr<RAZududeHTTPRequestSerializer> requestSerializer() const;
+    std::shared_ptr<RAZududeHTTPRequestSerializer> requestSerializer() const {
+        return requestSerializer_.get();
+    }
     // Throws std::invalid_argument for null.
     void setRequestSerializer(std::shared_ptr<RAZududeHTTPRequestSerializer> serializer);
-    std::shared_ptr<RAZududeURLResponseSerialization> responseSerializer() const;
+    std::shared_ptr<RAZududeURLResponseSerialization> responseSerializer() const {
+        return responseSerializer_.get();
+    }
     // Throws std::invalid_argument for null.
     void setResponseSerializer(std::shared_ptr<RAZududeURLResponseSerialization> serializer);
-    std::shared_ptr<RAZududeSecurityPolicy> securityPolicy() const;
-    void setSecurityPolicy(std::shared_ptr<RAZududeSecurityPolicy> policy);
-    std::shared_ptr<RAZududeNetworkReachabilityManager> reachabilityManager() const;
-    void setReachabilityManager(std::shared_ptr<RAZududeNetworkReachabilityManager> manager);
+    std::shared_ptr<RAZududeSecurityPolicy> securityPolicy() const { return securityPolicy_.get(); }
+    void setSecurityPolicy(std::shared_ptr<RAZududeSecurityPolicy> policy) {
+        securityPolicy_.set(std::move(policy));
+    }
+    std::shared_ptr<RAZududeNetworkReachabilityManager> reachabilityManager() const {
+        return reachabilityManager_.get();
+    }
+    void setReachabilityManager(std::shared_ptr<RAZududeNetworkReachabilityManager> manager) {
+        reachabilityManager_.set(std::move(manager));
+    }
     // Null: the manager's default (the main queue; its default group).
-    std::shared_ptr<platform::DispatchQueue> completionQueue() const;
-    void setCompletionQueue(std::shared_ptr<platform::DispatchQueue> queue);
-    std::shared_ptr<platform::DispatchGroup> completionGroup() const;
-    void setCompletionGroup(std::shared_ptr<platform::DispatchGroup> group);
+    std::shared_ptr<platform::DispatchQueue> completionQueue() const {
+        return completionQueue_.get();
+    }
+    void setCompletionQueue(std::shared_ptr<platform::DispatchQueue> queue) {
+        completionQueue_.set(std::move(queue));
+    }
+    std::shared_ptr<platform::DispatchGroup> completionGroup() const {
+        return completionGroup_.get();
+    }
+    void setCompletionGroup(std::shared_ptr<platform::DispatchGroup> group) {
+        completionGroup_.set(std::move(group));
+    }
 
-    // What one completion reads, taken together.
+    // What one completion reads.
     struct Completion {
         std::shared_ptr<RAZududeURLResponseSerialization> serializer;
         std::shared_ptr<platform::DispatchQueue> queue;
@@ -84,11 +102,10 @@ class RAZududeHTTPManagerShell {
     std::shared_ptr<platform::DispatchQueue> failureQueue() const;
 
     const std::optional<platform::Url> baseURL_;
-    mutable std::mutex mutex_;  // guards what follows
-    std::shared_ptr<RAZududeHTTPRequestSerializer> requestSerializer_;
-    std::shared_ptr<RAZududeURLResponseSerialization> responseSerializer_;
-    std::shared_ptr<RAZududeSecurityPolicy> securityPolicy_;
-    std::shared_ptr<RAZududeNetworkReachabilityManager> reachabilityManager_;
-    std::shared_ptr<platform::DispatchQueue> completionQueue_;
-    std::shared_ptr<platform::DispatchGroup> completionGroup_;
+    platform::Guarded<std::shared_ptr<RAZududeHTTPRequestSerializer>> requestSerializer_;
+    platform::Guarded<std::shared_ptr<RAZududeURLResponseSerialization>> responseSerializer_;
+    platform::Guarded<std::shared_ptr<RAZududeSecurityPolicy>> securityPolicy_;
+    platform::Guarded<std::shared_ptr<RAZududeNetworkReachabilityManager>> reachabilityManager_;
+    platform::Guarded<std::shared_ptr<platform::DispatchQueue>> completionQueue_;
+    platform::Guarded<std::shared_ptr<platform::DispatchGroup>> completionGroup_;
 };

@@ -248,6 +248,9 @@ void RAZududeURLConnectionOperation::pause() {
     }
     ++run_;
     setState(kPaused);
+    if (state_ == kPaused) {
+        request_ = requestToResume(request_);
+    }
 }
 
 void RAZududeURLConnectionOperation::operationDidPause() {
@@ -289,16 +292,19 @@ void RAZududeURLConnectionOperation::setCompletionBlock(std::function<void()> bl
             return;
         }
         std::function<void()> callerBlock;
-        std::shared_ptr<platform::DispatchGroup> group;
-        std::shared_ptr<platform::DispatchQueue> queue;
         {
             std::lock_guard selfLock(self->lock_);
             callerBlock = std::exchange(self->callerCompletion_, nullptr);
-            group = self->completionGroup_ ? self->completionGroup_ : sharedCompletionGroup();
-            queue =
-                self->completionQueue_ ? self->completionQueue_ : platform::DispatchQueue::main();
         }
         if (callerBlock) {
+            auto group = self->completionGroup();
+            auto queue = self->completionQueue();
+            if (!group) {
+                group = sharedCompletionGroup();
+            }
+            if (!queue) {
+                queue = platform::DispatchQueue::main();
+            }
             group->async(queue, [self, callerBlock = std::move(callerBlock)] { callerBlock(); });
         }
     });
@@ -392,16 +398,6 @@ void RAZududeURLConnectionOperation::setOutputStream(
     outputStream_ = std::move(stream);
 }
 
-std::size_t RAZududeURLConnectionOperation::maximumResponseDataLength() const {
-    std::lock_guard lock(lock_);
-    return maximumResponseDataLength_;
-}
-
-void RAZududeURLConnectionOperation::setMaximumResponseDataLength(std::size_t bytes) {
-    std::lock_guard lock(lock_);
-    maximumResponseDataLength_ = bytes;
-}
-
 std::uint64_t RAZududeURLConnectionOperation::bytesWrittenToOutputStream() const {
     std::lock_guard lock(lock_);
     if (!outputStream_) {
@@ -412,95 +408,6 @@ std::uint64_t RAZududeURLConnectionOperation::bytesWrittenToOutputStream() const
     }
     const Value offset = outputStream_->propertyForKey(platform::kStreamFileCurrentOffsetKey);
     return offset.isInteger() ? static_cast<std::uint64_t>(offset.integerValue()) : 0;
-}
-
-bool RAZududeURLConnectionOperation::shouldUseCredentialStorage() const {
-    std::lock_guard lock(lock_);
-    return shouldUseCredentialStorage_;
-}
-
-void RAZududeURLConnectionOperation::setShouldUseCredentialStorage(bool use) {
-    std::lock_guard lock(lock_);
-    shouldUseCredentialStorage_ = use;
-}
-
-std::optional<platform::Credential> RAZududeURLConnectionOperation::credential() const {
-    std::lock_guard lock(lock_);
-    return credential_;
-}
-
-void RAZududeURLConnectionOperation::setCredential(std::optional<platform::Credential> credential) {
-    std::lock_guard lock(lock_);
-    credential_ = std::move(credential);
-}
-
-std::shared_ptr<RAZududeSecurityPolicy> RAZududeURLConnectionOperation::securityPolicy() const {
-    std::lock_guard lock(lock_);
-    return securityPolicy_;
-}
-
-void RAZududeURLConnectionOperation::setSecurityPolicy(
-    std::shared_ptr<RAZududeSecurityPolicy> policy) {
-    std::lock_guard lock(lock_);
-    securityPolicy_ = std::move(policy);
-}
-
-std::shared_ptr<platform::DispatchQueue> RAZududeURLConnectionOperation::completionQueue() const {
-    std::lock_guard lock(lock_);
-    return completionQueue_;
-}
-
-void RAZududeURLConnectionOperation::setCompletionQueue(
-    std::shared_ptr<platform::DispatchQueue> queue) {
-    std::lock_guard lock(lock_);
-    completionQueue_ = std::move(queue);
-}
-
-std::shared_ptr<platform::DispatchGroup> RAZududeURLConnectionOperation::completionGroup() const {
-    std::lock_guard lock(lock_);
-    return completionGroup_;
-}
-
-void RAZududeURLConnectionOperation::setCompletionGroup(
-    std::shared_ptr<platform::DispatchGroup> group) {
-    std::lock_guard lock(lock_);
-    completionGroup_ = std::move(group);
-}
-
-Map RAZududeURLConnectionOperation::userInfo() const {
-    std::lock_guard lock(lock_);
-    return userInfo_;
-}
-
-void RAZududeURLConnectionOperation::setUserInfo(Map userInfo) {
-    std::lock_guard lock(lock_);
-    userInfo_ = std::move(userInfo);
-}
-
-void RAZududeURLConnectionOperation::setUploadProgressBlock(ProgressBlock block) {
-    std::lock_guard lock(lock_);
-    uploadProgress_ = std::move(block);
-}
-
-void RAZududeURLConnectionOperation::setDownloadProgressBlock(ProgressBlock block) {
-    std::lock_guard lock(lock_);
-    downloadProgress_ = std::move(block);
-}
-
-void RAZududeURLConnectionOperation::setWillSendRequestForAuthenticationChallengeBlock(
-    AuthenticationChallengeBlock block) {
-    std::lock_guard lock(lock_);
-    authenticationChallenge_ = std::move(block);
-}
-
-void RAZududeURLConnectionOperation::setCacheResponseBlock(CacheResponseBlock block) {
-    std::lock_guard lock(lock_);
-    cacheResponse_ = std::move(block);
-}
-
-void RAZududeURLConnectionOperation::setRedirectResponseBlock(RedirectResponseBlock block) {
-    std::lock_guard lock(lock_);
-    redirectResponse_ = std::move(block);
 }
 
 // --- connection delegate (network thread) ----------------------------------------------------
@@ -514,22 +421,14 @@ bool RAZududeURLConnectionOperation::isCurrentConnection(
 
 void RAZududeURLConnectionOperation::willSendRequestForAuthenticationChallenge(
     platform::UrlConnection& connection, const platform::AuthenticationChallenge& challenge) {
-    AuthenticationChallengeBlock block;
-    std::shared_ptr<RAZududeSecurityPolicy> policy;
-    std::optional<platform::Credential> credential;
-    {
-        std::lock_guard lock(lock_);
-        block = authenticationChallenge_;
-        policy = securityPolicy_;
-        credential = credential_;
-    }
-    if (block) {
+    if (auto block = authenticationChallenge_.get()) {
         block(connection, challenge);
         return;
     }
     const platform::ProtectionSpace& space = challenge.protectionSpace();
     platform::AuthenticationChallengeSender& sender = challenge.sender();
     if (space.authenticationMethod() == platform::kAuthenticationMethodServerTrust) {
+        const auto policy = securityPolicy();
         if (const auto trusted = policy ? policy->credentialForServerTrust(space) : std::nullopt) {
             sender.useCredential(*trusted, challenge);
         } else {
@@ -537,8 +436,8 @@ void RAZududeURLConnectionOperation::willSendRequestForAuthenticationChallenge(
         }
         return;
     }
-    if (challenge.previousFailureCount() == 0 && credential) {
-        sender.useCredential(*credential, challenge);
+    if (const auto offered = credential(); challenge.previousFailureCount() == 0 && offered) {
+        sender.useCredential(*offered, challenge);
     } else {
         sender.continueWithoutCredential(challenge);
     }
@@ -552,12 +451,7 @@ bool RAZududeURLConnectionOperation::connectionShouldUseCredentialStorage(
 std::optional<UrlRequest> RAZududeURLConnectionOperation::willSendRequest(
     platform::UrlConnection& connection, const UrlRequest& request,
     const std::shared_ptr<const UrlResponse>& redirectResponse) {
-    RedirectResponseBlock block;
-    {
-        std::lock_guard lock(lock_);
-        block = redirectResponse_;
-    }
-    if (block) {
+    if (auto block = redirectResponse_.get()) {
         return block(connection, request, redirectResponse);
     }
     return request;
@@ -569,12 +463,7 @@ void RAZududeURLConnectionOperation::didSendBodyData(platform::UrlConnection&,
                                                      std::int64_t totalBytesExpectedToWrite) {
     platform::DispatchQueue::main()->async(
         [self = sharedSelf(), bytesWritten, totalBytesWritten, totalBytesExpectedToWrite] {
-            ProgressBlock block;
-            {
-                std::lock_guard lock(self->lock_);
-                block = self->uploadProgress_;
-            }
-            if (block) {
+            if (auto block = self->uploadProgress_.get()) {
                 block(static_cast<std::size_t>(bytesWritten), totalBytesWritten,
                       totalBytesExpectedToWrite);
             }
@@ -628,7 +517,7 @@ void RAZududeURLConnectionOperation::didReceiveData(platform::UrlConnection& con
         }
         auto stream = outputStreamLocked();
         const auto held = stream->bytesHeldInMemory();
-        const std::size_t most = maximumResponseDataLength_;
+        const std::size_t most = maximumResponseDataLength();
         if (held && most != 0 && data.size() > most - std::min(most, *held)) {
             failConnection(failingUrlError(
                 platform::kUrlErrorDomain, platform::kUrlErrorDataLengthExceedsMaximum, request_,
@@ -661,12 +550,7 @@ void RAZududeURLConnectionOperation::didReceiveData(platform::UrlConnection& con
     const std::size_t length = data.size();
     platform::DispatchQueue::main()->async([self, length, expected] {
         const std::int64_t total = self->totalBytesRead_ += static_cast<std::int64_t>(length);
-        ProgressBlock block;
-        {
-            std::lock_guard lock(self->lock_);
-            block = self->downloadProgress_;
-        }
-        if (block) {
+        if (auto block = self->downloadProgress_.get()) {
             block(length, total, expected);
         }
     });
@@ -674,12 +558,7 @@ void RAZududeURLConnectionOperation::didReceiveData(platform::UrlConnection& con
 
 std::optional<platform::CachedUrlResponse> RAZududeURLConnectionOperation::willCacheResponse(
     platform::UrlConnection& connection, const platform::CachedUrlResponse& proposed) {
-    CacheResponseBlock block;
-    {
-        std::lock_guard lock(lock_);
-        block = cacheResponse_;
-    }
-    if (block) {
+    if (auto block = cacheResponse_.get()) {
         return block(connection, proposed);
     }
     if (isCancelled()) {
@@ -752,14 +631,13 @@ std::string RAZududeURLConnectionOperation::description() const {
 }
 
 void RAZududeURLConnectionOperation::copyInto(RAZududeURLConnectionOperation& other) const {
-    std::scoped_lock lock(lock_, other.lock_);
-    other.uploadProgress_ = uploadProgress_;
-    other.downloadProgress_ = downloadProgress_;
-    other.authenticationChallenge_ = authenticationChallenge_;
-    other.cacheResponse_ = cacheResponse_;
-    other.redirectResponse_ = redirectResponse_;
-    other.completionQueue_ = completionQueue_;
-    other.completionGroup_ = completionGroup_;
+    other.uploadProgress_.set(uploadProgress_.get());
+    other.downloadProgress_.set(downloadProgress_.get());
+    other.authenticationChallenge_.set(authenticationChallenge_.get());
+    other.cacheResponse_.set(cacheResponse_.get());
+    other.redirectResponse_.set(redirectResponse_.get());
+    other.completionQueue_.set(completionQueue_.get());
+    other.completionGroup_.set(completionGroup_.get());
 }
 
 std::shared_ptr<RAZududeURLConnectionOperation> RAZududeURLConnectionOperation::copy() const {

@@ -358,26 +358,17 @@ void RAZududeURLSessionManager::setCompletionGroup(std::shared_ptr<platform::Dis
 }
 
 bool RAZududeURLSessionManager::attemptsToRecreateUploadTasksForBackgroundSessions() const {
-    std::lock_guard lock(settingsMutex_);
-    return recreateUploads_;
+    return recreateUploads_.load();
 }
 
 void RAZududeURLSessionManager::setAttemptsToRecreateUploadTasksForBackgroundSessions(
     bool attempts) {
-    std::lock_guard lock(settingsMutex_);
-    recreateUploads_ = attempts;
-}
-
-template <class Block>
-Block RAZududeURLSessionManager::block(const Block& member) const {
-    std::lock_guard lock(settingsMutex_);
-    return member;
+    recreateUploads_.store(attempts);
 }
 
 #define RAZ_BLOCK_SETTER(Setter, Type, member)           \
     void RAZududeURLSessionManager::Setter(Type block) { \
-        std::lock_guard lock(settingsMutex_);            \
-        member = std::move(block);                       \
+        member.set(std::move(block));                    \
     }
 
 RAZ_BLOCK_SETTER(setSessionDidBecomeInvalidBlock, SessionDidBecomeInvalidBlock,
@@ -693,16 +684,18 @@ void RAZududeURLSessionManager::taskChangedState(const platform::Notification& n
 
 bool RAZududeURLSessionManager::respondsTo(platform::UrlSessionDelegateCallback callback) const {
     using C = platform::UrlSessionDelegateCallback;
-    std::lock_guard lock(settingsMutex_);
+    auto isSet = [](const auto& block) {
+        return block.with([](const auto& value) { return static_cast<bool>(value); });
+    };
     switch (callback) {
         case C::kTaskWillPerformHttpRedirection:
-            return static_cast<bool>(taskWillPerformRedirection_);
+            return isSet(taskWillPerformRedirection_);
         case C::kDataTaskDidReceiveResponse:
-            return static_cast<bool>(dataTaskDidReceiveResponse_);
+            return isSet(dataTaskDidReceiveResponse_);
         case C::kDataTaskWillCacheResponse:
-            return static_cast<bool>(dataTaskWillCacheResponse_);
+            return isSet(dataTaskWillCacheResponse_);
         case C::kDidFinishEventsForBackgroundUrlSession:
-            return static_cast<bool>(didFinishEventsForBackground_);
+            return isSet(didFinishEventsForBackground_);
         default:
             return true;
     }
@@ -710,7 +703,7 @@ bool RAZududeURLSessionManager::respondsTo(platform::UrlSessionDelegateCallback 
 
 void RAZududeURLSessionManager::sessionDidBecomeInvalid(
     const Session& session, const std::optional<platform::Error>& error) {
-    if (auto invalid = block(sessionDidBecomeInvalid_)) {
+    if (auto invalid = sessionDidBecomeInvalid_.get()) {
         invalid(session, error);
     }
     removeAllDelegates();
@@ -735,7 +728,7 @@ void RAZududeURLSessionManager::sessionDidReceiveChallenge(
     platform::UrlSessionChallengeCompletion completion) {
     std::optional<platform::Credential> credential;
     Disposition disposition;
-    if (auto custom = block(sessionDidReceiveChallenge_)) {
+    if (auto custom = sessionDidReceiveChallenge_.get()) {
         disposition = custom(session, challenge, credential);
     } else {
         disposition = judgeChallenge(challenge, credential);
@@ -750,7 +743,7 @@ void RAZududeURLSessionManager::taskDidReceiveChallenge(
     platform::UrlSessionChallengeCompletion completion) {
     std::optional<platform::Credential> credential;
     Disposition disposition;
-    if (auto custom = block(taskDidReceiveChallenge_)) {
+    if (auto custom = taskDidReceiveChallenge_.get()) {
         disposition = custom(session, task, challenge, credential);
     } else {
         disposition = judgeChallenge(challenge, credential);
@@ -761,7 +754,7 @@ void RAZududeURLSessionManager::taskDidReceiveChallenge(
 }
 
 void RAZududeURLSessionManager::didFinishEventsForBackgroundUrlSession(const Session& session) {
-    if (auto finishedEvents = block(didFinishEventsForBackground_)) {
+    if (auto finishedEvents = didFinishEventsForBackground_.get()) {
         platform::DispatchQueue::main()->async(
             [finishedEvents, session] { finishedEvents(session); });
     }
@@ -772,7 +765,7 @@ void RAZududeURLSessionManager::taskWillPerformHttpRedirection(
     const std::shared_ptr<const platform::HttpUrlResponse>& response,
     const platform::UrlRequest& newRequest, platform::UrlSessionRedirectCompletion completion) {
     std::optional<platform::UrlRequest> request = newRequest;
-    if (auto redirect = block(taskWillPerformRedirection_)) {
+    if (auto redirect = taskWillPerformRedirection_.get()) {
         request = redirect(session, task, response, newRequest);
     }
     if (completion) {
@@ -783,7 +776,7 @@ void RAZududeURLSessionManager::taskWillPerformHttpRedirection(
 void RAZududeURLSessionManager::taskNeedNewBodyStream(
     const Session& session, const Task& task, platform::UrlSessionBodyStreamCompletion completion) {
     std::shared_ptr<platform::InputStream> stream;
-    if (auto need = block(taskNeedNewBodyStream_)) {
+    if (auto need = taskNeedNewBodyStream_.get()) {
         stream = need(session, task);
     } else {
         // Streams cannot be copied; the request's own stream serves as long as nobody has
@@ -816,7 +809,7 @@ void RAZududeURLSessionManager::taskDidSendBodyData(const Session& session, cons
         delegate->progress()->setTotalUnitCount(expected);
         delegate->progress()->setCompletedUnitCount(totalBytesSent);
     }
-    if (auto sent = block(taskDidSendBodyData_)) {
+    if (auto sent = taskDidSendBodyData_.get()) {
         sent(session, task, bytesSent, totalBytesSent, expected);
     }
 }
@@ -827,7 +820,7 @@ void RAZududeURLSessionManager::taskDidComplete(const Session& session, const Ta
         delegate->taskDidComplete(session, task, error);
         removeDelegateForTask(task);
     }
-    if (auto completed = block(taskDidComplete_)) {
+    if (auto completed = taskDidComplete_.get()) {
         completed(session, task, error);
     }
 }
@@ -837,7 +830,7 @@ void RAZududeURLSessionManager::dataTaskDidReceiveResponse(
     const std::shared_ptr<const platform::UrlResponse>& response,
     platform::UrlSessionResponseCompletion completion) {
     auto disposition = platform::UrlSessionResponseDisposition::kAllow;
-    if (auto received = block(dataTaskDidReceiveResponse_)) {
+    if (auto received = dataTaskDidReceiveResponse_.get()) {
         disposition = received(session, task, response);
     }
     if (completion) {
@@ -852,7 +845,7 @@ void RAZududeURLSessionManager::dataTaskDidBecomeDownloadTask(const Session& ses
         removeDelegateForTask(task);
         setDelegate(delegate, downloadTask);
     }
-    if (auto became = block(dataTaskDidBecomeDownloadTask_)) {
+    if (auto became = dataTaskDidBecomeDownloadTask_.get()) {
         became(session, task, downloadTask);
     }
 }
@@ -862,7 +855,7 @@ void RAZududeURLSessionManager::dataTaskDidReceiveData(const Session& session, c
     if (auto delegate = delegateForTask(task)) {
         delegate->dataTaskDidReceiveData(data);
     }
-    if (auto received = block(dataTaskDidReceiveData_)) {
+    if (auto received = dataTaskDidReceiveData_.get()) {
         received(session, task, data);
     }
 }
@@ -871,7 +864,7 @@ void RAZududeURLSessionManager::dataTaskWillCacheResponse(
     const Session& session, const DataTask& task, const platform::CachedUrlResponse& proposed,
     platform::UrlSessionCacheCompletion completion) {
     std::optional<platform::CachedUrlResponse> cached = proposed;
-    if (auto willCache = block(dataTaskWillCacheResponse_)) {
+    if (auto willCache = dataTaskWillCacheResponse_.get()) {
         cached = willCache(session, task, proposed);
     }
     if (completion) {
@@ -882,7 +875,7 @@ void RAZududeURLSessionManager::dataTaskWillCacheResponse(
 void RAZududeURLSessionManager::downloadTaskDidFinishDownloading(const Session& session,
                                                                  const DownloadTask& task,
                                                                  const platform::Url& location) {
-    if (auto destination = block(downloadTaskDidFinishDownloading_)) {
+    if (auto destination = downloadTaskDidFinishDownloading_.get()) {
         if (auto target = destination(session, task, location)) {
             auto delegate = delegateForTask(task);
             if (delegate) {
@@ -911,7 +904,7 @@ void RAZududeURLSessionManager::downloadTaskDidWriteData(const Session& session,
         delegate->progress()->setTotalUnitCount(totalBytesExpectedToWrite);
         delegate->progress()->setCompletedUnitCount(totalBytesWritten);
     }
-    if (auto wrote = block(downloadTaskDidWriteData_)) {
+    if (auto wrote = downloadTaskDidWriteData_.get()) {
         wrote(session, task, bytesWritten, totalBytesWritten, totalBytesExpectedToWrite);
     }
 }
@@ -924,7 +917,7 @@ void RAZududeURLSessionManager::downloadTaskDidResume(const Session& session,
         delegate->progress()->setTotalUnitCount(expectedTotalBytes);
         delegate->progress()->setCompletedUnitCount(fileOffset);
     }
-    if (auto resumed = block(downloadTaskDidResume_)) {
+    if (auto resumed = downloadTaskDidResume_.get()) {
         resumed(session, task, fileOffset, expectedTotalBytes);
     }
 }

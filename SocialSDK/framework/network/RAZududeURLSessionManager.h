@@ -37,6 +37,7 @@
 //   - Null arguments where the text below says "non-null" throw std::invalid_argument.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -52,6 +53,7 @@
 #include "platform/Dispatch.h"
 #include "platform/Error.h"
 #include "platform/KeyedArchive.h"
+#include "platform/Mutex.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Operation.h"
 #include "platform/Url.h"
@@ -368,8 +370,6 @@ class RAZududeURLSessionManager : public platform::UrlSessionDelegate,
     bool install(std::shared_ptr<RAZududeURLSessionManagerTaskDelegate> delegate, const Task& task,
                  bool adopting);
     void taskChangedState(const platform::Notification& notification, const char* name);
-    template <class Block>
-    Block block(const Block& member) const;
     // Server trust under the security policy; any other challenge gets the default handling.
     Disposition judgeChallenge(const platform::AuthenticationChallenge& challenge,
                                std::optional<platform::Credential>& credential) const;
@@ -383,23 +383,22 @@ class RAZududeURLSessionManager : public platform::UrlSessionDelegate,
 
     RAZududeHTTPManagerShell shell_;
 
-    mutable std::mutex settingsMutex_;  // what follows
-    bool recreateUploads_ = false;
-    SessionDidBecomeInvalidBlock sessionDidBecomeInvalid_;
-    SessionDidReceiveAuthenticationChallengeBlock sessionDidReceiveChallenge_;
-    DidFinishEventsForBackgroundURLSessionBlock didFinishEventsForBackground_;
-    TaskWillPerformHTTPRedirectionBlock taskWillPerformRedirection_;
-    TaskDidReceiveAuthenticationChallengeBlock taskDidReceiveChallenge_;
-    TaskNeedNewBodyStreamBlock taskNeedNewBodyStream_;
-    TaskDidSendBodyDataBlock taskDidSendBodyData_;
-    TaskDidCompleteBlock taskDidComplete_;
-    DataTaskDidReceiveResponseBlock dataTaskDidReceiveResponse_;
-    DataTaskDidBecomeDownloadTaskBlock dataTaskDidBecomeDownloadTask_;
-    DataTaskDidReceiveDataBlock dataTaskDidReceiveData_;
-    DataTaskWillCacheResponseBlock dataTaskWillCacheResponse_;
-    DownloadTaskDidFinishDownloadingBlock downloadTaskDidFinishDownloading_;
-    DownloadTaskDidWriteDataBlock downloadTaskDidWriteData_;
-    DownloadTaskDidResumeBlock downloadTaskDidResume_;
+    std::atomic<bool> recreateUploads_{false};
+    platform::Guarded<SessionDidBecomeInvalidBlock> sessionDidBecomeInvalid_;
+    platform::Guarded<SessionDidReceiveAuthenticationChallengeBlock> sessionDidReceiveChallenge_;
+    platform::Guarded<DidFinishEventsForBackgroundURLSessionBlock> didFinishEventsForBackground_;
+    platform::Guarded<TaskWillPerformHTTPRedirectionBlock> taskWillPerformRedirection_;
+    platform::Guarded<TaskDidReceiveAuthenticationChallengeBlock> taskDidReceiveChallenge_;
+    platform::Guarded<TaskNeedNewBodyStreamBlock> taskNeedNewBodyStream_;
+    platform::Guarded<TaskDidSendBodyDataBlock> taskDidSendBodyData_;
+    platform::Guarded<TaskDidCompleteBlock> taskDidComplete_;
+    platform::Guarded<DataTaskDidReceiveResponseBlock> dataTaskDidReceiveResponse_;
+    platform::Guarded<DataTaskDidBecomeDownloadTaskBlock> dataTaskDidBecomeDownloadTask_;
+    platform::Guarded<DataTaskDidReceiveDataBlock> dataTaskDidReceiveData_;
+    platform::Guarded<DataTaskWillCacheResponseBlock> dataTaskWillCacheResponse_;
+    platform::Guarded<DownloadTaskDidFinishDownloadingBlock> downloadTaskDidFinishDownloading_;
+    platform::Guarded<DownloadTaskDidWriteDataBlock> downloadTaskDidWriteData_;
+    platform::Guarded<DownloadTaskDidResumeBlock> downloadTaskDidResume_;
 
     platform::ObserverToken resumeObserver_;
     platform::ObserverToken suspendObserver_;

@@ -9,12 +9,12 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/Mutex.h"
 #include "platform/net/Stream.h"
 #include "platform/net/UrlConnection.h"
 #include "platform/net/detail/NetworkLoop.h"
@@ -49,7 +49,7 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     // From any thread; applied on the network thread in the order asked.
     void setSuspended(bool suspended);
 
-    UrlRequest currentRequest() const;
+    UrlRequest currentRequest() const { return current_.get(); }
 
     const UrlRequest original;
 
@@ -138,8 +138,7 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
 
     friend class UrlConnection;
 
-    mutable std::mutex requestMutex_;  // guards current_
-    UrlRequest current_;
+    Guarded<UrlRequest> current_;
     std::shared_ptr<UrlConnectionDelegate> delegate_;
     std::atomic<bool> started_{false};
     std::atomic<bool> cancelled_{false};
