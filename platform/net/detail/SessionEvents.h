@@ -49,9 +49,7 @@ class SessionEvents : public std::enable_shared_from_this<SessionEvents> {
     std::deque<Event>::iterator firstRunnable();
 
     void schedule();
-
     void addOperation();
-
     void drain();
 
     const std::shared_ptr<OperationQueue> queue_;

@@ -29,24 +29,17 @@ class SessionTransfer final : public UrlConnectionDelegate {
 
     void willSendRequestForAuthenticationChallenge(
         UrlConnection& connection, const AuthenticationChallenge& challenge) override;
-
     std::optional<UrlRequest> willSendRequest(
         UrlConnection& connection, const UrlRequest& request,
         const std::shared_ptr<const UrlResponse>& redirectResponse) override;
-
     void didSendBodyData(UrlConnection&, std::int64_t bytesWritten, std::int64_t totalWritten,
                          std::int64_t totalExpected) override;
-
     void didReceiveResponse(UrlConnection&,
                             const std::shared_ptr<const UrlResponse>& response) override;
-
     void didReceiveData(UrlConnection&, std::span<const std::uint8_t> bytes) override;
-
     std::optional<CachedUrlResponse> willCacheResponse(UrlConnection&,
                                                        const CachedUrlResponse& proposed) override;
-
     void didFinishLoading(UrlConnection& connection) override;
-
     void didFailWithError(UrlConnection&, const Error& error) override;
 
     // After a cancel or a failure (network thread): the partial file goes, and the one the
@@ -77,9 +70,7 @@ class SessionTransfer final : public UrlConnectionDelegate {
     void fail(const Error& error);
 
     void startFile(const UrlResponse& response);
-
     void writeToFile(std::span<const std::uint8_t> bytes);
-
     void closeFile();
 
     const std::shared_ptr<UrlSession> session_;

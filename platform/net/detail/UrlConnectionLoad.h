@@ -71,22 +71,16 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     // --- the load, hop by hop (network thread) ---------------------------------------
 
     void begin();
-
     void startHop();
-
     void pause(bool on);
-
     bool setMethodAndBody(const UrlRequest& request);
-
     bool setHeaders(const UrlRequest& request);
-
     void hopDone(CURLcode result);
 
     // The hop's response goes to the delegate as the final one, with the body held so far.
     void deliverHeldResponse();
 
     void redirect();
-
     void authenticate();
 
     // A kept-alive connection can be dead, or hold bytes a server sent beyond its last
@@ -115,9 +109,7 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     bool headerLine(std::string_view line);
 
     void headersEnded();
-
     static std::size_t onWrite(char* data, std::size_t size, std::size_t count, void* user);
-
     static std::size_t onRead(char* buffer, std::size_t size, std::size_t count, void* user);
 
     // A body stream that paces its reader: the transfer pauses and a timer of this thread
@@ -125,9 +117,7 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     void holdBodyFor(double seconds);
 
     static int onSeek(void* user, curl_off_t offset, int origin);
-
     static int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded);
-
     static CURLcode onSslContext(CURL*, void* context, void* user);
 
     // OpenSSL asks whether the server's chain is good: the delegate decides, through a
