@@ -3,8 +3,9 @@
 // settings, and an operation queue of its own, with one method per HTTP verb.
 //
 // Threads
-//   - Configure and call a manager from one thread at a time (usually the main thread); it
-//     is not locked. Its operations run as RAZududeHTTPRequestOperation says.
+//   - Configure and call a manager from one thread at a time (usually the main thread): only
+//     what it shares with the session managers (RAZududeHTTPManagerShell) is locked. Its
+//     operations run as RAZududeHTTPRequestOperation says.
 //   - Success and failure run on completionQueue() (the main queue when none is set).
 //
 // Ownership
