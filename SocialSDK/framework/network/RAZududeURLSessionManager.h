@@ -346,6 +346,8 @@ class RAZududeURLSessionManager : public platform::UrlSessionDelegate,
     // factories call it once the manager is owned by a shared_ptr.
     void start();
 
+    // The base URL, the serializers and the settings that the HTTP subclass shares with the
+    // operation manager.
     const RAZududeHTTPManagerShell& shell() const { return shell_; }
     RAZududeHTTPManagerShell& shell() { return shell_; }
 
