@@ -33,8 +33,9 @@ install(FILES ${PROJECT_BINARY_DIR}/ShareSdkConfig.cmake
 
 # pkg-config: the static libraries in link order, each before the ones it uses.
 set(pc_libs)
-foreach(target share_handlers socialsdk_ui socialsdk_core socialsdk_network push rzbase
-               platform_render platform_ui platform_graphics platform_net platform)
+foreach(target rz_share_handlers rz_socialsdk_ui rz_socialsdk_core rz_socialsdk_network rz_push
+               rz_base rz_platform_render rz_platform_ui rz_platform_graphics rz_platform_net
+               rz_platform)
   string(APPEND pc_libs " -l$<TARGET_FILE_BASE_NAME:${target}>")
 endforeach()
 # The prefix is found from the file's own place, so that a moved installation still works.
