@@ -71,17 +71,21 @@ example_app() {
   local dir=$1
   shift
   echo "== example app in $dir"
-  cmake -S examples/app -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null &&
+  cmake -S examples/app -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null &&
     cmake --build "$dir" -j "$jobs" &&
     (cd "$dir" && rm -f sheet.png && ./share_app sheet.png 2>stderr.txt && test -s sheet.png) &&
     ! grep 'resource bundle .* not found' "$dir/stderr.txt" || status=1
 }
 sdk_prefix=$PWD/build/sdk-prefix
 rm -rf "$sdk_prefix"
-cmake -S . -B build/sdk -G Ninja -DRZ_WERROR=ON -DCMAKE_BUILD_TYPE=Release -DRZ_TESTS=OFF \
+cmake -S . -B build/sdk -G Ninja -DRZ_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRZ_TESTS=OFF \
   -DRZ_DEMO=OFF -DCMAKE_INSTALL_PREFIX="$sdk_prefix" >/dev/null
 if cmake --build build/sdk -j "$jobs" && cmake --install build/sdk >/dev/null; then
   example_app build/app-installed -DCMAKE_PREFIX_PATH="$sdk_prefix"
+  echo "== example app through pkg-config"
+  # shellcheck disable=SC2046
+  c++ -std=c++20 examples/app/main.cpp -o build/app-installed/share_app_pc \
+    $(PKG_CONFIG_PATH="$sdk_prefix/lib/pkgconfig" pkg-config --cflags --libs sharesdk) || status=1
 else
   status=1
 fi

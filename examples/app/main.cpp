@@ -7,6 +7,7 @@
 #include <string>
 
 #include "SocialSDK/core/config/RAZududeConfig.h"
+#include "SocialSDK/core/data/RAZududeData.h"
 #include "SocialSDK/core/handler/RAZududeUIDelegate.h"
 #include "SocialSDK/ui/service/RAZududeSnsService.h"
 #include "SocialSDK/ui/sheet/RAZududeIconActionSheet.h"
@@ -20,6 +21,9 @@
 #include "share_handlers/ShareHandlers.h"
 
 namespace {
+
+// The key the share service gave the app.
+constexpr const char* kAppKey = "your-appkey";
 
 class Delegate : public RAZududeUIDelegate {
   public:
@@ -52,7 +56,9 @@ void settle(double seconds) {
 int main(int argc, char** argv) {
     const std::string png = argc > 1 ? argv[1] : "share_app.png";
 
-    // Once, at start-up: the screens, the platform handlers, the platforms to offer.
+    // Once, at start-up: the app's key, the screens, the platform handlers, the platforms to
+    // offer.
+    RAZududeData::setAppKey(kAppKey);
     installSocialUI();
     registerShareHandlers();
     RAZududeConfig::setSnsPlatformNames(
@@ -66,8 +72,8 @@ int main(int argc, char** argv) {
     settle(0);
 
     auto delegate = std::make_shared<Delegate>();
-    RAZududeSnsService::presentSnsIconSheetView(home, "your-appkey", "Something worth sharing",
-                                                nullptr, std::nullopt, delegate);
+    RAZududeSnsService::presentSnsIconSheetView(home, kAppKey, "Something worth sharing", nullptr,
+                                                std::nullopt, delegate);
     settle(platform::ViewController::kTransitionDuration + 0.1);
     if (!window->viewWithTagAs<RAZududeIconActionSheet>(1013)) {
         std::fprintf(stderr, "share_app: the icon sheet did not show\n");
