@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <ctime>
 #include <memory>
 #include <sstream>
 #include <string_view>
@@ -80,8 +81,14 @@ std::vector<Cookie> CookieJar::cookies() const {
     curl_slist* list = nullptr;
     std::vector<Cookie> out;
     if (curl_easy_getinfo(handle.easy, CURLINFO_COOKIELIST, &list) == CURLE_OK) {
+        // An expired cookie is no longer the jar's, though libcurl may list it until it
+        // next sweeps.
+        const long long now = static_cast<long long>(std::time(nullptr));
         for (curl_slist* item = list; item; item = item->next) {
-            out.push_back(parseNetscapeLine(item->data));
+            Cookie cookie = parseNetscapeLine(item->data);
+            if (cookie.expires == 0 || cookie.expires > now) {
+                out.push_back(std::move(cookie));
+            }
         }
     }
     curl_slist_free_all(list);
@@ -102,6 +109,24 @@ bool CookieJar::setCookie(const std::string& host, const std::string& setCookieV
     }
     return curl_easy_setopt(handle.easy, CURLOPT_COOKIELIST, ("Set-Cookie: " + value).c_str()) ==
            CURLE_OK;
+}
+
+void CookieJar::deleteCookie(const Cookie& cookie) {
+    const std::string_view breaks("\r\n\0", 3);
+    const std::string_view separators(";=", 2);
+    if (cookie.domain.empty() || cookie.name.empty() ||
+        (cookie.domain + cookie.path + cookie.name).find_first_of(breaks) != std::string::npos ||
+        cookie.name.find_first_of(separators) != std::string::npos ||
+        cookie.path.find(';') != std::string::npos) {
+        return;
+    }
+    // The jar has no removal of one cookie: the same cookie set again as expired replaces it,
+    // and an expired cookie is dropped.
+    std::string line = "Set-Cookie: " + cookie.name + "=; Domain=" + cookie.domain +
+                       "; Path=" + (cookie.path.empty() ? std::string("/") : cookie.path) +
+                       "; Expires=Thu, 01 Jan 1970 00:00:01 GMT";
+    JarHandle handle;
+    curl_easy_setopt(handle.easy, CURLOPT_COOKIELIST, line.c_str());
 }
 
 void CookieJar::deleteAllCookies() {

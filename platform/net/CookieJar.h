@@ -27,6 +27,8 @@ class CookieJar {
     // A cookie as a server would set it for that host ("name=value; Path=/"). False, and the
     // jar unchanged, for an empty host or a value or host holding a line break or NUL.
     bool setCookie(const std::string& host, const std::string& setCookieValue);
+    // Takes the cookie of that domain, path and name out of the jar; the others stay.
+    void deleteCookie(const Cookie& cookie);
     void deleteAllCookies();
 
   private:

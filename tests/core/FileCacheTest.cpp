@@ -247,6 +247,29 @@ TEST_F(FileCache, ANewCacheOnTheFolderFindsLiveEntriesAndDropsExpiredFiles) {
     EXPECT_FALSE(fresh.hasCacheForKey("live"));
 }
 
+// A process that runs for long must not keep the files of entries that expired meanwhile; a
+// key stored again after its sweep keeps its new file.
+TEST_F(FileCache, IndexWritesRemoveTheFilesOfEntriesThatExpiredMeanwhile) {
+    RAZududeCache cache(folder(), 3600);
+    cache.setData(bytesOf("kept"), "live");
+    cache.setData(bytesOf("dropped"), "dead", -1);
+    cache.setData(onePixelPng(), "picture", 0);  // read back as a picture below
+    cache.waitForDiskOperations();
+    ASSERT_TRUE(std::filesystem::exists(folder() / "dead"));
+
+    cache.saveCacheDictionary();
+    cache.waitForDiskOperations();
+    EXPECT_FALSE(std::filesystem::exists(folder() / "dead"));
+    EXPECT_FALSE(cache.imageForKey<Picture>("picture"));
+    EXPECT_EQ(textOf(cache.dataForKey("live")), "kept");
+    EXPECT_EQ(indexSeenByPython(), "dead=expired\nlive=live\npicture=expired\n");
+
+    cache.setData(bytesOf("again"), "dead");
+    cache.saveCacheDictionary();
+    cache.waitForDiskOperations();
+    EXPECT_EQ(textOf(cache.dataForKey("dead")), "again");
+}
+
 TEST_F(FileCache, TheIndexFileIsNeverAnEntry) {
     // An index that names itself, as a damaged or hostile one might.
     std::filesystem::create_directories(folder());

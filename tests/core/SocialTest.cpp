@@ -80,6 +80,14 @@ ScreenMaker::~ScreenMaker() {
     RZSViewControllerFactory::sharedInstance().setMaker(viewType_, std::move(previous_));
 }
 
+NoScreen::NoScreen(int viewType) : viewType_(viewType) {
+    previous_ = RZSViewControllerFactory::sharedInstance().setMaker(viewType, {});
+}
+
+NoScreen::~NoScreen() {
+    RZSViewControllerFactory::sharedInstance().setMaker(viewType_, std::move(previous_));
+}
+
 SocialTest::SocialTest() {
     setUpHandlers();
     savedNames_ = RAZududeConfigInternal::shareInstance().snsPlatformNames();
@@ -116,6 +124,16 @@ void SocialTest::showAppScreen(bool navigationBarHidden) {
     navigation_->setNavigationBarHidden(navigationBarHidden);
     window_->setRootViewController(navigation_);
     drain();
+}
+
+bool SocialTest::presentOverAppScreen(const std::shared_ptr<platform::ViewController>& container) {
+    if (!container) {
+        return false;
+    }
+    screen_->presentViewController(container, false);
+    drain();
+    window_->update();
+    return true;
 }
 
 void authorise(const std::string& platformName) {

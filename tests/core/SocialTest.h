@@ -104,6 +104,19 @@ class ScreenMaker {
     RZSViewControllerFactory::Maker previous_;
 };
 
+// Takes the factory's screen of the view type away for as long as it lives.
+class NoScreen {
+  public:
+    explicit NoScreen(int viewType);
+    ~NoScreen();
+    NoScreen(const NoScreen&) = delete;
+    NoScreen& operator=(const NoScreen&) = delete;
+
+  private:
+    int viewType_;
+    RZSViewControllerFactory::Maker previous_;
+};
+
 // A UI test that starts from a known share state and puts it back afterwards: no accounts,
 // no waiting handler, no stand-in delegates, the default platform list, nothing hidden.
 class SocialTest : public ui_test::UiTest {
@@ -113,6 +126,9 @@ class SocialTest : public ui_test::UiTest {
 
     // A visible key window whose root is a plain screen in a navigation controller.
     void showAppScreen(bool navigationBarHidden = false);
+    // Presents the container over the app's screen without animation and lays it out; false
+    // when there is none.
+    bool presentOverAppScreen(const std::shared_ptr<platform::ViewController>& container);
 
     std::shared_ptr<platform::Window> window_;
     std::shared_ptr<platform::ViewController> screen_;

@@ -64,8 +64,11 @@ Control, plain JSON, never enciphered:
   "st"); "huge" (64 MiB of garbage); "st" (the envelope {"st": <"st">, "msg": "error"}; with
   "platform_st" {platform: code, ...} its data holds {platform: {"st": code}} and "st"
   defaults to 510). Only "slow" lets the request change the state.
-- POST /__emu/oauth {"no_uid": true, "expires_in": n or null}: the next login callback lacks
-  "uid" (and stores nothing), or carries that "expires_in" (null leaves it out).
+- POST /__emu/oauth {"no_uid": true, "expires_in": n or null, "page": true}: the next login
+  callback lacks "uid" (and stores nothing), or carries that "expires_in" (null leaves it out).
+  With "page" the next login request answers a login page instead of the redirect: HTML whose
+  <h1> reads "Sign in to <platform>" and whose one link, "/oauth/approve/<ticket>", answers
+  the 302 to the callback that the redirect would have given (once; then 404).
 - GET /__emu/state returns the state; POST /__emu/state merges the given members into it (one
   level deep for objects), e.g. {"uid": "u1", "accounts": {"u1": {"sina": {"usid": "9",
   "username": "w", "expires_at": 0}}}, "friends": {"sina": {...}}}. An account may hold
@@ -298,6 +301,7 @@ class ShareService:
         self.cipher = cipher
         self.store = store
         self.oauth = {}
+        self.tickets = {}  # login-page ticket -> the callback it approves
 
     @property
     def state(self):
@@ -611,8 +615,19 @@ class ShareService:
             pairs.append(("expires_in", str(expires_in)))
         pairs.append(("screen_name", "%s_user_%s" % (platform, usid)))
         query = "&".join("%s=%s" % pair for pair in pairs)
-        return request.base + CALLBACK_PATHS[platform].lstrip("/") + "?ud_get=" + \
+        location = request.base + CALLBACK_PATHS[platform].lstrip("/") + "?ud_get=" + \
             self.cipher.encrypt(query)
+        if not control.get("page"):
+            return location, None
+        ticket = self.store.next_id("t")
+        self.tickets[ticket] = location
+        # A dark heading and one broad blue link under it, easy to find in a picture and to tap.
+        page = ("<html><head><title>Sign in</title></head><body style=\"margin:0\">"
+                "<h1 style=\"margin:0;font-size:32px;color:#202020\">Sign in to %s</h1>"
+                "<a href=\"/oauth/approve/%s\" style=\"display:block;height:120px;"
+                "margin-top:20px;background:#1a73e8;color:#ffffff\">Authorize</a>"
+                "</body></html>" % (platform, ticket))
+        return location, page
 
     HANDLERS = {0: add_comment, 1: like, 2: comments, 3: bar, 4: share, 5: multi_share, 6: bind,
                 7: unbind, 8: unauthorise, 10: profile, 11: user_info, 12: friends, 13: follow,
@@ -776,6 +791,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 emulator.store.reset()
                 emulator.store.save()
                 emulator.service.oauth = {}
+                emulator.service.tickets = {}
                 emulator.log.clear()
                 emulator.failures.clear()
             self.reply_json(200, {})
@@ -870,12 +886,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 reply = envelope(ST_BAD_PARAMETER, "unknown appkey")
             elif kind == 9:
                 try:
-                    location = emulator.service.login_redirect(request)
+                    location, page = emulator.service.login_redirect(request)
                 except BadRequest as error:
                     self.reply(400, str(error))
                     return
                 emulator.store.save()
-                self.reply(302, "moved", headers=[("Location", location)])
+                if page:
+                    self.reply(200, page, "text/html; charset=utf-8")
+                else:
+                    self.reply(302, "moved", headers=[("Location", location)])
                 return
             else:
                 reply = ShareService.HANDLERS[kind](emulator.service, request)
@@ -889,6 +908,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.emulator.record(entry)
             self.reply(200, "<html><body><p>Authorised.</p></body></html>",
                        "text/html; charset=utf-8")
+        elif path.startswith("/oauth/approve/") and self.command == "GET":
+            self.emulator.record(entry)
+            with self.emulator.store.lock:
+                location = self.emulator.service.tickets.pop(path[len("/oauth/approve/"):], None)
+            if location:
+                self.reply(302, "moved", headers=[("Location", location)])
+            else:
+                self.reply(404, "no such login ticket")
         elif path.startswith("/avatar/") and self.command == "GET":
             self.reply(200, AVATAR_PNG, "image/png")
         elif path.startswith("/profile/") and self.command == "GET":

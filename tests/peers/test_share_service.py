@@ -6,6 +6,7 @@ import hashlib
 import http.client
 import json
 import os
+import re
 import subprocess
 import sys
 import threading
@@ -158,6 +159,25 @@ class ShareServiceEmulatorTest(unittest.TestCase):
             "GET", "/user/profile/get/%s/u7/?ud_get=%s" % (APPKEY, encipher(profile)))
         accounts = json.loads(decipher(body.decode()))["data"]["accounts"]
         self.assertEqual(accounts["sina"]["usid"], pairs["uid"])
+
+    def test_login_page_links_to_the_redirect_once(self):
+        self.control("/__emu/oauth", {"page": True})
+        query = "deviceudid=d4&ak=%s&uid=u8&via=tencent&opid=10" % APPKEY
+        status, _, body = self.request(
+            "GET", "/share/auth/%s/-1?ud_get=%s" % (APPKEY, encipher(query)))
+        self.assertEqual(status, 200)
+        page = body.decode()
+        self.assertRegex(page, r"<h1[^>]*>Sign in to tencent</h1>")
+        link = re.search(r'href="([^"]+)"', page).group(1)
+        status, headers, _ = self.request("GET", link)
+        self.assertEqual(status, 302)
+        self.assertEqual(urllib.parse.urlsplit(dict(headers)["Location"]).path, "/tenc2/main")
+        self.assertEqual(self.request("GET", link)[0], 404)
+
+        # The next login redirects at once again.
+        status, _, _ = self.request(
+            "GET", "/share/auth/%s/-1?ud_get=%s" % (APPKEY, encipher(query)))
+        self.assertEqual(status, 302)
 
 
 if __name__ == "__main__":

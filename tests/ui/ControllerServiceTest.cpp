@@ -54,7 +54,10 @@ TEST_F(ControllerServiceTest, AnEditorForAPlatformWithoutAValidTokenIsTheOauthPa
 }
 
 TEST_F(ControllerServiceTest, MissingScreensLeaveNoTraceOnTheStack) {
-    // The editor, the OAuth page, the list and the account screen come with later screens.
+    // Screens the factory cannot make, and the account screen, which has none.
+    social_test::NoScreen noEditor(3);
+    social_test::NoScreen noPage(7);
+    social_test::NoScreen noList(2);
     social_test::authorise("renren");
     EXPECT_FALSE(service_->getSocialShareEditControllerInternal("renren", "3"));
     EXPECT_FALSE(service_->getSocialOauthControllerInternal("renren", "4"));

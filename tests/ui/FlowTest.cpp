@@ -77,6 +77,7 @@ TEST_F(FlowTest, WithoutAnEditorTheShareStopsCleanly) {
 }
 
 TEST_F(FlowTest, WithoutAnOauthPageTheLoginStopsCleanly) {
+    social_test::NoScreen noPage(7);
     testing_support::LogCapture log;
     tap("renren");
     EXPECT_FALSE(navigation_->presentedViewController());

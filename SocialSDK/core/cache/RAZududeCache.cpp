@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <system_error>
 #include <unordered_map>
@@ -75,6 +76,10 @@ struct RAZududeCache::State : std::enable_shared_from_this<State> {
     std::uint64_t nextGeneration = 0;
     std::shared_ptr<platform::TimerHandle> saveTimer;
     bool indexChanged = false;  // since the last index write
+    // Files of entries that expired up to here are gone; later expiries are removed by the next
+    // index write, so that a long-running process does not keep dead files until its next start.
+    Date sweptUpTo = Date::now();
+    std::set<std::string, std::less<>> storedSinceSweep;  // may expire before sweptUpTo
 
     std::mutex saveMutex;  // one index write at a time, each with the latest snapshot
 
@@ -123,11 +128,26 @@ struct RAZududeCache::State : std::enable_shared_from_this<State> {
         index.erase(key);
     }
 
+    // Removes the files of the entries that expired since the last sweep. Their index entries
+    // stay, as a new cache leaves them: an expired entry is a miss either way. A store that
+    // comes later gives the key a new expiry and queues its write after this removal.
+    void sweepExpiredLocked() {
+        const Date now = Date::now();
+        for (const auto& [key, expiry] : index) {
+            if (expiry <= now && (sweptUpTo < expiry || storedSinceSweep.count(key))) {
+                queueDiskWork(key, nullptr);
+            }
+        }
+        sweptUpTo = now;
+        storedSinceSweep.clear();
+    }
+
     void saveIndex() {
         std::lock_guard saving(saveMutex);
         platform::Map snapshot;
         {
             std::lock_guard lock(mutex);
+            sweepExpiredLocked();
             if (saveTimer) {
                 saveTimer->cancel();
                 saveTimer.reset();
@@ -287,6 +307,7 @@ void RAZududeCache::setData(Bytes data, std::string_view key, double timeoutInte
         std::lock_guard lock(state_->mutex);
         std::string name(key);
         state_->queueDiskWork(name, std::make_shared<const Bytes>(std::move(data)));
+        state_->storedSinceSweep.insert(name);
         state_->index.insert_or_assign(std::move(name), expiry);
         state_->indexChanged = true;
     }

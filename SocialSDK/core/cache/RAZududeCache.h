@@ -6,6 +6,8 @@
 // order they were asked; until a write is on disk, reads answer from it, so a store is seen at
 // once. The caller never waits for the disk. The index is guarded by a lock; after a store it
 // is written once the stores pause for 0.3 s on the main loop, after a removal at once.
+// Expired entries lose their files when a cache is made and at every index write after that,
+// so that a long-running process does not keep them; their index entries stay, as misses.
 //
 // Keys are file names as they stand when they are safe ones; a key with "/", "%" or a NUL, a
 // leading ".", the index's own name, or one too long for a file name is escaped, so that no

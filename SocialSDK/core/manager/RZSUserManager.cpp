@@ -158,6 +158,11 @@ void RZSUserManager::setAtFriendsArray(std::vector<std::shared_ptr<RZSFriendEnti
     atFriendsDictionary_[platform] = std::move(friends);
 }
 
+void RZSUserManager::removeFriendsWithSnsName(const std::string& platform) {
+    friendsDictionary_.erase(platform);
+    atFriendsDictionary_.erase(platform);
+}
+
 bool RZSUserManager::useLocation() {
     auto& defaults = platform::UserDefaults::standardUserDefaults();
     if (defaults.objectForKey(kUseLocationDefaultsKey).isNull()) {

@@ -3,8 +3,12 @@
 #include <memory>
 #include <string>
 
+#include "SocialSDK/core/data/RAZududeResponseEntity.h"
 #include "SocialSDK/core/screen/RAZududeScreenHooks.h"
 #include "SocialSDK/ui/controller/RAZududeControllerService.h"
+#include "SocialSDK/ui/controller/RZSViewControllerFactory.h"
+#include "SocialSDK/ui/list/RZSShareListController.h"
+#include "SocialSDK/ui/oauth/RZSOauthViewController.h"
 #include "SocialSDK/ui/startup/RAZududeThemeBlocks.h"
 #include "SocialSDK/ui/toast/RAZududeToast.h"
 #include "SocialSDK/ui/toast/RAZududeToastSettings.h"
@@ -41,4 +45,19 @@ void installSocialUI() {
         settings.setGravity(gravity);
     });
     RAZududeScreenHooks::setThemeMaker(RAZududeThemeBlocks);
+
+    // The screens the factory makes by view type, each handed the service that asked.
+    auto& factory = RZSViewControllerFactory::sharedInstance();
+    factory.setMaker(kRAZududeViewControllerShareList,
+                     [](int, const std::shared_ptr<RAZududeControllerService>& service) {
+                         auto list = std::make_shared<RZSShareListController>();
+                         list->setSocialControllerService(service);
+                         return list;
+                     });
+    factory.setMaker(kRAZududeViewControllerOauth,
+                     [](int, const std::shared_ptr<RAZududeControllerService>& service) {
+                         auto page = std::make_shared<RZSOauthViewController>();
+                         page->setSocialControllerService(service);
+                         return page;
+                     });
 }

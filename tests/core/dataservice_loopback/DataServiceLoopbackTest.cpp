@@ -4,12 +4,10 @@
 // a refusal becomes the toast of its "st". Every request is read back from the emulator's log.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "RZBase_Source/Encode/RAZududeUtils.h"
 #include "SocialSDK/core/account/RAZududeAccountManager.h"
 #include "SocialSDK/core/config/RAZududeConfig.h"
 #include "SocialSDK/core/data/RAZududeData.h"
@@ -17,77 +15,15 @@
 #include "SocialSDK/core/manager/RZSDataManager.h"
 #include "SocialSDK/core/manager/RZSUserManager.h"
 #include "SocialSDK/core/screen/RAZududeScreenHooks.h"
-#include "platform/Bundle.h"
 #include "platform/MainLoop.h"
-#include "platform/PropertyList.h"
-#include "tests/support/PeerProcess.h"
-#include "tests/support/TempDir.h"
+#include "tests/core/ShareEmulator.h"
 
 namespace {
 
 constexpr const char* kAppKey = "5f1e2d3c4b5a69788796a5b4";
 constexpr double kWait = 20;
 
-// The emulator of this process, with the SDK pointed at it through the bundle's
-// "SocialSDK-config".
-class Emulator {
-  public:
-    static Emulator& shared() {
-        static auto* emulator = new Emulator();
-        return *emulator;
-    }
-
-    // From now on, only later requests are looked at.
-    void mark() { seen_ = process_.lines().size(); }
-
-    // The decoded requests of the kind since the mark, oldest first.
-    std::vector<platform::Value> requestsOfKind(int kind) {
-        std::vector<platform::Value> found;
-        auto lines = process_.lines();
-        for (std::size_t i = seen_; i < lines.size(); ++i) {
-            const std::string& line = lines[i];
-            if (line.rfind("REQ ", 0) != 0) {
-                continue;
-            }
-            auto entry = RAZududeUtils::JSONValue(line.substr(4));
-            if (entry && (*entry)["kind"].isNumber() && (*entry)["kind"].intValue() == kind) {
-                found.push_back(*entry);
-            }
-        }
-        return found;
-    }
-
-    // The next reply of the kind fails; `extra` adds members to the control request.
-    void failNext(int kind, const std::string& mode, const std::string& extra = "") {
-        std::string body = "{\"kind\": " + std::to_string(kind) + ", \"mode\": \"" + mode + "\"";
-        body += extra.empty() ? "}" : ", " + extra + "}";
-        const std::string script =
-            "import sys, urllib.request\n"
-            "req = urllib.request.Request(sys.argv[1], data=sys.argv[2].encode(), "
-            "headers={'Content-Type': 'application/json'})\n"
-            "urllib.request.urlopen(req, timeout=20).read()\n";
-        auto result =
-            testing_support::runCommand({"python3", "-c", script, baseUrl_ + "/__emu/fail", body});
-        ASSERT_EQ(result.status, 0) << result.output;
-    }
-
-  private:
-    Emulator()
-        : process_(testing_support::PeerProcess::python("share_service.py", {"--appkey", kAppKey})),
-          baseUrl_(process_.baseUrl()) {
-        auto folder = bundle_.path() / "App";
-        std::filesystem::create_directories(folder);
-        EXPECT_TRUE(platform::PropertyList::writeFile(
-            platform::Value(platform::Map{{"baseURL", baseUrl_ + "/"}}),
-            folder / "SocialSDK-config.plist", platform::PropertyList::Format::kXml));
-        platform::Bundle::setMainBundlePath(folder);
-    }
-
-    testing_support::PeerProcess process_;
-    std::string baseUrl_;
-    std::size_t seen_ = 0;
-    testing_support::TempDir bundle_;
-};
+using Emulator = social_test::ShareEmulator;
 
 bool pumpUntil(const std::function<bool()>& done) {
     return platform::MainLoop::main().runUntil(done, kWait);
@@ -96,7 +32,7 @@ bool pumpUntil(const std::function<bool()>& done) {
 class DataServiceLoopbackTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        emulator_ = &Emulator::shared();
+        emulator_ = &Emulator::shared(kAppKey);
         platform::MainLoop::main().setManualClock(false);
         previousToast_ =
             RAZududeScreenHooks::setToastMaker([this](const std::string& text, std::int64_t) {
