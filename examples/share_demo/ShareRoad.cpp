@@ -590,6 +590,10 @@ void ShareApp::setInstalled(const std::string& application, bool installed) {
     }
 }
 
+void ShareApp::setScreenshots(std::optional<std::filesystem::path> folder) {
+    state_->settings.screenshots = std::move(folder);
+}
+
 void ShareApp::showApp() {
     auto& s = *state_;
     if (s.appShown) {

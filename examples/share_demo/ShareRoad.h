@@ -89,6 +89,8 @@ class ShareApp {
 
     // Installs or removes a platform application's stand-in between shares.
     void setInstalled(const std::string& application, bool installed);
+    // Where the PNGs of the next shares go; nothing: none are drawn.
+    void setScreenshots(std::optional<std::filesystem::path> folder);
 
   private:
     struct State;

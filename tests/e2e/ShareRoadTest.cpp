@@ -1,0 +1,189 @@
+// The demo's share road, end to end against the share-service emulator: one platform of each
+// kind as a user takes it, then every request of the road failing in each way the emulator
+// can fail it. Asserts on what the app's delegate heard and on what the service decoded.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <set>
+
+#include "RZBase_Source/Encode/RAZududeUtils.h"
+#include "SocialSDK/core/account/RAZududeAccountManager.h"
+#include "SocialSDK/core/data/RAZududeData.h"
+#include "examples/share_demo/ServiceProcess.h"
+#include "examples/share_demo/ShareRoad.h"
+#include "platform/AppFolders.h"
+#include "platform/Bundle.h"
+#include "platform/Files.h"
+#include "platform/ui/Alert.h"
+#include "platform/ui/Application.h"
+#include "share_handlers/RAZududeSinaSSOHandler.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using share_demo::Heard;
+using share_demo::ShareOutcome;
+
+const char* const kText = "春天来了，和朋友一起去看山上的日出吧！";
+
+class ShareRoadTest : public testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        folder_ = new testing_support::TempDir();
+        service_ = new share_demo::ServiceProcess(SHARE_DEMO_EMULATOR, share_demo::kDemoAppKey);
+        share_demo::makeBundleFolder(folder_->path() / "App", service_->baseUrl(),
+                                     platform::Bundle::mainBundle().bundlePath());
+        platform::Bundle::setMainBundlePath(folder_->path() / "App");
+        share_demo::ShareApp::Settings settings;
+        settings.serviceRequests = [](double seconds) {
+            return service_->takeRequests(0, seconds);
+        };
+        settings.waitSeconds = 10;
+        app_ = new share_demo::ShareApp(std::move(settings));
+    }
+    static void TearDownTestSuite() {
+        delete app_;
+        delete service_;
+        delete folder_;
+    }
+    void SetUp() override {
+        for (const auto& name : share_demo::knownApplications()) {
+            app_->setInstalled(name, false);
+        }
+    }
+
+    static std::vector<platform::Value> requestsOfKind(const ShareOutcome& outcome, int kind) {
+        std::vector<platform::Value> found;
+        for (const auto& request : outcome.requests) {
+            if (request["kind"].isNumber() && request["kind"].intValue() == kind) {
+                found.push_back(request);
+            }
+        }
+        return found;
+    }
+
+    // The platforms of a share request: "sns" is a JSON text of its own.
+    static std::set<std::string> platformsOf(const platform::Value& request) {
+        std::set<std::string> names;
+        auto sns = RAZududeUtils::JSONValue(request["params"]["sns"].stringValue());
+        if (sns && sns->map()) {
+            for (const auto& [key, value] : *sns->map()) {
+                names.insert(key);
+            }
+        }
+        return names;
+    }
+
+    // The next reply of the kind fails that way.
+    static void failNext(int kind, const std::string& mode) {
+        std::string extra = mode == "slow" ? ", \"seconds\": 1.5" : "";
+        service_->control(
+            "POST", "/__emu/fail",
+            "{\"kind\": " + std::to_string(kind) + ", \"mode\": \"" + mode + "\"" + extra + "}");
+    }
+
+    // The share ended in a failure that says why, and nothing of the app's data was lost.
+    static void expectReadableFailure(const ShareOutcome& outcome) {
+        ASSERT_TRUE(outcome.result) << outcome.platform << ": the delegate heard nothing";
+        EXPECT_NE(outcome.result->responseCode(), kRAZududeResponseSuccess);
+        ASSERT_TRUE(outcome.result->message());
+        EXPECT_GE(outcome.result->message()->size(), 8u) << *outcome.result->message();
+        EXPECT_EQ(RAZududeData::defaultData()->shareText(), kText);
+    }
+
+    static testing_support::TempDir* folder_;
+    static share_demo::ServiceProcess* service_;
+    static share_demo::ShareApp* app_;
+};
+
+testing_support::TempDir* ShareRoadTest::folder_ = nullptr;
+share_demo::ServiceProcess* ShareRoadTest::service_ = nullptr;
+share_demo::ShareApp* ShareRoadTest::app_ = nullptr;
+
+TEST_F(ShareRoadTest, PlatformApplicationsTakeTheShareAndTheServiceRecordsIt) {
+    app_->setInstalled("wechat", true);
+    app_->setInstalled("qq", true);
+    for (const char* name : {"wxsession", "wxtimeline", "wxfavorite", "qq", "qzone"}) {
+        SCOPED_TRACE(name);
+        auto outcome = app_->share(name);
+        ASSERT_TRUE(outcome.result);
+        EXPECT_EQ(outcome.result->responseCode(), kRAZududeResponseSuccess);
+        EXPECT_EQ(outcome.result->responseType(), kRAZududeResponseTypeShare);
+        // The platform application got the text; the service a record of the share.
+        const auto& opened = platform::Application::shared().openedUrls();
+        ASSERT_FALSE(opened.empty());
+        EXPECT_NE(opened.back().find("platform=" + std::string(name)), std::string::npos);
+        auto shares = requestsOfKind(outcome, 5);
+        ASSERT_EQ(shares.size(), 1u);
+        EXPECT_EQ(shares[0]["params"]["ct"].stringValue(), kText);
+        EXPECT_EQ(platformsOf(shares[0]), std::set<std::string>{name});
+        EXPECT_EQ(outcome.heard.front().kind, Heard::Kind::kSelect);
+    }
+}
+
+TEST_F(ShareRoadTest, MissingApplicationsAndSystemAccountsFailWithAReason) {
+    struct Case {
+        const char* platform;
+        int code;
+    };
+    for (auto [name, code] : {Case{"wxsession", kRAZududeResponseClientNotInstalled},
+                              Case{"qq", kRAZududeResponseClientNotInstalled},
+                              Case{"sina", kRAZududeResponseClientNotInstalled},
+                              Case{"facebook", kRAZududeResponseNoPlatformAccount},
+                              Case{"twitter", kRAZududeResponseNoPlatformAccount}}) {
+        SCOPED_TRACE(name);
+        auto outcome = app_->share(name);
+        expectReadableFailure(outcome);
+        EXPECT_EQ(outcome.result->responseCode(), code);
+        EXPECT_TRUE(platform::AlertView::visibleAlerts().empty()) << "the road answers alerts";
+        EXPECT_TRUE(requestsOfKind(outcome, 5).empty()) << "nothing was shared";
+    }
+}
+
+TEST_F(ShareRoadTest, MailAndTextMessagesCarryTheShare) {
+    auto& app = platform::Application::shared();
+    for (const char* name : {"email", "sms"}) {
+        SCOPED_TRACE(name);
+        auto outcome = app_->share(name);
+        ASSERT_TRUE(outcome.result);
+        EXPECT_EQ(outcome.result->responseCode(), kRAZududeResponseSuccess);
+        const auto& message = app.composedMessages().back();
+        EXPECT_EQ(message.body, std::string(kText) + "\nhttps://example.org/articles/sunrise");
+        bool mail = std::string(name) == "email";
+        EXPECT_EQ(message.attachments.size(), mail ? 1u : 0u);
+        if (mail) {
+            EXPECT_EQ(message.subject, "山上的日出");
+            EXPECT_EQ(message.attachments[0].mimeType, "image/png");
+        }
+        auto shares = requestsOfKind(outcome, 5);
+        ASSERT_EQ(shares.size(), 1u);
+        EXPECT_EQ(platformsOf(shares[0]), std::set<std::string>{name});
+    }
+}
+
+TEST_F(ShareRoadTest, ScreenshotsAreNamedByStepAndEndWithTheResult) {
+    testing_support::TempDir shots;
+    app_->setScreenshots(shots.path());
+    auto outcome = app_->share("sms");
+    app_->setScreenshots(std::nullopt);
+    ASSERT_TRUE(outcome.result);
+    // The app (on the first share), the sheet, the composer, the result, in step order.
+    ASSERT_EQ(outcome.screenshots.size(), 4u);
+    std::vector<std::string> names;
+    for (const auto& path : outcome.screenshots) {
+        ASSERT_TRUE(std::filesystem::exists(path)) << path;
+        names.push_back(path.filename().string());
+    }
+    EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
+    EXPECT_EQ(names[0], "01-app.png");
+    EXPECT_NE(names[1].find("-icon-sheet.png"), std::string::npos);
+    EXPECT_NE(names[2].find("-sms-composer.png"), std::string::npos);
+    EXPECT_NE(names[3].find("-result.png"), std::string::npos);
+    auto last = platform::Files::read(outcome.screenshots[3]);
+    auto before = platform::Files::read(outcome.screenshots[2]);
+    ASSERT_TRUE(last && before);
+    EXPECT_NE(*last, *before);
+}
+
+}  // namespace
