@@ -11,6 +11,8 @@
 #include "SocialSDK/core/handler/RAZududeUIDelegate.h"
 #include "SocialSDK/core/manager/RZSDataManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
+#include "SocialSDK/ui/list/RZSShareListController.h"
+#include "SocialSDK/ui/oauth/RZSOauthViewController.h"
 #include "SocialSDK/ui/service/RAZududeSnsService.h"
 #include "SocialSDK/ui/sheet/RAZududeIconActionSheet.h"
 #include "SocialSDK/ui/startup/SocialUI.h"
@@ -366,6 +368,8 @@ struct ShareApp::State {
     platform::ImagePtr image;
     int step = 0;
     bool appShown = false;
+    // The share screen last drawn, to see when another one comes up.
+    const platform::ViewController* lastScreen = nullptr;
     ShareOutcome* outcome = nullptr;
 
     void say(const std::string& line) const {
@@ -403,8 +407,11 @@ struct ShareApp::State {
             if (spent >= bound) {
                 return false;
             }
-            loop.runUntil(
-                [&] { return done() || (settings.interrupted && settings.interrupted()); }, kTick);
+            if (loop.runUntil(
+                    [&] { return done() || (settings.interrupted && settings.interrupted()); },
+                    kTick)) {
+                continue;
+            }
             advance(kTick);
             spent += kTick;
         }
@@ -514,6 +521,45 @@ struct ShareApp::State {
             showStandIn(mail ? "邮件" : "短信", body, mail ? "mail-composer" : "sms-composer");
         }
         return from;
+    }
+
+    // The screen the user sees above the app's own, or null when it is the app's.
+    platform::ViewController* topScreen() const {
+        platform::ViewController* top = window->rootViewController().get();
+        while (top && top->presentedViewController()) {
+            top = top->presentedViewController().get();
+        }
+        if (auto* container = dynamic_cast<platform::NavigationController*>(top)) {
+            top = container->visibleViewController();
+        }
+        return top == home.get() ? nullptr : top;
+    }
+
+    // A share screen that came up since the last look: told and drawn. Answers whether one did.
+    bool noticeScreen() {
+        auto* top = topScreen();
+        if (top == lastScreen) {
+            return false;
+        }
+        lastScreen = top;
+        if (!top) {
+            return false;
+        }
+        // Its first turn of layout and loading, as the user would see it.
+        advance(platform::ViewController::kTransitionDuration + 0.1);
+        int type = 0;
+        std::string file = "screen";
+        if (dynamic_cast<RZSOauthViewController*>(top)) {
+            type = kRAZududeViewControllerOauth;
+            file = "oauth-page";
+        } else if (dynamic_cast<RZSShareListController*>(top)) {
+            type = kRAZududeViewControllerShareList;
+            file = "share-list";
+        }
+        beginStep(platform::format("screen: view type %@, titled \"%@\"",
+                                   named(type, viewTypeName(type)), top->title()));
+        shot(*window, file);
+        return true;
     }
 
     // No request of the current record's queue is waiting or on the wire.
@@ -656,7 +702,8 @@ ShareOutcome ShareApp::share(const std::string& platformName) {
     auto resultHeard = [&] { return s.delegate->firstResult() != nullptr; };
     double waited = 0;
     for (;;) {
-        bool acted = s.answerAlerts();
+        bool acted = s.noticeScreen();
+        acted = s.answerAlerts() || acted;
         std::size_t urls = s.answerPlatformApps(urlsSeen);
         std::size_t messages = s.answerComposers(messagesSeen);
         acted = acted || urls != urlsSeen || messages != messagesSeen;
