@@ -11,6 +11,7 @@
 #include "SocialSDK/core/handler/RAZududeUIDelegate.h"
 #include "SocialSDK/core/manager/RZSDataManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
+#include "SocialSDK/ui/editor/RZShareEditViewController.h"
 #include "SocialSDK/ui/list/RZSShareListController.h"
 #include "SocialSDK/ui/oauth/RZSOauthViewController.h"
 #include "SocialSDK/ui/service/RAZududeSnsService.h"
@@ -24,6 +25,7 @@
 #include "platform/ui/Alert.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ImageView.h"
+#include "platform/ui/Keyboard.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Window.h"
@@ -555,11 +557,37 @@ struct ShareApp::State {
         } else if (dynamic_cast<RZSShareListController*>(top)) {
             type = kRAZududeViewControllerShareList;
             file = "share-list";
+        } else if (dynamic_cast<RZShareEditViewController*>(top)) {
+            type = kRAZududeViewControllerShareEdit;
+            file = "share-editor";
         }
         beginStep(platform::format("screen: view type %@, titled \"%@\"",
                                    named(type, viewTypeName(type)), top->title()));
-        shot(*window, file);
+        if (auto* editor = dynamic_cast<RZShareEditViewController*>(top)) {
+            writeAndSend(*editor);
+        } else {
+            shot(*window, file);
+        }
         return true;
+    }
+
+    // In the editor: the user adds a few words to the share and sends it; the post travels
+    // enciphered to the service while the editor shows its progress.
+    void writeAndSend(RZShareEditViewController& editor) {
+        platform::Keyboard::shared().type(" 一起来吧");
+        advance(0);
+        say(platform::format("  the user writes: \"%@\" (%@ characters left), picture %@",
+                             editor.textView()->text(), editor.countLabel()->text(),
+                             editor.shareImageButton()->isHidden() ? "none" : "attached"));
+        shot(*window, "share-editor");
+        beginStep("tap: send");
+        if (!window->tapView(*editor.sendButton())) {
+            throw std::runtime_error("the editor's send button could not be tapped");
+        }
+        advance(0.3);
+        beginStep(platform::format("screen: the editor while the post travels (%@)",
+                                   editor.isSending() ? "sending" : "sent"));
+        shot(*window, "sending");
     }
 
     // No request of the current record's queue is waiting or on the wire.
