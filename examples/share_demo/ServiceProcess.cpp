@@ -203,7 +203,8 @@ std::string ServiceProcess::control(const std::string& method, const std::string
     }
     close(sock);
     auto headerEnd = reply.find("\r\n\r\n");
-    if (!sent || reply.rfind("HTTP/1.0 200", 0) != 0 || headerEnd == std::string::npos) {
+    if (!sent || reply.rfind("HTTP/1.", 0) != 0 || reply.compare(9, 3, "200") != 0 ||
+        headerEnd == std::string::npos) {
         throw std::runtime_error("the emulator refused the control request " + method + " " + path);
     }
     return reply.substr(headerEnd + 4);
