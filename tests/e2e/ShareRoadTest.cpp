@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <memory>
 #include <set>
 
@@ -261,6 +264,58 @@ TEST_F(ShareRoadTest, EveryRequestOfTheRoadFailingLeavesTheAppWhole) {
             }
         }
     }
+}
+
+std::size_t openFiles() {
+    return static_cast<std::size_t>(
+        std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                      std::filesystem::directory_iterator()));
+}
+
+long residentKilobytes() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return 0;
+}
+
+// One whole share over loopback, and a hundred in a row: the time and requests of each, and
+// no growth per share in open files (memory is printed: the allocator keeps what it had).
+TEST_F(ShareRoadTest, AHundredSharesInARowCostWhatOneDoes) {
+    using Clock = std::chrono::steady_clock;
+    auto timed = [](const char* name) {
+        auto start = Clock::now();
+        auto outcome = app_->share(name);
+        double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        EXPECT_TRUE(outcome.result && outcome.result->responseCode() == kRAZududeResponseSuccess);
+        return std::make_pair(ms, outcome.requests.size());
+    };
+    timed("renren");  // logs in once
+    auto [oneMs, oneRequests] = timed("renren");
+    std::size_t filesAt10 = 0;
+    long memoryAt10 = 0;
+    double totalMs = 0;
+    std::size_t totalRequests = 0;
+    for (int i = 1; i <= 100; ++i) {
+        auto [ms, requests] = timed("renren");
+        totalMs += ms;
+        totalRequests += requests;
+        if (i == 10) {
+            filesAt10 = openFiles();
+            memoryAt10 = residentKilobytes();
+        }
+    }
+    std::printf(
+        "figures: one share %.1f ms, %zu requests; 100 in a row %.1f ms and %.1f "
+        "requests each; open files %zu after 10, %zu after 100; resident %ld kB after "
+        "10, %ld kB after 100\n",
+        oneMs, oneRequests, totalMs / 100, totalRequests / 100.0, filesAt10, openFiles(),
+        memoryAt10, residentKilobytes());
+    EXPECT_LE(openFiles(), filesAt10 + 2);
+    EXPECT_LE(totalRequests, 100 * (oneRequests + 1));
 }
 
 }  // namespace
