@@ -50,6 +50,9 @@ constexpr const char* kShareLink = "https://example.org/articles/sunrise";
 
 // The step of the main loop's manual clock while the road waits for the service.
 constexpr double kTick = 0.05;
+// How long a user looks at a login page that leads nowhere before closing it (seconds of
+// waiting on the road).
+constexpr double kPatience = 3;
 
 // ---- the app -------------------------------------------------------------------------------
 
@@ -372,6 +375,9 @@ struct ShareApp::State {
     bool appShown = false;
     // The share screen last drawn, to see when another one comes up.
     const platform::ViewController* lastScreen = nullptr;
+    // The share's time of waiting so far, and when the last screen came up.
+    double waited = 0;
+    double screenSince = 0;
     ShareOutcome* outcome = nullptr;
 
     void say(const std::string& line) const {
@@ -544,6 +550,7 @@ struct ShareApp::State {
             return false;
         }
         lastScreen = top;
+        screenSince = waited;
         if (!top) {
             return false;
         }
@@ -568,6 +575,23 @@ struct ShareApp::State {
         } else {
             shot(*window, file);
         }
+        return true;
+    }
+
+    // A login page that leads nowhere (an error page, a page that never loads): the user gives
+    // up and closes it. Answers whether there was one to close.
+    bool giveUpOnPage() {
+        auto* page = dynamic_cast<RZSOauthViewController*>(topScreen());
+        auto item = page ? page->navigationItem().leftBarButtonItem() : nullptr;
+        if (!item || !item->customView()) {
+            return false;
+        }
+        beginStep("tap: close, the login page leads nowhere");
+        screenSince = waited;
+        if (!window->tapView(*item->customView())) {
+            throw std::runtime_error("the login page's close button could not be tapped");
+        }
+        advance(0.5);
         return true;
     }
 
@@ -728,7 +752,8 @@ ShareOutcome ShareApp::share(const std::string& platformName) {
 
     // The user answers what shows up until the app's delegate hears how the share ended.
     auto resultHeard = [&] { return s.delegate->firstResult() != nullptr; };
-    double waited = 0;
+    s.waited = 0;
+    double& waited = s.waited;
     for (;;) {
         bool acted = s.noticeScreen();
         acted = s.answerAlerts() || acted;
@@ -743,6 +768,9 @@ ShareOutcome ShareApp::share(const std::string& platformName) {
         }
         if (resultHeard() || waited >= s.settings.waitSeconds) {
             break;
+        }
+        if (waited - s.screenSince >= kPatience && s.giveUpOnPage()) {
+            continue;
         }
         s.waitFor(
             [&] {

@@ -221,6 +221,21 @@ TEST_F(ShareRoadTest, OauthPageAndEditorPostTheShareWithItsPicture) {
     EXPECT_TRUE(requestsOfKind(again, 9).empty());
 }
 
+TEST_F(ShareRoadTest, SinaLogsInThroughItsApplicationThenPostsFromTheEditor) {
+    app_->setInstalled("weibo", true);
+    auto outcome = app_->share("sina");
+    ASSERT_TRUE(outcome.result);
+    EXPECT_EQ(outcome.result->responseCode(), kRAZududeResponseSuccess);
+    auto tokens = requestsOfKind(outcome, 15);
+    ASSERT_EQ(tokens.size(), 1u);
+    EXPECT_EQ(tokens[0]["params"]["usid"].stringValue(), "1402400261");
+    EXPECT_EQ(tokens[0]["params"]["to"].stringValue(), "sina");
+    auto shares = requestsOfKind(outcome, 5);
+    ASSERT_EQ(shares.size(), 1u);
+    EXPECT_EQ(platformsOf(shares[0]), std::set<std::string>{"sina"});
+    EXPECT_EQ(shares[0]["params"]["ct"].stringValue(), std::string(kText) + " 一起来吧");
+}
+
 // Each request kind of the road fails in each way the emulator offers; the user hears why,
 // nothing is lost, and the next share goes through.
 TEST_F(ShareRoadTest, EveryRequestOfTheRoadFailingLeavesTheAppWhole) {
@@ -228,12 +243,17 @@ TEST_F(ShareRoadTest, EveryRequestOfTheRoadFailingLeavesTheAppWhole) {
         const char* platform;
         int kind;            // the request that fails
         bool delegateHears;  // its failure reaches the app's delegate
+        const char* application = "";
     };
-    const Road roads[] = {{"renren", 5, true}, {"email", 5, false}};
+    const Road roads[] = {
+        {"renren", 5, true}, {"douban", 9, true}, {"sina", 15, true, "weibo"}, {"email", 5, false}};
     for (const auto& road : roads) {
         for (const char* mode : {"http500", "garbled", "array", "slow", "reset"}) {
             SCOPED_TRACE(std::string(road.platform) + " kind " + std::to_string(road.kind) + " " +
                          mode);
+            if (*road.application) {
+                app_->setInstalled(road.application, true);
+            }
             auto accountsBefore = RAZududeAccountManager::socialAccountDictionary().size();
             failNext(road.kind, mode);
             auto outcome = app_->share(road.platform);
@@ -258,7 +278,7 @@ TEST_F(ShareRoadTest, EveryRequestOfTheRoadFailingLeavesTheAppWhole) {
             EXPECT_EQ(next.result->responseCode(), kRAZududeResponseSuccess)
                 << next.result->description();
             EXPECT_EQ(requestsOfKind(next, 5).size(), 1u);
-            if (road.kind == 9) {
+            if (road.kind == 9 || road.kind == 15) {
                 // Forget the login, so that the next case logs in again.
                 RAZududeAccountManager::socialAccountDictionary().erase(road.platform);
             }
