@@ -5,13 +5,16 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "SocialSDK/core/account/RAZududeAccountManager.h"
 #include "SocialSDK/core/config/RAZududeConfig.h"
 #include "SocialSDK/core/data/RAZududeData.h"
 #include "SocialSDK/core/device/RAZududeProtocolData.h"
 #include "SocialSDK/core/handler/RAZududeUIDelegate.h"
 #include "SocialSDK/core/manager/RZSDataManager.h"
+#include "SocialSDK/core/manager/RZSUserManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
 #include "SocialSDK/ui/editor/RZShareEditViewController.h"
+#include "SocialSDK/ui/friend/RAZududeFriendViewController.h"
 #include "SocialSDK/ui/list/RZSShareListController.h"
 #include "SocialSDK/ui/oauth/RZSOauthViewController.h"
 #include "SocialSDK/ui/service/RAZududeSnsService.h"
@@ -218,6 +221,30 @@ std::vector<PlatformApp> platformApps() {
          std::string(kSinaAppKey) +
              "://sina/login?result=ok&uid=1402400261&token=demo-token&expires_in=86400"},
     };
+}
+
+// A share-service account the user authorised before, and the friends fetched for it then.
+void rememberAccount(const std::string& name) {
+    auto account = std::make_shared<RAZududeAccountEntity>(name);
+    account->setUsid("demo-" + name);
+    account->setAccessToken("demo-token-" + name);
+    account->setUserName("日出爱好者");
+    RAZududeAccountManager::setSnsAccount(account);
+    RZSFriendDictionary friends;
+    const char* known[][3] = {{"1001", "李明", "liming"},
+                              {"1002", "Anna", "anna"},
+                              {"1003", "王芳", "wangfang"},
+                              {"1004", "张伟", "zhangwei"},
+                              {"1005", "8号球", "8haoqiu"}};
+    for (const auto& [usid, friendName, pinyin] : known) {
+        auto entry = std::make_shared<RZSFriendEntity>();
+        entry->setUsid(usid);
+        entry->setName(friendName);
+        entry->setLinkName(friendName);
+        entry->setPinyin(pinyin);
+        friends.emplace(usid, entry);
+    }
+    RZSUserManager::shareInstance().setFriendsDictionary(std::move(friends), name);
 }
 
 std::string describeRequest(const platform::Value& request) {
@@ -554,8 +581,8 @@ struct ShareApp::State {
         if (!top) {
             return false;
         }
-        // Its first turn of layout and loading, as the user would see it.
-        advance(platform::ViewController::kTransitionDuration + 0.1);
+        // Its transition and first turn of layout, as the user would see it.
+        advance(1);
         int type = 0;
         std::string file = "screen";
         if (dynamic_cast<RZSOauthViewController*>(top)) {
@@ -578,21 +605,63 @@ struct ShareApp::State {
         return true;
     }
 
+    // The user opens the editor's friend picker, looks, and goes back.
+    void lookAtFriends(RZShareEditViewController& editor) {
+        beginStep("tap: @");
+        if (!window->tapView(*editor.atButton())) {
+            return;
+        }
+        advance(1);
+        auto picker = editor.friendListViewController();
+        if (!picker) {
+            return;
+        }
+        beginStep(platform::format(
+            "screen: view type %@, %@ section(s)",
+            named(kRAZududeViewControllerFriend, viewTypeName(kRAZududeViewControllerFriend)),
+            picker->sectionList().size()));
+        shot(*window, "friend-picker");
+        beginStep("tap: back to the editor");
+        window->tapView(*picker->backButton());
+        advance(1);
+        lastScreen = topScreen();
+    }
+
     // A login page that leads nowhere (an error page, a page that never loads): the user gives
     // up and closes it. Answers whether there was one to close.
     bool giveUpOnPage() {
         auto* page = dynamic_cast<RZSOauthViewController*>(topScreen());
-        auto item = page ? page->navigationItem().leftBarButtonItem() : nullptr;
-        if (!item || !item->customView()) {
+        if (!page) {
             return false;
         }
         beginStep("tap: close, the login page leads nowhere");
         screenSince = waited;
-        if (!window->tapView(*item->customView())) {
-            throw std::runtime_error("the login page's close button could not be tapped");
-        }
-        advance(0.5);
+        tapClose(*page);
         return true;
+    }
+
+    // The close button at the left of a share screen's navigation bar.
+    void tapClose(platform::ViewController& screen) {
+        auto item = screen.navigationItem().leftBarButtonItem();
+        if (!item || !item->customView() || !window->tapView(*item->customView())) {
+            throw std::runtime_error("the close button of \"" + screen.title() +
+                                     "\" could not be tapped");
+        }
+        advance(1);
+    }
+
+    // The editor stays up with the result's notice after a share that waited for its reply;
+    // the user reads it and closes the editor.
+    void closeFinishedEditor() {
+        auto* editor = dynamic_cast<RZShareEditViewController*>(topScreen());
+        if (!editor) {
+            return;
+        }
+        beginStep("screen: the editor with the result's notice");
+        shot(*window, "editor-notice");
+        beginStep("tap: close");
+        tapClose(*editor);
+        lastScreen = topScreen();
     }
 
     // In the editor: the user adds a few words to the share and sends it; the post travels
@@ -604,6 +673,12 @@ struct ShareApp::State {
                              editor.textView()->text(), editor.countLabel()->text(),
                              editor.shareImageButton()->isHidden() ? "none" : "attached"));
         shot(*window, "share-editor");
+        const auto& accounts = settings.accounts;
+        const auto& name = outcome ? outcome->platform : std::string();
+        if (std::find(accounts.begin(), accounts.end(), name) != accounts.end() &&
+            !editor.atButton()->isHidden()) {
+            lookAtFriends(editor);
+        }
         beginStep("tap: send");
         if (!window->tapView(*editor.sendButton())) {
             throw std::runtime_error("the editor's send button could not be tapped");
@@ -658,6 +733,11 @@ ShareApp::ShareApp(Settings settings) : state_(std::make_unique<State>()) {
     }
     RAZududeConfig::setSnsPlatformNames(std::move(names));
     RAZududeConfig::hiddenNotInstallPlatforms(std::vector<std::string>{});
+    // The editor stays up with its progress while the post travels, so that the user sees it go.
+    RAZududeConfig::setShouldShareSynchronous(true);
+    for (const auto& name : s.settings.accounts) {
+        rememberAccount(name);
+    }
 
     // The share.
     s.image = makeShareImage();
@@ -785,8 +865,9 @@ ShareOutcome ShareApp::share(const std::string& platformName) {
     // screens that go with the result.
     s.waitFor(State::serviceIdle, s.settings.waitSeconds);
     s.answerAlerts();
-    s.advance(1);
+    s.advance(0.5);
     s.collectRequests(0.2);
+    s.closeFinishedEditor();
 
     outcome.heard = s.delegate->heard;
     outcome.result = s.delegate->firstResult();

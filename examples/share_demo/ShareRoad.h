@@ -65,6 +65,9 @@ class ShareApp {
         std::string appKey = kDemoAppKey;
         std::vector<std::string> installed;  // from knownApplications()
         std::optional<std::filesystem::path> screenshots;
+        // Share-service platforms the user authorised before, with friends fetched then: a tap
+        // opens the editor at once, and the user looks into the editor's friend picker.
+        std::vector<std::string> accounts;
         // One line per step; empty: silent.
         std::function<void(const std::string&)> say;
         // The requests the service decoded since the last call (waits at most the seconds).

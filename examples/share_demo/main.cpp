@@ -40,7 +40,8 @@ std::string joined(const std::vector<std::string>& names) {
 
 void printUsage() {
     std::printf(
-        "usage: share_demo [--help] [--screenshots DIR] [--installed APP]... [PLATFORM|all]\n"
+        "usage: share_demo [--help] [--screenshots DIR] [--installed APP]... [--account NAME]...\n"
+        "                  [PLATFORM|all]\n"
         "\n"
         "Starts the share-service emulator on 127.0.0.1, points the share SDK at it, and walks\n"
         "the road of one share as a user would: the app's screen, the icon sheet, the tap, the\n"
@@ -56,6 +57,10 @@ void printUsage() {
         "                     it answers a share or login at once, as if the user had\n"
         "                     confirmed it; without it the share says the application is\n"
         "                     missing\n"
+        "  --account NAME     the user authorised the share-service platform NAME (tencent,\n"
+        "                     renren, douban, qzone, sina) before, with a few friends fetched\n"
+        "                     then: a tap opens the share editor at once, and the user looks\n"
+        "                     into its friend picker\n"
         "  --help             this text\n"
         "\n"
         "The exit status is 0 when the app's delegate heard how every share ended.\n",
@@ -66,6 +71,7 @@ void printUsage() {
 struct Options {
     std::optional<std::filesystem::path> screenshots;
     std::vector<std::string> installed;
+    std::vector<std::string> accounts;
     std::vector<std::string> platforms;
 };
 
@@ -79,7 +85,7 @@ std::optional<Options> parse(int argc, char** argv, bool& help) {
             help = true;
             return std::nullopt;
         }
-        if (arg == "--screenshots" || arg == "--installed") {
+        if (arg == "--screenshots" || arg == "--installed" || arg == "--account") {
             if (i + 1 >= argc) {
                 std::fprintf(stderr, "share_demo: %s needs a value (see --help)\n", arg.c_str());
                 return std::nullopt;
@@ -88,6 +94,18 @@ std::optional<Options> parse(int argc, char** argv, bool& help) {
             if (arg == "--screenshots") {
                 // Relative to where the user stands.
                 options.screenshots = std::filesystem::absolute(value);
+                continue;
+            }
+            if (arg == "--account") {
+                const std::vector<std::string> known{"tencent", "renren", "douban", "qzone",
+                                                     "sina"};
+                if (std::find(known.begin(), known.end(), value) == known.end()) {
+                    std::fprintf(stderr,
+                                 "share_demo: unknown platform \"%s\" for --account; known: %s\n",
+                                 value.c_str(), joined(known).c_str());
+                    return std::nullopt;
+                }
+                options.accounts.push_back(value);
                 continue;
             }
             const auto& known = share_demo::knownApplications();
@@ -166,6 +184,7 @@ int run(const Options& options) {
 
     share_demo::ShareApp::Settings settings;
     settings.installed = options.installed;
+    settings.accounts = options.accounts;
     settings.screenshots = options.screenshots;
     settings.say = [](const std::string& line) {
         std::printf("%s\n", line.c_str());

@@ -196,7 +196,7 @@ TEST_F(ShareRoadTest, ScreenshotsAreNamedByStepAndEndWithTheResult) {
     EXPECT_NE(*last, *before);
 }
 
-TEST_F(ShareRoadTest, OauthPageAndEditorPostTheShareWithItsPicture) {
+TEST_F(ShareRoadTest, OauthPageAndEditorPostTheShareWithItsLink) {
     for (const char* name : {"tencent", "renren", "douban"}) {
         SCOPED_TRACE(name);
         auto outcome = app_->share(name);
