@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr const char* kDefaultPlatform = "email";
+constexpr const char* kDefaultPlatform = "tencent";
 
 std::atomic<int> gInterrupts{0};
 
