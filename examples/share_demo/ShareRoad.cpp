@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <stdexcept>
 
@@ -51,10 +52,11 @@ constexpr const char* kShareTitle = "山上的日出";
 constexpr const char* kShareText = "春天来了，和朋友一起去看山上的日出吧！";
 constexpr const char* kShareLink = "https://example.org/articles/sunrise";
 
-// The step of the main loop's manual clock while the road waits for the service.
+// While the road waits for the service, the main loop looks for replies for kSlice of real time,
+// then its manual clock moves on by kTick.
+constexpr double kSlice = 0.005;
 constexpr double kTick = 0.05;
-// How long a user looks at a login page that leads nowhere before closing it (seconds of
-// waiting on the road).
+// How long a user looks at a login page that leads nowhere before closing it (seconds).
 constexpr double kPatience = 3;
 
 // ---- the app -------------------------------------------------------------------------------
@@ -402,8 +404,7 @@ struct ShareApp::State {
     bool appShown = false;
     // The share screen last drawn, to see when another one comes up.
     const platform::ViewController* lastScreen = nullptr;
-    // The share's time of waiting so far, and when the last screen came up.
-    double waited = 0;
+    // When the last screen came up (real time).
     double screenSince = 0;
     ShareOutcome* outcome = nullptr;
 
@@ -436,21 +437,26 @@ struct ShareApp::State {
     // bound passed; answers the condition.
     bool waitFor(const std::function<bool()>& done, double bound) const {
         auto& loop = platform::MainLoop::main();
-        double spent = 0;
+        const double deadline = realNow() + bound;
         while (!done()) {
             checkInterrupted();
-            if (spent >= bound) {
+            if (realNow() >= deadline) {
                 return false;
             }
             if (loop.runUntil(
                     [&] { return done() || (settings.interrupted && settings.interrupted()); },
-                    kTick)) {
+                    kSlice)) {
                 continue;
             }
             advance(kTick);
-            spent += kTick;
         }
         return true;
+    }
+
+    // Seconds of real time, for the bounds of the waits and the user's patience.
+    static double realNow() {
+        using namespace std::chrono;
+        return duration<double>(steady_clock::now().time_since_epoch()).count();
     }
 
     void shot(platform::Window& target, const std::string& screen) {
@@ -577,7 +583,7 @@ struct ShareApp::State {
             return false;
         }
         lastScreen = top;
-        screenSince = waited;
+        screenSince = realNow();
         if (!top) {
             return false;
         }
@@ -635,7 +641,7 @@ struct ShareApp::State {
             return false;
         }
         beginStep("tap: close, the login page leads nowhere");
-        screenSince = waited;
+        screenSince = realNow();
         tapClose(*page);
         return true;
     }
@@ -832,8 +838,7 @@ ShareOutcome ShareApp::share(const std::string& platformName) {
 
     // The user answers what shows up until the app's delegate hears how the share ended.
     auto resultHeard = [&] { return s.delegate->firstResult() != nullptr; };
-    s.waited = 0;
-    double& waited = s.waited;
+    const double tapped = State::realNow();
     for (;;) {
         bool acted = s.noticeScreen();
         acted = s.answerAlerts() || acted;
@@ -846,20 +851,19 @@ ShareOutcome ShareApp::share(const std::string& platformName) {
         if (acted) {
             continue;
         }
-        if (resultHeard() || waited >= s.settings.waitSeconds) {
+        if (resultHeard() || State::realNow() - tapped >= s.settings.waitSeconds) {
             break;
         }
-        if (waited - s.screenSince >= kPatience && s.giveUpOnPage()) {
+        if (State::realNow() - s.screenSince >= kPatience && s.giveUpOnPage()) {
             continue;
         }
         s.waitFor(
             [&] {
                 return resultHeard() || !platform::AlertView::visibleAlerts().empty() ||
-                       app.openedUrls().size() != urlsSeen ||
+                       s.topScreen() != s.lastScreen || app.openedUrls().size() != urlsSeen ||
                        app.composedMessages().size() != messagesSeen;
             },
             0.5);
-        waited += 0.5;
     }
     // What the share still sends (the usage record of a share that went through), and the
     // screens that go with the result.
