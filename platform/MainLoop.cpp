@@ -9,11 +9,11 @@
 #include <deque>
 #include <limits>
 #include <map>
-#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <utility>
 
+#include "platform/Mutex.h"
 #include "platform/TaskGuard.h"
 
 namespace platform {
@@ -38,33 +38,36 @@ using TimerKey = std::pair<double, std::uint64_t>;
 }  // namespace
 
 struct MainLoop::State {
-    mutable std::mutex mutex;
+    mutable Mutex mutex;
     std::condition_variable wake;
-    std::uint64_t generation = 0;  // bumped by everything a waiting loop must look at
+    std::uint64_t generation RZ_GUARDED_BY(mutex) = 0;  // bumped by everything a waiting loop
+                                                        // must look at
 
-    std::deque<std::function<void()>> tasks;
-    std::map<TimerKey, std::shared_ptr<Timer>> timers;
-    std::uint64_t nextTimerSequence = 0;
+    std::deque<std::function<void()>> tasks RZ_GUARDED_BY(mutex);
+    std::map<TimerKey, std::shared_ptr<Timer>> timers RZ_GUARDED_BY(mutex);
+    std::uint64_t nextTimerSequence RZ_GUARDED_BY(mutex) = 0;
 
-    bool manual = false;
-    double manualNow = 0;
-    double offset = 0;  // real clock = steady clock + offset
+    bool manual RZ_GUARDED_BY(mutex) = false;
+    double manualNow RZ_GUARDED_BY(mutex) = 0;
+    double offset RZ_GUARDED_BY(mutex) = 0;  // real clock = steady clock + offset
 
-    bool stopRequested = false;
+    bool stopRequested RZ_GUARDED_BY(mutex) = false;
 
-    Origin origin = Origin::kCreator;
-    std::thread::id owner;
-    bool ownerKnown = false;
-    std::thread::id pumpingThread;
-    int pumpingDepth = 0;
+    Origin origin = Origin::kCreator;  // set before the loop is shared
+    std::thread::id owner RZ_GUARDED_BY(mutex);
+    bool ownerKnown RZ_GUARDED_BY(mutex) = false;
+    std::thread::id pumpingThread RZ_GUARDED_BY(mutex);
+    int pumpingDepth RZ_GUARDED_BY(mutex) = 0;
 
-    double nowLocked() const { return manual ? manualNow : steadySeconds() + offset; }
+    double nowLocked() const RZ_REQUIRES(mutex) {
+        return manual ? manualNow : steadySeconds() + offset;
+    }
     // A loop that waits is woken once; posts that come before it looks again need not wake
     // it again (each wake is a system call on the poster's thread).
-    bool waiting = false;
-    bool woken = false;
+    bool waiting RZ_GUARDED_BY(mutex) = false;
+    bool woken RZ_GUARDED_BY(mutex) = false;
 
-    void signalLocked() {
+    void signalLocked() RZ_REQUIRES(mutex) {
         ++generation;
         if (waiting && !woken) {
             woken = true;
@@ -85,7 +88,7 @@ class MainLoop::Timer final : public TimerHandle {
         }
         std::function<void()> dropped;
         {
-            std::lock_guard lock(loop->mutex);
+            MutexLock lock(loop->mutex);
             if (cancelled_ || fired_) {
                 return;
             }
@@ -104,7 +107,7 @@ class MainLoop::Timer final : public TimerHandle {
         if (!loop) {
             return false;
         }
-        std::lock_guard lock(loop->mutex);
+        MutexLock lock(loop->mutex);
         return !cancelled_ && !fired_;
     }
 
@@ -124,7 +127,7 @@ class MainLoop::Timer final : public TimerHandle {
 class MainLoop::Pumping {
   public:
     explicit Pumping(State& state) : state_(state) {
-        std::lock_guard lock(state_.mutex);
+        MutexLock lock(state_.mutex);
         const auto self = std::this_thread::get_id();
         if (state_.pumpingDepth > 0 && state_.pumpingThread != self) {
             throw std::logic_error("the main loop is already being run by another thread");
@@ -135,7 +138,7 @@ class MainLoop::Pumping {
         ++state_.pumpingDepth;
     }
     ~Pumping() {
-        std::lock_guard lock(state_.mutex);
+        MutexLock lock(state_.mutex);
         --state_.pumpingDepth;
     }
     Pumping(const Pumping&) = delete;
@@ -155,6 +158,7 @@ MainLoop::MainLoop() : MainLoop(Origin::kCreator) {}
 MainLoop::MainLoop(Origin origin) : state_(std::make_shared<State>()) {
     state_->origin = origin;
     if (origin == Origin::kCreator) {
+        MutexLock lock(state_->mutex);
         state_->owner = std::this_thread::get_id();
         state_->ownerKnown = true;
     }
@@ -165,14 +169,14 @@ MainLoop::~MainLoop() {
     std::deque<std::function<void()>> tasks;
     std::map<TimerKey, std::shared_ptr<Timer>> timers;
     {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         tasks.swap(state_->tasks);
         timers.swap(state_->timers);
     }
 }
 
 bool MainLoop::isMainThread() const {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     if (state_->ownerKnown) {
         return state_->owner == std::this_thread::get_id();
     }
@@ -183,7 +187,7 @@ void MainLoop::post(std::function<void()> task) {
     if (!task) {
         return;
     }
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     state_->tasks.push_back(std::move(task));
     state_->signalLocked();
 }
@@ -194,7 +198,7 @@ std::shared_ptr<TimerHandle> MainLoop::after(double seconds, std::function<void(
     }
     const double delay = std::max(0.0, seconds);  // infinity: never, until cancelled
     auto timer = std::make_shared<Timer>(state_, std::move(task), 0.0);
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     timer->start_ = state_->nowLocked();
     timer->key_ = {timer->start_ + delay, state_->nextTimerSequence++};
     timer->scheduled_ = true;
@@ -209,7 +213,7 @@ std::shared_ptr<TimerHandle> MainLoop::every(double seconds, std::function<void(
     }
     const double interval = std::max(kMinimumRepeatInterval, seconds);
     auto timer = std::make_shared<Timer>(state_, std::move(task), interval);
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     timer->start_ = state_->nowLocked();
     timer->count_ = 1;
     timer->key_ = {timer->start_ + interval, state_->nextTimerSequence++};
@@ -220,12 +224,12 @@ std::shared_ptr<TimerHandle> MainLoop::every(double seconds, std::function<void(
 }
 
 double MainLoop::now() const {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     return state_->nowLocked();
 }
 
 void MainLoop::setManualClock(bool manual) {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     if (manual == state_->manual) {
         return;
     }
@@ -239,7 +243,7 @@ void MainLoop::setManualClock(bool manual) {
 }
 
 bool MainLoop::isManualClock() const {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     return state_->manual;
 }
 
@@ -250,7 +254,7 @@ bool MainLoop::runTasks(std::size_t limit) {
     for (std::size_t i = 0; i < limit; ++i) {
         std::function<void()> task;
         {
-            std::lock_guard lock(state_->mutex);
+            MutexLock lock(state_->mutex);
             if (state_->tasks.empty()) {
                 break;
             }
@@ -269,7 +273,7 @@ bool MainLoop::fireNextTimer(double limit, std::uint64_t sequenceLimit, bool mov
     std::shared_ptr<Timer> timer;
     std::function<void()> task;
     {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         if (state_->timers.empty()) {
             return false;
         }
@@ -296,7 +300,7 @@ bool MainLoop::fireNextTimer(double limit, std::uint64_t sequenceLimit, bool mov
         return true;
     }
     {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         if (timer->cancelled_) {
             return true;  // the task dies with `task`, after the lock is released
         }
@@ -326,7 +330,7 @@ bool MainLoop::pumpOnce() {
     std::size_t pending;
     std::uint64_t sequenceLimit;
     {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         pending = state_->tasks.size();
         sequenceLimit = state_->nextTimerSequence;
     }
@@ -350,7 +354,7 @@ void MainLoop::advance(double seconds) {
     Pumping pumping(*state_);
     double target;
     {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         if (!state_->manual) {
             throw std::logic_error("advance needs the manual clock");
         }
@@ -359,7 +363,7 @@ void MainLoop::advance(double seconds) {
     for (;;) {
         runTasks(std::numeric_limits<std::size_t>::max());
         if (!fireNextTimer(target, std::numeric_limits<std::uint64_t>::max(), true)) {
-            std::lock_guard lock(state_->mutex);
+            MutexLock lock(state_->mutex);
             if (state_->tasks.empty()) {
                 state_->manualNow = std::max(state_->manualNow, target);
                 return;
@@ -369,7 +373,7 @@ void MainLoop::advance(double seconds) {
 }
 
 void MainLoop::waitForWork(double realDeadline, bool poll) {
-    std::unique_lock lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     if (!state_->tasks.empty() || state_->stopRequested) {
         return;
     }
@@ -390,7 +394,8 @@ void MainLoop::waitForWork(double realDeadline, bool poll) {
             std::chrono::duration<double>(until)));
     state_->waiting = true;
     state_->woken = false;
-    state_->wake.wait_until(lock, wakeAt, [&] { return state_->generation != seen; });
+    while (state_->generation == seen && lock.waitUntil(state_->wake, wakeAt)) {
+    }
     state_->waiting = false;
 }
 
@@ -420,7 +425,7 @@ void MainLoop::run() {
     Pumping pumping(*state_);
     for (;;) {
         {
-            std::lock_guard lock(state_->mutex);
+            MutexLock lock(state_->mutex);
             if (state_->stopRequested) {
                 state_->stopRequested = false;
                 return;
@@ -433,7 +438,7 @@ void MainLoop::run() {
 }
 
 void MainLoop::stop() {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     state_->stopRequested = true;
     state_->signalLocked();
 }

@@ -34,7 +34,7 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
         }
         const std::uint64_t sequence = ++lastSequence;
         {
-            std::lock_guard lock(operation->mutex_);
+            MutexLock lock(operation->mutex_);
             if (operation->queue_) {
                 throw std::invalid_argument("OperationQueue: the operation is already in a queue");
             }
@@ -46,7 +46,7 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
             operation->queueSequence_ = sequence;
         }
         {
-            std::lock_guard lock(mutex);
+            MutexLock lock(mutex);
             entries.emplace(sequence, Entry{operation, false});
         }
         requestPump();
@@ -54,7 +54,7 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
 
     // Asks the pump job to look at the queue again; starts one when none runs.
     void requestPump() {
-        std::lock_guard lock(mutex);
+        MutexLock lock(mutex);
         pumpRequested = true;
         if (!pumping) {
             pumping = true;
@@ -65,13 +65,13 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
     void operationFinished(Operation& operation) {
         std::uint64_t sequence;
         {
-            std::lock_guard lock(operation.mutex_);
+            MutexLock lock(operation.mutex_);
             operation.queue_.reset();
             sequence = operation.queueSequence_;
         }
         std::shared_ptr<Operation> released;  // dies after the lock is released
         {
-            std::lock_guard lock(mutex);
+            MutexLock lock(mutex);
             auto it = entries.find(sequence);
             if (it == entries.end()) {
                 return;
@@ -88,7 +88,7 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
 
     // Forgets the queue in an operation that left it without finishing.
     static void detach(Operation& operation) {
-        std::lock_guard lock(operation.mutex_);
+        MutexLock lock(operation.mutex_);
         operation.queue_.reset();
     }
 
@@ -96,34 +96,37 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
     void waitUntilGone(const Operation& operation) {
         std::uint64_t sequence;
         {
-            std::lock_guard lock(operation.mutex_);
+            MutexLock lock(operation.mutex_);
             sequence = operation.queueSequence_;
         }
-        std::unique_lock lock(mutex);
-        changed.wait(lock, [&] { return entries.count(sequence) == 0; });
+        MutexLock lock(mutex);
+        while (entries.count(sequence) != 0) {
+            lock.wait(changed);
+        }
     }
 
-    long width() const {
+    long width() const RZ_REQUIRES(mutex) {
         if (maxCount != OperationQueue::kDefaultMaxConcurrentOperationCount) {
             return maxCount;
         }
         return std::max(4L, static_cast<long>(std::thread::hardware_concurrency()));
     }
 
-    mutable std::mutex mutex;
-    std::condition_variable changed;         // an operation left the queue
-    std::map<std::uint64_t, Entry> entries;  // by sequence: in the order they were added
+    mutable Mutex mutex;
+    std::condition_variable changed;  // an operation left the queue
+    // By sequence: in the order they were added.
+    std::map<std::uint64_t, Entry> entries RZ_GUARDED_BY(mutex);
     std::atomic<std::uint64_t> lastSequence{0};
-    long running = 0;  // started and not finished
-    long maxCount = OperationQueue::kDefaultMaxConcurrentOperationCount;
-    bool suspended = false;
-    std::string name;
+    long running RZ_GUARDED_BY(mutex) = 0;  // started and not finished
+    long maxCount RZ_GUARDED_BY(mutex) = OperationQueue::kDefaultMaxConcurrentOperationCount;
+    bool suspended RZ_GUARDED_BY(mutex) = false;
+    std::string name RZ_GUARDED_BY(mutex);
 
   private:
     void pumpJob() {
         for (;;) {
             {
-                std::lock_guard lock(mutex);
+                MutexLock lock(mutex);
                 if (!pumpRequested) {
                     pumping = false;
                     return;
@@ -141,7 +144,7 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
         for (;;) {
             std::vector<std::pair<std::uint64_t, std::shared_ptr<Operation>>> candidates;
             {
-                std::lock_guard lock(mutex);
+                MutexLock lock(mutex);
                 const long room = width() - running;
                 if (suspended || room <= 0) {
                     return;
@@ -163,7 +166,7 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
                     continue;
                 }
                 {
-                    std::lock_guard lock(mutex);
+                    MutexLock lock(mutex);
                     if (suspended || running >= width()) {
                         return;
                     }
@@ -187,8 +190,8 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
         }
     }
 
-    bool pumpRequested = false;
-    bool pumping = false;
+    bool pumpRequested RZ_GUARDED_BY(mutex) = false;
+    bool pumping RZ_GUARDED_BY(mutex) = false;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -199,7 +202,7 @@ void Operation::start() {
     }
     bool cancelled;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (state_ != State::kPending) {
             return;
         }
@@ -220,7 +223,7 @@ void Operation::start() {
 
 void Operation::cancel() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (cancelled_ || state_ == State::kFinished) {
             return;
         }
@@ -232,7 +235,7 @@ void Operation::cancel() {
 bool Operation::isReady() const {
     std::vector<std::shared_ptr<Operation>> dependencies;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (cancelled_) {
             return true;
         }
@@ -243,17 +246,17 @@ bool Operation::isReady() const {
 }
 
 bool Operation::isExecuting() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return state_ == State::kExecuting;
 }
 
 bool Operation::isFinished() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return state_ == State::kFinished;
 }
 
 bool Operation::isCancelled() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return cancelled_;
 }
 
@@ -266,10 +269,10 @@ void Operation::addDependency(const std::shared_ptr<Operation>& dependency) {
         throw std::logic_error("Operation: make operations with std::make_shared");
     }
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         dependencies_.push_back(dependency);
     }
-    std::lock_guard lock(dependency->mutex_);
+    MutexLock lock(dependency->mutex_);
     if (dependency->state_ != State::kFinished) {
         dependency->dependents_.push_back(std::move(self));
     }
@@ -280,7 +283,7 @@ void Operation::removeDependency(const std::shared_ptr<Operation>& dependency) {
         return;
     }
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         auto it = std::find(dependencies_.begin(), dependencies_.end(), dependency);
         if (it == dependencies_.end()) {
             return;
@@ -288,7 +291,7 @@ void Operation::removeDependency(const std::shared_ptr<Operation>& dependency) {
         dependencies_.erase(it);
     }
     {
-        std::lock_guard lock(dependency->mutex_);
+        MutexLock lock(dependency->mutex_);
         auto& dependents = dependency->dependents_;
         auto it = std::find_if(dependents.begin(), dependents.end(),
                                [this](const auto& d) { return d.lock().get() == this; });
@@ -300,13 +303,13 @@ void Operation::removeDependency(const std::shared_ptr<Operation>& dependency) {
 }
 
 std::vector<std::shared_ptr<Operation>> Operation::dependencies() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return dependencies_;
 }
 
 void Operation::setCompletionBlock(std::function<void()> block) {
     std::function<void()> previous;  // its captures die outside the lock
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (state_ == State::kFinished) {
         previous = std::move(block);
         return;
@@ -315,12 +318,12 @@ void Operation::setCompletionBlock(std::function<void()> block) {
 }
 
 std::function<void()> Operation::completionBlock() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return completion_;
 }
 
 void Operation::setExecuting(bool executing) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (state_ != State::kFinished) {
         state_ = executing ? State::kExecuting : State::kPending;
     }
@@ -333,7 +336,7 @@ void Operation::finish() {
     std::vector<std::weak_ptr<Operation>> dependents;
     std::shared_ptr<OperationQueueCore> queue;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (state_ == State::kFinished) {
             return;
         }
@@ -360,7 +363,7 @@ void Operation::finish() {
 void Operation::readinessChanged() {
     std::shared_ptr<OperationQueueCore> queue;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         queue = queue_;
     }
     if (queue) {
@@ -386,7 +389,7 @@ OperationQueue::OperationQueue() : core_(std::make_shared<OperationQueueCore>())
 OperationQueue::~OperationQueue() {
     std::vector<std::shared_ptr<Operation>> stranded;
     {
-        std::lock_guard lock(core_->mutex);
+        MutexLock lock(core_->mutex);
         if (!core_->suspended && core_->maxCount != 0) {
             return;
         }
@@ -427,7 +430,7 @@ void OperationQueue::addOperations(const std::vector<std::shared_ptr<Operation>>
 }
 
 std::vector<std::shared_ptr<Operation>> OperationQueue::operations() const {
-    std::lock_guard lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     std::vector<std::shared_ptr<Operation>> result;
     result.reserve(core_->entries.size());
     for (const auto& [sequence, entry] : core_->entries) {
@@ -437,7 +440,7 @@ std::vector<std::shared_ptr<Operation>> OperationQueue::operations() const {
 }
 
 std::size_t OperationQueue::operationCount() const {
-    std::lock_guard lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     return core_->entries.size();
 }
 
@@ -448,12 +451,14 @@ void OperationQueue::cancelAllOperations() {
 }
 
 void OperationQueue::waitUntilAllOperationsAreFinished() {
-    std::unique_lock lock(core_->mutex);
-    core_->changed.wait(lock, [&] { return core_->entries.empty(); });
+    MutexLock lock(core_->mutex);
+    while (!core_->entries.empty()) {
+        lock.wait(core_->changed);
+    }
 }
 
 long OperationQueue::maxConcurrentOperationCount() const {
-    std::lock_guard lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     return core_->maxCount;
 }
 
@@ -462,20 +467,20 @@ void OperationQueue::setMaxConcurrentOperationCount(long count) {
         throw std::invalid_argument("OperationQueue: the maximum concurrent count must be >= -1");
     }
     {
-        std::lock_guard lock(core_->mutex);
+        MutexLock lock(core_->mutex);
         core_->maxCount = count;
     }
     core_->requestPump();
 }
 
 bool OperationQueue::isSuspended() const {
-    std::lock_guard lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     return core_->suspended;
 }
 
 void OperationQueue::setSuspended(bool suspended) {
     {
-        std::lock_guard lock(core_->mutex);
+        MutexLock lock(core_->mutex);
         core_->suspended = suspended;
     }
     if (!suspended) {
@@ -484,12 +489,12 @@ void OperationQueue::setSuspended(bool suspended) {
 }
 
 std::string OperationQueue::name() const {
-    std::lock_guard lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     return core_->name;
 }
 
 void OperationQueue::setName(std::string name) {
-    std::lock_guard lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     core_->name = std::move(name);
 }
 

@@ -10,9 +10,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "platform/Mutex.h"
 
 namespace platform {
 
@@ -77,14 +78,15 @@ class Operation : public std::enable_shared_from_this<Operation> {
 
     enum class State { kPending, kExecuting, kFinished };
 
-    mutable std::mutex mutex_;
-    State state_ = State::kPending;
-    bool cancelled_ = false;
-    std::vector<std::shared_ptr<Operation>> dependencies_;
-    std::vector<std::weak_ptr<Operation>> dependents_;
-    std::function<void()> completion_;
-    std::shared_ptr<OperationQueueCore> queue_;  // while the operation is in a queue
-    std::uint64_t queueSequence_ = 0;            // its place in that queue
+    mutable Mutex mutex_;
+    State state_ RZ_GUARDED_BY(mutex_) = State::kPending;
+    bool cancelled_ RZ_GUARDED_BY(mutex_) = false;
+    std::vector<std::shared_ptr<Operation>> dependencies_ RZ_GUARDED_BY(mutex_);
+    std::vector<std::weak_ptr<Operation>> dependents_ RZ_GUARDED_BY(mutex_);
+    std::function<void()> completion_ RZ_GUARDED_BY(mutex_);
+    // While the operation is in a queue.
+    std::shared_ptr<OperationQueueCore> queue_ RZ_GUARDED_BY(mutex_);
+    std::uint64_t queueSequence_ RZ_GUARDED_BY(mutex_) = 0;  // its place in that queue
 };
 
 // An operation that runs one block.

@@ -1,6 +1,6 @@
-// Running callbacks on behalf of the loop, the queues and the notification centre: a callback
-// that throws must not take the thread that called it down, so the exception is logged and the
-// caller goes on with its next task.
+// Running callbacks on behalf of the loop, the queues and the notification centre, and every
+// call into the app (a delegate, a block): a callback that throws must not take the thread
+// that called it down, so the exception is logged with its message and the caller goes on.
 #pragma once
 
 #include <functional>
@@ -17,3 +17,7 @@ bool runGuarded(std::string_view where, const std::function<void()>& task) noexc
 void logRuntimeLine(std::string_view line) noexcept;
 
 }  // namespace platform::detail
+
+namespace platform {
+using detail::runGuarded;
+}  // namespace platform

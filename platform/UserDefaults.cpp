@@ -34,7 +34,7 @@ UserDefaults::UserDefaults() : pathIsLazy_(true) {}
 UserDefaults::UserDefaults(std::filesystem::path file) : file_(std::move(file)) {}
 
 std::filesystem::path UserDefaults::file() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return fileLocked();
 }
 
@@ -114,7 +114,7 @@ bool UserDefaults::saveLocked() {
 }
 
 Value UserDefaults::objectForKey(std::string_view key) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     loadLocked();
     const Value* value = values_.find(key);
     return value ? *value : Value();
@@ -169,7 +169,7 @@ void UserDefaults::setObject(const Value& value, std::string_view key) {
                            "\": " + error.localizedDescription());
         return;
     }
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     loadLocked();
     values_.set(key, value);
     dirty_ = true;
@@ -177,7 +177,7 @@ void UserDefaults::setObject(const Value& value, std::string_view key) {
 }
 
 void UserDefaults::removeObjectForKey(std::string_view key) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     loadLocked();
     if (values_.erase(key)) {
         dirty_ = true;
@@ -186,7 +186,7 @@ void UserDefaults::removeObjectForKey(std::string_view key) {
 }
 
 bool UserDefaults::synchronize() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     loadLocked();
     if (writeBlocked_) {
         return false;
@@ -195,7 +195,7 @@ bool UserDefaults::synchronize() {
 }
 
 Map UserDefaults::dictionaryRepresentation() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     loadLocked();
     return values_;
 }

@@ -12,11 +12,11 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/Mutex.h"
 #include "platform/Value.h"
 
 namespace platform {
@@ -60,19 +60,19 @@ class UserDefaults {
 
   private:
     UserDefaults();
-    const std::filesystem::path& fileLocked();
-    void loadLocked();
-    bool saveLocked();
+    const std::filesystem::path& fileLocked() RZ_REQUIRES(mutex_);
+    void loadLocked() RZ_REQUIRES(mutex_);
+    bool saveLocked() RZ_REQUIRES(mutex_);
 
-    std::mutex mutex_;
-    std::filesystem::path file_;
-    bool pathIsLazy_ = false;
-    bool loaded_ = false;
-    bool dirty_ = false;
+    Mutex mutex_;
+    std::filesystem::path file_ RZ_GUARDED_BY(mutex_);
+    bool pathIsLazy_ RZ_GUARDED_BY(mutex_) = false;
+    bool loaded_ RZ_GUARDED_BY(mutex_) = false;
+    bool dirty_ RZ_GUARDED_BY(mutex_) = false;
     // Set when a file exists that could be neither read nor moved aside: writing would
     // destroy it, so the store keeps its values in memory only.
-    bool writeBlocked_ = false;
-    Map values_;
+    bool writeBlocked_ RZ_GUARDED_BY(mutex_) = false;
+    Map values_ RZ_GUARDED_BY(mutex_);
 };
 
 }  // namespace platform

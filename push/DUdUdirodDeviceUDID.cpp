@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
-#include <mutex>
 #include <optional>
 #include <system_error>
 #include <utility>
@@ -15,6 +14,7 @@
 #include "RZBase_Source/Encode/RAZududeUtils.h"
 #include "platform/Format.h"
 #include "platform/KeyedArchive.h"
+#include "platform/Mutex.h"
 #include "platform/Random.h"
 #include "platform/Text.h"
 #include "platform/UserDefaults.h"
@@ -27,8 +27,8 @@ using platform::Value;
 
 namespace {
 
-std::mutex gMutex;  // one walk at a time in the process; guards the cache
-std::optional<std::string> gCache;
+platform::Mutex gMutex;  // one walk at a time in the process
+std::optional<std::string> gCache RZ_GUARDED_BY(gMutex);
 
 // Held while the store is read and written, so that processes started together do not each
 // make an identifier of their own. Escaped pasteboard names never start with ".", so the
@@ -96,7 +96,7 @@ void setError(platform::Error* error, long code, std::string description) {
 }
 
 // The walk over the store; the caller holds gMutex and the store lock.
-std::string walkStore(platform::Error* error) {
+std::string walkStore(platform::Error* error) RZ_REQUIRES(gMutex) {
     UserDefaults& defaults = UserDefaults::standardUserDefaults();
     // Kept only inside the record: a top-level value is set by other copies, if any.
     const std::string appUID =
@@ -214,7 +214,7 @@ std::string DUdUdirodDeviceUDID::value() {
 }
 
 std::string DUdUdirodDeviceUDID::valueWithError(platform::Error* error) {
-    std::lock_guard lock(gMutex);
+    platform::MutexLock lock(gMutex);
     if (gCache) {
         setError(error, kDelivered, "DeviceUDID in cache from first call");
         return *gCache;
@@ -225,7 +225,7 @@ std::string DUdUdirodDeviceUDID::valueWithError(platform::Error* error) {
 
 void DUdUdirodDeviceUDID::setOptOut(bool optOut) {
     value();
-    std::lock_guard lock(gMutex);
+    platform::MutexLock lock(gMutex);
     StoreLock storeLock;
     UserDefaults& defaults = UserDefaults::standardUserDefaults();
     Map record = defaults.dictionaryForKey(kRecordKey).value_or(Map{});
@@ -278,6 +278,6 @@ std::string DUdUdirodDeviceUDID::generateFreshDeviceUDID() {
 }
 
 void DUdUdirodDeviceUDID::clearProcessCache() {
-    std::lock_guard lock(gMutex);
+    platform::MutexLock lock(gMutex);
     gCache.reset();
 }

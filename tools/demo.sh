@@ -8,7 +8,8 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
   cd "$repo"
   bash tools/setup.sh
   # The options of tools/test.sh, so that the two share one build tree.
-  cmake -S . -B build/release -G Ninja -DRZ_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake -S . -B build/release -G Ninja -DRZ_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
   cmake --build build/release -j "$(nproc)" --target share_demo
 ) >&2
 exec "$repo/build/release/examples/share_demo/share_demo" "$@"

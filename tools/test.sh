@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds the whole suite twice, warnings as errors: a normal build and one under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and runs it in both. Then builds every
-# libFuzzer target with clang, so that none rots unseen (tools/fuzz.sh runs them).
+# Builds the whole suite twice, warnings as errors, and runs it in both: a clang build that
+# also checks the lock annotations (-Wthread-safety), and a GCC build under AddressSanitizer
+# and UndefinedBehaviorSanitizer. Then runs the suites whose code runs on several threads
+# under ThreadSanitizer, and builds every libFuzzer target with clang, so that none rots unseen
+# (tools/fuzz.sh runs them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
@@ -28,9 +30,27 @@ run_suite() {
 }
 
 # tools/demo.sh configures build/release the same way: the two share one build.
-run_suite build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_suite build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DRZ_SANITIZE=ON
+  run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DRZ_SANITIZE=ON \
+  -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++
+
+# ThreadSanitizer over the suites whose code runs on more than one thread: the platform's
+# loop, queues and operations, URL loading, the network layer, and the share service's caches
+# and loopback roads. Each suite runs as one process, all of them side by side.
+tsan_suites=(platform_tests platform_net_tests platform_net_loopback_tests network_tests
+  network_loopback_tests socialsdk_loopback_tests socialsdk_protocol_tests
+  socialsdk_dataservice_tests)
+cmake -S . -B build/tsan -G Ninja -DRZ_WERROR=ON -DRZ_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+cmake --build build/tsan -j "$jobs" --target "${tsan_suites[@]}" || status=1
+echo "== ThreadSanitizer in build/tsan"
+export TSAN_OPTIONS="suppressions=$PWD/tools/tsan.supp second_deadlock_stack=1"
+# shellcheck disable=SC2016
+printf '%s\n' "${tsan_suites[@]}" |
+  xargs -P "$jobs" -I{} bash -c 'cd build/tsan/tests && ./{} --gtest_brief=1 >{}.tsan.log 2>&1 ||
+    { echo "{} failed under ThreadSanitizer:"; cat {}.tsan.log; exit 1; }' || status=1
 
 # Only the fuzz targets and what they link, unoptimised: building is the check.
 mapfile -t fuzz_targets < <(cd fuzz && ls *.cpp | sed 's/^/fuzz_/; s/\.cpp$//')

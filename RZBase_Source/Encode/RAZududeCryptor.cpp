@@ -13,13 +13,8 @@ namespace {
 constexpr std::size_t kBlockSize = 16;
 static_assert(sizeof RAZududeCryptor::kInitVector == kBlockSize + 1);
 
-std::mutex& providerMutex() {
-    static auto* mutex = new std::mutex();
-    return *mutex;
-}
-
-RAZududeCryptor::AppKeyProvider& appKeyProvider() {
-    static auto* provider = new RAZududeCryptor::AppKeyProvider();
+platform::Guarded<RAZududeCryptor::AppKeyProvider>& appKeyProvider() {
+    static auto* provider = new platform::Guarded<RAZududeCryptor::AppKeyProvider>();
     return *provider;
 }
 
@@ -65,8 +60,7 @@ RAZududeCryptor::Key RAZududeCryptor::keyFromAppKey(std::string_view appKey) {
 }
 
 void RAZududeCryptor::setAppKeyProvider(AppKeyProvider provider) {
-    std::lock_guard lock(providerMutex());
-    appKeyProvider() = std::move(provider);
+    appKeyProvider().set(std::move(provider));
 }
 
 RAZududeCryptor& RAZududeCryptor::sharedInstance() {
@@ -80,7 +74,7 @@ RAZududeCryptor::RAZududeCryptor() {
 
 void RAZududeCryptor::updateAESKey(std::string_view appKey) {
     const Key key = keyFromAppKey(appKey);
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     key_ = key;
 }
 
@@ -92,22 +86,18 @@ bool RAZududeCryptor::hasKey() const {
 // and written under the lock.
 std::optional<RAZududeCryptor::Key> RAZududeCryptor::currentKey() const {
     {
-        std::lock_guard lock(mutex_);
+        platform::MutexLock lock(mutex_);
         if (key_) {
             return key_;
         }
     }
-    AppKeyProvider provider;
-    {
-        std::lock_guard lock(providerMutex());
-        provider = appKeyProvider();
-    }
+    const AppKeyProvider provider = appKeyProvider().get();
     const std::string appKey = provider ? provider() : std::string();
     if (appKey.empty()) {
         return std::nullopt;
     }
     const Key key = keyFromAppKey(appKey);
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     if (!key_) {
         key_ = key;  // unless the app re-keyed meanwhile
     }

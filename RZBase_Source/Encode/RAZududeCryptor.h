@@ -6,10 +6,11 @@
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/Mutex.h"
 
 class RAZududeCryptor {
   public:
@@ -42,6 +43,7 @@ class RAZududeCryptor {
     static Key keyFromAppKey(std::string_view appKey);
     std::optional<Key> currentKey() const;
 
-    mutable std::mutex mutex_;
-    mutable std::optional<Key> key_;
+    // Requests may be enciphered off the main thread while the app re-keys.
+    mutable platform::Mutex mutex_;
+    mutable std::optional<Key> key_ RZ_GUARDED_BY(mutex_);
 };

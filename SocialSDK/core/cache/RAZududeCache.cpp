@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <set>
 #include <stdexcept>
 #include <system_error>
@@ -18,6 +17,7 @@
 #include "platform/Files.h"
 #include "platform/Log.h"
 #include "platform/MainLoop.h"
+#include "platform/Mutex.h"
 #include "platform/PropertyList.h"
 #include "platform/Text.h"
 #include "platform/Url.h"
@@ -70,18 +70,20 @@ struct RAZududeCache::State : std::enable_shared_from_this<State> {
     std::shared_ptr<platform::DispatchQueue> diskQueue =
         platform::DispatchQueue::serial("RZCache.disk");
 
-    mutable std::mutex mutex;  // guards everything below
-    std::map<std::string, Date, std::less<>> index;
-    std::unordered_map<std::string, Pending> pending;  // disk work not yet done, by key
-    std::uint64_t nextGeneration = 0;
-    std::shared_ptr<platform::TimerHandle> saveTimer;
-    bool indexChanged = false;  // since the last index write
+    mutable platform::Mutex mutex;
+    std::map<std::string, Date, std::less<>> index RZ_GUARDED_BY(mutex);
+    // Disk work not yet done, by key.
+    std::unordered_map<std::string, Pending> pending RZ_GUARDED_BY(mutex);
+    std::uint64_t nextGeneration RZ_GUARDED_BY(mutex) = 0;
+    std::shared_ptr<platform::TimerHandle> saveTimer RZ_GUARDED_BY(mutex);
+    bool indexChanged RZ_GUARDED_BY(mutex) = false;  // since the last index write
     // Files of entries that expired up to here are gone; later expiries are removed by the next
     // index write, so that a long-running process does not keep dead files until its next start.
-    Date sweptUpTo = Date::now();
-    std::set<std::string, std::less<>> storedSinceSweep;  // may expire before sweptUpTo
+    Date sweptUpTo RZ_GUARDED_BY(mutex) = Date::now();
+    // May expire before sweptUpTo.
+    std::set<std::string, std::less<>> storedSinceSweep RZ_GUARDED_BY(mutex);
 
-    std::mutex saveMutex;  // one index write at a time, each with the latest snapshot
+    platform::Mutex saveMutex;  // one index write at a time, each with the latest snapshot
 
     std::filesystem::path pathFor(std::string_view key) const {
         return directory / fileNameForKey(key);
@@ -89,7 +91,8 @@ struct RAZududeCache::State : std::enable_shared_from_this<State> {
 
     // Queues the write (data) or removal (null) of the key's file; the caller holds `mutex`,
     // so that the queue's order is the order in which the calls took it.
-    void queueDiskWork(const std::string& key, std::shared_ptr<const Bytes> data) {
+    void queueDiskWork(const std::string& key, std::shared_ptr<const Bytes> data)
+        RZ_REQUIRES(mutex) {
         const std::uint64_t generation = ++nextGeneration;
         pending[key] = Pending{generation, data};
         diskQueue->async([self = shared_from_this(), key, generation, data] {
@@ -100,7 +103,7 @@ struct RAZududeCache::State : std::enable_shared_from_this<State> {
                 std::error_code ignored;
                 std::filesystem::remove(path, ignored);
             }
-            std::lock_guard lock(self->mutex);
+            platform::MutexLock lock(self->mutex);
             auto it = self->pending.find(key);
             if (it != self->pending.end() && it->second.generation == generation) {
                 self->pending.erase(it);
@@ -123,7 +126,7 @@ struct RAZududeCache::State : std::enable_shared_from_this<State> {
         }
     }
 
-    void removeItemLocked(const std::string& key) {
+    void removeItemLocked(const std::string& key) RZ_REQUIRES(mutex) {
         queueDiskWork(key, nullptr);
         index.erase(key);
     }
@@ -131,7 +134,7 @@ struct RAZududeCache::State : std::enable_shared_from_this<State> {
     // Removes the files of the entries that expired since the last sweep. Their index entries
     // stay, as a new cache leaves them: an expired entry is a miss either way. A store that
     // comes later gives the key a new expiry and queues its write after this removal.
-    void sweepExpiredLocked() {
+    void sweepExpiredLocked() RZ_REQUIRES(mutex) {
         const Date now = Date::now();
         for (const auto& [key, expiry] : index) {
             if (expiry <= now && (sweptUpTo < expiry || storedSinceSweep.count(key))) {
@@ -143,10 +146,10 @@ struct RAZududeCache::State : std::enable_shared_from_this<State> {
     }
 
     void saveIndex() {
-        std::lock_guard saving(saveMutex);
+        platform::MutexLock saving(saveMutex);
         platform::Map snapshot;
         {
-            std::lock_guard lock(mutex);
+            platform::MutexLock lock(mutex);
             sweepExpiredLocked();
             if (saveTimer) {
                 saveTimer->cancel();
@@ -176,7 +179,7 @@ struct RAZududeCache::State : std::enable_shared_from_this<State> {
             if (!self) {
                 return;
             }
-            std::lock_guard lock(self->mutex);
+            platform::MutexLock lock(self->mutex);
             if (self->saveTimer) {
                 self->saveTimer->cancel();
             }
@@ -231,7 +234,7 @@ RAZududeCache::RAZududeCache(std::filesystem::path directory, double defaultTime
 RAZududeCache::~RAZududeCache() {
     bool savePending = false;
     {
-        std::lock_guard lock(state_->mutex);
+        platform::MutexLock lock(state_->mutex);
         savePending = state_->indexChanged;
     }
     waitForDiskOperations();
@@ -253,7 +256,7 @@ void RAZududeCache::setDefaultTimeoutInterval(double seconds) {
 }
 
 bool RAZududeCache::hasCacheForKey(std::string_view key) const {
-    std::lock_guard lock(state_->mutex);
+    platform::MutexLock lock(state_->mutex);
     auto expiry = state_->index.find(key);
     if (expiry == state_->index.end() || expiry->second <= Date::now()) {
         return false;
@@ -274,7 +277,7 @@ std::optional<Bytes> RAZududeCache::dataForKey(std::string_view key) const {
 
 std::optional<Bytes> RAZududeCache::entryData(std::string_view key) const {
     {
-        std::lock_guard lock(state_->mutex);
+        platform::MutexLock lock(state_->mutex);
         if (auto it = state_->pending.find(std::string(key)); it != state_->pending.end()) {
             if (!it->second.data) {
                 return std::nullopt;
@@ -304,7 +307,7 @@ void RAZududeCache::setData(Bytes data, std::string_view key, double timeoutInte
     const Date expiry =
         std::clamp(Date::now().addingTimeInterval(timeoutInterval), kEarliestExpiry, kLatestExpiry);
     {
-        std::lock_guard lock(state_->mutex);
+        platform::MutexLock lock(state_->mutex);
         std::string name(key);
         state_->queueDiskWork(name, std::make_shared<const Bytes>(std::move(data)));
         state_->storedSinceSweep.insert(name);
@@ -362,7 +365,7 @@ void RAZududeCache::removeCacheForKey(std::string_view key) {
         return;
     }
     {
-        std::lock_guard lock(state_->mutex);
+        platform::MutexLock lock(state_->mutex);
         state_->removeItemLocked(std::string(key));
     }
     state_->saveIndex();
@@ -370,7 +373,7 @@ void RAZududeCache::removeCacheForKey(std::string_view key) {
 
 void RAZududeCache::clearCache() {
     {
-        std::lock_guard lock(state_->mutex);
+        platform::MutexLock lock(state_->mutex);
         while (!state_->index.empty()) {
             state_->removeItemLocked(state_->index.begin()->first);
         }
@@ -400,8 +403,9 @@ std::string RAZududeCache::fileNameForKey(std::string_view key) {
     }
     // A leading "." would hide the file or name the folder itself; the index's own name loses
     // every ".", so that no key can be stored over it.
-    static const std::string kKeep = keptBytes(true);
-    static const std::string kKeepButDot = keptBytes(false);
+    // Never destroyed: the disk queue's thread names files while the process may be exiting.
+    static const std::string& kKeep = *new std::string(keptBytes(true));
+    static const std::string& kKeepButDot = *new std::string(keptBytes(false));
     std::string name = platform::percentEncode(key.substr(0, 1), kKeepButDot) +
                        platform::percentEncode(key.substr(1), isIndex ? kKeepButDot : kKeep);
     if (name.size() > kMaxFileName) {

@@ -19,8 +19,10 @@ using platform::Value;
 
 namespace {
 
-std::mutex gIdentifierMutex;
-RZSCacheManager::IdentifierSource gIdentifierSource;
+platform::Guarded<RZSCacheManager::IdentifierSource>& identifierSource() {
+    static auto* source = new platform::Guarded<RZSCacheManager::IdentifierSource>();
+    return *source;
+}
 
 std::filesystem::path documentsValueFile() {
     return platform::AppFolders::documents() / RZSCacheManager::kValueFileName;
@@ -68,19 +70,14 @@ RZSCacheManager::RZSCacheManager(RAZududeCache& cache) : cache_(cache) {
 }
 
 void RZSCacheManager::setCurrentDataManagerIdentifierSource(IdentifierSource source) {
-    std::lock_guard lock(gIdentifierMutex);
-    gIdentifierSource = std::move(source);
+    identifierSource().set(std::move(source));
 }
 
 std::string RZSCacheManager::getKeyNameFromVariable(std::string_view className) const {
     if (className != kBarEntityClassName) {
         return std::string(className);
     }
-    IdentifierSource source;
-    {
-        std::lock_guard lock(gIdentifierMutex);
-        source = gIdentifierSource;
-    }
+    const IdentifierSource source = identifierSource().get();
     return platform::format("%@-%@", className, source ? source() : std::optional<std::string>());
 }
 
@@ -139,7 +136,7 @@ std::filesystem::path RZSCacheManager::valueFilePath() {
 }
 
 std::optional<std::string> RZSCacheManager::getValueFromDocument(std::string_view key) {
-    std::lock_guard lock(valueFileMutex_);
+    platform::MutexLock lock(valueFileMutex_);
     const Map values = readValueFile(valueFilePath());
     if (const Value* value = values.find(key); value && value->isString()) {
         return *value->string();
@@ -149,7 +146,7 @@ std::optional<std::string> RZSCacheManager::getValueFromDocument(std::string_vie
 
 void RZSCacheManager::setValueInDocument(const std::optional<std::string>& value,
                                          std::string_view key) {
-    std::lock_guard lock(valueFileMutex_);
+    platform::MutexLock lock(valueFileMutex_);
     Map values = readValueFile(valueFilePath());
     if (value) {
         values.set(key, *value);
@@ -160,7 +157,7 @@ void RZSCacheManager::setValueInDocument(const std::optional<std::string>& value
 }
 
 void RZSCacheManager::transterDataAtDocumentToLibrary() {
-    std::lock_guard lock(valueFileMutex_);
+    platform::MutexLock lock(valueFileMutex_);
     const std::filesystem::path from = documentsValueFile();
     if (!fileExists(from)) {
         return;
@@ -181,7 +178,7 @@ void RZSCacheManager::transterDataAtDocumentToLibrary() {
 // back over newer ones or over keys removed since. The file itself stays, for an older build of
 // the app that may still read it.
 void RZSCacheManager::migrateLegacyValueFile() {
-    std::lock_guard lock(valueFileMutex_);
+    platform::MutexLock lock(valueFileMutex_);
     const std::filesystem::path legacy = legacyValueFile();
     if (!fileExists(legacy)) {
         return;

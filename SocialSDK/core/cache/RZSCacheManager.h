@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +20,7 @@
 
 #include "SocialSDK/core/cache/RAZududeCache.h"
 #include "platform/KeyedArchive.h"
+#include "platform/Mutex.h"
 #include "platform/Value.h"
 
 // How a kind of variable is told nil, told the null object, archived and made again.
@@ -174,5 +174,5 @@ class RZSCacheManager {
     void migrateLegacyValueFile();
 
     RAZududeCache& cache_;
-    std::mutex valueFileMutex_;
+    platform::Mutex valueFileMutex_;  // one reader or writer of the value file at a time
 };

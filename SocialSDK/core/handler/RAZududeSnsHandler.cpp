@@ -26,7 +26,9 @@
 #include "platform/Log.h"
 #include "platform/MainLoop.h"
 #include "platform/PropertyList.h"
+#include "platform/TaskGuard.h"
 #include "platform/Text.h"
+#include "platform/ThreadCheck.h"
 #include "platform/Utf8.h"
 
 namespace {
@@ -149,6 +151,7 @@ RAZududeSnsHandler& RAZududeSnsHandler::shareInstance() {
 // ---- URL routing -----------------------------------------------------------------------
 
 bool RAZududeSnsHandler::handleOpenURL(const platform::Url& url, const std::shared_ptr<void>&) {
+    RZ_CHECK_MAIN_THREAD();
     auto handler = currentSnsHandler_.lock();
     if (!handler) {
         return false;
@@ -157,11 +160,8 @@ bool RAZududeSnsHandler::handleOpenURL(const platform::Url& url, const std::shar
     // nobody; a URL the handler does not take gives it back its wait.
     currentSnsHandler_.reset();
     bool taken = false;
-    try {
-        taken = handler->handleOpenURL(url);
-    } catch (const std::exception& e) {
-        platform::consoleLog("handleOpenURL exception: %@", std::string(e.what()));
-    }
+    platform::runGuarded("a platform handler's handleOpenURL",
+                         [&] { taken = handler->handleOpenURL(url); });
     if (!taken && currentSnsHandler_.expired()) {
         currentSnsHandler_ = handler;
     }
@@ -171,10 +171,12 @@ bool RAZududeSnsHandler::handleOpenURL(const platform::Url& url, const std::shar
 // ---- app information -------------------------------------------------------------------
 
 void RAZududeSnsHandler::requestAppInfo(RAZududeResponseCompletion completion) {
+    RZ_CHECK_MAIN_THREAD();
     RZSUserManager::shareInstance().requestAppInfo(std::move(completion));
 }
 
 void RAZududeSnsHandler::setAppInfo(std::optional<platform::Map> appInfo) {
+    RZ_CHECK_MAIN_THREAD();
     if (!appInfo) {
         return;
     }
@@ -183,6 +185,7 @@ void RAZududeSnsHandler::setAppInfo(std::optional<platform::Map> appInfo) {
 }
 
 platform::Map RAZududeSnsHandler::appInfo() {
+    RZ_CHECK_MAIN_THREAD();
     if (!appInfo_) {
         appInfo_ = rzs_persistence::loadAppInfo();
     }
@@ -209,6 +212,7 @@ std::shared_ptr<RAZududePlatformHandler> RAZududeSnsHandler::getSocialSnsHandler
 void RAZududeSnsHandler::clickHandlerWithSnsName(
     const std::string& name, const std::shared_ptr<platform::ViewController>& controller,
     const std::shared_ptr<RAZududeScreenHost>& service) {
+    RZ_CHECK_MAIN_THREAD();
     if (auto handler = getSocialSnsHandler(name)) {
         handler->clickHandlerWithSnsName(name, controller, service);
     }
@@ -218,23 +222,19 @@ void RAZududeSnsHandler::clickHandlerWithSnsName(
 
 void RAZududeSnsHandler::handleClickHandler(const std::shared_ptr<RAZududeScreenHost>& service,
                                             const std::string& name) {
+    RZ_CHECK_MAIN_THREAD();
     if (!service) {
         return;
     }
-    auto delegate = service->socialUIDelegate();
-    if (!delegate) {
-        return;
-    }
-    try {
-        delegate->didSelectSocialPlatform(name, service->socialData());
-    } catch (const std::exception&) {
-        RAZududeUtils::outLog("handleClickHandler exception");
+    if (auto delegate = service->socialUIDelegate()) {
+        rz_ui_delegate::didSelectSocialPlatform(delegate, name, service->socialData());
     }
 }
 
 void RAZududeSnsHandler::handleClickHandler(const std::shared_ptr<RAZududeScreenHost>& service,
                                             const std::string& name,
                                             const std::optional<std::string>& sourceOpType) {
+    RZ_CHECK_MAIN_THREAD();
     handleClickHandler(service, name);
     RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType("3", sourceOpType, name);
 }
@@ -244,6 +244,7 @@ void RAZududeSnsHandler::handleUIDelegate(const std::shared_ptr<RAZududeUIDelega
                                           std::optional<std::string> errorString,
                                           std::optional<platform::Error> error,
                                           platform::Value context) {
+    RZ_CHECK_MAIN_THREAD();
     if (!delegate) {
         return;
     }
@@ -253,11 +254,7 @@ void RAZududeSnsHandler::handleUIDelegate(const std::shared_ptr<RAZududeUIDelega
     response->setData(platform::Map{{name, ""}});
     response->setError(std::move(error));
     response->setThirdPlatformResponse(std::move(context));
-    try {
-        delegate->didFinishGetRAZududeDataInViewController(response);
-    } catch (const std::exception&) {
-        RAZududeUtils::outLog("handle UIDelegate error");
-    }
+    rz_ui_delegate::didFinishGetRAZududeDataInViewController(delegate, response);
 }
 
 // ---- operation records -----------------------------------------------------------------
@@ -280,6 +277,7 @@ void RAZududeSnsHandler::postOpWithText(std::optional<std::string> text, const s
 
 void RAZududeSnsHandler::upLoadSnsAccount(const std::shared_ptr<RAZududeAccountEntity>& account,
                                           RAZududeResponseCompletion completion) {
+    RZ_CHECK_MAIN_THREAD();
     RAZududeUtils::outLog([&] {
         return platform::format("snsAccount is %@",
                                 account ? account->description() : std::string("(null)"));

@@ -9,6 +9,7 @@
 #include "platform/Dispatch.h"
 #include "platform/Format.h"
 #include "platform/Log.h"
+#include "platform/TaskGuard.h"
 #include "platform/net/NetworkThread.h"
 #include "platform/net/UrlResponse.h"
 
@@ -409,7 +410,7 @@ void RAZududeImageLoader::deliver(const std::string& imageURL, unsigned method,
             continue;
         }
         // One observer that throws keeps none of the others from hearing it.
-        try {
+        platform::runGuarded("an observer of " + notification.name, [&] {
             if (method == RZImageLoaderObserver::kDidLoadPercent) {
                 observer->imageLoaderDidLoadPercent(note);
             } else if (method == RZImageLoaderObserver::kDidLoad) {
@@ -417,9 +418,7 @@ void RAZududeImageLoader::deliver(const std::string& imageURL, unsigned method,
             } else {
                 observer->imageLoaderDidFailToLoad(note);
             }
-        } catch (const std::exception& e) {
-            platform::consoleLog("an observer of %@ threw: %@", notification.name, e.what());
-        }
+        });
     }
 }
 

@@ -14,7 +14,9 @@
 #include "SocialSDK/core/protocol/RZSSNSEntity.h"
 #include "platform/Format.h"
 #include "platform/MainLoop.h"
+#include "platform/TaskGuard.h"
 #include "platform/Text.h"
+#include "platform/ThreadCheck.h"
 #include "platform/Url.h"
 
 namespace {
@@ -66,6 +68,7 @@ RZSDataManagerSet& RZSDataManagerSet::shareInstance() {
 }
 
 std::optional<std::string> RZSDataManagerSet::appkey() const {
+    RZ_CHECK_MAIN_THREAD();
     if (appkey_) {
         return appkey_;
     }
@@ -73,11 +76,13 @@ std::optional<std::string> RZSDataManagerSet::appkey() const {
 }
 
 void RZSDataManagerSet::setAppkey(std::optional<std::string> appkey) {
+    RZ_CHECK_MAIN_THREAD();
     rzs_persistence::setDocumentValue("appkey", appkey);
     appkey_ = std::move(appkey);
 }
 
 void RZSDataManagerSet::setDataManagerWithHash(const std::string& identifier) {
+    RZ_CHECK_MAIN_THREAD();
     currentDataHash_ = identifier;
     if (!socialDataDictionary_.count(identifier)) {
         auto manager = std::make_shared<RZSDataManager>();
@@ -87,10 +92,12 @@ void RZSDataManagerSet::setDataManagerWithHash(const std::string& identifier) {
 }
 
 std::shared_ptr<RZSDataManager> RZSDataManagerSet::dataManager() const {
+    RZ_CHECK_MAIN_THREAD();
     return currentDataHash_ ? dataManagerForIdentifier(*currentDataHash_) : nullptr;
 }
 
 std::shared_ptr<RZSDataManager> RZSDataManagerSet::getDataManager(const std::string& identifier) {
+    RZ_CHECK_MAIN_THREAD();
     currentDataHash_ = identifier;
     return dataManager();
 }
@@ -108,6 +115,7 @@ RZSDataManager::RZSDataManager() : responseEntity_(std::make_shared<RAZududeResp
 RZSDataManager::~RZSDataManager() = default;
 
 std::shared_ptr<RZSDataManager> RZSDataManager::currentDataManager() {
+    RZ_CHECK_MAIN_THREAD();
     auto& set = RZSDataManagerSet::shareInstance();
     if (auto manager = set.dataManager()) {
         return manager;
@@ -117,10 +125,12 @@ std::shared_ptr<RZSDataManager> RZSDataManager::currentDataManager() {
 }
 
 std::shared_ptr<RZSDataManager> RZSDataManager::getDataManager(const std::string& identifier) {
+    RZ_CHECK_MAIN_THREAD();
     return RZSDataManagerSet::shareInstance().getDataManager(identifier);
 }
 
 std::shared_ptr<RZSBarEntity> RZSDataManager::barEntity() {
+    RZ_CHECK_MAIN_THREAD();
     if (!barEntity_ && identifier_) {
         barEntity_ = rzs_persistence::loadBarEntity(*identifier_);
     }
@@ -131,6 +141,7 @@ std::shared_ptr<RZSBarEntity> RZSDataManager::barEntity() {
 }
 
 bool RZSDataManager::hasBarEntity() {
+    RZ_CHECK_MAIN_THREAD();
     if (!barEntity_ && identifier_) {
         barEntity_ = rzs_persistence::loadBarEntity(*identifier_);
     }
@@ -139,6 +150,7 @@ bool RZSDataManager::hasBarEntity() {
 
 // Stored under this manager's own identifier: the current one may belong to another record.
 void RZSDataManager::setBarEntity(std::shared_ptr<RZSBarEntity> entity) {
+    RZ_CHECK_MAIN_THREAD();
     barEntity_ = std::move(entity);
     if (barEntity_ && identifier_) {
         rzs_persistence::storeBarEntity(*identifier_, barEntity_);
@@ -158,6 +170,7 @@ RZSDataManager::RequestSender RZSDataManager::setRequestSenderForTesting(Request
 // ---- the queue -------------------------------------------------------------------------
 
 void RZSDataManager::doActionWithType(int kind, RZSJobParameters params) {
+    RZ_CHECK_MAIN_THREAD();
     if (auto& sender = requestSender()) {
         sender(RZSRequest{kind, std::move(params)});
         return;
@@ -192,6 +205,7 @@ void RZSDataManager::doActionWithType(int kind, RZSJobParameters params) {
 }
 
 void RZSDataManager::cancelAllRequestInQueue() {
+    RZ_CHECK_MAIN_THREAD();
     std::deque<RAZududeJobPtr> jobs;
     jobs.swap(actionArray_);
     for (const auto& job : jobs) {
@@ -202,11 +216,13 @@ void RZSDataManager::cancelAllRequestInQueue() {
 // ---- requests --------------------------------------------------------------------------
 
 void RZSDataManager::requestAddComment(RAZududeResponseCompletion completion) {
+    RZ_CHECK_MAIN_THREAD();
     requestSocialEntityKey();
     doActionWithType(kRZSRequestAddComment, withCompletion(std::move(completion)));
 }
 
 void RZSDataManager::requestAddlikeOrDislike(int like, RAZududeResponseCompletion completion) {
+    RZ_CHECK_MAIN_THREAD();
     requestSocialEntityKey();
     auto params = withCompletion(std::move(completion));
     params.values.set("like", platform::format("%d", like));
@@ -215,6 +231,7 @@ void RZSDataManager::requestAddlikeOrDislike(int like, RAZududeResponseCompletio
 
 void RZSDataManager::requestCommentList(std::int64_t lastCommentTime,
                                         RAZududeResponseCompletion completion) {
+    RZ_CHECK_MAIN_THREAD();
     requestSocialEntityKey();
     auto params = withCompletion(std::move(completion));
     params.values.set("lastCommentTime",
@@ -223,6 +240,7 @@ void RZSDataManager::requestCommentList(std::int64_t lastCommentTime,
 }
 
 void RZSDataManager::requestBarInfo(RAZududeResponseCompletion completion) {
+    RZ_CHECK_MAIN_THREAD();
     auto params = withCompletion(std::move(completion));
     std::string descriptor = escapedIdentifier(identifier_.value_or(std::string()));
     RAZududeUtils::outLog([&] { return platform::format("encodeDescriptor is %@", descriptor); });
@@ -234,6 +252,7 @@ void RZSDataManager::requestBarInfo(RAZududeResponseCompletion completion) {
 }
 
 void RZSDataManager::requestSocialEntityKey() {
+    RZ_CHECK_MAIN_THREAD();
     if (barEntity()->entityKey()) {
         return;
     }
@@ -244,6 +263,7 @@ void RZSDataManager::requestSocialEntityKey() {
 
 void RZSDataManager::requestShareToMultiSNS(const std::vector<std::string>& platformNames,
                                             RAZududeResponseCompletion completion) {
+    RZ_CHECK_MAIN_THREAD();
     requestSocialEntityKey();
     auto params = withCompletion(std::move(completion));
     platform::Array names(platformNames.begin(), platformNames.end());
@@ -253,12 +273,14 @@ void RZSDataManager::requestShareToMultiSNS(const std::vector<std::string>& plat
 
 void RZSDataManager::postOpAnalyticsWithDictionary(platform::Map counts,
                                                    RAZududeResponseCompletion completion) {
+    RZ_CHECK_MAIN_THREAD();
     auto params = withCompletion(std::move(completion));
     params.values.set("opDic", std::move(counts));
     doActionWithType(kRZSRequestOpAnalytics, std::move(params));
 }
 
 void RZSDataManager::postAppInfo(platform::Map appInfo, RAZududeResponseCompletion completion) {
+    RZ_CHECK_MAIN_THREAD();
     auto params = withCompletion(std::move(completion));
     params.values.set("appInfo", std::move(appInfo));
     doActionWithType(kRZSRequestPostAppInfo, std::move(params));
@@ -267,6 +289,7 @@ void RZSDataManager::postAppInfo(platform::Map appInfo, RAZududeResponseCompleti
 void RZSDataManager::getInverseFlowsWithPlatForm(std::optional<std::string> platformName,
                                                  std::optional<std::string> webUrl,
                                                  RAZududeResponseCompletion completion) {
+    RZ_CHECK_MAIN_THREAD();
     auto params = withCompletion(std::move(completion));
     platform::Map link;
     if (platformName) {
@@ -285,6 +308,7 @@ void RZSDataManager::setSnsEntity(int snsType, std::optional<std::string> conten
                                   RAZududeShareImage image,
                                   std::optional<platform::Location> location,
                                   std::shared_ptr<RAZududeUrlResource> urlResource) {
+    RZ_CHECK_MAIN_THREAD();
     auto manager = currentDataManager();
     auto share = std::make_shared<RZSSNSEntity>(snsType);
     share->setIsShake(manager->snsEntity() && manager->snsEntity()->isShake());
@@ -310,6 +334,7 @@ void RZSDataManager::postSNSWithTypes(const std::vector<std::string>& platformNa
                                       std::shared_ptr<RAZududeUrlResource> urlResource,
                                       RAZududeResponseCompletion completion,
                                       std::optional<std::string> from) {
+    RZ_CHECK_MAIN_THREAD();
     RAZududeUtils::outLog([&] {
         platform::Array names(platformNames.begin(), platformNames.end());
         return platform::format("platformTypes is %@", platform::Value(std::move(names)));
@@ -332,6 +357,7 @@ void RZSDataManager::postSNSWithTypes(const std::vector<std::string>& platformNa
 void RZSDataManager::postCommentWithContent(std::optional<std::string> content,
                                             std::optional<platform::Location> location,
                                             RAZududeResponseCompletion completion) {
+    RZ_CHECK_MAIN_THREAD();
     auto comment = std::make_shared<RZSCommentEntity>();
     comment->setContent(std::move(content));
     comment->setLocation(location);
@@ -344,6 +370,7 @@ void RZSDataManager::postCommentWithContent(std::optional<std::string> content,
                                             std::optional<platform::Location> location,
                                             const platform::Map& shareToSNSWithUsid,
                                             RAZududeResponseCompletion completion) {
+    RZ_CHECK_MAIN_THREAD();
     RZSUserManager::shareInstance().setCommentShareAccountDic(shareToSNSWithUsid);
     postCommentWithContent(std::move(content), location, std::move(completion));
 }
@@ -354,12 +381,14 @@ void RZSDataManager::postCommentWithContent(std::optional<std::string> content,
                                             std::optional<platform::Location> location,
                                             const platform::Map& shareToSNSWithUsid,
                                             RAZududeResponseCompletion completion) {
+    RZ_CHECK_MAIN_THREAD();
     static const char* const kCommentPlatforms[] = {"sina",   "tencent", "renren",
                                                     "douban", "qzone",   "custom"};
     for (const auto& [name, usid] : shareToSNSWithUsid) {
         if (std::find(std::begin(kCommentPlatforms), std::end(kCommentPlatforms), name) ==
             std::end(kCommentPlatforms)) {
-            RAZududeUtils::outLog([&] { return platform::format("error key is %@", name); });
+            RAZududeUtils::outLog(
+                [&key = name] { return platform::format("error key is %@", key); });
             RAZududeUtils::outLog(
                 "you should pass a sns type that one of RZShareToTypeSina, "
                 "RZShareToTypeTecent,RZShareToTypeRenren,RZShareToTypeDouban,RZShareToTypeQzone");
@@ -380,22 +409,22 @@ void RZSDataManager::postCommentWithContent(std::optional<std::string> content,
 
 void RZSDataManager::postCommentForDeveloperWithContent(std::optional<std::string> content,
                                                         RAZududeResponseCompletion completion) {
+    RZ_CHECK_MAIN_THREAD();
     RZSUserManager::shareInstance().setCommentShareAccountDic(platform::Map());
     postCommentWithContent(std::move(content), std::nullopt, std::move(completion));
 }
 
 void RZSDataManager::addOrMinusLike(RAZududeResponseCompletion completion) {
+    RZ_CHECK_MAIN_THREAD();
     requestAddlikeOrDislike(barEntity()->isLike() ? 0 : 1, std::move(completion));
 }
 
 void RZSDataManager::didFinishGetResponseInSDK(const RAZududeResponsePtr& response) {
+    RZ_CHECK_MAIN_THREAD();
     auto delegate = socialDelegate();
     if (!delegate) {
         return;
     }
-    try {
-        delegate->didFinishGetRAZududeDataResponse(response);
-    } catch (const std::exception&) {
-        RAZududeUtils::outLog("didFinishGetResponseInSDK error");
-    }
+    platform::runGuarded("the data delegate's didFinishGetRAZududeDataResponse",
+                         [&] { delegate->didFinishGetRAZududeDataResponse(response); });
 }

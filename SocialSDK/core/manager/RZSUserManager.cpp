@@ -8,6 +8,7 @@
 #include "SocialSDK/core/protocol/RAZududeJob.h"
 #include "platform/Format.h"
 #include "platform/Text.h"
+#include "platform/ThreadCheck.h"
 #include "platform/UserDefaults.h"
 
 namespace {
@@ -52,6 +53,7 @@ bool RZSUserManager::isUidAvailable(const std::optional<std::string>& uid) {
 }
 
 std::optional<std::string> RZSUserManager::uid() {
+    RZ_CHECK_MAIN_THREAD();
     if (!isUidAvailable(uid_)) {
         uid_ = platform::UserDefaults::standardUserDefaults().stringForKey(kUidDefaultsKey);
         if (!uid_) {
@@ -63,6 +65,7 @@ std::optional<std::string> RZSUserManager::uid() {
 }
 
 void RZSUserManager::setUid(std::optional<std::string> uid) {
+    RZ_CHECK_MAIN_THREAD();
     uid_ = uid;
     auto& defaults = platform::UserDefaults::standardUserDefaults();
     defaults.setObject(uid ? platform::Value(*uid) : platform::Value(), kUidDefaultsKey);
@@ -70,6 +73,7 @@ void RZSUserManager::setUid(std::optional<std::string> uid) {
 }
 
 std::optional<std::string> RZSUserManager::userName() {
+    RZ_CHECK_MAIN_THREAD();
     if (!userName_) {
         userName_ = rzs_persistence::documentValue("userName");
     }
@@ -77,11 +81,13 @@ std::optional<std::string> RZSUserManager::userName() {
 }
 
 void RZSUserManager::setUserName(std::optional<std::string> name) {
+    RZ_CHECK_MAIN_THREAD();
     userName_ = name;
     rzs_persistence::setDocumentValue("userName", std::move(name));
 }
 
 RAZududeAccountDictionary& RZSUserManager::snsAccountDictionary() {
+    RZ_CHECK_MAIN_THREAD();
     if (!snsAccountDictionary_) {
         snsAccountDictionary_ = rzs_persistence::loadAccounts();
     }
@@ -92,11 +98,13 @@ RAZududeAccountDictionary& RZSUserManager::snsAccountDictionary() {
 }
 
 void RZSUserManager::setSnsAccountDictionary(RAZududeAccountDictionary accounts) {
+    RZ_CHECK_MAIN_THREAD();
     rzs_persistence::storeAccounts(accounts);
     snsAccountDictionary_ = std::move(accounts);
 }
 
 const platform::Map& RZSUserManager::commentShareAccountDic() {
+    RZ_CHECK_MAIN_THREAD();
     if (!commentShareAccountDic_) {
         commentShareAccountDic_ = rzs_persistence::loadCommentShareAccounts();
     }
@@ -107,6 +115,7 @@ const platform::Map& RZSUserManager::commentShareAccountDic() {
 }
 
 void RZSUserManager::setCommentShareAccountDic(platform::Map accounts) {
+    RZ_CHECK_MAIN_THREAD();
     rzs_persistence::storeCommentShareAccounts(accounts);
     commentShareAccountDic_ = std::move(accounts);
 }
@@ -124,6 +133,7 @@ std::string RZSUserManager::friendsKey(const std::string& platform) const {
 
 std::optional<RZSFriendDictionary> RZSUserManager::friendsDictionaryWithSnsName(
     const std::string& platform) {
+    RZ_CHECK_MAIN_THREAD();
     if (auto it = friendsDictionary_.find(platform); it != friendsDictionary_.end()) {
         return it->second;
     }
@@ -136,6 +146,7 @@ std::optional<RZSFriendDictionary> RZSUserManager::friendsDictionaryWithSnsName(
 
 void RZSUserManager::setFriendsDictionary(RZSFriendDictionary friends,
                                           const std::string& platform) {
+    RZ_CHECK_MAIN_THREAD();
     rzs_persistence::storeFriends(friendsKey(platform), friends);
     friendsDictionary_[platform] = std::move(friends);
 }
@@ -154,6 +165,7 @@ RZSUserManager::atFriendsDictionaryWithSnsName(const std::string& platform) {
 
 void RZSUserManager::setAtFriendsArray(std::vector<std::shared_ptr<RZSFriendEntity>> friends,
                                        const std::string& platform) {
+    RZ_CHECK_MAIN_THREAD();
     rzs_persistence::storeFriendArray(friendsKey(platform) + "-at", friends);
     atFriendsDictionary_[platform] = std::move(friends);
 }
@@ -196,6 +208,7 @@ bool RZSUserManager::isPlatformTypeValid(const std::string& platform) {
 // ---- requests --------------------------------------------------------------------------
 
 void RZSUserManager::requestSnsAccount(RAZududeResponseCompletion completion) {
+    RZ_CHECK_MAIN_THREAD();
     requestSnsAccount(std::move(completion), kUidAttempts);
 }
 
@@ -231,6 +244,7 @@ void RZSUserManager::requestSnsAccount(RAZududeResponseCompletion completion, in
 
 void RZSUserManager::requestAddSnsAccount(const std::shared_ptr<RAZududeAccountEntity>& account,
                                           RAZududeResponseCompletion completion) {
+    RZ_CHECK_MAIN_THREAD();
     auto params = withCompletion(std::move(completion));
     params.snsAccount = account;
     queue(kRZSRequestAddSnsAccount, std::move(params));
@@ -238,17 +252,20 @@ void RZSUserManager::requestAddSnsAccount(const std::shared_ptr<RAZududeAccountE
 
 void RZSUserManager::requestIsTokenValid(const std::vector<std::string>& platforms,
                                          RAZududeResponseCompletion completion) {
+    RZ_CHECK_MAIN_THREAD();
     auto params = withCompletion(std::move(completion));
     params.values.set("platforms", joined(platforms));
     queue(kRZSRequestTokenValid, std::move(params));
 }
 
 void RZSUserManager::requestAppInfo(RAZududeResponseCompletion completion) {
+    RZ_CHECK_MAIN_THREAD();
     queue(kRZSRequestAppInfo, withCompletion(std::move(completion)));
 }
 
 void RZSUserManager::requestSnsInformation(const std::string& platform,
                                            RAZududeResponseCompletion completion) {
+    RZ_CHECK_MAIN_THREAD();
     if (!isPlatformTypeValid(platform)) {
         return;
     }
@@ -259,6 +276,7 @@ void RZSUserManager::requestSnsInformation(const std::string& platform,
 
 void RZSUserManager::requestBindingSNSWithTye(const std::string& platform,
                                               RAZududeResponseCompletion completion) {
+    RZ_CHECK_MAIN_THREAD();
     if (!isPlatformTypeValid(platform)) {
         return;
     }
@@ -269,6 +287,7 @@ void RZSUserManager::requestBindingSNSWithTye(const std::string& platform,
 }
 
 void RZSUserManager::requestUnBindingSNS(RAZududeResponseCompletion completion) {
+    RZ_CHECK_MAIN_THREAD();
     queue(kRZSRequestUnBinding,
           withCompletion([completion = std::move(completion)](const RAZududeResponsePtr& r) {
               if (r && r->responseCode() == kRAZududeResponseSuccess) {
@@ -286,6 +305,7 @@ void RZSUserManager::requestUnBindingSNS(RAZududeResponseCompletion completion) 
 
 void RZSUserManager::requestGetFriends(const std::string& platform,
                                        RAZududeResponseCompletion completion) {
+    RZ_CHECK_MAIN_THREAD();
     if (!isPlatformTypeValid(platform)) {
         return;
     }
@@ -297,6 +317,7 @@ void RZSUserManager::requestGetFriends(const std::string& platform,
 void RZSUserManager::requestAddFollow(const std::string& platform,
                                       const std::vector<std::string>& usids,
                                       RAZududeResponseCompletion completion) {
+    RZ_CHECK_MAIN_THREAD();
     if (!isPlatformTypeValid(platform)) {
         return;
     }
@@ -308,6 +329,7 @@ void RZSUserManager::requestAddFollow(const std::string& platform,
 
 void RZSUserManager::requestAddCustomAccount(const std::shared_ptr<RAZududeCustomAccount>& account,
                                              RAZududeResponseCompletion completion) {
+    RZ_CHECK_MAIN_THREAD();
     auto params = withCompletion(std::move(completion));
     params.customAccount = account;
     queue(kRZSRequestCustomAccount, std::move(params));
@@ -315,6 +337,7 @@ void RZSUserManager::requestAddCustomAccount(const std::shared_ptr<RAZududeCusto
 
 void RZSUserManager::requestUnOauthToPlatform(const std::string& platform,
                                               RAZududeResponseCompletion completion) {
+    RZ_CHECK_MAIN_THREAD();
     const char* handlerClass = nullptr;
     if (platform == "facebook") {
         handlerClass = "RAZududeFacebookHandler";

@@ -13,6 +13,7 @@
 #include "platform/Format.h"
 #include "platform/Log.h"
 #include "platform/MainLoop.h"
+#include "platform/TaskGuard.h"
 
 RAZududeSnsPlatformInternal::RAZududeSnsPlatformInternal(
     std::weak_ptr<RAZududeSnsPlatform> platform)
@@ -108,13 +109,7 @@ void RAZududeSnsPlatformInternal::snsClickHandlerWithController(
             self->openEditor(weakController.lock(), owner, isPresent, "4");
             return;
         }
-        if (auto app = self->socialUIDelegate_) {
-            try {
-                app->didFinishGetRAZududeDataInViewController(response);
-            } catch (const std::exception&) {
-                RAZududeUtils::outLog("didFinishGetRAZududeDataInViewController exception");
-            }
-        }
+        rz_ui_delegate::didFinishGetRAZududeDataInViewController(self->socialUIDelegate_, response);
         // The login is over: the app's delegate goes back in place.
         self->handBack(owner);
     };
@@ -203,13 +198,7 @@ void RAZududeSnsPlatformInternal::snsLoginHandlerrWithController(
 void RAZududeSnsPlatformInternal::didFinishGetRAZududeDataInViewController(
     const RAZududeResponsePtr& response) {
     if (response && response->viewControllerType() == kRAZududeViewControllerShareEdit) {
-        if (auto app = socialUIDelegate_) {
-            try {
-                app->didFinishGetRAZududeDataInViewController(response);
-            } catch (const std::exception&) {
-                RAZududeUtils::outLog("didFinishGetRAZududeDataInViewController exception");
-            }
-        }
+        rz_ui_delegate::didFinishGetRAZududeDataInViewController(socialUIDelegate_, response);
         return;
     }
     std::weak_ptr<RAZududeSnsPlatformInternal> weakThis = weakSelf();
@@ -228,31 +217,19 @@ void RAZududeSnsPlatformInternal::performLoginCompletion(const RAZududeResponseP
     }
     auto completion = std::move(loginCompletion_);
     loginCompletion_ = nullptr;
-    try {
-        completion(response);
-    } catch (const std::exception& e) {
-        platform::consoleLog("performLoginCompletion is %@", std::string(e.what()));
-    }
+    platform::runGuarded("a login completion", [&] { completion(response); });
 }
 
 void RAZududeSnsPlatformInternal::didCloseUIViewController(int viewControllerType) {
-    if (auto app = socialUIDelegate_) {
-        try {
-            app->didCloseUIViewController(viewControllerType);
-        } catch (const std::exception&) {
-            RAZududeUtils::outLog("didCloseUIViewController exception");
-        }
-    }
+    rz_ui_delegate::didCloseUIViewController(socialUIDelegate_, viewControllerType);
 }
 
 std::optional<bool> RAZududeSnsPlatformInternal::closeOauthWebViewController(
     const std::shared_ptr<platform::NavigationController>& navigationController,
     const std::shared_ptr<RAZududeScreenHost>& service) {
-    if (socialUIDelegate_) {
-        if (auto answer =
-                socialUIDelegate_->closeOauthWebViewController(navigationController, service)) {
-            return answer;
-        }
+    if (auto answer = rz_ui_delegate::closeOauthWebViewController(socialUIDelegate_,
+                                                                  navigationController, service)) {
+        return answer;
     }
     if (shareStatus_ != "1" || !service) {
         return false;

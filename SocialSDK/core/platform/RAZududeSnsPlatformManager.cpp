@@ -10,6 +10,7 @@
 #include "SocialSDK/core/platform/RAZududeSnsPlatformNames.h"
 #include "SocialSDK/core/screen/RAZududeScreenHooks.h"
 #include "platform/Log.h"
+#include "platform/ThreadCheck.h"
 
 namespace {
 
@@ -105,6 +106,7 @@ std::shared_ptr<RAZududeSnsPlatform> RAZududeSnsPlatformManager::makeSNSDescript
 
 void RAZududeSnsPlatformManager::installLoginHandler(
     const std::shared_ptr<RAZududeSnsPlatform>& platform) {
+    RZ_CHECK_MAIN_THREAD();
     if (!platform) {
         return;
     }
@@ -127,6 +129,7 @@ void RAZududeSnsPlatformManager::installLoginHandler(
 
 void RAZududeSnsPlatformManager::installClickHandler(
     const std::shared_ptr<RAZududeSnsPlatform>& platform) {
+    RZ_CHECK_MAIN_THREAD();
     if (!platform) {
         return;
     }
@@ -152,6 +155,7 @@ std::shared_ptr<RAZududeSnsPlatform> RAZududeSnsPlatformManager::getSocialPlatfo
 
 std::shared_ptr<RAZududeSnsPlatform> RAZududeSnsPlatformManager::getSnsPlatformWithName(
     std::string_view name) const {
+    RZ_CHECK_MAIN_THREAD();
     auto it = allSnsPlatformDictionary_.find(std::string(name));
     if (it != allSnsPlatformDictionary_.end()) {
         return it->second;
@@ -191,6 +195,7 @@ std::optional<std::string> RAZududeSnsPlatformManager::getSnsPlatformStringFromI
 
 std::shared_ptr<RAZududeSnsPlatform> RAZududeSnsPlatformManager::getSnsPlatformWithType(
     int type) const {
+    RZ_CHECK_MAIN_THREAD();
     for (const auto& [name, platform] : allSnsPlatformDictionary_) {
         if (platform && platform->shareToType() == type) {
             return platform;
@@ -201,6 +206,7 @@ std::shared_ptr<RAZududeSnsPlatform> RAZududeSnsPlatformManager::getSnsPlatformW
 
 std::shared_ptr<RAZududeSnsPlatform> RAZududeSnsPlatformManager::getSnsPlatformWithIndex(
     int index) const {
+    RZ_CHECK_MAIN_THREAD();
     auto names = socialSnsArray();
     if (index < 0 || static_cast<std::size_t>(index) >= names.size()) {
         return nullptr;
@@ -252,12 +258,14 @@ int RAZududeSnsPlatformManagerInternal::getSnsPlatformType(std::string_view name
 }
 
 void RAZududeSnsPlatformManager::addMaskView() {
+    RZ_CHECK_MAIN_THREAD();
     removeMaskView();
     removeMask_ = RAZududeScreenHooks::showToast(
         RAZududeLocalizedString("label_request_account", "请稍等......"), 30000);
 }
 
 void RAZududeSnsPlatformManager::removeMaskView() {
+    RZ_CHECK_MAIN_THREAD();
     if (auto remove = std::move(removeMask_)) {
         removeMask_ = nullptr;
         remove();

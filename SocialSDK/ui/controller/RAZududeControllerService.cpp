@@ -17,6 +17,7 @@
 #include "SocialSDK/ui/startup/SocialUI.h"
 #include "platform/Device.h"
 #include "platform/Format.h"
+#include "platform/ThreadCheck.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/NavigationController.h"
@@ -58,6 +59,7 @@ std::shared_ptr<RAZududeData> RAZududeControllerService::socialData() const {
 }
 
 void RAZududeControllerService::setSocialData(std::shared_ptr<RAZududeData> data) {
+    RZ_CHECK_MAIN_THREAD();
     if (dataService_) {
         dataService_->setSocialData(std::move(data));
     }
@@ -66,6 +68,7 @@ void RAZududeControllerService::setSocialData(std::shared_ptr<RAZududeData> data
 void RAZududeControllerService::setShareText(std::optional<std::string> text,
                                              RAZududeShareImage image,
                                              std::weak_ptr<RAZududeUIDelegate> delegate) {
+    RZ_CHECK_MAIN_THREAD();
     if (auto data = socialData()) {
         data->setShareText(std::move(text));
         data->setShareImage(std::move(image));
@@ -103,12 +106,14 @@ std::shared_ptr<platform::NavigationController> RAZududeControllerService::wrapA
 
 std::shared_ptr<platform::NavigationController>
 RAZududeControllerService::getSocialShareListController() {
+    RZ_CHECK_MAIN_THREAD();
     RAZududeOpAnalytics::postSocialAnalytics("5");
     return getSocialShareListControllerInternal();
 }
 
 std::shared_ptr<platform::NavigationController>
 RAZududeControllerService::getSocialShareListControllerInternal() {
+    RZ_CHECK_MAIN_THREAD();
     int previous = currentViewControllerType_;
     pushViewType(kRAZududeViewControllerShareList);
     auto screen = getSocialViewController(kRAZududeViewControllerShareList);
@@ -126,6 +131,7 @@ RAZududeControllerService::getSocialShareListControllerInternal() {
 std::shared_ptr<RAZududeIconActionSheet>
 RAZududeControllerService::getSocialIconActionSheetInController(
     const std::shared_ptr<platform::ViewController>& controller) {
+    RZ_CHECK_MAIN_THREAD();
     RAZududeOpAnalytics::postSocialAnalytics("6");
     return getSocialIconActionSheetInControllerInternal(controller);
 }
@@ -133,6 +139,7 @@ RAZududeControllerService::getSocialIconActionSheetInController(
 std::shared_ptr<RAZududeIconActionSheet>
 RAZududeControllerService::getSocialIconActionSheetInControllerInternal(
     const std::shared_ptr<platform::ViewController>& controller) {
+    RZ_CHECK_MAIN_THREAD();
     currentViewController_ = controller;
     std::weak_ptr<RAZududeControllerService> weakSelf = weak_from_this();
     std::weak_ptr<platform::ViewController> presenting = controller;
@@ -145,17 +152,15 @@ RAZududeControllerService::getSocialIconActionSheetInControllerInternal(
         auto platform = RAZududeSnsPlatformManager::getSocialPlatformWithName(name);
         auto delegate = self->socialUIDelegate();
         auto controllerNow = presenting.lock();
-        if (delegate && delegate->isDirectShareInIconActionSheet()) {
+        if (rz_ui_delegate::isDirectShareInIconActionSheet(delegate)) {
             auto post = self->socialDataService()
                             ? self->socialDataService()->snsPostContentForPlatform(name)
                             : RAZududeSnsPostContent{};
             post.controller = controllerNow;
             post.completion = [weakSelf](const RAZududeResponsePtr& response) {
                 auto owner = weakSelf.lock();
-                auto app = owner ? owner->socialUIDelegate() : nullptr;
-                if (app) {
-                    app->didFinishGetRAZududeDataInViewController(response);
-                }
+                rz_ui_delegate::didFinishGetRAZududeDataInViewController(
+                    owner ? owner->socialUIDelegate() : nullptr, response);
             };
             RAZududeDataService::defaultDataService()->postSnsWithDictionary(std::move(post));
             return;
@@ -175,15 +180,15 @@ RAZududeControllerService::getSocialIconActionSheetInControllerInternal(
     sheet->setSocialControllerService(weakSelf);
     sheet->setDismissCompletion([weakSelf] {
         auto self = weakSelf.lock();
-        if (auto delegate = self ? self->socialUIDelegate() : nullptr) {
-            delegate->didCloseUIViewController(kRAZududeViewControllerIconActionSheet);
-        }
+        rz_ui_delegate::didCloseUIViewController(self ? self->socialUIDelegate() : nullptr,
+                                                 kRAZududeViewControllerIconActionSheet);
     });
     return sheet;
 }
 
 std::shared_ptr<platform::ViewController> RAZududeControllerService::getSocialShareEditController(
     const std::string& platformName) {
+    RZ_CHECK_MAIN_THREAD();
     return getSocialShareEditControllerInternal(platformName, std::nullopt);
 }
 
@@ -209,6 +214,7 @@ RAZududeControllerService::getSocialShareEditControllerInternal(
 
 std::shared_ptr<platform::NavigationController> RAZududeControllerService::getSocialOauthController(
     const std::string& platformName) {
+    RZ_CHECK_MAIN_THREAD();
     return getSocialOauthControllerInternal(platformName, std::nullopt);
 }
 
@@ -243,6 +249,7 @@ RAZududeControllerService::getSocialAccountControllerInternal() {
 
 std::shared_ptr<platform::ViewController> RAZududeControllerService::getSocialViewController(
     int viewType, std::optional<std::string> platformName) {
+    RZ_CHECK_MAIN_THREAD();
     try {
         int platformType =
             platformName ? RAZududeSnsPlatformManagerInternal::getSnsPlatformType(*platformName)
@@ -337,6 +344,7 @@ std::shared_ptr<platform::ViewController> RAZududeControllerService::makeOauthSc
 void RAZududeControllerService::presentScreen(
     const std::shared_ptr<platform::ViewController>& screen,
     const std::shared_ptr<platform::ViewController>& from) {
+    RZ_CHECK_MAIN_THREAD();
     if (screen && from) {
         from->presentViewController(screen, true);
     }
@@ -344,6 +352,7 @@ void RAZududeControllerService::presentScreen(
 
 bool RAZududeControllerService::pushScreen(const std::shared_ptr<platform::ViewController>& screen,
                                            const std::shared_ptr<platform::ViewController>& from) {
+    RZ_CHECK_MAIN_THREAD();
     auto* navigation = from ? from->navigationController() : nullptr;
     if (!screen || !navigation) {
         return false;
@@ -355,6 +364,7 @@ bool RAZududeControllerService::pushScreen(const std::shared_ptr<platform::ViewC
 void RAZududeControllerService::pushScreenOn(
     const std::shared_ptr<platform::NavigationController>& navigation,
     const std::shared_ptr<platform::ViewController>& screen) {
+    RZ_CHECK_MAIN_THREAD();
     if (navigation && screen) {
         navigation->pushViewController(screen, true);
     }
@@ -363,45 +373,36 @@ void RAZududeControllerService::pushScreenOn(
 // ---- closing -------------------------------------------------------------------------------
 
 void RAZududeControllerService::closeWithCancelResponse() {
+    RZ_CHECK_MAIN_THREAD();
     auto delegate = socialUIDelegate();
     RAZududeUtils::outLog([&] {
         return platform::format("closeWithCancelResponse delegate is %@", delegateText(delegate));
     });
-    try {
-        std::string name = currentSnsPlatformName_.value_or(std::string());
-        bool cancelled = currentViewControllerType_ == kRAZududeViewControllerShareEdit ||
-                         (currentViewControllerType_ == kRAZududeViewControllerOauth &&
-                          !RAZududeAccountManager::isOauthWithPlatform(name));
-        if (cancelled && delegate) {
-            auto response =
-                makeRAZududeResponse(kRAZududeResponseCancel, "user cancel the operation");
-            response->setViewControllerType(currentViewControllerType_);
-            response->setData(currentSnsPlatformName_ ? platform::Map{{name, ""}}
-                                                      : platform::Map{});
-            delegate->didFinishGetRAZududeDataInViewController(response);
-        }
-    } catch (const std::exception&) {
-        RAZududeUtils::outLog("close exception");
+    std::string name = currentSnsPlatformName_.value_or(std::string());
+    bool cancelled = currentViewControllerType_ == kRAZududeViewControllerShareEdit ||
+                     (currentViewControllerType_ == kRAZududeViewControllerOauth &&
+                      !RAZududeAccountManager::isOauthWithPlatform(name));
+    if (cancelled && delegate) {
+        auto response = makeRAZududeResponse(kRAZududeResponseCancel, "user cancel the operation");
+        response->setViewControllerType(currentViewControllerType_);
+        response->setData(currentSnsPlatformName_ ? platform::Map{{name, ""}} : platform::Map{});
+        rz_ui_delegate::didFinishGetRAZududeDataInViewController(delegate, response);
     }
     closeInternal();
 }
 
 void RAZududeControllerService::closeWithResponse(const RAZududeResponsePtr& response) {
+    RZ_CHECK_MAIN_THREAD();
     if (!response) {
         closeWithCancelResponse();
         return;
     }
-    try {
-        if (auto delegate = socialUIDelegate()) {
-            delegate->didFinishGetRAZududeDataInViewController(response);
-        }
-    } catch (const std::exception&) {
-        RAZududeUtils::outLog("close exception");
-    }
+    rz_ui_delegate::didFinishGetRAZududeDataInViewController(socialUIDelegate(), response);
     closeInternal();
 }
 
 void RAZududeControllerService::close() {
+    RZ_CHECK_MAIN_THREAD();
     try {
         closeInternal();
     } catch (const std::exception&) {
@@ -410,6 +411,7 @@ void RAZududeControllerService::close() {
 }
 
 void RAZududeControllerService::closeInternal() {
+    RZ_CHECK_MAIN_THREAD();
     // Released as this call returns, when nothing is left to dismiss; the service may go with it.
     std::shared_ptr<RAZududeControllerService> keepUntilReturn;
     bool dismissing = false;
@@ -457,19 +459,15 @@ void RAZududeControllerService::closeInternal() {
 }
 
 void RAZududeControllerService::didFinishedDismissViewController() {
+    RZ_CHECK_MAIN_THREAD();
     reportClosed(currentViewControllerType_);
 }
 
 void RAZududeControllerService::reportClosed(int closedType) {
+    RZ_CHECK_MAIN_THREAD();
     auto keep = std::move(selfWhileComposing_);
     selfWhileComposing_.reset();
-    if (auto delegate = socialUIDelegate()) {
-        try {
-            delegate->didCloseUIViewController(closedType);
-        } catch (const std::exception&) {
-            RAZududeUtils::outLog("close exception");
-        }
-    }
+    rz_ui_delegate::didCloseUIViewController(socialUIDelegate(), closedType);
     currentNavigationController_.reset();
     currentViewController_.reset();
 }

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/Log.h"
+#include "platform/TaskGuard.h"
 #include "platform/ui/Indicators.h"
 
 using platform::AffineTransform;
@@ -360,13 +361,8 @@ void RAZududeTkProgressHUD::done() {
     // The delegate or the removal may drop the last other owner.
     auto keep = weak_from_this().lock();
     if (auto delegate = delegate_.lock()) {
-        try {
-            delegate->hudWasHidden(*this);
-        } catch (const std::exception& e) {
-            platform::consoleLog("RAZudude: hudWasHidden failed: %@", std::string(e.what()));
-        } catch (...) {
-            platform::consoleLog("RAZudude: hudWasHidden failed");
-        }
+        platform::runGuarded("the HUD delegate's hudWasHidden",
+                             [&] { delegate->hudWasHidden(*this); });
     }
     if (removeFromSuperViewOnHide_) {
         removeFromSuperview();
@@ -382,13 +378,7 @@ void RAZududeTkProgressHUD::showWhileExecuting(std::function<void()> task, bool 
     taskInProgress_ = true;
     try {
         std::thread([hud = self(), task = std::move(task)]() mutable {
-            try {
-                task();
-            } catch (const std::exception& e) {
-                platform::consoleLog("RAZudude: HUD task failed: %@", std::string(e.what()));
-            } catch (...) {
-                platform::consoleLog("RAZudude: HUD task failed");
-            }
+            platform::runGuarded("a HUD task", task);
             // The HUD and whatever the task holds are let go on the main thread.
             MainLoop::main().post([hud = std::move(hud), task = std::move(task)]() mutable {
                 task = nullptr;

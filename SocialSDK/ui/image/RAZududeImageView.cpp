@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "platform/Log.h"
+#include "platform/TaskGuard.h"
 
 template <typename Call>
 void RAZududeImageView::tellDelegate(Call call) {
@@ -10,11 +11,7 @@ void RAZududeImageView::tellDelegate(Call call) {
     if (!delegate) {
         return;
     }
-    try {
-        call(*delegate);
-    } catch (const std::exception& e) {
-        platform::consoleLog("RAZududeImageView: delegate failed: %@", e.what());
-    }
+    platform::runGuarded("the image view's delegate", [&] { call(*delegate); });
 }
 
 RAZududeImageView::RAZududeImageView(platform::ImagePtr placeholderImage,

@@ -11,6 +11,7 @@
 #include "SocialSDK/ui/sheet/RAZududeIconActionSheet.h"
 #include "SocialSDK/ui/startup/SocialUI.h"
 #include "platform/Log.h"
+#include "platform/ThreadCheck.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/TabBarController.h"
 
@@ -24,6 +25,7 @@ void RAZududeSnsService::presentSnsIconSheetView(
     const std::shared_ptr<platform::ViewController>& controller, std::optional<std::string> appKey,
     std::optional<std::string> shareText, RAZududeShareImage shareImage, Names shareToSnsNames,
     std::weak_ptr<RAZududeUIDelegate> delegate) {
+    RZ_CHECK_MAIN_THREAD();
     sharedInstance().showSnsIconSheetView(controller, std::move(appKey), std::move(shareText),
                                           std::move(shareImage), std::move(shareToSnsNames),
                                           std::move(delegate));
@@ -34,6 +36,7 @@ void RAZududeSnsService::presentSnsController(
     const std::shared_ptr<platform::ViewController>& controller, std::optional<std::string> appKey,
     std::optional<std::string> shareText, RAZududeShareImage shareImage, Names shareToSnsNames,
     std::weak_ptr<RAZududeUIDelegate> delegate) {
+    RZ_CHECK_MAIN_THREAD();
     sharedInstance().presentSnsControllerWithSnsStrings(
         controller, std::move(appKey), std::move(shareText), std::move(shareImage),
         std::move(shareToSnsNames), std::move(delegate));
@@ -41,12 +44,14 @@ void RAZududeSnsService::presentSnsController(
 }
 
 bool RAZududeSnsService::handleOpenURL(const platform::Url& url) {
+    RZ_CHECK_MAIN_THREAD();
     installSocialUI();
     return RAZududeSnsHandler::shareInstance().handleOpenURL(url, nullptr);
 }
 
 bool RAZududeSnsService::handleOpenURL(const platform::Url& url,
                                        const std::shared_ptr<void>& wxApiDelegate) {
+    RZ_CHECK_MAIN_THREAD();
     installSocialUI();
     return RAZududeSnsHandler::shareInstance().handleOpenURL(url, wxApiDelegate);
 }
@@ -55,6 +60,7 @@ void RAZududeSnsService::setSocialDataWithController(
     const std::shared_ptr<platform::ViewController>& controller, std::optional<std::string> appKey,
     std::optional<std::string> shareText, RAZududeShareImage shareImage,
     std::weak_ptr<RAZududeUIDelegate> delegate) {
+    RZ_CHECK_MAIN_THREAD();
     presentingViewController_ = controller;
     if (appKey) {
         RAZududeData::setAppKey(std::move(appKey));
@@ -79,6 +85,7 @@ void RAZududeSnsService::showSnsIconSheetView(
     const std::shared_ptr<platform::ViewController>& controller, std::optional<std::string> appKey,
     std::optional<std::string> shareText, RAZududeShareImage shareImage, Names shareToSnsStrings,
     std::weak_ptr<RAZududeUIDelegate> delegate) {
+    RZ_CHECK_MAIN_THREAD();
     setSocialDataWithController(controller, std::move(appKey), std::move(shareText),
                                 std::move(shareImage), std::move(delegate));
     auto sheet = socialControllerService_->getSocialIconActionSheetInControllerInternal(controller);
@@ -106,6 +113,7 @@ void RAZududeSnsService::presentSnsControllerWithSnsStrings(
     const std::shared_ptr<platform::ViewController>& controller, std::optional<std::string> appKey,
     std::optional<std::string> shareText, RAZududeShareImage shareImage, Names shareToSnsStrings,
     std::weak_ptr<RAZududeUIDelegate> delegate) {
+    RZ_CHECK_MAIN_THREAD();
     setSocialDataWithController(controller, std::move(appKey), std::move(shareText),
                                 std::move(shareImage), std::move(delegate));
     auto container = socialControllerService_->getSocialShareListControllerInternal();

@@ -7,6 +7,7 @@
 #include "SocialSDK/core/platform/RAZududeSnsPlatformInternal.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
 #include "SocialSDK/ui/controller/RAZududeControllerService.h"
+#include "platform/ThreadCheck.h"
 #include "platform/graphics/GraphicsContext.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Button.h"
@@ -62,6 +63,7 @@ RAZududeIconActionSheet::RAZududeIconActionSheet(const std::vector<std::string>&
 }
 
 void RAZududeIconActionSheet::setSnsNames(const std::vector<std::string>& names) {
+    RZ_CHECK_MAIN_THREAD();
     const auto& registered =
         RAZududeSnsPlatformManager::sharedInstance().allSnsPlatformDictionary();
     std::vector<std::string> kept;
@@ -242,6 +244,7 @@ void RAZududeIconActionSheet::draw(platform::GraphicsContext& context, const Rec
 // ---- showing and dismissing ----------------------------------------------------------------
 
 void RAZududeIconActionSheet::showInView(platform::View& view) {
+    RZ_CHECK_MAIN_THREAD();
     Rect screen = platform::Screen::main().bounds();
     double width = screen.width();
     double height = screen.height();
@@ -272,6 +275,7 @@ void RAZududeIconActionSheet::showInView(platform::View& view) {
 // A panel that is already on its way out takes no second tap: a second choice, or a second
 // report of its closing, would start a second share.
 void RAZududeIconActionSheet::dismiss() {
+    RZ_CHECK_MAIN_THREAD();
     if (dismissing_) {
         return;
     }
@@ -305,6 +309,7 @@ void RAZududeIconActionSheet::dismiss() {
 }
 
 void RAZududeIconActionSheet::actionToSnsButton(platform::GestureRecognizer& recognizer) {
+    RZ_CHECK_MAIN_THREAD();
     if (dismissing_ || !recognizer.view()) {
         return;
     }
