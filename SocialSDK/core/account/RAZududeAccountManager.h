@@ -1,5 +1,7 @@
 // Whether the user is authorised on a platform and whether the token is still good; storing
 // and uploading one account. The accounts themselves live in the user manager.
+//
+// Main thread only.
 #pragma once
 
 #include <memory>

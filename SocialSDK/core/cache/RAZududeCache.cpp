@@ -403,8 +403,9 @@ std::string RAZududeCache::fileNameForKey(std::string_view key) {
     }
     // A leading "." would hide the file or name the folder itself; the index's own name loses
     // every ".", so that no key can be stored over it.
-    static const std::string kKeep = keptBytes(true);
-    static const std::string kKeepButDot = keptBytes(false);
+    // Never destroyed: the disk queue may still name files while the process exits.
+    static const std::string& kKeep = *new std::string(keptBytes(true));
+    static const std::string& kKeepButDot = *new std::string(keptBytes(false));
     std::string name = platform::percentEncode(key.substr(0, 1), kKeepButDot) +
                        platform::percentEncode(key.substr(1), isIndex ? kKeepButDot : kKeep);
     if (name.size() > kMaxFileName) {

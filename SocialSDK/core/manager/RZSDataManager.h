@@ -92,7 +92,7 @@ class RZSDataManagerSet {
     void setAppkey(std::optional<std::string> appkey);
 
     const std::optional<std::string>& currentDataHash() const { return currentDataHash_; }
-    void setCurrentDataHash(std::optional<std::string> hash) { currentDataHash_ = std::move(hash); }
+    void setCurrentDataHash(std::optional<std::string> hash);
     const std::optional<std::string>& cocos2dxVersion() const { return cocos2dxVersion_; }
     void setCocos2dxVersion(std::optional<std::string> v) { cocos2dxVersion_ = std::move(v); }
     const std::optional<std::string>& sdkType() const { return sdkType_; }

@@ -2,6 +2,8 @@
 // builds itself (qzone, tencent, renren, douban), those the handlers and the app add, and
 // look-ups by name, type and position. The shared instance is made on first use; the handler
 // classes the registry asks for platforms must be registered before that.
+//
+// Main thread only, like the flows that read it.
 #pragma once
 
 #include <functional>
