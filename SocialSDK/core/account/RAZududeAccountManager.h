@@ -17,7 +17,7 @@ class RAZududeAccountManager {
   public:
     RAZududeAccountManager() = delete;
 
-    static RAZududeAccountDictionary& socialAccountDictionary();
+    static const RAZududeAccountDictionary& socialAccountDictionary();
     // Stores the account under its platform name in a copy of the dictionary, then the copy.
     static void setSnsAccount(const std::shared_ptr<RAZududeAccountEntity>& account);
 

@@ -209,6 +209,12 @@ void RZSDataManager::doActionWithType(int kind, RZSJobParameters params) {
     }
 }
 
+void RZSDataManager::removeAction(const RAZududeJobPtr& job) {
+    RZ_CHECK_MAIN_THREAD();
+    actionArray_.erase(std::remove(actionArray_.begin(), actionArray_.end(), job),
+                       actionArray_.end());
+}
+
 void RZSDataManager::cancelAllRequestInQueue() {
     RZ_CHECK_MAIN_THREAD();
     std::deque<RAZududeJobPtr> jobs;

@@ -155,7 +155,9 @@ class RZSDataManager : public RZSNetworkDelegate,
     void setResponseEntity(RAZududeResponsePtr v) { responseEntity_ = std::move(v); }
 
     // The request queue; the front job is the one on the wire.
-    std::deque<RAZududeJobPtr>& actionArray() { return actionArray_; }
+    const std::deque<RAZududeJobPtr>& actionArray() const { return actionArray_; }
+    // Takes a job that ended out of the queue.
+    void removeAction(const RAZududeJobPtr& job);
 
     std::shared_ptr<RZSNetworkDelegate> netWorkDelegate() const { return netWorkDelegate_.lock(); }
     void setNetWorkDelegate(std::weak_ptr<RZSNetworkDelegate> d) {

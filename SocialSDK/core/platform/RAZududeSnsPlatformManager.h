@@ -46,7 +46,9 @@ class RAZududeSnsPlatformManager {
     std::vector<std::string> socialSnsArray() const;
 
     const PlatformDictionary& allSnsPlatformDictionary() const { return allSnsPlatformDictionary_; }
-    PlatformDictionary& allSnsPlatformDictionary() { return allSnsPlatformDictionary_; }
+    // Registers the platform under its name unless one of that name is registered already:
+    // false then, and the registry stays as it was.
+    bool addSnsPlatform(const std::shared_ptr<RAZududeSnsPlatform>& platform);
     void setAllSnsPlatformDictionary(PlatformDictionary dictionary) {
         allSnsPlatformDictionary_ = std::move(dictionary);
     }
