@@ -1,6 +1,9 @@
 // The cipher of the share service: AES-128-CBC over zero-filled UTF-8 text, with a fixed
 // initialisation vector and a key derived from the app's AppKey; cipher text travels as
 // Base64.
+//
+// Any thread: the key is guarded, so requests may be enciphered off the main thread while
+// the app re-keys.
 #pragma once
 
 #include <array>

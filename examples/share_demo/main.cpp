@@ -155,10 +155,11 @@ bool writeShot(const Options& options, platform::Window& window, const char* nam
     if (!options.screenshots) {
         return true;
     }
-    std::string error;
+    platform::Error error;
     auto path = *options.screenshots / name;
     if (!platform::Renderer::writeWindowPng(window, path, &error)) {
-        std::fprintf(stderr, "share_demo: cannot write %s: %s\n", path.c_str(), error.c_str());
+        std::fprintf(stderr, "share_demo: cannot write %s: %s\n", path.c_str(),
+                     error.localizedDescription().c_str());
         return false;
     }
     std::printf("screenshot: %s\n", path.c_str());
