@@ -19,13 +19,14 @@ std::mutex& logMutex() {
     return mutex;
 }
 
+// Never destroyed: other threads may still log while the process exits.
 ConsoleLogSink& sinkSlot() {
-    static ConsoleLogSink sink;
+    static ConsoleLogSink& sink = *new ConsoleLogSink;
     return sink;
 }
 
 const std::string& processName() {
-    static const std::string name = AppFolders::processName();
+    static const std::string& name = *new std::string(AppFolders::processName());
     return name;
 }
 

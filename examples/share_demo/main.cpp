@@ -10,10 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "SocialSDK/core/account/RAZududeAccountManager.h"
 #include "SocialSDK/core/config/RAZududeConfig.h"
 #include "SocialSDK/core/data/RAZududeData.h"
 #include "SocialSDK/core/handler/RAZududeUIDelegate.h"
+#include "SocialSDK/core/manager/RZSUserManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
+#include "SocialSDK/ui/editor/RZShareEditViewController.h"
+#include "SocialSDK/ui/friend/RAZududeFriendViewController.h"
 #include "SocialSDK/ui/service/RAZududeSnsService.h"
 #include "SocialSDK/ui/sheet/RAZududeIconActionSheet.h"
 #include "SocialSDK/ui/startup/SocialUI.h"
@@ -23,6 +27,7 @@
 #include "platform/ui/Alert.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ImageView.h"
+#include "platform/ui/Keyboard.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Window.h"
@@ -43,7 +48,8 @@ constexpr const char* kSinaAppKey = "demosina3921";
 
 void printUsage() {
     std::puts(
-        "usage: share_demo [--help] [--screenshots DIR] [--installed APP]... [PLATFORM]\n"
+        "usage: share_demo [--help] [--screenshots DIR] [--installed APP]... [--account NAME]\n"
+        "                  [PLATFORM]\n"
         "\n"
         "Runs the share SDK the way an app does: it registers the platform handlers, sets the\n"
         "AppKey and the WeChat, QQ and Sina keys, fills a share with a text, an image and a\n"
@@ -53,11 +59,16 @@ void printUsage() {
         "delegate receives.\n"
         "\n"
         "  --screenshots DIR  write a PNG of the window after each step into DIR:\n"
-        "                     01-app.png, 02-sheet.png, 03-tap.png, 04-after.png\n"
+        "                     01-app.png, 02-sheet.png, 03-tap.png, 04-after.png, and with\n"
+        "                     the share editor up 05-editor.png (text typed) and\n"
+        "                     06-friends.png (its friend picker)\n"
         "  --installed APP    pretend the platform application APP is installed (wechat, qq,\n"
         "                     weibo); without it a tap on such a platform tells the user that\n"
         "                     its application is missing. An installed application answers the\n"
         "                     share (or login) at once, as if the user had confirmed it.\n"
+        "  --account NAME     pretend the user authorised the share-service platform NAME\n"
+        "                     (tencent, renren, douban...) before, with a few friends fetched\n"
+        "                     earlier: a tap on it opens the share editor at once.\n"
         "  --help             this text\n"
         "\n"
         "No platform application, composer or share-service server exists on this machine:\n"
@@ -148,6 +159,7 @@ platform::ImagePtr makeShareImage() {
 struct Options {
     std::optional<std::filesystem::path> screenshots;
     std::vector<std::string> installed;
+    std::vector<std::string> accounts;
     std::optional<std::string> platform;
 };
 
@@ -201,6 +213,59 @@ void answerAsPlatformApp(const std::string& openedUrl) {
     }
 }
 
+// A share-service account the user authorised before, and the friends fetched for it then.
+void rememberAccount(const std::string& name) {
+    auto account = std::make_shared<RAZududeAccountEntity>(name);
+    account->setUsid("demo-" + name);
+    account->setAccessToken("demo-token-" + name);
+    account->setUserName("日出爱好者");
+    RAZududeAccountManager::setSnsAccount(account);
+    RZSFriendDictionary friends;
+    const char* known[][3] = {{"1001", "李明", "liming"},
+                              {"1002", "Anna", "anna"},
+                              {"1003", "王芳", "wangfang"},
+                              {"1004", "张伟", "zhangwei"},
+                              {"1005", "8号球", "8haoqiu"}};
+    for (const auto& [usid, friendName, pinyin] : known) {
+        auto entry = std::make_shared<RZSFriendEntity>();
+        entry->setUsid(usid);
+        entry->setName(friendName);
+        entry->setLinkName(friendName);
+        entry->setPinyin(pinyin);
+        friends.emplace(usid, entry);
+    }
+    RZSUserManager::shareInstance().setFriendsDictionary(std::move(friends), name);
+}
+
+// With the share editor up: the user adds a few words, then opens the friend picker.
+bool showEditor(const Options& options, platform::Window& window) {
+    auto* root = window.rootViewController().get();
+    auto* shown = root ? root->presentedViewController().get() : nullptr;
+    auto* container = dynamic_cast<platform::NavigationController*>(shown);
+    auto* editor = container
+                       ? dynamic_cast<RZShareEditViewController*>(container->topViewController())
+                       : nullptr;
+    if (!editor) {
+        return true;
+    }
+    platform::Keyboard::shared().type(" 一起来吧 http://example.org/go");
+    advance(0);
+    std::printf("editor: %s, %s characters left\n", editor->title().c_str(),
+                editor->countLabel()->text().c_str());
+    if (!writeShot(options, window, "05-editor.png")) {
+        return false;
+    }
+    if (editor->atButton()->isHidden() || !window.tapView(*editor->atButton())) {
+        return true;
+    }
+    advance(1);
+    std::printf("friend picker: %zu section(s)\n",
+                editor->friendListViewController()
+                    ? editor->friendListViewController()->sectionList().size()
+                    : 0);
+    return writeShot(options, window, "06-friends.png");
+}
+
 int run(const Options& options) {
     if (options.screenshots) {
         std::error_code ec;
@@ -232,6 +297,9 @@ int run(const Options& options) {
                                          "sina", "tencent", "renren", "douban", "email", "sms",
                                          "facebook", "twitter"});
     RAZududeConfig::hiddenNotInstallPlatforms(std::vector<std::string>{});
+    for (const auto& name : options.accounts) {
+        rememberAccount(name);
+    }
 
     // The share.
     const std::string text = "春天来了，和朋友一起去看山上的日出吧！";
@@ -309,7 +377,7 @@ int run(const Options& options) {
     if (!writeShot(options, *window, "04-after.png")) {
         return 1;
     }
-    return 0;
+    return showEditor(options, *window) ? 0 : 1;
 }
 
 }  // namespace
@@ -322,7 +390,7 @@ int main(int argc, char** argv) {
             printUsage();
             return 0;
         }
-        if (arg == "--screenshots" || arg == "--installed") {
+        if (arg == "--screenshots" || arg == "--installed" || arg == "--account") {
             if (i + 1 >= argc) {
                 std::fprintf(stderr, "share_demo: %s needs a value\n", arg.c_str());
                 return 2;
@@ -330,6 +398,8 @@ int main(int argc, char** argv) {
             std::string value = argv[++i];
             if (arg == "--screenshots") {
                 options.screenshots = value;
+            } else if (arg == "--account") {
+                options.accounts.push_back(value);
             } else {
                 options.installed.push_back(value);
             }

@@ -235,8 +235,10 @@ void WebView::navigate(const UrlRequest& request, WebNavigationType type) {
     }
     cancelLoad();
     load_ = std::make_shared<Load>(self_, request);
-    startHop(load_);
+    // Told before the first hop starts: the hop's own reports (a redirect to offer, the end)
+    // are posted from the network thread and must find the start already queued before them.
     tell([this](WebViewDelegate& d) { d.webViewDidStartLoad(*this); });
+    startHop(load_);
 }
 
 void WebView::startHop(const std::shared_ptr<Load>& load) {

@@ -80,9 +80,9 @@ ScreenMaker::~ScreenMaker() {
     RZSViewControllerFactory::sharedInstance().setMaker(viewType_, std::move(previous_));
 }
 
-NoScreen::NoScreen(int viewType) : viewType_(viewType) {
-    previous_ = RZSViewControllerFactory::sharedInstance().setMaker(viewType, {});
-}
+NoScreen::NoScreen(int viewType)
+    : viewType_(viewType),
+      previous_(RZSViewControllerFactory::sharedInstance().setMaker(viewType, {})) {}
 
 NoScreen::~NoScreen() {
     RZSViewControllerFactory::sharedInstance().setMaker(viewType_, std::move(previous_));

@@ -104,7 +104,8 @@ class ScreenMaker {
     RZSViewControllerFactory::Maker previous_;
 };
 
-// Takes the factory's screen of the view type away for as long as it lives.
+// Takes the factory's screen of the view type away, as in a build without it, and puts it back
+// at the end.
 class NoScreen {
   public:
     explicit NoScreen(int viewType);

@@ -6,9 +6,13 @@
 #include <fstream>
 
 #include "platform/Bundle.h"
+#include "tests/support/LoopbackPeers.h"
 #include "tests/support/TestCertificates.h"
 
 namespace {
+
+using testing_support::SystemAnchors;
+using testing_support::testCertificateDers;
 
 using platform::Bytes;
 using platform::ServerTrust;
@@ -21,14 +25,6 @@ const TestCertificates& certs() {
     return TestCertificates::shared();
 }
 
-std::vector<Bytes> ders(const Names& names) {
-    std::vector<Bytes> out;
-    for (const auto& name : names) {
-        out.push_back(certs().der(name));
-    }
-    return out;
-}
-
 Bytes keyOf(const std::string& name) {
     return *ServerTrust::publicKeyOfCertificate(certs().der(name));
 }
@@ -36,15 +32,11 @@ Bytes keyOf(const std::string& name) {
 // A fresh trust over the chain, as a handshake would make it; its policy is the one a TLS
 // connection starts with, which the security policy replaces.
 std::shared_ptr<ServerTrust> serverTrust(const Names& chain) {
-    return ServerTrust::create(ders(chain), TrustPolicy::ssl("not-the-domain.test"));
+    return ServerTrust::create(testCertificateDers(chain), TrustPolicy::ssl("not-the-domain.test"));
 }
 
 // The machine's anchors as the test root (as on a device that trusts the server's CA), put
 // back at the end.
-struct RootTrusted {
-    RootTrusted() { ServerTrust::setSystemAnchorsForTesting(ders({"root"})); }
-    ~RootTrusted() { ServerTrust::setSystemAnchorsForTesting(std::nullopt); }
-};
 
 struct Settings {
     Mode mode = Mode::kNone;
@@ -58,7 +50,7 @@ RAZududeSecurityPolicy policyWith(const Settings& s) {
     RAZududeSecurityPolicy policy;
     policy.setSSLPinningMode(s.mode);
     if (s.pinned) {
-        policy.setPinnedCertificates(ders(*s.pinned));
+        policy.setPinnedCertificates(testCertificateDers(*s.pinned));
     }
     policy.setValidatesCertificateChain(s.chain);
     policy.setAllowInvalidCertificates(s.allowInvalid);
@@ -162,7 +154,7 @@ TEST(RAZududeSecurityPolicy, DefaultPinsAreTheCerFilesAtTheTopOfTheMainBundle) {
 
 TEST(RAZududeSecurityPolicy, WithoutPinningThePlatformDecides) {
     {
-        RootTrusted root;
+        SystemAnchors root;
         expectRows({
             {{"leaf", "inter"}, "localhost", {}, true},
             {{"leaf", "inter"}, "127.0.0.1", {}, true},
@@ -197,7 +189,7 @@ TEST(RAZududeSecurityPolicy, WithoutPinningThePlatformDecides) {
 }
 
 TEST(RAZududeSecurityPolicy, TheDomainRuleReplacesTheTrustsPolicy) {
-    RootTrusted root;
+    SystemAnchors root;
     RAZududeSecurityPolicy policy;
     auto trust = serverTrust({"leaf", "inter"});
     EXPECT_TRUE(policy.evaluateServerTrust(trust, "localhost"));
@@ -224,7 +216,7 @@ TEST(RAZududeSecurityPolicy, CertificatePinning) {
         return s;
     };
     {
-        RootTrusted root;
+        SystemAnchors root;
         expectRows({
             {{"leaf", "inter"}, "localhost", pinLeaf, false},
             {{"leaf", "inter"}, "localhost", loose(pinLeaf), true},
@@ -295,7 +287,7 @@ TEST(RAZududeSecurityPolicy, PublicKeyPinning) {
                         .allowInvalid = allowInvalid};
     };
     {
-        RootTrusted root;
+        SystemAnchors root;
         expectRows({
             {{"leaf", "inter"}, "localhost", pk({"leaf"}, false), true},
             {{"leaf", "inter"}, "localhost", pk({"leaf"}), false},
@@ -326,19 +318,19 @@ TEST(RAZududeSecurityPolicy, PublicKeyPinning) {
 // A pinned list that names the leaf's key twice must not stand in for a chain certificate
 // whose key is not pinned at all.
 TEST(RAZududeSecurityPolicy, RepeatedPinsDoNotCoverAnUnpinnedCertificate) {
-    RootTrusted root;
+    SystemAnchors root;
     RAZududeSecurityPolicy policy;
     policy.setSSLPinningMode(Mode::kPublicKey);
-    policy.setPinnedCertificates(ders({"leaf", "leaf", "inter"}));
+    policy.setPinnedCertificates(testCertificateDers({"leaf", "leaf", "inter"}));
     EXPECT_FALSE(policy.evaluateServerTrust(serverTrust({"leaf", "inter", "root"}), "localhost"));
-    policy.setPinnedCertificates(ders({"samekey", "leaf", "inter"}));
+    policy.setPinnedCertificates(testCertificateDers({"samekey", "leaf", "inter"}));
     EXPECT_FALSE(policy.evaluateServerTrust(serverTrust({"leaf", "inter", "root"}), "localhost"));
-    policy.setPinnedCertificates(ders({"leaf", "leaf", "inter", "root"}));
+    policy.setPinnedCertificates(testCertificateDers({"leaf", "leaf", "inter", "root"}));
     EXPECT_TRUE(policy.evaluateServerTrust(serverTrust({"leaf", "inter", "root"}), "localhost"));
 }
 
 TEST(RAZududeSecurityPolicy, AnUnknownModeTrustsNothing) {
-    RootTrusted root;
+    SystemAnchors root;
     for (const unsigned mode : {3u, 7u, 0xffffffffu}) {
         SCOPED_TRACE(mode);
         expectRows({{{"leaf", "inter"},

@@ -6,9 +6,13 @@
 #include <fstream>
 #include <thread>
 
+#include "tests/support/LoopbackPeers.h"
 #include "tests/support/TestCertificates.h"
 
 namespace {
+
+using testing_support::SystemAnchors;
+using testing_support::testCertificateDers;
 
 using platform::Bytes;
 using platform::ServerTrust;
@@ -21,30 +25,14 @@ const TestCertificates& certs() {
     return TestCertificates::shared();
 }
 
-std::vector<Bytes> ders(const std::vector<std::string>& names) {
-    std::vector<Bytes> out;
-    for (const auto& name : names) {
-        out.push_back(certs().der(name));
-    }
-    return out;
-}
-
 std::shared_ptr<ServerTrust> trustOver(const std::vector<std::string>& chain, TrustPolicy policy,
                                        std::optional<std::vector<std::string>> anchors) {
-    auto trust = ServerTrust::create(ders(chain), std::move(policy));
+    auto trust = ServerTrust::create(testCertificateDers(chain), std::move(policy));
     if (trust && anchors) {
-        trust->setAnchorCertificates(ders(*anchors));
+        trust->setAnchorCertificates(testCertificateDers(*anchors));
     }
     return trust;
 }
-
-// Puts back the machine's anchors whatever the test does.
-struct SystemAnchors {
-    explicit SystemAnchors(const std::vector<std::string>& names) {
-        ServerTrust::setSystemAnchorsForTesting(ders(names));
-    }
-    ~SystemAnchors() { ServerTrust::setSystemAnchorsForTesting(std::nullopt); }
-};
 
 std::string join(const std::vector<std::string>& names) {
     std::string out;
@@ -65,7 +53,8 @@ TEST(ServerTrust, MadeOnlyFromWholeDerCertificates) {
                                   TrustPolicy::ssl({})),
               nullptr);
 
-    auto trust = ServerTrust::create(ders({"leaf", "inter"}), TrustPolicy::ssl("localhost"));
+    auto trust =
+        ServerTrust::create(testCertificateDers({"leaf", "inter"}), TrustPolicy::ssl("localhost"));
     ASSERT_NE(trust, nullptr);
     EXPECT_EQ(trust->certificateCount(), 2u);
     EXPECT_EQ(trust->certificateAtIndex(0), certs().der("leaf"));
@@ -159,7 +148,7 @@ TEST(ServerTrust, AnchorsOfTheTrustThenOfTestsThenOfTheMachine) {
     {
         SystemAnchors anchors({"root"});
         EXPECT_EQ(trust->evaluate(), TrustResult::kUnspecified);
-        trust->setAnchorCertificates(ders({"selfsigned"}));
+        trust->setAnchorCertificates(testCertificateDers({"selfsigned"}));
         EXPECT_EQ(trust->evaluate(), TrustResult::kRecoverableTrustFailure);
     }
     auto fresh = trustOver({"leaf", "inter"}, TrustPolicy::ssl("localhost"), std::nullopt);
@@ -197,8 +186,9 @@ TEST(ServerTrust, PublicKeysAreTheSubjectPublicKeyInfo) {
 TEST(ServerTrust, CertificatesFromPemOrDer) {
     EXPECT_EQ(
         platform::certificatesFromPemOrDer(testing_support::readBytes(certs().pem("fullchain"))),
-        ders({"leaf", "inter", "root"}));
-    EXPECT_EQ(platform::certificatesFromPemOrDer(certs().der("inter")), ders({"inter"}));
+        testCertificateDers({"leaf", "inter", "root"}));
+    EXPECT_EQ(platform::certificatesFromPemOrDer(certs().der("inter")),
+              testCertificateDers({"inter"}));
     EXPECT_TRUE(platform::certificatesFromPemOrDer({}).empty());
     EXPECT_TRUE(platform::certificatesFromPemOrDer(platform::toBytes("junk")).empty());
 
@@ -210,7 +200,8 @@ TEST(ServerTrust, CertificatesFromPemOrDer) {
     const std::string mixed = "Server certificates\n" + text("leaf", "pem") + text("leaf", "key") +
                               "-----BEGIN CERTIFICATE-----\nAAAA!!!!\n-----END CERTIFICATE-----\n" +
                               "between\n" + text("root", "pem") + "trailing words";
-    EXPECT_EQ(platform::certificatesFromPemOrDer(platform::toBytes(mixed)), ders({"leaf", "root"}));
+    EXPECT_EQ(platform::certificatesFromPemOrDer(platform::toBytes(mixed)),
+              testCertificateDers({"leaf", "root"}));
     EXPECT_TRUE(platform::certificatesFromPemOrDer(platform::toBytes(text("leaf", "key"))).empty());
 }
 
@@ -318,7 +309,7 @@ TEST(ServerTrust, ThreadsEvaluateAtOnce) {
     for (std::size_t t = 0; t < good.size(); ++t) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < 25; ++i) {
-                auto trust = ServerTrust::create(ders({"leaf", "inter"}),
+                auto trust = ServerTrust::create(testCertificateDers({"leaf", "inter"}),
                                                  TrustPolicy::ssl(i % 2 ? "localhost" : "nobody"));
                 if (trust->evaluate() ==
                     (i % 2 ? TrustResult::kUnspecified : TrustResult::kRecoverableTrustFailure)) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/net/ServerTrust.h"
+#include "tests/support/LoopbackPeers.h"
 #include "tests/support/PeerProcess.h"
 #include "tests/support/TestCertificates.h"
 
@@ -32,8 +33,7 @@ inline std::string pemBundle(const std::vector<std::string>& names) {
 
 // An HTTPS server presenting the chain (leaf first) with the leaf's key.
 inline PeerProcess startTlsPeer(const std::vector<std::string>& chain) {
-    return PeerProcess::python("tls_peer.py", {"--cert", pemBundle(chain), "--key",
-                                               TestCertificates::shared().key(chain.front())});
+    return tlsPeer(pemBundle(chain), chain.front());
 }
 
 // The certificates the server sends in its handshake, as OpenSSL's client shows them.

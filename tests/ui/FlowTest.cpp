@@ -16,6 +16,7 @@
 
 namespace {
 
+using social_test::NoScreen;
 using social_test::RecordingDelegate;
 using social_test::ScreenMaker;
 using social_test::StandInScreen;
@@ -67,6 +68,7 @@ TEST_F(FlowTest, AValidTokenOpensTheEditorAtOnce) {
 }
 
 TEST_F(FlowTest, WithoutAnEditorTheShareStopsCleanly) {
+    NoScreen noEditor(3);
     social_test::authorise("tencent");
     testing_support::LogCapture log;
     tap("tencent");
@@ -219,6 +221,7 @@ TEST_F(FlowTest, TheOauthPageClosingOpensTheEditorOnlyAfterAShareTap) {
 
 TEST_F(FlowTest, WithoutAnEditorAfterTheOauthPageTheLoginStillEndsAndHandsBack) {
     ScreenMaker oauth(7);
+    NoScreen noEditor(3);
     auto navigation = std::make_shared<platform::NavigationController>(
         std::make_shared<platform::ViewController>());
     tap("tencent");

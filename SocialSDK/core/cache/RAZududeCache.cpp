@@ -403,7 +403,7 @@ std::string RAZududeCache::fileNameForKey(std::string_view key) {
     }
     // A leading "." would hide the file or name the folder itself; the index's own name loses
     // every ".", so that no key can be stored over it.
-    // Never destroyed: the disk queue may still name files while the process exits.
+    // Never destroyed: the disk queue's thread names files while the process may be exiting.
     static const std::string& kKeep = *new std::string(keptBytes(true));
     static const std::string& kKeepButDot = *new std::string(keptBytes(false));
     std::string name = platform::percentEncode(key.substr(0, 1), kKeepButDot) +

@@ -170,7 +170,7 @@ void RZSUserManager::setAtFriendsArray(std::vector<std::shared_ptr<RZSFriendEnti
     atFriendsDictionary_[platform] = std::move(friends);
 }
 
-void RZSUserManager::removeFriendsWithSnsName(const std::string& platform) {
+void RZSUserManager::forgetFriendsOfSnsName(const std::string& platform) {
     friendsDictionary_.erase(platform);
     atFriendsDictionary_.erase(platform);
 }

@@ -53,9 +53,9 @@ class RZSUserManager {
         const std::string& platform);
     void setAtFriendsArray(std::vector<std::shared_ptr<RZSFriendEntity>> friends,
                            const std::string& platform);
-    // Forgets the platform's friends and @-friends held in memory (after a new login, whose
-    // account may be another one); what is stored stays under the former account's key.
-    void removeFriendsWithSnsName(const std::string& platform);
+    // Lets go of the platform's friends and @-friends held in memory (not of what is stored),
+    // so that they are read again for the account now stored, as after a change of account.
+    void forgetFriendsOfSnsName(const std::string& platform);
 
     // Whether the user lets shares carry a place; YES (and stored) on first use.
     bool useLocation();

@@ -33,7 +33,7 @@ RAZududeHTTPRequestOperation::RAZududeHTTPRequestOperation(platform::UrlRequest 
 
 std::shared_ptr<RAZududeHTTPResponseSerializer> RAZududeHTTPRequestOperation::responseSerializer()
     const {
-    std::lock_guard lock(lock_);
+    std::lock_guard lock(mutex_);
     return responseSerializer_;
 }
 
@@ -42,15 +42,16 @@ void RAZududeHTTPRequestOperation::setResponseSerializer(
     if (!serializer) {
         throw std::invalid_argument("Invalid parameter not satisfying: responseSerializer");
     }
-    std::lock_guard lock(lock_);
+    std::lock_guard lock(mutex_);
     responseSerializer_ = std::move(serializer);
     responseObject_ = ResponseObject();
     responseSerializationError_.reset();
 }
 
 RAZududeHTTPRequestOperation::ResponseObject RAZududeHTTPRequestOperation::responseObject() const {
-    std::lock_guard lock(lock_);
-    if (responseObject_.isNil() && isFinished() && !error()) {
+    std::lock_guard lock(mutex_);
+    if (responseObject_.isNil() && isFinished() && !responseSerializationError_ &&
+        !RAZududeURLConnectionOperation::error()) {
         std::optional<platform::Error> error;
         responseObject_ =
             responseSerializer_->responseObjectForResponse(response(), responseData(), &error);
@@ -62,25 +63,27 @@ RAZududeHTTPRequestOperation::ResponseObject RAZududeHTTPRequestOperation::respo
 }
 
 void RAZududeHTTPRequestOperation::setResponseObject(ResponseObject object) {
-    std::lock_guard lock(lock_);
+    std::lock_guard lock(mutex_);
     responseObject_ = std::move(object);
 }
 
 std::optional<platform::Error> RAZududeHTTPRequestOperation::responseSerializationError() const {
-    std::lock_guard lock(lock_);
+    std::lock_guard lock(mutex_);
     return responseSerializationError_;
 }
 
 void RAZududeHTTPRequestOperation::setResponseSerializationError(
     std::optional<platform::Error> error) {
-    std::lock_guard lock(lock_);
+    std::lock_guard lock(mutex_);
     responseSerializationError_ = std::move(error);
 }
 
 std::optional<platform::Error> RAZududeHTTPRequestOperation::error() const {
-    std::lock_guard lock(lock_);
-    if (responseSerializationError_) {
-        return responseSerializationError_;
+    {
+        std::lock_guard lock(mutex_);
+        if (responseSerializationError_) {
+            return responseSerializationError_;
+        }
     }
     return RAZududeURLConnectionOperation::error();
 }
@@ -136,21 +139,15 @@ void RAZududeHTTPRequestOperation::setCompletionBlockWithSuccess(SuccessBlock su
     });
 }
 
-void RAZududeHTTPRequestOperation::pause() {
-    std::lock_guard lock(lock_);
-    const bool wasPaused = isPaused();
-    RAZududeURLConnectionOperation::pause();
-    if (wasPaused || !isPaused()) {
-        return;
-    }
-    platform::UrlRequest ranged = request();
+platform::UrlRequest RAZududeHTTPRequestOperation::requestToResume(
+    platform::UrlRequest paused) const {
     if (auto http = httpResponse()) {
         if (auto etag = http->allHeaderFields().value("ETag")) {
-            ranged.setValue(*etag, "If-Range");
+            paused.setValue(*etag, "If-Range");
         }
     }
-    ranged.setValue(platform::format("bytes=%llu-", bytesWrittenToOutputStream()), "Range");
-    setRequest(std::move(ranged));
+    paused.setValue(platform::format("bytes=%llu-", bytesWrittenToOutputStream()), "Range");
+    return paused;
 }
 
 std::shared_ptr<RAZududeURLConnectionOperation> RAZududeHTTPRequestOperation::copy() const {

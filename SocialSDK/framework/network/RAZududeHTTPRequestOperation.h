@@ -33,6 +33,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -82,8 +83,6 @@ class RAZududeHTTPRequestOperation : public RAZududeURLConnectionOperation {
     // The response as an HTTP response (null before one came, or for another scheme).
     std::shared_ptr<const platform::HttpUrlResponse> httpResponse() const;
 
-    void pause() override;
-
     // The base copy with a copy of the response serializer.
     std::shared_ptr<RAZududeURLConnectionOperation> copy() const override;
 
@@ -95,7 +94,13 @@ class RAZududeHTTPRequestOperation : public RAZududeURLConnectionOperation {
     static std::shared_ptr<RAZududeHTTPRequestOperation> decode(platform::KeyedUnarchiver& coder);
     static void registerArchiveClass();
 
+  protected:
+    // The paused request asking for the rest of the body: "Range" from the bytes kept, and
+    // "If-Range" with the response's entity tag, so that a changed body comes whole.
+    platform::UrlRequest requestToResume(platform::UrlRequest paused) const override;
+
   private:
+    mutable std::mutex mutex_;  // guards the serializer and what it made
     mutable std::shared_ptr<RAZududeHTTPResponseSerializer> responseSerializer_;
     mutable ResponseObject responseObject_;
     mutable std::optional<platform::Error> responseSerializationError_;

@@ -12,17 +12,6 @@
 using Operation = RAZududeHTTPRequestOperation;
 using OperationPtr = std::shared_ptr<RAZududeHTTPRequestOperation>;
 
-namespace {
-
-std::optional<platform::Url> withTrailingSlash(std::optional<platform::Url> url) {
-    if (url && !url->rawPath().empty() && !url->absoluteString().ends_with('/')) {
-        return url->appendingPathComponent("");
-    }
-    return url;
-}
-
-}  // namespace
-
 std::shared_ptr<RAZududeHTTPRequestOperationManager>
 RAZududeHTTPRequestOperationManager::manager() {
     return std::make_shared<RAZududeHTTPRequestOperationManager>();
@@ -30,72 +19,41 @@ RAZududeHTTPRequestOperationManager::manager() {
 
 RAZududeHTTPRequestOperationManager::RAZududeHTTPRequestOperationManager(
     std::optional<platform::Url> baseURL)
-    : baseURL_(withTrailingSlash(std::move(baseURL))),
-      requestSerializer_(RAZududeHTTPRequestSerializer::serializer()),
-      responseSerializer_(RAZududeJSONResponseSerializer::serializer()),
-      operationQueue_(std::make_shared<platform::OperationQueue>()),
-      securityPolicy_(RAZududeSecurityPolicy::defaultPolicy()),
-      reachabilityManager_(RAZududeNetworkReachabilityManager::sharedManager()) {}
+    : shell_(std::move(baseURL)), operationQueue_(std::make_shared<platform::OperationQueue>()) {}
 
-void RAZududeHTTPRequestOperationManager::setRequestSerializer(
-    std::shared_ptr<RAZududeHTTPRequestSerializer> serializer) {
-    if (!serializer) {
-        throw std::invalid_argument("Invalid parameter not satisfying: requestSerializer");
-    }
-    requestSerializer_ = std::move(serializer);
+std::shared_ptr<RAZududeHTTPResponseSerializer>
+RAZududeHTTPRequestOperationManager::responseSerializer() const {
+    // Only HTTP serializers are let in, by the setter below.
+    return std::static_pointer_cast<RAZududeHTTPResponseSerializer>(shell_.responseSerializer());
 }
 
 void RAZududeHTTPRequestOperationManager::setResponseSerializer(
     std::shared_ptr<RAZududeHTTPResponseSerializer> serializer) {
-    if (!serializer) {
-        throw std::invalid_argument("Invalid parameter not satisfying: responseSerializer");
-    }
-    responseSerializer_ = std::move(serializer);
+    shell_.setResponseSerializer(std::move(serializer));
 }
 
 OperationPtr RAZududeHTTPRequestOperationManager::HTTPRequestOperationWithRequest(
     const platform::UrlRequest& request, SuccessBlock success, FailureBlock failure) {
     auto operation = Operation::create(request);
-    operation->setResponseSerializer(responseSerializer_);
+    const auto completion = shell_.completion();
+    operation->setResponseSerializer(
+        std::static_pointer_cast<RAZududeHTTPResponseSerializer>(completion.serializer));
     operation->setShouldUseCredentialStorage(shouldUseCredentialStorage_);
     operation->setCredential(credential_);
-    operation->setSecurityPolicy(securityPolicy_);
+    operation->setSecurityPolicy(shell_.securityPolicy());
     operation->setCompletionBlockWithSuccess(std::move(success), std::move(failure));
-    operation->setCompletionQueue(completionQueue_);
-    operation->setCompletionGroup(completionGroup_);
+    operation->setCompletionQueue(completion.queue);
+    operation->setCompletionGroup(completion.group);
     return operation;
-}
-
-void RAZududeHTTPRequestOperationManager::reportFailure(const FailureBlock& failure,
-                                                        platform::Error error) const {
-    if (!failure) {
-        return;
-    }
-    const auto& queue = completionQueue_ ? completionQueue_ : platform::DispatchQueue::main();
-    queue->async([failure, error = std::move(error)] { failure(nullptr, error); });
-}
-
-std::optional<std::string> RAZududeHTTPRequestOperationManager::resolvedURLString(
-    const std::string& URLString, const FailureBlock& failure) const {
-    platform::Error error;
-    auto resolved = RAZududeResolvedURLString(baseURL_, URLString, &error);
-    if (!resolved) {
-        reportFailure(failure, std::move(error));
-    }
-    return resolved;
 }
 
 OperationPtr RAZududeHTTPRequestOperationManager::HTTPRequestOperationWithHTTPMethod(
     const std::string& method, const std::string& URLString,
     const std::optional<platform::Value>& parameters, SuccessBlock success, FailureBlock failure) {
-    auto resolved = resolvedURLString(URLString, failure);
-    if (!resolved) {
-        return nullptr;
-    }
     platform::Error error;
-    auto request = requestSerializer_->requestWithMethod(method, *resolved, parameters, &error);
+    auto request = shell_.requestWithMethod(method, URLString, parameters, &error);
     if (!request) {
-        reportFailure(failure, std::move(error));
+        shell_.reportFailure(failure, std::move(error));
         return nullptr;
     }
     return HTTPRequestOperationWithRequest(*request, std::move(success), std::move(failure));
@@ -139,15 +97,11 @@ OperationPtr RAZududeHTTPRequestOperationManager::POST(
 OperationPtr RAZududeHTTPRequestOperationManager::POST(
     const std::string& URLString, const std::optional<platform::Value>& parameters,
     ConstructingBodyBlock block, SuccessBlock success, FailureBlock failure) {
-    auto resolved = resolvedURLString(URLString, failure);
-    if (!resolved) {
-        return nullptr;
-    }
     platform::Error error;
-    auto request = requestSerializer_->multipartFormRequestWithMethod("POST", *resolved, parameters,
-                                                                      std::move(block), &error);
+    auto request =
+        shell_.multipartFormRequestWithMethod("POST", URLString, parameters, block, &error);
     if (!request) {
-        reportFailure(failure, std::move(error));
+        shell_.reportFailure(failure, std::move(error));
         return nullptr;
     }
     return enqueue(
@@ -176,8 +130,9 @@ OperationPtr RAZududeHTTPRequestOperationManager::DELETE(
 }
 
 std::string RAZududeHTTPRequestOperationManager::description() const {
+    const auto& baseURL = shell_.baseURL();
     const std::optional<std::string> base =
-        baseURL_ ? std::optional<std::string>(baseURL_->absoluteString()) : std::nullopt;
+        baseURL ? std::optional<std::string>(baseURL->absoluteString()) : std::nullopt;
     const std::string queue = platform::format(
         "<OperationQueue: %p>{name = '%@'}", static_cast<const void*>(operationQueue_.get()),
         operationQueue_ ? operationQueue_->name() : std::string());
@@ -187,17 +142,18 @@ std::string RAZududeHTTPRequestOperationManager::description() const {
 
 std::shared_ptr<RAZududeHTTPRequestOperationManager> RAZududeHTTPRequestOperationManager::copy()
     const {
-    auto manager = std::make_shared<RAZududeHTTPRequestOperationManager>(baseURL_);
-    manager->setRequestSerializer(requestSerializer_->copy());
-    manager->setResponseSerializer(responseSerializer_->copy());
+    auto manager = std::make_shared<RAZududeHTTPRequestOperationManager>(shell_.baseURL());
+    manager->setRequestSerializer(requestSerializer()->copy());
+    manager->setResponseSerializer(responseSerializer()->copy());
     return manager;
 }
 
 void RAZududeHTTPRequestOperationManager::encode(platform::KeyedArchiver& coder) const {
-    coder.encodeObject(baseURL_ ? platform::Value(baseURL_->absoluteString()) : platform::Value(),
+    const auto& baseURL = shell_.baseURL();
+    coder.encodeObject(baseURL ? platform::Value(baseURL->absoluteString()) : platform::Value(),
                        "baseURL");
-    coder.encodeObject(platform::ArchiveObject(requestSerializer_), "requestSerializer");
-    coder.encodeObject(platform::ArchiveObject(responseSerializer_), "responseSerializer");
+    coder.encodeObject(platform::ArchiveObject(requestSerializer()), "requestSerializer");
+    coder.encodeObject(platform::ArchiveObject(responseSerializer()), "responseSerializer");
 }
 
 std::shared_ptr<RAZududeHTTPRequestOperationManager> RAZududeHTTPRequestOperationManager::decode(

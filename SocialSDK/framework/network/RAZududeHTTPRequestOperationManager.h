@@ -3,8 +3,9 @@
 // settings, and an operation queue of its own, with one method per HTTP verb.
 //
 // Threads
-//   - Configure and call a manager from one thread at a time (usually the main thread); it
-//     is not locked. Its operations run as RAZududeHTTPRequestOperation says.
+//   - Configure and call a manager from one thread at a time (usually the main thread): only
+//     what it shares with the session managers (RAZududeHTTPManagerShell) is locked. Its
+//     operations run as RAZududeHTTPRequestOperation says.
 //   - Success and failure run on completionQueue() (the main queue when none is set).
 //
 // Ownership
@@ -26,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "SocialSDK/framework/network/RAZududeHTTPManagerShell.h"
 #include "SocialSDK/framework/network/RAZududeHTTPRequestOperation.h"
 #include "platform/Dispatch.h"
 #include "platform/Error.h"
@@ -49,7 +51,7 @@ class RAZududeHTTPRequestOperationManager : public platform::Archivable {
     // HEAD has no body to pass on.
     using HeadSuccessBlock =
         std::function<void(const std::shared_ptr<RAZududeHTTPRequestOperation>& operation)>;
-    using ConstructingBodyBlock = std::function<void(RAZududeMultipartFormData& formData)>;
+    using ConstructingBodyBlock = RAZududeHTTPManagerShell::ConstructingBodyBlock;
 
     static constexpr const char* kClassName = "RAZududeHTTPRequestOperationManager";
 
@@ -61,16 +63,16 @@ class RAZududeHTTPRequestOperationManager : public platform::Archivable {
     explicit RAZududeHTTPRequestOperationManager(
         std::optional<platform::Url> baseURL = std::nullopt);
 
-    const std::optional<platform::Url>& baseURL() const { return baseURL_; }
+    const std::optional<platform::Url>& baseURL() const { return shell_.baseURL(); }
 
-    const std::shared_ptr<RAZududeHTTPRequestSerializer>& requestSerializer() const {
-        return requestSerializer_;
+    std::shared_ptr<RAZududeHTTPRequestSerializer> requestSerializer() const {
+        return shell_.requestSerializer();
     }
     // Throws std::invalid_argument for null.
-    void setRequestSerializer(std::shared_ptr<RAZududeHTTPRequestSerializer> serializer);
-    const std::shared_ptr<RAZududeHTTPResponseSerializer>& responseSerializer() const {
-        return responseSerializer_;
+    void setRequestSerializer(std::shared_ptr<RAZududeHTTPRequestSerializer> serializer) {
+        shell_.setRequestSerializer(std::move(serializer));
     }
+    std::shared_ptr<RAZududeHTTPResponseSerializer> responseSerializer() const;
     // Throws std::invalid_argument for null.
     void setResponseSerializer(std::shared_ptr<RAZududeHTTPResponseSerializer> serializer);
 
@@ -91,31 +93,31 @@ class RAZududeHTTPRequestOperationManager : public platform::Archivable {
     void setCredential(std::optional<platform::Credential> credential) {
         credential_ = std::move(credential);
     }
-    const std::shared_ptr<RAZududeSecurityPolicy>& securityPolicy() const {
-        return securityPolicy_;
+    std::shared_ptr<RAZududeSecurityPolicy> securityPolicy() const {
+        return shell_.securityPolicy();
     }
     void setSecurityPolicy(std::shared_ptr<RAZududeSecurityPolicy> policy) {
-        securityPolicy_ = std::move(policy);
+        shell_.setSecurityPolicy(std::move(policy));
     }
-    const std::shared_ptr<RAZududeNetworkReachabilityManager>& reachabilityManager() const {
-        return reachabilityManager_;
+    std::shared_ptr<RAZududeNetworkReachabilityManager> reachabilityManager() const {
+        return shell_.reachabilityManager();
     }
     void setReachabilityManager(std::shared_ptr<RAZududeNetworkReachabilityManager> manager) {
-        reachabilityManager_ = std::move(manager);
+        shell_.setReachabilityManager(std::move(manager));
     }
 
     // Empty: the main queue; the operation's own default group.
-    const std::shared_ptr<platform::DispatchQueue>& completionQueue() const {
-        return completionQueue_;
+    std::shared_ptr<platform::DispatchQueue> completionQueue() const {
+        return shell_.completionQueue();
     }
     void setCompletionQueue(std::shared_ptr<platform::DispatchQueue> queue) {
-        completionQueue_ = std::move(queue);
+        shell_.setCompletionQueue(std::move(queue));
     }
-    const std::shared_ptr<platform::DispatchGroup>& completionGroup() const {
-        return completionGroup_;
+    std::shared_ptr<platform::DispatchGroup> completionGroup() const {
+        return shell_.completionGroup();
     }
     void setCompletionGroup(std::shared_ptr<platform::DispatchGroup> group) {
-        completionGroup_ = std::move(group);
+        shell_.setCompletionGroup(std::move(group));
     }
 
     // An operation for the request with the manager's settings and the blocks; not queued.
@@ -169,22 +171,11 @@ class RAZududeHTTPRequestOperationManager : public platform::Archivable {
     static void registerArchiveClass();
 
   private:
-    // The URL string against the base URL; nullopt, with the failure reported, when it is no
-    // URL.
-    std::optional<std::string> resolvedURLString(const std::string& URLString,
-                                                 const FailureBlock& failure) const;
-    void reportFailure(const FailureBlock& failure, platform::Error error) const;
     std::shared_ptr<RAZududeHTTPRequestOperation> enqueue(
         std::shared_ptr<RAZududeHTTPRequestOperation> operation);
 
-    std::optional<platform::Url> baseURL_;
-    std::shared_ptr<RAZududeHTTPRequestSerializer> requestSerializer_;
-    std::shared_ptr<RAZududeHTTPResponseSerializer> responseSerializer_;
+    RAZududeHTTPManagerShell shell_;
     std::shared_ptr<platform::OperationQueue> operationQueue_;
     bool shouldUseCredentialStorage_ = true;
     std::optional<platform::Credential> credential_;
-    std::shared_ptr<RAZududeSecurityPolicy> securityPolicy_;
-    std::shared_ptr<RAZududeNetworkReachabilityManager> reachabilityManager_;
-    std::shared_ptr<platform::DispatchQueue> completionQueue_;
-    std::shared_ptr<platform::DispatchGroup> completionGroup_;
 };

@@ -7,17 +7,6 @@
 #include "SocialSDK/framework/network/RAZududeURLResponseSerialization.h"
 #include "platform/Format.h"
 
-namespace {
-
-std::optional<platform::Url> withTrailingSlash(std::optional<platform::Url> url) {
-    if (url && !url->rawPath().empty() && !url->absoluteString().ends_with('/')) {
-        return url->appendingPathComponent("");
-    }
-    return url;
-}
-
-}  // namespace
-
 std::shared_ptr<RAZududeHTTPSessionManager> RAZududeHTTPSessionManager::manager() {
     return create();
 }
@@ -34,25 +23,16 @@ std::shared_ptr<RAZududeHTTPSessionManager> RAZududeHTTPSessionManager::create(
 RAZududeHTTPSessionManager::RAZududeHTTPSessionManager(
     Key key, std::optional<platform::Url> baseURL,
     std::optional<platform::UrlSessionConfiguration> configuration)
-    : RAZududeURLSessionManager(key, std::move(configuration)),
-      baseURL_(withTrailingSlash(std::move(baseURL))),
-      requestSerializer_(RAZududeHTTPRequestSerializer::serializer()) {
-    RAZududeURLSessionManager::setResponseSerializer(RAZududeJSONResponseSerializer::serializer());
-}
+    : RAZududeURLSessionManager(key, std::move(configuration), std::move(baseURL)) {}
 
 std::shared_ptr<RAZududeHTTPRequestSerializer> RAZududeHTTPSessionManager::requestSerializer()
     const {
-    std::lock_guard lock(mutex_);
-    return requestSerializer_;
+    return shell().requestSerializer();
 }
 
 void RAZududeHTTPSessionManager::setRequestSerializer(
     std::shared_ptr<RAZududeHTTPRequestSerializer> serializer) {
-    if (!serializer) {
-        throw std::invalid_argument("Invalid parameter not satisfying: requestSerializer");
-    }
-    std::lock_guard lock(mutex_);
-    requestSerializer_ = std::move(serializer);
+    shell().setRequestSerializer(std::move(serializer));
 }
 
 std::shared_ptr<RAZududeHTTPResponseSerializer> RAZududeHTTPSessionManager::responseSerializer()
@@ -67,28 +47,6 @@ void RAZududeHTTPSessionManager::setResponseSerializer(
         throw std::invalid_argument("Invalid parameter not satisfying: responseSerializer");
     }
     RAZududeURLSessionManager::setResponseSerializer(std::move(serializer));
-}
-
-void RAZududeHTTPSessionManager::reportFailure(const FailureBlock& failure,
-                                               platform::Error error) const {
-    if (!failure) {
-        return;
-    }
-    auto queue = completionQueue();
-    if (!queue) {
-        queue = platform::DispatchQueue::main();
-    }
-    queue->async([failure, error = std::move(error)] { failure(nullptr, error); });
-}
-
-std::optional<std::string> RAZududeHTTPSessionManager::resolvedURLString(
-    const std::string& URLString, const FailureBlock& failure) const {
-    platform::Error error;
-    auto resolved = RAZududeResolvedURLString(baseURL_, URLString, &error);
-    if (!resolved) {
-        reportFailure(failure, std::move(error));
-    }
-    return resolved;
 }
 
 RAZududeURLSessionManager::CompletionHandler RAZududeHTTPSessionManager::splitCompletion(
@@ -112,14 +70,10 @@ RAZududeURLSessionManager::CompletionHandler RAZududeHTTPSessionManager::splitCo
 RAZududeURLSessionManager::DataTask RAZududeHTTPSessionManager::dataTaskWithHTTPMethod(
     const std::string& method, const std::string& URLString,
     const std::optional<platform::Value>& parameters, SuccessBlock success, FailureBlock failure) {
-    auto resolved = resolvedURLString(URLString, failure);
-    if (!resolved) {
-        return nullptr;
-    }
     platform::Error error;
-    auto request = requestSerializer()->requestWithMethod(method, *resolved, parameters, &error);
+    auto request = shell().requestWithMethod(method, URLString, parameters, &error);
     if (!request) {
-        reportFailure(failure, std::move(error));
+        shell().reportFailure(failure, std::move(error));
         return nullptr;
     }
     auto holder = std::make_shared<DataTask>();
@@ -168,15 +122,11 @@ RAZududeURLSessionManager::DataTask RAZududeHTTPSessionManager::POST(
 RAZududeURLSessionManager::DataTask RAZududeHTTPSessionManager::POST(
     const std::string& URLString, const std::optional<platform::Value>& parameters,
     ConstructingBodyBlock block, SuccessBlock success, FailureBlock failure) {
-    auto resolved = resolvedURLString(URLString, failure);
-    if (!resolved) {
-        return nullptr;
-    }
     platform::Error error;
-    auto request = requestSerializer()->multipartFormRequestWithMethod(
-        "POST", *resolved, parameters, std::move(block), &error);
+    auto request =
+        shell().multipartFormRequestWithMethod("POST", URLString, parameters, block, &error);
     if (!request) {
-        reportFailure(failure, std::move(error));
+        shell().reportFailure(failure, std::move(error));
         return nullptr;
     }
     auto holder = std::make_shared<DataTask>();
@@ -207,8 +157,9 @@ RAZududeURLSessionManager::DataTask RAZududeHTTPSessionManager::DELETE(
 }
 
 std::string RAZududeHTTPSessionManager::description() const {
+    const auto& baseURL = shell().baseURL();
     const std::optional<std::string> base =
-        baseURL_ ? std::optional<std::string>(baseURL_->absoluteString()) : std::nullopt;
+        baseURL ? std::optional<std::string>(baseURL->absoluteString()) : std::nullopt;
     const std::string queue = platform::format("<OperationQueue: %p>{name = '%@'}",
                                                static_cast<const void*>(operationQueue().get()),
                                                operationQueue()->name());
@@ -218,7 +169,7 @@ std::string RAZududeHTTPSessionManager::description() const {
 }
 
 std::shared_ptr<RAZududeHTTPSessionManager> RAZududeHTTPSessionManager::copy() const {
-    auto manager = create(baseURL_, session()->configuration());
+    auto manager = create(shell().baseURL(), session()->configuration());
     manager->setRequestSerializer(requestSerializer()->copy());
     manager->setResponseSerializer(responseSerializer()->copy());
     return manager;
@@ -226,7 +177,8 @@ std::shared_ptr<RAZududeHTTPSessionManager> RAZududeHTTPSessionManager::copy() c
 
 void RAZududeHTTPSessionManager::encode(platform::KeyedArchiver& coder) const {
     RAZududeURLSessionManager::encode(coder);
-    coder.encodeObject(baseURL_ ? platform::Value(baseURL_->absoluteString()) : platform::Value(),
+    const auto& baseURL = shell().baseURL();
+    coder.encodeObject(baseURL ? platform::Value(baseURL->absoluteString()) : platform::Value(),
                        "baseURL");
     // Every configuration here archives itself (none has a background identifier), so the
     // base class's "sessionConfiguration" is all there is to store of it.

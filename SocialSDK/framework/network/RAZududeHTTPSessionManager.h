@@ -29,7 +29,7 @@ class RAZududeHTTPSessionManager : public RAZududeURLSessionManager {
     using FailureBlock = std::function<void(const DataTask& task, const platform::Error& error)>;
     // HEAD has no body to pass on.
     using HeadSuccessBlock = std::function<void(const DataTask& task)>;
-    using ConstructingBodyBlock = std::function<void(RAZududeMultipartFormData& formData)>;
+    using ConstructingBodyBlock = RAZududeHTTPManagerShell::ConstructingBodyBlock;
 
     static constexpr const char* kClassName = "RAZududeHTTPSessionManager";
 
@@ -43,7 +43,7 @@ class RAZududeHTTPSessionManager : public RAZududeURLSessionManager {
     RAZududeHTTPSessionManager(Key key, std::optional<platform::Url> baseURL,
                                std::optional<platform::UrlSessionConfiguration> configuration);
 
-    const std::optional<platform::Url>& baseURL() const { return baseURL_; }
+    const std::optional<platform::Url>& baseURL() const { return shell().baseURL(); }
 
     std::shared_ptr<RAZududeHTTPRequestSerializer> requestSerializer() const;
     // Non-null.
@@ -88,14 +88,6 @@ class RAZududeHTTPSessionManager : public RAZududeURLSessionManager {
     static void registerArchiveClass();
 
   private:
-    // The URL string against the base URL, or nullopt with the failure reported.
-    std::optional<std::string> resolvedURLString(const std::string& URLString,
-                                                 const FailureBlock& failure) const;
-    void reportFailure(const FailureBlock& failure, platform::Error error) const;
     static CompletionHandler splitCompletion(std::shared_ptr<DataTask> holder, SuccessBlock success,
                                              FailureBlock failure);
-
-    const std::optional<platform::Url> baseURL_;
-    mutable std::mutex mutex_;  // guards the request serializer
-    std::shared_ptr<RAZududeHTTPRequestSerializer> requestSerializer_;
 };

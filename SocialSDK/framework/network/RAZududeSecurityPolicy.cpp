@@ -132,3 +132,12 @@ bool RAZududeSecurityPolicy::evaluateServerTrust(
     }
     return false;
 }
+
+std::optional<platform::Credential> RAZududeSecurityPolicy::credentialForServerTrust(
+    const platform::ProtectionSpace& space) const {
+    const auto& trust = space.serverTrust();
+    if (!evaluateServerTrust(trust, space.host())) {
+        return std::nullopt;
+    }
+    return platform::Credential(trust);
+}

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Value.h"
+#include "platform/net/Authentication.h"
 #include "platform/net/ServerTrust.h"
 
 enum class RAZududeSSLPinningMode : unsigned {
@@ -60,6 +61,12 @@ class RAZududeSecurityPolicy {
     bool evaluateServerTrust(const std::shared_ptr<platform::ServerTrust>& trust) const;
     bool evaluateServerTrust(const std::shared_ptr<platform::ServerTrust>& trust,
                              std::optional<std::string> domain) const;
+
+    // The answer to a server-trust challenge for the space: the credential of the server's
+    // trust when the policy accepts it for the space's host, nullopt when the challenge is to
+    // be cancelled.
+    std::optional<platform::Credential> credentialForServerTrust(
+        const platform::ProtectionSpace& space) const;
 
   private:
     RAZududeSSLPinningMode pinningMode_ = RAZududeSSLPinningMode::kNone;

@@ -66,164 +66,6 @@ Error failingUrlError(const char* domain, long code, const UrlRequest& request,
     return Error(domain, code, std::move(userInfo));
 }
 
-// --- archive forms of the URL-loading values: plain dictionaries, readable by anyone ---
-
-Value headersValue(const platform::HeaderFields& headers) {
-    platform::Array fields;
-    for (const auto& [name, value] : headers.fields()) {
-        fields.push_back(Value(platform::Array{Value(name), Value(value)}));
-    }
-    return Value(std::move(fields));
-}
-
-std::optional<platform::HeaderFields> headersFromValue(const Value& value) {
-    platform::HeaderFields headers;
-    if (value.isNull()) {
-        return headers;
-    }
-    if (!value.isArray()) {
-        return std::nullopt;
-    }
-    for (const Value& field : *value.array()) {
-        if (!field.isArray() || field.count() != 2 || !field[0].isString() ||
-            !field[1].isString()) {
-            return std::nullopt;
-        }
-        headers.set(*field[0].string(), *field[1].string());
-    }
-    return headers;
-}
-
-Value requestValue(const UrlRequest& request) {
-    Map map;
-    map.set("URL", Value(request.url().absoluteString()));
-    map.set("HTTPMethod", Value(request.httpMethod()));
-    map.set("HTTPHeaderFields", headersValue(request.allHttpHeaderFields()));
-    if (request.httpBody()) {
-        map.set("HTTPBody", Value(*request.httpBody()));
-    }
-    map.set("timeoutInterval", Value(request.timeoutInterval()));
-    map.set("cachePolicy", Value(static_cast<unsigned>(request.cachePolicy())));
-    map.set("HTTPShouldHandleCookies", Value(request.httpShouldHandleCookies()));
-    map.set("HTTPShouldUsePipelining", Value(request.httpShouldUsePipelining()));
-    map.set("allowsCellularAccess", Value(request.allowsCellularAccess()));
-    map.set("networkServiceType", Value(static_cast<unsigned>(request.networkServiceType())));
-    return Value(std::move(map));
-}
-
-std::optional<UrlRequest> requestFromValue(const Value& value) {
-    if (!value.isMap() || !value["URL"].isString() || !value["HTTPMethod"].isString()) {
-        return std::nullopt;
-    }
-    auto url = platform::Url::parse(*value["URL"].string());
-    auto headers = headersFromValue(value["HTTPHeaderFields"]);
-    if (!url || !headers) {
-        return std::nullopt;
-    }
-    UrlRequest request(*url);
-    request.setHttpMethod(*value["HTTPMethod"].string());
-    request.setAllHttpHeaderFields(std::move(*headers));
-    if (const Bytes* body = value["HTTPBody"].bytes()) {
-        request.setHttpBody(*body);
-    }
-    if (value["timeoutInterval"].isNumber()) {
-        request.setTimeoutInterval(value["timeoutInterval"].doubleValue());
-    }
-    const std::int64_t policy = value["cachePolicy"].integerValue();
-    if (policy >= 0 && policy <= 3) {
-        request.setCachePolicy(static_cast<platform::UrlRequestCachePolicy>(policy));
-    }
-    if (value["HTTPShouldHandleCookies"].isBool()) {
-        request.setHttpShouldHandleCookies(value["HTTPShouldHandleCookies"].boolValue());
-    }
-    if (value["HTTPShouldUsePipelining"].isBool()) {
-        request.setHttpShouldUsePipelining(value["HTTPShouldUsePipelining"].boolValue());
-    }
-    if (value["allowsCellularAccess"].isBool()) {
-        request.setAllowsCellularAccess(value["allowsCellularAccess"].boolValue());
-    }
-    const std::int64_t service = value["networkServiceType"].integerValue();
-    if (service >= 0 && service <= 4) {
-        request.setNetworkServiceType(static_cast<platform::NetworkServiceType>(service));
-    }
-    return request;
-}
-
-Value responseValue(const std::shared_ptr<const UrlResponse>& response) {
-    if (!response) {
-        return {};
-    }
-    Map map;
-    map.set("URL", Value(response->url().absoluteString()));
-    if (auto http = std::dynamic_pointer_cast<const platform::HttpUrlResponse>(response)) {
-        map.set("statusCode", Value(http->statusCode()));
-        map.set("HTTPVersion", Value(http->httpVersion()));
-        map.set("allHeaderFields", headersValue(http->allHeaderFields()));
-    } else {
-        map.set("MIMEType", Value(response->mimeType()));
-        map.set("expectedContentLength", Value(response->expectedContentLength()));
-        if (response->textEncodingName()) {
-            map.set("textEncodingName", Value(*response->textEncodingName()));
-        }
-    }
-    return Value(std::move(map));
-}
-
-std::shared_ptr<const UrlResponse> responseFromValue(const Value& value) {
-    if (!value.isMap() || !value["URL"].isString()) {
-        return nullptr;
-    }
-    auto url = platform::Url::parse(*value["URL"].string());
-    if (!url) {
-        return nullptr;
-    }
-    if (value["statusCode"].isInteger()) {
-        auto headers = headersFromValue(value["allHeaderFields"]);
-        if (!headers) {
-            return nullptr;
-        }
-        return std::make_shared<const platform::HttpUrlResponse>(
-            *url, value["statusCode"].intValue(), value["HTTPVersion"].stringValue(),
-            std::move(*headers));
-    }
-    std::optional<std::string> encodingName;
-    if (value["textEncodingName"].isString()) {
-        encodingName = *value["textEncodingName"].string();
-    }
-    const std::int64_t length = value["expectedContentLength"].isInteger()
-                                    ? value["expectedContentLength"].integerValue()
-                                    : -1;
-    return std::make_shared<const UrlResponse>(*url, value["MIMEType"].stringValue(), length,
-                                               std::move(encodingName));
-}
-
-constexpr int kMaxUnderlyingErrors = 16;
-
-Value errorValue(const Error& error, int depth = 0) {
-    Map map;
-    map.set("domain", Value(error.domain()));
-    map.set("code", Value(error.code()));
-    map.set("userInfo", Value(error.userInfo()));
-    if (error.underlyingError() && depth < kMaxUnderlyingErrors) {
-        map.set("underlyingError", errorValue(*error.underlyingError(), depth + 1));
-    }
-    return Value(std::move(map));
-}
-
-std::optional<Error> errorFromValue(const Value& value, int depth = 0) {
-    if (!value.isMap() || !value["domain"].isString() || !value["code"].isInteger()) {
-        return std::nullopt;
-    }
-    Error error(*value["domain"].string(), static_cast<long>(value["code"].integerValue()),
-                value["userInfo"].isMap() ? *value["userInfo"].map() : Map{});
-    if (depth < kMaxUnderlyingErrors) {
-        if (auto underlying = errorFromValue(value["underlyingError"], depth + 1)) {
-            error.setUnderlyingError(std::move(*underlying));
-        }
-    }
-    return error;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -406,6 +248,9 @@ void RAZududeURLConnectionOperation::pause() {
     }
     ++run_;
     setState(kPaused);
+    if (state_ == kPaused) {
+        request_ = requestToResume(request_);
+    }
 }
 
 void RAZududeURLConnectionOperation::operationDidPause() {
@@ -447,16 +292,19 @@ void RAZududeURLConnectionOperation::setCompletionBlock(std::function<void()> bl
             return;
         }
         std::function<void()> callerBlock;
-        std::shared_ptr<platform::DispatchGroup> group;
-        std::shared_ptr<platform::DispatchQueue> queue;
         {
             std::lock_guard selfLock(self->lock_);
             callerBlock = std::exchange(self->callerCompletion_, nullptr);
-            group = self->completionGroup_ ? self->completionGroup_ : sharedCompletionGroup();
-            queue =
-                self->completionQueue_ ? self->completionQueue_ : platform::DispatchQueue::main();
         }
         if (callerBlock) {
+            auto group = self->completionGroup();
+            auto queue = self->completionQueue();
+            if (!group) {
+                group = sharedCompletionGroup();
+            }
+            if (!queue) {
+                queue = platform::DispatchQueue::main();
+            }
             group->async(queue, [self, callerBlock = std::move(callerBlock)] { callerBlock(); });
         }
     });
@@ -550,16 +398,6 @@ void RAZududeURLConnectionOperation::setOutputStream(
     outputStream_ = std::move(stream);
 }
 
-std::size_t RAZududeURLConnectionOperation::maximumResponseDataLength() const {
-    std::lock_guard lock(lock_);
-    return maximumResponseDataLength_;
-}
-
-void RAZududeURLConnectionOperation::setMaximumResponseDataLength(std::size_t bytes) {
-    std::lock_guard lock(lock_);
-    maximumResponseDataLength_ = bytes;
-}
-
 std::uint64_t RAZududeURLConnectionOperation::bytesWrittenToOutputStream() const {
     std::lock_guard lock(lock_);
     if (!outputStream_) {
@@ -570,95 +408,6 @@ std::uint64_t RAZududeURLConnectionOperation::bytesWrittenToOutputStream() const
     }
     const Value offset = outputStream_->propertyForKey(platform::kStreamFileCurrentOffsetKey);
     return offset.isInteger() ? static_cast<std::uint64_t>(offset.integerValue()) : 0;
-}
-
-bool RAZududeURLConnectionOperation::shouldUseCredentialStorage() const {
-    std::lock_guard lock(lock_);
-    return shouldUseCredentialStorage_;
-}
-
-void RAZududeURLConnectionOperation::setShouldUseCredentialStorage(bool use) {
-    std::lock_guard lock(lock_);
-    shouldUseCredentialStorage_ = use;
-}
-
-std::optional<platform::Credential> RAZududeURLConnectionOperation::credential() const {
-    std::lock_guard lock(lock_);
-    return credential_;
-}
-
-void RAZududeURLConnectionOperation::setCredential(std::optional<platform::Credential> credential) {
-    std::lock_guard lock(lock_);
-    credential_ = std::move(credential);
-}
-
-std::shared_ptr<RAZududeSecurityPolicy> RAZududeURLConnectionOperation::securityPolicy() const {
-    std::lock_guard lock(lock_);
-    return securityPolicy_;
-}
-
-void RAZududeURLConnectionOperation::setSecurityPolicy(
-    std::shared_ptr<RAZududeSecurityPolicy> policy) {
-    std::lock_guard lock(lock_);
-    securityPolicy_ = std::move(policy);
-}
-
-std::shared_ptr<platform::DispatchQueue> RAZududeURLConnectionOperation::completionQueue() const {
-    std::lock_guard lock(lock_);
-    return completionQueue_;
-}
-
-void RAZududeURLConnectionOperation::setCompletionQueue(
-    std::shared_ptr<platform::DispatchQueue> queue) {
-    std::lock_guard lock(lock_);
-    completionQueue_ = std::move(queue);
-}
-
-std::shared_ptr<platform::DispatchGroup> RAZududeURLConnectionOperation::completionGroup() const {
-    std::lock_guard lock(lock_);
-    return completionGroup_;
-}
-
-void RAZududeURLConnectionOperation::setCompletionGroup(
-    std::shared_ptr<platform::DispatchGroup> group) {
-    std::lock_guard lock(lock_);
-    completionGroup_ = std::move(group);
-}
-
-Map RAZududeURLConnectionOperation::userInfo() const {
-    std::lock_guard lock(lock_);
-    return userInfo_;
-}
-
-void RAZududeURLConnectionOperation::setUserInfo(Map userInfo) {
-    std::lock_guard lock(lock_);
-    userInfo_ = std::move(userInfo);
-}
-
-void RAZududeURLConnectionOperation::setUploadProgressBlock(ProgressBlock block) {
-    std::lock_guard lock(lock_);
-    uploadProgress_ = std::move(block);
-}
-
-void RAZududeURLConnectionOperation::setDownloadProgressBlock(ProgressBlock block) {
-    std::lock_guard lock(lock_);
-    downloadProgress_ = std::move(block);
-}
-
-void RAZududeURLConnectionOperation::setWillSendRequestForAuthenticationChallengeBlock(
-    AuthenticationChallengeBlock block) {
-    std::lock_guard lock(lock_);
-    authenticationChallenge_ = std::move(block);
-}
-
-void RAZududeURLConnectionOperation::setCacheResponseBlock(CacheResponseBlock block) {
-    std::lock_guard lock(lock_);
-    cacheResponse_ = std::move(block);
-}
-
-void RAZududeURLConnectionOperation::setRedirectResponseBlock(RedirectResponseBlock block) {
-    std::lock_guard lock(lock_);
-    redirectResponse_ = std::move(block);
 }
 
 // --- connection delegate (network thread) ----------------------------------------------------
@@ -672,32 +421,23 @@ bool RAZududeURLConnectionOperation::isCurrentConnection(
 
 void RAZududeURLConnectionOperation::willSendRequestForAuthenticationChallenge(
     platform::UrlConnection& connection, const platform::AuthenticationChallenge& challenge) {
-    AuthenticationChallengeBlock block;
-    std::shared_ptr<RAZududeSecurityPolicy> policy;
-    std::optional<platform::Credential> credential;
-    {
-        std::lock_guard lock(lock_);
-        block = authenticationChallenge_;
-        policy = securityPolicy_;
-        credential = credential_;
-    }
-    if (block) {
+    if (auto block = authenticationChallenge_.get()) {
         block(connection, challenge);
         return;
     }
     const platform::ProtectionSpace& space = challenge.protectionSpace();
     platform::AuthenticationChallengeSender& sender = challenge.sender();
     if (space.authenticationMethod() == platform::kAuthenticationMethodServerTrust) {
-        const auto& trust = space.serverTrust();
-        if (trust && policy && policy->evaluateServerTrust(trust, space.host())) {
-            sender.useCredential(platform::Credential(trust), challenge);
+        const auto policy = securityPolicy();
+        if (const auto trusted = policy ? policy->credentialForServerTrust(space) : std::nullopt) {
+            sender.useCredential(*trusted, challenge);
         } else {
             sender.cancelAuthenticationChallenge(challenge);
         }
         return;
     }
-    if (challenge.previousFailureCount() == 0 && credential) {
-        sender.useCredential(*credential, challenge);
+    if (const auto offered = credential(); challenge.previousFailureCount() == 0 && offered) {
+        sender.useCredential(*offered, challenge);
     } else {
         sender.continueWithoutCredential(challenge);
     }
@@ -711,12 +451,7 @@ bool RAZududeURLConnectionOperation::connectionShouldUseCredentialStorage(
 std::optional<UrlRequest> RAZududeURLConnectionOperation::willSendRequest(
     platform::UrlConnection& connection, const UrlRequest& request,
     const std::shared_ptr<const UrlResponse>& redirectResponse) {
-    RedirectResponseBlock block;
-    {
-        std::lock_guard lock(lock_);
-        block = redirectResponse_;
-    }
-    if (block) {
+    if (auto block = redirectResponse_.get()) {
         return block(connection, request, redirectResponse);
     }
     return request;
@@ -728,12 +463,7 @@ void RAZududeURLConnectionOperation::didSendBodyData(platform::UrlConnection&,
                                                      std::int64_t totalBytesExpectedToWrite) {
     platform::DispatchQueue::main()->async(
         [self = sharedSelf(), bytesWritten, totalBytesWritten, totalBytesExpectedToWrite] {
-            ProgressBlock block;
-            {
-                std::lock_guard lock(self->lock_);
-                block = self->uploadProgress_;
-            }
-            if (block) {
+            if (auto block = self->uploadProgress_.get()) {
                 block(static_cast<std::size_t>(bytesWritten), totalBytesWritten,
                       totalBytesExpectedToWrite);
             }
@@ -787,7 +517,7 @@ void RAZududeURLConnectionOperation::didReceiveData(platform::UrlConnection& con
         }
         auto stream = outputStreamLocked();
         const auto held = stream->bytesHeldInMemory();
-        const std::size_t most = maximumResponseDataLength_;
+        const std::size_t most = maximumResponseDataLength();
         if (held && most != 0 && data.size() > most - std::min(most, *held)) {
             failConnection(failingUrlError(
                 platform::kUrlErrorDomain, platform::kUrlErrorDataLengthExceedsMaximum, request_,
@@ -820,12 +550,7 @@ void RAZududeURLConnectionOperation::didReceiveData(platform::UrlConnection& con
     const std::size_t length = data.size();
     platform::DispatchQueue::main()->async([self, length, expected] {
         const std::int64_t total = self->totalBytesRead_ += static_cast<std::int64_t>(length);
-        ProgressBlock block;
-        {
-            std::lock_guard lock(self->lock_);
-            block = self->downloadProgress_;
-        }
-        if (block) {
+        if (auto block = self->downloadProgress_.get()) {
             block(length, total, expected);
         }
     });
@@ -833,12 +558,7 @@ void RAZududeURLConnectionOperation::didReceiveData(platform::UrlConnection& con
 
 std::optional<platform::CachedUrlResponse> RAZududeURLConnectionOperation::willCacheResponse(
     platform::UrlConnection& connection, const platform::CachedUrlResponse& proposed) {
-    CacheResponseBlock block;
-    {
-        std::lock_guard lock(lock_);
-        block = cacheResponse_;
-    }
-    if (block) {
+    if (auto block = cacheResponse_.get()) {
         return block(connection, proposed);
     }
     if (isCancelled()) {
@@ -901,81 +621,7 @@ void RAZududeURLConnectionOperation::failConnection(const Error& error) {
     finish();
 }
 
-// --- batches ---------------------------------------------------------------------------------
-
-std::vector<std::shared_ptr<platform::Operation>>
-RAZududeURLConnectionOperation::batchOfRequestOperations(const Operations& operations,
-                                                         BatchProgressBlock progressBlock,
-                                                         BatchCompletionBlock completionBlock) {
-    if (operations.empty()) {
-        return {platform::BlockOperation::create([completionBlock] {
-            platform::DispatchQueue::main()->async([completionBlock] {
-                if (completionBlock) {
-                    completionBlock({});
-                }
-            });
-        })};
-    }
-
-    auto group = platform::DispatchGroup::create();
-    auto batchedOperation = platform::BlockOperation::create([group, completionBlock, operations] {
-        group->notify(platform::DispatchQueue::main(), [completionBlock, operations] {
-            if (completionBlock) {
-                completionBlock(operations);
-            }
-        });
-    });
-
-    std::vector<std::weak_ptr<RAZududeURLConnectionOperation>> watched(operations.begin(),
-                                                                       operations.end());
-    auto report = [group, progressBlock, watched] {
-        if (progressBlock) {
-            std::size_t finished = 0;
-            for (const auto& weak : watched) {
-                auto operation = weak.lock();
-                finished += operation && operation->isFinished() ? 1 : 0;
-            }
-            progressBlock(finished, watched.size());
-        }
-        group->leave();
-    };
-
-    for (const auto& operation : operations) {
-        group->enter();
-        operation->setCompletionGroup(group);
-        // Reported once per operation, by whichever comes first: its completion block, or the
-        // check below for an operation that had finished before the batch was made (its
-        // completion block will never run, and the batch must not wait for it).
-        auto reported = std::make_shared<std::atomic<bool>>(false);
-        {
-            // Taken and replaced in one step, so that a finish in between cannot run the
-            // caller's block and then lose the batch's.
-            std::lock_guard lock(operation->lock_);
-            std::function<void()> original = operation->callerCompletion_;
-            // Runs on the operation's completion queue within the batch's group: the caller's
-            // block first, then the count.
-            operation->setCompletionBlock([original, reported, report] {
-                if (original) {
-                    original();
-                }
-                if (!reported->exchange(true)) {
-                    report();
-                }
-            });
-        }
-        if (operation->isFinished() && !reported->exchange(true)) {
-            auto queue = operation->completionQueue();
-            group->async(queue ? queue : platform::DispatchQueue::main(), report);
-        }
-        batchedOperation->addDependency(operation);
-    }
-
-    std::vector<std::shared_ptr<platform::Operation>> result(operations.begin(), operations.end());
-    result.push_back(batchedOperation);
-    return result;
-}
-
-// --- description, copying, archiving ---------------------------------------------------------
+// --- description, copying ----------------------------------------------------------------
 
 std::string RAZududeURLConnectionOperation::description() const {
     std::lock_guard lock(lock_);
@@ -985,95 +631,17 @@ std::string RAZududeURLConnectionOperation::description() const {
 }
 
 void RAZududeURLConnectionOperation::copyInto(RAZududeURLConnectionOperation& other) const {
-    std::scoped_lock lock(lock_, other.lock_);
-    other.uploadProgress_ = uploadProgress_;
-    other.downloadProgress_ = downloadProgress_;
-    other.authenticationChallenge_ = authenticationChallenge_;
-    other.cacheResponse_ = cacheResponse_;
-    other.redirectResponse_ = redirectResponse_;
-    other.completionQueue_ = completionQueue_;
-    other.completionGroup_ = completionGroup_;
+    other.uploadProgress_.set(uploadProgress_.get());
+    other.downloadProgress_.set(downloadProgress_.get());
+    other.authenticationChallenge_.set(authenticationChallenge_.get());
+    other.cacheResponse_.set(cacheResponse_.get());
+    other.redirectResponse_.set(redirectResponse_.get());
+    other.completionQueue_.set(completionQueue_.get());
+    other.completionGroup_.set(completionGroup_.get());
 }
 
 std::shared_ptr<RAZududeURLConnectionOperation> RAZududeURLConnectionOperation::copy() const {
     auto operation = create(request());
     copyInto(*operation);
     return operation;
-}
-
-void RAZududeURLConnectionOperation::encode(platform::KeyedArchiver& coder) const {
-    // What is archived must be a request that can go on: an operation in flight stops first.
-    const_cast<RAZududeURLConnectionOperation*>(this)->pause();
-    std::lock_guard lock(lock_);
-    coder.encodeObject(requestValue(request_), "request");
-    const std::int64_t state = state_ == kExecuting || state_ == kPaused ? kReady : state_;
-    coder.encodeInt64(state, "state");
-    coder.encodeObject(responseValue(response_), "response");
-    coder.encodeObject(error_ ? errorValue(*error_) : Value(), "error");
-    // A paused operation's body so far goes with it, so that the ranged request it resumes
-    // with continues what is kept.
-    std::optional<Bytes> data = responseData_;
-    if (!data && outputStream_) {
-        const Value written =
-            outputStream_->propertyForKey(platform::kStreamDataWrittenToMemoryStreamKey);
-        if (written.bytes() && !written.bytes()->empty()) {
-            data = *written.bytes();
-        }
-    }
-    coder.encodeObject(data ? Value(*data) : Value(), "responseData");
-    coder.encodeInt64(totalBytesRead_.load(), "totalBytesRead");
-}
-
-void RAZududeURLConnectionOperation::decodeInto(platform::KeyedUnarchiver& coder) {
-    std::lock_guard lock(lock_);
-    const std::int64_t state = coder.decodeInt64("state");
-    // Only a change allowed from Ready, and never Executing: there is no connection to run.
-    if (state != kExecuting) {
-        setState(static_cast<State>(state));
-    }
-    response_ = responseFromValue(coder.decodeValue("response"));
-    error_ = errorFromValue(coder.decodeValue("error"));
-    const Value data = coder.decodeValue("responseData");
-    if (const Bytes* bytes = data.bytes()) {
-        responseData_ = *bytes;
-        // The ranged request of a paused operation continues these bytes: they go first into
-        // the stream that the rest will be appended to.
-        const auto range = request_.valueForHttpHeaderField("Range");
-        if (range && *range == platform::format("bytes=%llu-", bytes->size())) {
-            auto stream = outputStreamLocked();
-            stream->open();
-            if (!bytes->empty()) {
-                stream->write(bytes->data(), bytes->size());
-            }
-            responseData_.reset();
-        }
-    }
-    totalBytesRead_ = coder.decodeInt64("totalBytesRead");
-}
-
-std::optional<UrlRequest> RAZududeURLConnectionOperation::decodedRequest(
-    platform::KeyedUnarchiver& coder) {
-    auto request = requestFromValue(coder.decodeValue("request"));
-    if (!request) {
-        coder.failWithMessage("an operation's archive holds no request");
-    }
-    return request;
-}
-
-std::shared_ptr<RAZududeURLConnectionOperation> RAZududeURLConnectionOperation::decode(
-    platform::KeyedUnarchiver& coder) {
-    auto request = decodedRequest(coder);
-    if (!request) {
-        return nullptr;
-    }
-    auto operation = create(std::move(*request));
-    operation->decodeInto(coder);
-    return operation;
-}
-
-void RAZududeURLConnectionOperation::registerArchiveClass() {
-    platform::ArchiveRegistry::shared().add(
-        kClassName, [](platform::KeyedUnarchiver& coder) -> std::shared_ptr<platform::Archivable> {
-            return decode(coder);
-        });
 }

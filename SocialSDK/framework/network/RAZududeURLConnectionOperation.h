@@ -60,6 +60,7 @@
 #include "platform/Dispatch.h"
 #include "platform/Error.h"
 #include "platform/KeyedArchive.h"
+#include "platform/Mutex.h"
 #include "platform/Operation.h"
 #include "platform/Value.h"
 #include "platform/net/Authentication.h"
@@ -159,36 +160,52 @@ class RAZududeURLConnectionOperation : public platform::Operation,
     // fails the operation with -1103 in the URL error domain and what was gathered is let go.
     // 64 MiB unless set; 0 means no ceiling. Streams to files or elsewhere have none.
     static constexpr std::size_t kDefaultMaximumResponseDataLength = std::size_t{64} << 20;
-    std::size_t maximumResponseDataLength() const;
-    void setMaximumResponseDataLength(std::size_t bytes);
+    std::size_t maximumResponseDataLength() const { return maximumResponseDataLength_.get(); }
+    void setMaximumResponseDataLength(std::size_t bytes) { maximumResponseDataLength_.set(bytes); }
 
     // --- authentication ---
-    bool shouldUseCredentialStorage() const;
-    void setShouldUseCredentialStorage(bool use);
+    bool shouldUseCredentialStorage() const { return shouldUseCredentialStorage_.get(); }
+    void setShouldUseCredentialStorage(bool use) { shouldUseCredentialStorage_.set(use); }
     // Offered once to an HTTP authentication challenge.
-    std::optional<platform::Credential> credential() const;
-    void setCredential(std::optional<platform::Credential> credential);
+    std::optional<platform::Credential> credential() const { return credential_.get(); }
+    void setCredential(std::optional<platform::Credential> credential) {
+        credential_.set(std::move(credential));
+    }
     // Decides server-trust challenges unless an authentication-challenge block is set.
-    std::shared_ptr<RAZududeSecurityPolicy> securityPolicy() const;
-    void setSecurityPolicy(std::shared_ptr<RAZududeSecurityPolicy> policy);
+    std::shared_ptr<RAZududeSecurityPolicy> securityPolicy() const { return securityPolicy_.get(); }
+    void setSecurityPolicy(std::shared_ptr<RAZududeSecurityPolicy> policy) {
+        securityPolicy_.set(std::move(policy));
+    }
 
     // --- where the completion block runs; empty: the main queue and a shared group ---
-    std::shared_ptr<platform::DispatchQueue> completionQueue() const;
-    void setCompletionQueue(std::shared_ptr<platform::DispatchQueue> queue);
-    std::shared_ptr<platform::DispatchGroup> completionGroup() const;
-    void setCompletionGroup(std::shared_ptr<platform::DispatchGroup> group);
+    std::shared_ptr<platform::DispatchQueue> completionQueue() const {
+        return completionQueue_.get();
+    }
+    void setCompletionQueue(std::shared_ptr<platform::DispatchQueue> queue) {
+        completionQueue_.set(std::move(queue));
+    }
+    std::shared_ptr<platform::DispatchGroup> completionGroup() const {
+        return completionGroup_.get();
+    }
+    void setCompletionGroup(std::shared_ptr<platform::DispatchGroup> group) {
+        completionGroup_.set(std::move(group));
+    }
 
     // Free for the caller.
-    platform::Map userInfo() const;
-    void setUserInfo(platform::Map userInfo);
+    platform::Map userInfo() const { return userInfo_.get(); }
+    void setUserInfo(platform::Map userInfo) { userInfo_.set(std::move(userInfo)); }
 
     // --- blocks; each replaces the one before ---
-    void setUploadProgressBlock(ProgressBlock block);
-    void setDownloadProgressBlock(ProgressBlock block);
+    void setUploadProgressBlock(ProgressBlock block) { uploadProgress_.set(std::move(block)); }
+    void setDownloadProgressBlock(ProgressBlock block) { downloadProgress_.set(std::move(block)); }
     // Answers every authentication challenge itself, through the challenge's sender.
-    void setWillSendRequestForAuthenticationChallengeBlock(AuthenticationChallengeBlock block);
-    void setCacheResponseBlock(CacheResponseBlock block);
-    void setRedirectResponseBlock(RedirectResponseBlock block);
+    void setWillSendRequestForAuthenticationChallengeBlock(AuthenticationChallengeBlock block) {
+        authenticationChallenge_.set(std::move(block));
+    }
+    void setCacheResponseBlock(CacheResponseBlock block) { cacheResponse_.set(std::move(block)); }
+    void setRedirectResponseBlock(RedirectResponseBlock block) {
+        redirectResponse_.set(std::move(block));
+    }
 
     // The operations followed by one more that runs once all of them have finished and calls
     // the completion block, on the main queue, with the operations given. Each operation's
@@ -262,11 +279,18 @@ class RAZududeURLConnectionOperation : public platform::Operation,
 
     std::shared_ptr<RAZududeURLConnectionOperation> sharedSelf();
 
-    // Guards everything below it and the state; recursive, so that a method holding it may
-    // call another that takes it.
-    mutable std::recursive_mutex lock_;
+    // The request a paused operation resumes with, asked with the operation's lock held when
+    // a pause takes effect: the paused request itself, unless a subclass asks the server to
+    // continue what the operation kept.
+    virtual platform::UrlRequest requestToResume(platform::UrlRequest paused) const {
+        return paused;
+    }
 
   private:
+    // Guards the state and the load's fields below; recursive, so that a method holding it
+    // may call another that takes it.
+    mutable std::recursive_mutex lock_;
+
     void operationDidStart(std::uint64_t run);
     void operationDidPause();
     void cancelConnection();
@@ -287,20 +311,22 @@ class RAZududeURLConnectionOperation : public platform::Operation,
     mutable std::optional<std::optional<std::string>> responseString_;
     mutable rzs_network::StringEncoding responseStringEncoding_ = 0;
     mutable std::shared_ptr<platform::OutputStream> outputStream_;
-    std::size_t maximumResponseDataLength_ = kDefaultMaximumResponseDataLength;
-    bool shouldUseCredentialStorage_ = true;
-    std::optional<platform::Credential> credential_;
-    std::shared_ptr<RAZududeSecurityPolicy> securityPolicy_;
-    std::shared_ptr<platform::DispatchQueue> completionQueue_;
-    std::shared_ptr<platform::DispatchGroup> completionGroup_;
-    platform::Map userInfo_;
     // The caller's completion block until the operation finishes and hands it to its queue.
     std::function<void()> callerCompletion_;
     std::shared_ptr<platform::UrlConnection> connection_;
     std::atomic<std::int64_t> totalBytesRead_{0};
-    ProgressBlock uploadProgress_;
-    ProgressBlock downloadProgress_;
-    AuthenticationChallengeBlock authenticationChallenge_;
-    CacheResponseBlock cacheResponse_;
-    RedirectResponseBlock redirectResponse_;
+
+    // Settings, each on its own: none depends on the state or on another.
+    platform::Guarded<std::size_t> maximumResponseDataLength_{kDefaultMaximumResponseDataLength};
+    platform::Guarded<bool> shouldUseCredentialStorage_{true};
+    platform::Guarded<std::optional<platform::Credential>> credential_;
+    platform::Guarded<std::shared_ptr<RAZududeSecurityPolicy>> securityPolicy_;
+    platform::Guarded<std::shared_ptr<platform::DispatchQueue>> completionQueue_;
+    platform::Guarded<std::shared_ptr<platform::DispatchGroup>> completionGroup_;
+    platform::Guarded<platform::Map> userInfo_;
+    platform::Guarded<ProgressBlock> uploadProgress_;
+    platform::Guarded<ProgressBlock> downloadProgress_;
+    platform::Guarded<AuthenticationChallengeBlock> authenticationChallenge_;
+    platform::Guarded<CacheResponseBlock> cacheResponse_;
+    platform::Guarded<RedirectResponseBlock> redirectResponse_;
 };

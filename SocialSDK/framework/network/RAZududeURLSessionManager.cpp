@@ -194,7 +194,7 @@ void RAZududeURLSessionManagerTaskDelegate::taskDidComplete(
     if (!manager) {
         return;
     }
-    const auto settings = manager->completionSettings();
+    const auto settings = manager->shell_.completion();
     const auto queue = settings.queue ? settings.queue : platform::DispatchQueue::main();
     const auto group = settings.group ? settings.group : sharedCompletionGroup();
 
@@ -264,14 +264,17 @@ std::shared_ptr<RAZududeURLSessionManager> RAZududeURLSessionManager::create(
 }
 
 RAZududeURLSessionManager::RAZududeURLSessionManager(
-    Key, std::optional<platform::UrlSessionConfiguration> configuration)
+    Key key, std::optional<platform::UrlSessionConfiguration> configuration)
+    : RAZududeURLSessionManager(key, std::move(configuration), std::nullopt) {}
+
+RAZududeURLSessionManager::RAZududeURLSessionManager(
+    Key, std::optional<platform::UrlSessionConfiguration> configuration,
+    std::optional<platform::Url> baseURL)
     : configuration_(configuration
                          ? *configuration
                          : platform::UrlSessionConfiguration::defaultSessionConfiguration()),
       operationQueue_(std::make_shared<platform::OperationQueue>()),
-      responseSerializer_(RAZududeJSONResponseSerializer::serializer()),
-      securityPolicy_(RAZududeSecurityPolicy::defaultPolicy()),
-      reachabilityManager_(RAZududeNetworkReachabilityManager::sharedManager()) {
+      shell_(std::move(baseURL)) {
     operationQueue_->setMaxConcurrentOperationCount(1);
 }
 
@@ -312,86 +315,60 @@ RAZududeURLSessionManager::~RAZududeURLSessionManager() {
 
 std::shared_ptr<RAZududeURLResponseSerialization> RAZududeURLSessionManager::responseSerializer()
     const {
-    std::lock_guard lock(settingsMutex_);
-    return responseSerializer_;
+    return shell_.responseSerializer();
 }
 
 void RAZududeURLSessionManager::setResponseSerializer(
     std::shared_ptr<RAZududeURLResponseSerialization> serializer) {
-    require(serializer != nullptr, "responseSerializer");
-    std::lock_guard lock(settingsMutex_);
-    responseSerializer_ = std::move(serializer);
+    shell_.setResponseSerializer(std::move(serializer));
 }
 
 std::shared_ptr<RAZududeSecurityPolicy> RAZududeURLSessionManager::securityPolicy() const {
-    std::lock_guard lock(settingsMutex_);
-    return securityPolicy_;
+    return shell_.securityPolicy();
 }
 
 void RAZududeURLSessionManager::setSecurityPolicy(std::shared_ptr<RAZududeSecurityPolicy> policy) {
-    std::lock_guard lock(settingsMutex_);
-    securityPolicy_ = std::move(policy);
+    shell_.setSecurityPolicy(std::move(policy));
 }
 
 std::shared_ptr<RAZududeNetworkReachabilityManager> RAZududeURLSessionManager::reachabilityManager()
     const {
-    std::lock_guard lock(settingsMutex_);
-    return reachabilityManager_;
+    return shell_.reachabilityManager();
 }
 
 void RAZududeURLSessionManager::setReachabilityManager(
     std::shared_ptr<RAZududeNetworkReachabilityManager> manager) {
-    std::lock_guard lock(settingsMutex_);
-    reachabilityManager_ = std::move(manager);
+    shell_.setReachabilityManager(std::move(manager));
 }
 
 std::shared_ptr<platform::DispatchQueue> RAZududeURLSessionManager::completionQueue() const {
-    std::lock_guard lock(settingsMutex_);
-    return completionQueue_;
+    return shell_.completionQueue();
 }
 
 void RAZududeURLSessionManager::setCompletionQueue(std::shared_ptr<platform::DispatchQueue> queue) {
-    std::lock_guard lock(settingsMutex_);
-    completionQueue_ = std::move(queue);
+    shell_.setCompletionQueue(std::move(queue));
 }
 
 std::shared_ptr<platform::DispatchGroup> RAZududeURLSessionManager::completionGroup() const {
-    std::lock_guard lock(settingsMutex_);
-    return completionGroup_;
+    return shell_.completionGroup();
 }
 
 void RAZududeURLSessionManager::setCompletionGroup(std::shared_ptr<platform::DispatchGroup> group) {
-    std::lock_guard lock(settingsMutex_);
-    completionGroup_ = std::move(group);
+    shell_.setCompletionGroup(std::move(group));
 }
 
 bool RAZududeURLSessionManager::attemptsToRecreateUploadTasksForBackgroundSessions() const {
-    std::lock_guard lock(settingsMutex_);
-    return recreateUploads_;
+    return recreateUploads_.load();
 }
 
 void RAZududeURLSessionManager::setAttemptsToRecreateUploadTasksForBackgroundSessions(
     bool attempts) {
-    std::lock_guard lock(settingsMutex_);
-    recreateUploads_ = attempts;
-}
-
-RAZududeURLSessionManager::CompletionSettings RAZududeURLSessionManager::completionSettings()
-    const {
-    std::lock_guard lock(settingsMutex_);
-    return {responseSerializer_, completionQueue_, completionGroup_};
-}
-
-template <class Block>
-Block RAZududeURLSessionManager::block(const Block& member) const {
-    std::lock_guard lock(settingsMutex_);
-    return member;
+    recreateUploads_.store(attempts);
 }
 
 #define RAZ_BLOCK_SETTER(Setter, Type, member)           \
     void RAZududeURLSessionManager::Setter(Type block) { \
-        std::lock_guard lock(settingsMutex_);            \
-        member = std::move(block);                       \
+        member.set(std::move(block));                    \
     }
 
 RAZ_BLOCK_SETTER(setSessionDidBecomeInvalidBlock, SessionDidBecomeInvalidBlock,
@@ -707,16 +684,18 @@ void RAZududeURLSessionManager::taskChangedState(const platform::Notification& n
 
 bool RAZududeURLSessionManager::respondsTo(platform::UrlSessionDelegateCallback callback) const {
     using C = platform::UrlSessionDelegateCallback;
-    std::lock_guard lock(settingsMutex_);
+    auto isSet = [](const auto& block) {
+        return block.with([](const auto& value) { return static_cast<bool>(value); });
+    };
     switch (callback) {
         case C::kTaskWillPerformHttpRedirection:
-            return static_cast<bool>(taskWillPerformRedirection_);
+            return isSet(taskWillPerformRedirection_);
         case C::kDataTaskDidReceiveResponse:
-            return static_cast<bool>(dataTaskDidReceiveResponse_);
+            return isSet(dataTaskDidReceiveResponse_);
         case C::kDataTaskWillCacheResponse:
-            return static_cast<bool>(dataTaskWillCacheResponse_);
+            return isSet(dataTaskWillCacheResponse_);
         case C::kDidFinishEventsForBackgroundUrlSession:
-            return static_cast<bool>(didFinishEventsForBackground_);
+            return isSet(didFinishEventsForBackground_);
         default:
             return true;
     }
@@ -724,7 +703,7 @@ bool RAZududeURLSessionManager::respondsTo(platform::UrlSessionDelegateCallback 
 
 void RAZududeURLSessionManager::sessionDidBecomeInvalid(
     const Session& session, const std::optional<platform::Error>& error) {
-    if (auto invalid = block(sessionDidBecomeInvalid_)) {
+    if (auto invalid = sessionDidBecomeInvalid_.get()) {
         invalid(session, error);
     }
     removeAllDelegates();
@@ -734,20 +713,14 @@ void RAZududeURLSessionManager::sessionDidBecomeInvalid(
 
 RAZududeURLSessionManager::Disposition RAZududeURLSessionManager::judgeChallenge(
     const platform::AuthenticationChallenge& challenge,
-    std::optional<platform::Credential>& credential, bool forTask) const {
+    std::optional<platform::Credential>& credential) const {
     const auto& space = challenge.protectionSpace();
     if (space.authenticationMethod() != platform::kAuthenticationMethodServerTrust) {
         return Disposition::kPerformDefaultHandling;
     }
     const auto policy = securityPolicy();
-    if (!policy || !policy->evaluateServerTrust(space.serverTrust(), space.host())) {
-        return Disposition::kCancelAuthenticationChallenge;
-    }
-    if (space.serverTrust()) {
-        credential = platform::Credential(space.serverTrust());
-        return Disposition::kUseCredential;
-    }
-    return forTask ? Disposition::kUseCredential : Disposition::kPerformDefaultHandling;
+    credential = policy ? policy->credentialForServerTrust(space) : std::nullopt;
+    return credential ? Disposition::kUseCredential : Disposition::kCancelAuthenticationChallenge;
 }
 
 void RAZududeURLSessionManager::sessionDidReceiveChallenge(
@@ -755,10 +728,10 @@ void RAZududeURLSessionManager::sessionDidReceiveChallenge(
     platform::UrlSessionChallengeCompletion completion) {
     std::optional<platform::Credential> credential;
     Disposition disposition;
-    if (auto custom = block(sessionDidReceiveChallenge_)) {
+    if (auto custom = sessionDidReceiveChallenge_.get()) {
         disposition = custom(session, challenge, credential);
     } else {
-        disposition = judgeChallenge(challenge, credential, false);
+        disposition = judgeChallenge(challenge, credential);
     }
     if (completion) {
         completion(disposition, std::move(credential));
@@ -770,10 +743,10 @@ void RAZududeURLSessionManager::taskDidReceiveChallenge(
     platform::UrlSessionChallengeCompletion completion) {
     std::optional<platform::Credential> credential;
     Disposition disposition;
-    if (auto custom = block(taskDidReceiveChallenge_)) {
+    if (auto custom = taskDidReceiveChallenge_.get()) {
         disposition = custom(session, task, challenge, credential);
     } else {
-        disposition = judgeChallenge(challenge, credential, true);
+        disposition = judgeChallenge(challenge, credential);
     }
     if (completion) {
         completion(disposition, std::move(credential));
@@ -781,7 +754,7 @@ void RAZududeURLSessionManager::taskDidReceiveChallenge(
 }
 
 void RAZududeURLSessionManager::didFinishEventsForBackgroundUrlSession(const Session& session) {
-    if (auto finishedEvents = block(didFinishEventsForBackground_)) {
+    if (auto finishedEvents = didFinishEventsForBackground_.get()) {
         platform::DispatchQueue::main()->async(
             [finishedEvents, session] { finishedEvents(session); });
     }
@@ -792,7 +765,7 @@ void RAZududeURLSessionManager::taskWillPerformHttpRedirection(
     const std::shared_ptr<const platform::HttpUrlResponse>& response,
     const platform::UrlRequest& newRequest, platform::UrlSessionRedirectCompletion completion) {
     std::optional<platform::UrlRequest> request = newRequest;
-    if (auto redirect = block(taskWillPerformRedirection_)) {
+    if (auto redirect = taskWillPerformRedirection_.get()) {
         request = redirect(session, task, response, newRequest);
     }
     if (completion) {
@@ -803,7 +776,7 @@ void RAZududeURLSessionManager::taskWillPerformHttpRedirection(
 void RAZududeURLSessionManager::taskNeedNewBodyStream(
     const Session& session, const Task& task, platform::UrlSessionBodyStreamCompletion completion) {
     std::shared_ptr<platform::InputStream> stream;
-    if (auto need = block(taskNeedNewBodyStream_)) {
+    if (auto need = taskNeedNewBodyStream_.get()) {
         stream = need(session, task);
     } else {
         // Streams cannot be copied; the request's own stream serves as long as nobody has
@@ -836,7 +809,7 @@ void RAZududeURLSessionManager::taskDidSendBodyData(const Session& session, cons
         delegate->progress()->setTotalUnitCount(expected);
         delegate->progress()->setCompletedUnitCount(totalBytesSent);
     }
-    if (auto sent = block(taskDidSendBodyData_)) {
+    if (auto sent = taskDidSendBodyData_.get()) {
         sent(session, task, bytesSent, totalBytesSent, expected);
     }
 }
@@ -847,7 +820,7 @@ void RAZududeURLSessionManager::taskDidComplete(const Session& session, const Ta
         delegate->taskDidComplete(session, task, error);
         removeDelegateForTask(task);
     }
-    if (auto completed = block(taskDidComplete_)) {
+    if (auto completed = taskDidComplete_.get()) {
         completed(session, task, error);
     }
 }
@@ -857,7 +830,7 @@ void RAZududeURLSessionManager::dataTaskDidReceiveResponse(
     const std::shared_ptr<const platform::UrlResponse>& response,
     platform::UrlSessionResponseCompletion completion) {
     auto disposition = platform::UrlSessionResponseDisposition::kAllow;
-    if (auto received = block(dataTaskDidReceiveResponse_)) {
+    if (auto received = dataTaskDidReceiveResponse_.get()) {
         disposition = received(session, task, response);
     }
     if (completion) {
@@ -872,7 +845,7 @@ void RAZududeURLSessionManager::dataTaskDidBecomeDownloadTask(const Session& ses
         removeDelegateForTask(task);
         setDelegate(delegate, downloadTask);
     }
-    if (auto became = block(dataTaskDidBecomeDownloadTask_)) {
+    if (auto became = dataTaskDidBecomeDownloadTask_.get()) {
         became(session, task, downloadTask);
     }
 }
@@ -882,7 +855,7 @@ void RAZududeURLSessionManager::dataTaskDidReceiveData(const Session& session, c
     if (auto delegate = delegateForTask(task)) {
         delegate->dataTaskDidReceiveData(data);
     }
-    if (auto received = block(dataTaskDidReceiveData_)) {
+    if (auto received = dataTaskDidReceiveData_.get()) {
         received(session, task, data);
     }
 }
@@ -891,7 +864,7 @@ void RAZududeURLSessionManager::dataTaskWillCacheResponse(
     const Session& session, const DataTask& task, const platform::CachedUrlResponse& proposed,
     platform::UrlSessionCacheCompletion completion) {
     std::optional<platform::CachedUrlResponse> cached = proposed;
-    if (auto willCache = block(dataTaskWillCacheResponse_)) {
+    if (auto willCache = dataTaskWillCacheResponse_.get()) {
         cached = willCache(session, task, proposed);
     }
     if (completion) {
@@ -902,7 +875,7 @@ void RAZududeURLSessionManager::dataTaskWillCacheResponse(
 void RAZududeURLSessionManager::downloadTaskDidFinishDownloading(const Session& session,
                                                                  const DownloadTask& task,
                                                                  const platform::Url& location) {
-    if (auto destination = block(downloadTaskDidFinishDownloading_)) {
+    if (auto destination = downloadTaskDidFinishDownloading_.get()) {
         if (auto target = destination(session, task, location)) {
             auto delegate = delegateForTask(task);
             if (delegate) {
@@ -931,7 +904,7 @@ void RAZududeURLSessionManager::downloadTaskDidWriteData(const Session& session,
         delegate->progress()->setTotalUnitCount(totalBytesExpectedToWrite);
         delegate->progress()->setCompletedUnitCount(totalBytesWritten);
     }
-    if (auto wrote = block(downloadTaskDidWriteData_)) {
+    if (auto wrote = downloadTaskDidWriteData_.get()) {
         wrote(session, task, bytesWritten, totalBytesWritten, totalBytesExpectedToWrite);
     }
 }
@@ -944,7 +917,7 @@ void RAZududeURLSessionManager::downloadTaskDidResume(const Session& session,
         delegate->progress()->setTotalUnitCount(expectedTotalBytes);
         delegate->progress()->setCompletedUnitCount(fileOffset);
     }
-    if (auto resumed = block(downloadTaskDidResume_)) {
+    if (auto resumed = downloadTaskDidResume_.get()) {
         resumed(session, task, fileOffset, expectedTotalBytes);
     }
 }

@@ -37,6 +37,7 @@
 //   - Null arguments where the text below says "non-null" throw std::invalid_argument.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -47,10 +48,12 @@
 #include <string>
 #include <vector>
 
+#include "SocialSDK/framework/network/RAZududeHTTPManagerShell.h"
 #include "SocialSDK/framework/network/RAZududeURLResponseSerialization.h"
 #include "platform/Dispatch.h"
 #include "platform/Error.h"
 #include "platform/KeyedArchive.h"
+#include "platform/Mutex.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Operation.h"
 #include "platform/Url.h"
@@ -194,6 +197,9 @@ class RAZududeURLSessionManager : public platform::UrlSessionDelegate,
     static std::shared_ptr<RAZududeURLSessionManager> create(
         std::optional<platform::UrlSessionConfiguration> configuration = std::nullopt);
     RAZududeURLSessionManager(Key, std::optional<platform::UrlSessionConfiguration> configuration);
+    // With the base URL that the HTTP subclass resolves its URL strings against.
+    RAZududeURLSessionManager(Key, std::optional<platform::UrlSessionConfiguration> configuration,
+                              std::optional<platform::Url> baseURL);
     ~RAZududeURLSessionManager() override;
 
     const Session& session() const { return session_; }
@@ -340,17 +346,14 @@ class RAZududeURLSessionManager : public platform::UrlSessionDelegate,
     // factories call it once the manager is owned by a shared_ptr.
     void start();
 
-    // The task delegates' settings as one completion reads them.
-    struct CompletionSettings {
-        std::shared_ptr<RAZududeURLResponseSerialization> serializer;
-        std::shared_ptr<platform::DispatchQueue> queue;
-        std::shared_ptr<platform::DispatchGroup> group;
-    };
+    // The base URL, the serializers and the settings that the HTTP subclass shares with the
+    // operation manager.
+    const RAZududeHTTPManagerShell& shell() const { return shell_; }
+    RAZududeHTTPManagerShell& shell() { return shell_; }
 
   private:
     friend class RAZududeURLSessionManagerTaskDelegate;
 
-    CompletionSettings completionSettings() const;
     template <class T>
     std::shared_ptr<T> makeTask(const std::function<std::shared_ptr<T>()>& create);
     // `adopting`: a task found in the session, which gets a delegate only when it has none
@@ -369,10 +372,9 @@ class RAZududeURLSessionManager : public platform::UrlSessionDelegate,
     bool install(std::shared_ptr<RAZududeURLSessionManagerTaskDelegate> delegate, const Task& task,
                  bool adopting);
     void taskChangedState(const platform::Notification& notification, const char* name);
-    template <class Block>
-    Block block(const Block& member) const;
+    // Server trust under the security policy; any other challenge gets the default handling.
     Disposition judgeChallenge(const platform::AuthenticationChallenge& challenge,
-                               std::optional<platform::Credential>& credential, bool forTask) const;
+                               std::optional<platform::Credential>& credential) const;
 
     const platform::UrlSessionConfiguration configuration_;
     const std::shared_ptr<platform::OperationQueue> operationQueue_;
@@ -381,28 +383,24 @@ class RAZududeURLSessionManager : public platform::UrlSessionDelegate,
     mutable std::mutex lock_;  // the task delegates' table, and nothing else
     std::map<std::uint64_t, std::shared_ptr<RAZududeURLSessionManagerTaskDelegate>> delegates_;
 
-    mutable std::mutex settingsMutex_;  // what follows
-    std::shared_ptr<RAZududeURLResponseSerialization> responseSerializer_;
-    std::shared_ptr<RAZududeSecurityPolicy> securityPolicy_;
-    std::shared_ptr<RAZududeNetworkReachabilityManager> reachabilityManager_;
-    std::shared_ptr<platform::DispatchQueue> completionQueue_;
-    std::shared_ptr<platform::DispatchGroup> completionGroup_;
-    bool recreateUploads_ = false;
-    SessionDidBecomeInvalidBlock sessionDidBecomeInvalid_;
-    SessionDidReceiveAuthenticationChallengeBlock sessionDidReceiveChallenge_;
-    DidFinishEventsForBackgroundURLSessionBlock didFinishEventsForBackground_;
-    TaskWillPerformHTTPRedirectionBlock taskWillPerformRedirection_;
-    TaskDidReceiveAuthenticationChallengeBlock taskDidReceiveChallenge_;
-    TaskNeedNewBodyStreamBlock taskNeedNewBodyStream_;
-    TaskDidSendBodyDataBlock taskDidSendBodyData_;
-    TaskDidCompleteBlock taskDidComplete_;
-    DataTaskDidReceiveResponseBlock dataTaskDidReceiveResponse_;
-    DataTaskDidBecomeDownloadTaskBlock dataTaskDidBecomeDownloadTask_;
-    DataTaskDidReceiveDataBlock dataTaskDidReceiveData_;
-    DataTaskWillCacheResponseBlock dataTaskWillCacheResponse_;
-    DownloadTaskDidFinishDownloadingBlock downloadTaskDidFinishDownloading_;
-    DownloadTaskDidWriteDataBlock downloadTaskDidWriteData_;
-    DownloadTaskDidResumeBlock downloadTaskDidResume_;
+    RAZududeHTTPManagerShell shell_;
+
+    std::atomic<bool> recreateUploads_{false};
+    platform::Guarded<SessionDidBecomeInvalidBlock> sessionDidBecomeInvalid_;
+    platform::Guarded<SessionDidReceiveAuthenticationChallengeBlock> sessionDidReceiveChallenge_;
+    platform::Guarded<DidFinishEventsForBackgroundURLSessionBlock> didFinishEventsForBackground_;
+    platform::Guarded<TaskWillPerformHTTPRedirectionBlock> taskWillPerformRedirection_;
+    platform::Guarded<TaskDidReceiveAuthenticationChallengeBlock> taskDidReceiveChallenge_;
+    platform::Guarded<TaskNeedNewBodyStreamBlock> taskNeedNewBodyStream_;
+    platform::Guarded<TaskDidSendBodyDataBlock> taskDidSendBodyData_;
+    platform::Guarded<TaskDidCompleteBlock> taskDidComplete_;
+    platform::Guarded<DataTaskDidReceiveResponseBlock> dataTaskDidReceiveResponse_;
+    platform::Guarded<DataTaskDidBecomeDownloadTaskBlock> dataTaskDidBecomeDownloadTask_;
+    platform::Guarded<DataTaskDidReceiveDataBlock> dataTaskDidReceiveData_;
+    platform::Guarded<DataTaskWillCacheResponseBlock> dataTaskWillCacheResponse_;
+    platform::Guarded<DownloadTaskDidFinishDownloadingBlock> downloadTaskDidFinishDownloading_;
+    platform::Guarded<DownloadTaskDidWriteDataBlock> downloadTaskDidWriteData_;
+    platform::Guarded<DownloadTaskDidResumeBlock> downloadTaskDidResume_;
 
     platform::ObserverToken resumeObserver_;
     platform::ObserverToken suspendObserver_;

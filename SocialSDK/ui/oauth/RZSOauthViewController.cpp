@@ -391,7 +391,7 @@ void RZSOauthViewController::saveOauthInfoObjects(const platform::Map& values) {
                 : std::string("(null)"));
     });
     users.setSnsAccountDictionary(std::move(accounts));
-    users.removeFriendsWithSnsName(name);
+    users.forgetFriendsOfSnsName(name);
 }
 
 // ---- after the callback ------------------------------------------------------------------

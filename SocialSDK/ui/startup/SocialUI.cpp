@@ -7,11 +7,14 @@
 #include "SocialSDK/core/screen/RAZududeScreenHooks.h"
 #include "SocialSDK/ui/controller/RAZududeControllerService.h"
 #include "SocialSDK/ui/controller/RZSViewControllerFactory.h"
+#include "SocialSDK/ui/editor/RZShareEditViewController.h"
+#include "SocialSDK/ui/friend/RAZududeFriendViewController.h"
 #include "SocialSDK/ui/list/RZSShareListController.h"
 #include "SocialSDK/ui/oauth/RZSOauthViewController.h"
 #include "SocialSDK/ui/startup/RAZududeThemeBlocks.h"
 #include "SocialSDK/ui/toast/RAZududeToast.h"
 #include "SocialSDK/ui/toast/RAZududeToastSettings.h"
+#include "platform/Device.h"
 #include "platform/ui/Alert.h"
 
 void installSocialUI() {
@@ -59,5 +62,20 @@ void installSocialUI() {
                          auto page = std::make_shared<RZSOauthViewController>();
                          page->setSocialControllerService(service);
                          return page;
+                     });
+    factory.setMaker(kRAZududeViewControllerShareEdit,
+                     [](int, const std::shared_ptr<RAZududeControllerService>& service) {
+                         auto editor = std::make_shared<RZShareEditViewController>(
+                             platform::currentDevice().isPad()
+                                 ? RZShareEditViewController::kNibNamePad
+                                 : RZShareEditViewController::kNibName);
+                         editor->setSocialControllerService(service);
+                         return std::static_pointer_cast<platform::ViewController>(editor);
+                     });
+    factory.setMaker(kRAZududeViewControllerFriend,
+                     [](int, const std::shared_ptr<RAZududeControllerService>& service) {
+                         auto picker = std::make_shared<RAZududeFriendViewController>();
+                         picker->setSocialControllerService(service);
+                         return std::static_pointer_cast<platform::ViewController>(picker);
                      });
 }

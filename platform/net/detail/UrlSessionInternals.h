@@ -6,18 +6,45 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/net/UrlConnection.h"
 #include "platform/net/UrlSession.h"
 #include "platform/net/UrlSessionTask.h"
+#include "platform/net/detail/UrlErrors.h"
 
 namespace platform {
 
 namespace detail {
+
+// Downloads in progress are files of this name in downloadFolder().
+inline constexpr const char* kDownloadFilePrefix = "UrlSessionDownload-";
+inline constexpr const char* kDownloadFileSuffix = ".tmp";
+
+// The keys of a download's resume data.
+inline constexpr const char* kResumeVersionKey = "NSURLSessionResumeInfoVersion";
+inline constexpr const char* kResumeUrlKey = "NSURLSessionDownloadURL";
+inline constexpr const char* kResumeBytesKey = "NSURLSessionResumeBytesReceived";
+inline constexpr const char* kResumePathKey = "NSURLSessionResumeInfoLocalPath";
+inline constexpr const char* kResumeEntityTagKey = "NSURLSessionResumeEntityTag";
+inline constexpr const char* kResumeDateKey = "NSURLSessionResumeServerDownloadDate";
+inline constexpr std::int64_t kResumeVersion = 1;
+
+// A decimal count without sign, or nullopt.
+std::optional<std::int64_t> parseCount(std::string_view text);
+// The folder of downloads in progress.
+std::filesystem::path downloadFolder();
+// Whether the path is a download file of ours: a plain file with our name, right in the
+// folder of downloads.
+bool isOurDownloadFile(const std::filesystem::path& path);
+void removeFile(const std::filesystem::path& path);
+// Runs a delegate's or handler's code, which must not take the session down.
+void runCallback(const std::function<void()>& call);
 
 // Something the network thread waits for, which cancelling the task must cut short.
 class Abandonable {
@@ -78,5 +105,13 @@ struct UrlSessionTask::Inner {
         return static_cast<bool>(dataCompletion) || static_cast<bool>(downloadCompletion);
     }
 };
+
+namespace detail {
+
+// Pauses the task's transfer while it is suspended or waits for a response disposition.
+// Under the task's lock.
+void applyPause(UrlSessionTask::Inner& inner);
+
+}  // namespace detail
 
 }  // namespace platform

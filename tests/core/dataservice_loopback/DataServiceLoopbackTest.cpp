@@ -16,14 +16,14 @@
 #include "SocialSDK/core/manager/RZSUserManager.h"
 #include "SocialSDK/core/screen/RAZududeScreenHooks.h"
 #include "platform/MainLoop.h"
-#include "tests/core/ShareEmulator.h"
+#include "tests/support/ShareServiceEmulator.h"
 
 namespace {
 
 constexpr const char* kAppKey = "5f1e2d3c4b5a69788796a5b4";
 constexpr double kWait = 20;
 
-using Emulator = social_test::ShareEmulator;
+using Emulator = testing_support::ShareServiceEmulator;
 
 bool pumpUntil(const std::function<bool()>& done) {
     return platform::MainLoop::main().runUntil(done, kWait);

@@ -10,6 +10,7 @@
 #include "SocialSDK/framework/network/RAZududeURLResponseSerialization.h"
 #include "platform/Value.h"
 #include "tests/network/OperationTestSupport.h"
+#include "tests/support/LoopbackPeers.h"
 #include "tests/support/PeerProcess.h"
 #include "tests/support/TempDir.h"
 
@@ -22,11 +23,8 @@ using Manager = RAZududeHTTPRequestOperationManager;
 
 class ManagerLoopback : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        peer_ = std::make_unique<testing_support::PeerProcess>(
-            testing_support::PeerProcess::python("operation_peer.py"));
-    }
-    static void TearDownTestSuite() { peer_.reset(); }
+    static void SetUpTestSuite() { peer_.start(); }
+    static void TearDownTestSuite() { peer_.stop(); }
 
     void SetUp() override { manager_ = std::make_unique<Manager>(platform::Url::parse(base())); }
 
@@ -62,11 +60,9 @@ class ManagerLoopback : public ::testing::Test {
         return result.object.value() ? *result.object.value() : none;
     }
 
-    static std::unique_ptr<testing_support::PeerProcess> peer_;
+    static inline testing_support::SuitePeer peer_{"operation_peer.py"};
     std::unique_ptr<Manager> manager_;
 };
-
-std::unique_ptr<testing_support::PeerProcess> ManagerLoopback::peer_;
 
 TEST_F(ManagerLoopback, GetPutsParametersInTheQueryBelowTheBase) {
     Result result;

@@ -22,6 +22,7 @@
 #include "platform/net/NetworkThread.h"
 #include "platform/net/UrlSessionTask.h"
 #include "tests/network/OperationTestSupport.h"
+#include "tests/support/LoopbackPeers.h"
 #include "tests/support/PeerProcess.h"
 #include "tests/support/TempDir.h"
 
@@ -36,11 +37,7 @@ using HTTPOp = RAZududeHTTPRequestOperation;
 using Op = RAZududeURLConnectionOperation;
 
 Bytes pattern(std::size_t n) {
-    Bytes out(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        out[i] = static_cast<std::uint8_t>(i % 251);
-    }
-    return out;
+    return testing_support::peerPattern(n, 251);
 }
 
 Bytes fileBytes(const std::filesystem::path& path) {
@@ -50,11 +47,8 @@ Bytes fileBytes(const std::filesystem::path& path) {
 
 class OperationLoopback : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        peer_ = std::make_unique<testing_support::PeerProcess>(
-            testing_support::PeerProcess::python("operation_peer.py"));
-    }
-    static void TearDownTestSuite() { peer_.reset(); }
+    static void SetUpTestSuite() { peer_.start(); }
+    static void TearDownTestSuite() { peer_.stop(); }
 
     static std::string url(const std::string& path) { return peer_->baseUrl() + path; }
 
@@ -80,10 +74,8 @@ class OperationLoopback : public ::testing::Test {
         ASSERT_TRUE(pumpUntil([&] { return done->load(); })) << op->description();
     }
 
-    static std::unique_ptr<testing_support::PeerProcess> peer_;
+    static inline testing_support::SuitePeer peer_{"operation_peer.py"};
 };
-
-std::unique_ptr<testing_support::PeerProcess> OperationLoopback::peer_;
 
 // Which of the HTTP operation's two callbacks came, with what; written on the main thread.
 struct Outcome {

@@ -7,6 +7,9 @@
 
 namespace {
 
+using testing_support::SystemAnchors;
+using testing_support::testCertificateDers;
+
 using platform::ServerTrust;
 using platform::TrustPolicy;
 using testing_support::CurlTrust;
@@ -21,21 +24,6 @@ std::string describe(const Names& names) {
     }
     return "[" + out + "]";
 }
-
-std::vector<platform::Bytes> ders(const Names& names) {
-    std::vector<platform::Bytes> out;
-    for (const auto& name : names) {
-        out.push_back(TestCertificates::shared().der(name));
-    }
-    return out;
-}
-
-struct SystemAnchors {
-    explicit SystemAnchors(const Names& names) {
-        ServerTrust::setSystemAnchorsForTesting(ders(names));
-    }
-    ~SystemAnchors() { ServerTrust::setSystemAnchorsForTesting(std::nullopt); }
-};
 
 const std::vector<Names> kServed = {
     {"leaf", "inter"}, {"selfsigned"}, {"expired", "inter"}, {"wronghost", "inter"}, {"samekey"},
@@ -67,13 +55,13 @@ TEST(RAZududeSecurityPolicyLoopback, PublicKeyPinsAgreeWithCurlPinnedPubkey) {
     for (const auto& served : kServed) {
         auto peer = testing_support::startTlsPeer(served);
         const auto chain = testing_support::chainPresentedBy(peer.port());
-        ASSERT_EQ(chain, ders(served));
+        ASSERT_EQ(chain, testCertificateDers(served));
         for (const auto& pins : kPinSets) {
             const std::string what = "served " + describe(served) + " pins " + describe(pins);
             RAZududeSecurityPolicy policy;
             policy.setSSLPinningMode(Mode::kPublicKey);
             policy.setValidatesCertificateChain(false);
-            policy.setPinnedCertificates(ders(pins));
+            policy.setPinnedCertificates(testCertificateDers(pins));
 
             // Only the pins decide.
             policy.setAllowInvalidCertificates(true);
@@ -96,14 +84,14 @@ TEST(RAZududeSecurityPolicyLoopback, PinnedCertificatesAgreeWithCurlCacert) {
     for (const auto& served : kServed) {
         auto peer = testing_support::startTlsPeer(served);
         const auto chain = testing_support::chainPresentedBy(peer.port());
-        ASSERT_EQ(chain, ders(served));
+        ASSERT_EQ(chain, testCertificateDers(served));
         for (const auto& pins : kPinSets) {
             for (const std::string host : {"localhost", "127.0.0.1"}) {
                 RAZududeSecurityPolicy policy;
                 policy.setSSLPinningMode(Mode::kCertificate);
                 policy.setValidatesCertificateChain(false);
                 policy.setAllowInvalidCertificates(true);
-                policy.setPinnedCertificates(ders(pins));
+                policy.setPinnedCertificates(testCertificateDers(pins));
                 compare("served " + describe(served) + " pins " + describe(pins) + " host " + host,
                         policy, {.anchors = pins, .host = host}, peer.port(), chain, tally);
             }

@@ -14,6 +14,7 @@
 #include "platform/Files.h"
 #include "platform/net/ServerTrust.h"
 #include "tests/network/SessionManagerTestSupport.h"
+#include "tests/support/LoopbackPeers.h"
 #include "tests/support/PeerProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestCertificates.h"
@@ -283,25 +284,12 @@ TEST(SessionManagerLoopback, OnlyTheOwningManagerRepostsResumeOnceOnTheMainQueue
                                                RAZNetworkingTaskDidCompleteNotification}));
 }
 
-// The test root stands in for the machine's anchors while it lives.
-class TestRootAnchors {
-  public:
-    TestRootAnchors() {
-        platform::ServerTrust::setSystemAnchorsForTesting(
-            std::vector<platform::Bytes>{testing_support::TestCertificates::shared().der("root")});
-    }
-    ~TestRootAnchors() { platform::ServerTrust::setSystemAnchorsForTesting(std::nullopt); }
-};
-
 PeerProcess tlsPeer() {
-    const auto& certificates = testing_support::TestCertificates::shared();
-    return PeerProcess::python("tls_peer.py",
-                               {"--cert", (certificates.dir() / "chain.pem").string(), "--key",
-                                certificates.key("leaf").string()});
+    return testing_support::tlsPeer("chain.pem", "leaf");
 }
 
 TEST(SessionManagerLoopback, HTTPSIsJudgedByTheSecurityPolicyWithAndWithoutPinning) {
-    TestRootAnchors anchors;
+    testing_support::SystemAnchors anchors;
     auto peer = tlsPeer();
     const auto url = peer.baseUrl("https") + "/";
     const auto& certificates = testing_support::TestCertificates::shared();

@@ -10,6 +10,7 @@
 #include "SocialSDK/framework/network/RAZududeSecurityPolicy.h"
 #include "platform/net/ServerTrust.h"
 #include "tests/network/OperationTestSupport.h"
+#include "tests/support/LoopbackPeers.h"
 #include "tests/support/PeerProcess.h"
 #include "tests/support/TestCertificates.h"
 
@@ -26,16 +27,6 @@ testing_support::PeerProcess tlsPeer(const std::string& chainFile, const std::st
         "operation_peer.py",
         {"--tls", (certificates.dir() / chainFile).string(), certificates.key(key).string()});
 }
-
-// The test root stands in for the machine's anchors while it lives.
-class TestRootAnchors {
-  public:
-    TestRootAnchors() {
-        platform::ServerTrust::setSystemAnchorsForTesting(
-            std::vector<platform::Bytes>{testing_support::TestCertificates::shared().der("root")});
-    }
-    ~TestRootAnchors() { platform::ServerTrust::setSystemAnchorsForTesting(std::nullopt); }
-};
 
 struct Outcome {
     std::atomic<int> successes{0};
@@ -54,7 +45,7 @@ void load(const std::shared_ptr<HTTPOp>& op, Outcome& outcome) {
 }
 
 TEST(OperationTrust, TheDefaultPolicyTrustsAChainToAnAnchorForItsHost) {
-    TestRootAnchors anchors;
+    testing_support::SystemAnchors anchors;
     auto peer = tlsPeer("chain.pem", "leaf");
     Outcome outcome;
     load(HTTPOp::create(requestFor(peer.baseUrl("https") + "/bytes/64")), outcome);
@@ -85,7 +76,7 @@ TEST(OperationTrust, APolicyThatAllowsInvalidCertificatesLetsTheLoadThrough) {
 }
 
 TEST(OperationTrust, CertificatePinningRefusesAServerWithAnotherCertificate) {
-    TestRootAnchors anchors;
+    testing_support::SystemAnchors anchors;
     auto peer = tlsPeer("chain.pem", "leaf");
     const auto& certificates = testing_support::TestCertificates::shared();
     auto pinned =

@@ -15,6 +15,7 @@
 #include "platform/net/NetworkThread.h"
 #include "platform/net/Stream.h"
 #include "platform/net/UrlConnection.h"
+#include "tests/support/LoopbackPeers.h"
 #include "tests/support/PeerProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestCertificates.h"
@@ -35,11 +36,7 @@ std::string threadName() {
 }
 
 Bytes pattern(std::size_t n) {
-    Bytes out(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        out[i] = static_cast<std::uint8_t>(i % 256);
-    }
-    return out;
+    return testing_support::peerPattern(n, 256);
 }
 
 // Writes down every delegate call, in order, and on which thread it came.
@@ -160,14 +157,8 @@ class Recorder : public platform::UrlConnectionDelegate {
 
 class UrlConnectionTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        peer_ =
-            new testing_support::PeerProcess(testing_support::PeerProcess::python("http_peer.py"));
-    }
-    static void TearDownTestSuite() {
-        delete peer_;
-        peer_ = nullptr;
-    }
+    static void SetUpTestSuite() { peer_.start(); }
+    static void TearDownTestSuite() { peer_.stop(); }
 
     static UrlRequest request(const std::string& path, double timeout = 30) {
         return UrlRequest(*platform::Url::parse(peer_->baseUrl() + path),
@@ -187,10 +178,8 @@ class UrlConnectionTest : public ::testing::Test {
         return recorder;
     }
 
-    static testing_support::PeerProcess* peer_;
+    static inline testing_support::SuitePeer peer_{"http_peer.py"};
 };
-
-testing_support::PeerProcess* UrlConnectionTest::peer_ = nullptr;
 
 // An input stream that fails, or gives fewer or more bytes than asked of it.
 class ScriptedStream : public platform::InputStream {
@@ -723,11 +712,9 @@ TEST_F(UrlConnectionTest, KeepsCookiesUnlessTheRequestSaysNot) {
 
 class TlsServer {
   public:
-    explicit TlsServer(const std::string& certificate, const std::string& key) {
-        const auto& certs = testing_support::TestCertificates::shared();
-        peer_ = std::make_unique<testing_support::PeerProcess>(testing_support::PeerProcess::python(
-            "tls_peer.py", {"--cert", certs.dir() / certificate, "--key", certs.key(key)}));
-    }
+    explicit TlsServer(const std::string& certificate, const std::string& key)
+        : peer_(std::make_unique<testing_support::PeerProcess>(
+              testing_support::tlsPeer(certificate, key))) {}
     UrlRequest request(const std::string& host = "127.0.0.1") const {
         return UrlRequest(
             *platform::Url::parse("https://" + host + ":" + std::to_string(peer_->port()) + "/"));
@@ -735,16 +722,6 @@ class TlsServer {
 
   private:
     std::unique_ptr<testing_support::PeerProcess> peer_;
-};
-
-// The test root stands in for the machine's anchors while it lives.
-class TestRootAnchors {
-  public:
-    TestRootAnchors() {
-        platform::ServerTrust::setSystemAnchorsForTesting(
-            std::vector<Bytes>{testing_support::TestCertificates::shared().der("root")});
-    }
-    ~TestRootAnchors() { platform::ServerTrust::setSystemAnchorsForTesting(std::nullopt); }
 };
 
 std::shared_ptr<Recorder> loadOver(const UrlRequest& request,
@@ -759,7 +736,7 @@ std::shared_ptr<Recorder> loadOver(const UrlRequest& request,
 }
 
 TEST(UrlConnectionTlsTest, DefaultHandlingTrustsAChainToAnAnchorForItsHost) {
-    TestRootAnchors anchors;
+    testing_support::SystemAnchors anchors;
     TlsServer server("chain.pem", "leaf");
     auto seen = std::make_shared<Recorder>();
     std::size_t chainLength = 0;
@@ -801,7 +778,7 @@ TEST(UrlConnectionTlsTest, UntrustedServersFailUnlessTheDelegateVouchesForThem) 
     loadOver(selfSigned.request(), vouched);
     EXPECT_EQ(platform::toString(vouched->data), "trusted\n");
 
-    TestRootAnchors anchors;
+    testing_support::SystemAnchors anchors;
     TlsServer good("chain.pem", "leaf");
     auto cancelled = std::make_shared<Recorder>();
     cancelled->onChallenge = [](UrlConnection&, const platform::AuthenticationChallenge& c) {

@@ -14,6 +14,7 @@
 #include "platform/PropertyList.h"
 #include "platform/net/UrlSession.h"
 #include "tests/platform_net/SessionRecorder.h"
+#include "tests/support/LoopbackPeers.h"
 #include "tests/support/PeerProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestCertificates.h"
@@ -26,11 +27,7 @@ using platform::UrlSessionConfiguration;
 using platform::UrlSessionTaskState;
 
 Bytes pattern(std::size_t n) {
-    Bytes out(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        out[i] = static_cast<std::uint8_t>(i % 256);
-    }
-    return out;
+    return testing_support::peerPattern(n, 256);
 }
 
 Bytes readFile(const std::filesystem::path& path) {
@@ -48,14 +45,10 @@ std::string sha256(const Bytes& data) {
 class UrlSessionLoopbackTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        peer_ =
-            new testing_support::PeerProcess(testing_support::PeerProcess::python("http_peer.py"));
+        peer_.start();
         seen_ = 0;
     }
-    static void TearDownTestSuite() {
-        delete peer_;
-        peer_ = nullptr;
-    }
+    static void TearDownTestSuite() { peer_.stop(); }
 
     void TearDown() override {
         for (const auto& session : sessions_) {
@@ -88,12 +81,11 @@ class UrlSessionLoopbackTest : public ::testing::Test {
         return fresh;
     }
 
-    static testing_support::PeerProcess* peer_;
+    static inline testing_support::SuitePeer peer_{"http_peer.py"};
     static std::size_t seen_;
     std::vector<std::shared_ptr<UrlSession>> sessions_;
 };
 
-testing_support::PeerProcess* UrlSessionLoopbackTest::peer_ = nullptr;
 std::size_t UrlSessionLoopbackTest::seen_ = 0;
 
 // --- data tasks -----------------------------------------------------------------------------
@@ -714,10 +706,7 @@ TEST_F(UrlSessionLoopbackTest, AnAnswerThatNeverComesTimesTheTaskOut) {
 }
 
 TEST_F(UrlSessionLoopbackTest, AServersTrustIsAskedOfTheSessionThenOfTheTask) {
-    const auto& certificates = testing_support::TestCertificates::shared();
-    auto server = testing_support::PeerProcess::python(
-        "tls_peer.py", {"--cert", (certificates.dir() / "selfsigned.pem").string(), "--key",
-                        certificates.key("selfsigned").string()});
+    auto server = testing_support::tlsPeer("selfsigned.pem", "selfsigned");
     const UrlRequest https(
         *platform::Url::parse("https://127.0.0.1:" + std::to_string(server.port()) + "/"));
 

@@ -15,8 +15,8 @@
 #include "platform/MainLoop.h"
 #include "platform/ui/Alert.h"
 #include "platform/ui/NavigationController.h"
-#include "tests/core/ShareEmulator.h"
 #include "tests/core/SocialTest.h"
+#include "tests/support/ShareServiceEmulator.h"
 #include "tests/ui/Pictures.h"
 
 namespace {
@@ -32,8 +32,8 @@ bool pumpUntil(const std::function<bool()>& done) {
 // social fixture sets up is first made.
 class EmulatorFirst {
   protected:
-    EmulatorFirst() : emulator_(social_test::ShareEmulator::shared(kAppKey)) {}
-    social_test::ShareEmulator& emulator_;
+    EmulatorFirst() : emulator_(testing_support::ShareServiceEmulator::shared(kAppKey)) {}
+    testing_support::ShareServiceEmulator& emulator_;
 };
 
 class OauthLoopbackTest : protected EmulatorFirst, public social_test::SocialTest {

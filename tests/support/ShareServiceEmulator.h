@@ -1,6 +1,10 @@
-// The share-service emulator of a test process (tests/peers/share_service.py), with the SDK
-// pointed at it through the main bundle's "SocialSDK-config". Made on first use, before anything
-// else makes the protocol (which reads the base URL once), and kept for the process.
+// The share-service emulator (tests/peers/share_service.py) for a test process: started once,
+// with the SDK pointed at it through the main bundle's "SocialSDK-config" plist, its decoded
+// requests read back from its output, and its control requests (failures, seeded state) sent
+// with Python's urllib. Make it before anything of the SDK reads its base URL.
+//
+// Header-only, so that it needs no more than the test programs that use it link already (the
+// JSON reader of RZBase_Source).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,12 +19,13 @@
 #include "tests/support/PeerProcess.h"
 #include "tests/support/TempDir.h"
 
-namespace social_test {
+namespace testing_support {
 
-class ShareEmulator {
+class ShareServiceEmulator {
   public:
-    static ShareEmulator& shared(const std::string& appKey) {
-        static auto* emulator = new ShareEmulator(appKey);
+    // The emulator of this process, serving the AppKey of the first call.
+    static ShareServiceEmulator& shared(const std::string& appKey) {
+        static auto* emulator = new ShareServiceEmulator(appKey);
         return *emulator;
     }
 
@@ -34,11 +39,10 @@ class ShareEmulator {
         std::vector<platform::Value> found;
         auto lines = process_.lines();
         for (std::size_t i = seen_; i < lines.size(); ++i) {
-            const std::string& line = lines[i];
-            if (line.rfind("REQ ", 0) != 0) {
+            if (lines[i].rfind("REQ ", 0) != 0) {
                 continue;
             }
-            auto entry = RAZududeUtils::JSONValue(line.substr(4));
+            auto entry = RAZududeUtils::JSONValue(lines[i].substr(4));
             if (entry && (*entry)["kind"].isNumber() && (*entry)["kind"].intValue() == kind) {
                 found.push_back(*entry);
             }
@@ -46,27 +50,26 @@ class ShareEmulator {
         return found;
     }
 
-    // Posts the JSON body to a control path ("/__emu/fail", "/__emu/oauth"...).
-    void control(const std::string& path, const std::string& body) {
+    // Sends a control request ("/__emu/...") with the JSON body.
+    void control(const std::string& path, const std::string& jsonBody) {
         const std::string script =
             "import sys, urllib.request\n"
             "req = urllib.request.Request(sys.argv[1], data=sys.argv[2].encode(), "
             "headers={'Content-Type': 'application/json'})\n"
             "urllib.request.urlopen(req, timeout=20).read()\n";
-        auto result = testing_support::runCommand({"python3", "-c", script, baseUrl_ + path, body});
+        auto result = runCommand({"python3", "-c", script, baseUrl_ + path, jsonBody});
         ASSERT_EQ(result.status, 0) << result.output;
     }
 
     // The next reply of the kind fails; `extra` adds members to the control request.
     void failNext(int kind, const std::string& mode, const std::string& extra = "") {
         std::string body = "{\"kind\": " + std::to_string(kind) + ", \"mode\": \"" + mode + "\"";
-        body += extra.empty() ? "}" : ", " + extra + "}";
-        control("/__emu/fail", body);
+        control("/__emu/fail", body + (extra.empty() ? "}" : ", " + extra + "}"));
     }
 
   private:
-    explicit ShareEmulator(const std::string& appKey)
-        : process_(testing_support::PeerProcess::python("share_service.py", {"--appkey", appKey})),
+    explicit ShareServiceEmulator(const std::string& appKey)
+        : process_(PeerProcess::python("share_service.py", {"--appkey", appKey})),
           baseUrl_(process_.baseUrl()) {
         auto folder = bundle_.path() / "App";
         std::filesystem::create_directories(folder);
@@ -76,10 +79,10 @@ class ShareEmulator {
         platform::Bundle::setMainBundlePath(folder);
     }
 
-    testing_support::PeerProcess process_;
+    PeerProcess process_;
     std::string baseUrl_;
     std::size_t seen_ = 0;
-    testing_support::TempDir bundle_;
+    TempDir bundle_;
 };
 
-}  // namespace social_test
+}  // namespace testing_support

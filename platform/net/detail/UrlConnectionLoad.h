@@ -1,0 +1,188 @@
+// A connection's load: its hops on the network thread (UrlConnection.cpp), the libcurl
+// callbacks that feed them (UrlConnectionCallbacks.cpp) and the judgement of the server's
+// certificates (UrlConnectionTrust.cpp).
+#pragma once
+
+#include <curl/curl.h>
+#include <openssl/x509.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Mutex.h"
+#include "platform/net/Stream.h"
+#include "platform/net/UrlConnection.h"
+#include "platform/net/detail/NetworkLoop.h"
+#include "platform/net/detail/UrlErrors.h"
+
+namespace platform {
+
+namespace detail {
+
+// The text without its leading blanks and its trailing blanks and line ends.
+std::string_view trim(std::string_view text);
+
+// realm="x" of a Basic challenge; nullopt when the header offers no Basic scheme.
+std::optional<std::optional<std::string>> basicChallenge(std::string_view header);
+
+}  // namespace detail
+
+class UrlConnection::Load final : public AuthenticationChallengeSender,
+                                  public std::enable_shared_from_this<Load> {
+  public:
+    Load(const UrlRequest& request, std::shared_ptr<UrlConnectionDelegate> delegate)
+        : original(request), current_(request), delegate_(std::move(delegate)) {}
+
+    ~Load() override { releaseHop(); }
+
+    void start(std::shared_ptr<UrlConnection> owner);
+
+    // From any thread: no delegate call starts after this returns. The transfer itself is
+    // taken down on the network thread, never inside one of libcurl's callbacks.
+    void cancel();
+
+    // From any thread; applied on the network thread in the order asked.
+    void setSuspended(bool suspended);
+
+    UrlRequest currentRequest() const { return current_.get(); }
+
+    const UrlRequest original;
+
+    // AuthenticationChallengeSender: the answer is taken when the delegate call returns.
+    void useCredential(const Credential& credential, const AuthenticationChallenge&) override;
+    void continueWithoutCredential(const AuthenticationChallenge&) override;
+    void cancelAuthenticationChallenge(const AuthenticationChallenge&) override;
+    void performDefaultHandling(const AuthenticationChallenge&) override;
+
+  private:
+    enum class Answer { kNone, kUseCredential, kContinueWithout, kCancel, kDefault };
+    enum class HopKind { kUndecided, kFinal, kRedirect, kAuthentication };
+
+    // Calls the delegate unless the load was cancelled or has ended; the delegate is held
+    // for the call, since cancelling inside it lets the connection's reference go.
+    template <typename F>
+    void tell(F&& call);
+
+    // --- the load, hop by hop (network thread) ---------------------------------------
+
+    void begin();
+    void startHop();
+    void pause(bool on);
+    bool setMethodAndBody(const UrlRequest& request);
+    bool setHeaders(const UrlRequest& request);
+    void hopDone(CURLcode result);
+
+    // The hop's response goes to the delegate as the final one, with the body held so far.
+    void deliverHeldResponse();
+
+    void redirect();
+    void authenticate();
+
+    // A kept-alive connection can be dead, or hold bytes a server sent beyond its last
+    // response's length; a load that failed on one before any response came is tried once
+    // more on a new connection, as long as its body can be sent again.
+    bool shouldRetryOnFreshConnection();
+
+    void fail(const Error& error);
+
+    // Ends the load: nothing reaches the delegate after this, and the cycle between the
+    // connection and its delegate is broken.
+    void end();
+
+    void releaseHop();
+
+    // The request's time-out counts from the last sign of life of the load.
+    void scheduleIdleCheck();
+
+    void touch();
+
+    // --- libcurl callbacks (network thread, inside curl_multi_perform) ---------------
+
+    static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user);
+
+    // False stops the transfer.
+    bool headerLine(std::string_view line);
+
+    void headersEnded();
+    static std::size_t onWrite(char* data, std::size_t size, std::size_t count, void* user);
+    static std::size_t onRead(char* buffer, std::size_t size, std::size_t count, void* user);
+
+    // A body stream that paces its reader: the transfer pauses and a timer of this thread
+    // lets it go on, so that no other load waits meanwhile. The wait is no idleness.
+    void holdBodyFor(double seconds);
+
+    static int onSeek(void* user, curl_off_t offset, int origin);
+    static int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded);
+    static CURLcode onSslContext(CURL*, void* context, void* user);
+
+    // OpenSSL asks whether the server's chain is good: the delegate decides, through a
+    // server-trust challenge, before the handshake goes on.
+    static int onVerify(X509_STORE_CTX* context, void* user);
+
+    bool judgeServerTrust(std::vector<Bytes> chain);
+
+    friend class UrlConnection;
+
+    Guarded<UrlRequest> current_;
+    std::shared_ptr<UrlConnectionDelegate> delegate_;
+    std::atomic<bool> started_{false};
+    std::atomic<bool> cancelled_{false};
+
+    // Network thread only, from here on.
+    std::shared_ptr<UrlConnection> owner_;
+    bool ended_ = false;
+    int redirects_ = 0;
+    int authenticationFailures_ = 0;
+    std::optional<std::string> authorization_;
+    Answer answer_ = Answer::kNone;
+    Credential credential_{"", "", CredentialPersistence::kNone};
+    double lastActivity_ = 0;
+    std::shared_ptr<TimerHandle> idleCheck_;
+    std::shared_ptr<TimerHandle> bodyHold_;  // lets a paced body go on
+    bool paused_ = false;
+    bool hopWaiting_ = false;  // a hop was due while paused
+
+    // The current hop.
+    CURL* easy_ = nullptr;
+    bool transferring_ = false;  // easy_ is in the multi handle
+    bool easyHasCookies_ = false;
+    bool easyReusable_ = false;
+    bool freshConnectionNext_ = false;
+    bool retriedOnFreshConnection_ = false;
+    curl_slist* headerList_ = nullptr;
+    char errorText_[CURL_ERROR_SIZE] = {};
+    HopKind kind_ = HopKind::kUndecided;
+    long status_ = 0;
+    std::string httpVersion_;
+    HeaderFields headers_;
+    std::size_t headerBytes_ = 0;
+    std::shared_ptr<const HttpUrlResponse> hopResponse_;
+    Bytes heldBody_;
+    Bytes cacheCopy_;
+    bool cacheable_ = true;
+    std::shared_ptr<const Bytes> bodyData_;
+    std::shared_ptr<InputStream> bodyStream_;
+    std::int64_t bodyLength_ = -1;
+    std::int64_t bodySent_ = 0;
+    std::int64_t uploaded_ = 0;
+    std::optional<Error> bodyError_;
+};
+
+template <typename F>
+void UrlConnection::Load::tell(F&& call) {
+    if (cancelled_ || ended_) {
+        return;
+    }
+    std::shared_ptr<UrlConnectionDelegate> delegate = delegate_;
+    std::shared_ptr<UrlConnection> owner = owner_;
+    if (delegate && owner) {
+        call(*delegate, *owner);
+    }
+}
+
+}  // namespace platform
