@@ -464,9 +464,10 @@ struct ShareApp::State {
             return;
         }
         auto path = *settings.screenshots / platform::format("%02d-%@.png", step, screen);
-        std::string error;
+        platform::Error error;
         if (!platform::Renderer::writeWindowPng(target, path, &error)) {
-            throw std::runtime_error("cannot write " + path.string() + ": " + error);
+            throw std::runtime_error("cannot write " + path.string() + ": " +
+                                     error.localizedDescription());
         }
         say("  screenshot: " + path.string());
         if (outcome) {

@@ -181,7 +181,7 @@ TEST_F(HandlersTest, ASinaLoginThroughItsApplicationStoresTheAccount) {
 
     // A cancelled login ends without an account.
     delegate_->events.clear();
-    RAZududeAccountManager::socialAccountDictionary().clear();
+    RZSUserManager::shareInstance().setSnsAccountDictionary({});
     tap("sina");
     EXPECT_TRUE(openUrl("testsina03://sina/login?result=cancel"));
     EXPECT_EQ(delegate_->events, (Events{"select sina", "result 5052"}));

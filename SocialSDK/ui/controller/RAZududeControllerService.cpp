@@ -175,7 +175,7 @@ RAZududeControllerService::getSocialIconActionSheetInControllerInternal(
 
     auto sheet = std::make_shared<RAZududeIconActionSheet>(
         RAZududeSnsPlatformManager::sharedInstance().allSnsValuesArray(), std::move(handler));
-    sheet->setTag(1013);
+    sheet->setTag(RAZududeIconActionSheet::kTag);
     sheet->setPresentingViewController(controller);
     sheet->setSocialControllerService(weakSelf);
     sheet->setDismissCompletion([weakSelf] {
