@@ -11,6 +11,9 @@
 // The return scheme is the app id the app registered for the platform. A share to a platform
 // whose application is missing ends at once with code 5054 for the app's delegate, and the
 // user sees an alert that says the application is not installed.
+//
+// Main thread only: the share, the application's return URL and the reply to the app's
+// delegate all happen there.
 #pragma once
 
 #include <map>

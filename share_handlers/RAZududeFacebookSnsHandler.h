@@ -1,6 +1,8 @@
 // Facebook and Twitter through the system's share services. Those services need the user's
 // account set up on the device; this machine has none, so a share ends with code 5053 and an
 // alert asking the user to log in to the platform in the system settings.
+//
+// Main thread only.
 #pragma once
 
 #include <memory>

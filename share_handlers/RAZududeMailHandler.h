@@ -1,5 +1,7 @@
 // E-mail and SMS through the system composers. There is no composer here: the message is
 // handed to the application stand-in, which records it, and the share reports success.
+//
+// Main thread only: the composers and their results live there.
 #pragma once
 
 #include <memory>

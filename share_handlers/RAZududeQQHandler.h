@@ -1,4 +1,6 @@
 // Shares to QQ and Qzone through the QQ application.
+//
+// Main thread only, as PlatformAppHandler.
 #pragma once
 
 #include <memory>

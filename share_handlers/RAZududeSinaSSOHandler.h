@@ -5,6 +5,8 @@
 // The Weibo application returns to the app key's scheme:
 //     <app key>://sina/login?result=ok&uid=...&token=...&expires_in=<seconds>
 // (result "cancel" or anything else ends the login without an account).
+//
+// Main thread only, as PlatformAppHandler.
 #pragma once
 
 #include <memory>

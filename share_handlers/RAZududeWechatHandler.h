@@ -1,4 +1,6 @@
 // Shares to WeChat friends, moments and favourites through the WeChat application.
+//
+// Main thread only, as PlatformAppHandler.
 #pragma once
 
 #include <memory>

@@ -13,11 +13,6 @@ namespace {
 constexpr std::size_t kBlockSize = 16;
 static_assert(sizeof RAZududeCryptor::kInitVector == kBlockSize + 1);
 
-platform::Guarded<RAZududeCryptor::AppKeyProvider>& appKeyProvider() {
-    static auto* provider = new platform::Guarded<RAZududeCryptor::AppKeyProvider>();
-    return *provider;
-}
-
 using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)>;
 
 // AES-128-CBC without padding: the input is whole blocks already (or the run fails).
@@ -59,18 +54,12 @@ RAZududeCryptor::Key RAZududeCryptor::keyFromAppKey(std::string_view appKey) {
     return key;
 }
 
-void RAZududeCryptor::setAppKeyProvider(AppKeyProvider provider) {
-    appKeyProvider().set(std::move(provider));
-}
-
 RAZududeCryptor& RAZududeCryptor::sharedInstance() {
     static auto* instance = new RAZududeCryptor();
     return *instance;
 }
 
-RAZududeCryptor::RAZududeCryptor() {
-    currentKey();
-}
+RAZududeCryptor::RAZududeCryptor() = default;
 
 void RAZududeCryptor::updateAESKey(std::string_view appKey) {
     const Key key = keyFromAppKey(appKey);
@@ -82,25 +71,8 @@ bool RAZududeCryptor::hasKey() const {
     return currentKey().has_value();
 }
 
-// Requests may be enciphered off the main thread while the app re-keys, so the key is read
-// and written under the lock.
 std::optional<RAZududeCryptor::Key> RAZududeCryptor::currentKey() const {
-    {
-        platform::MutexLock lock(mutex_);
-        if (key_) {
-            return key_;
-        }
-    }
-    const AppKeyProvider provider = appKeyProvider().get();
-    const std::string appKey = provider ? provider() : std::string();
-    if (appKey.empty()) {
-        return std::nullopt;
-    }
-    const Key key = keyFromAppKey(appKey);
     platform::MutexLock lock(mutex_);
-    if (!key_) {
-        key_ = key;  // unless the app re-keyed meanwhile
-    }
     return key_;
 }
 

@@ -1,11 +1,13 @@
 // The cipher of the share service: AES-128-CBC over zero-filled UTF-8 text, with a fixed
 // initialisation vector and a key derived from the app's AppKey; cipher text travels as
 // Base64.
+//
+// Any thread: the key is guarded, so requests may be enciphered off the main thread while
+// the app re-keys.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,11 +18,6 @@ class RAZududeCryptor {
   public:
     static constexpr char kInitVector[] = "Qa7.kx3/Wm-R2p9e";  // 16 bytes, used raw
 
-    // Where the AppKey is kept: asked while the cryptor has no key yet. An empty text means
-    // that no AppKey is known.
-    using AppKeyProvider = std::function<std::string()>;
-    static void setAppKeyProvider(AppKeyProvider provider);
-
     // The process's cryptor, made on first use and never destroyed.
     static RAZududeCryptor& sharedInstance();
 
@@ -29,6 +26,7 @@ class RAZududeCryptor {
     RAZududeCryptor& operator=(const RAZududeCryptor&) = delete;
 
     // Re-keys from the AppKey: the key is the first 16 characters of its uppercase MD5 text.
+    // Whoever keeps the AppKey hands it in when it changes; until then the cryptor has no key.
     void updateAESKey(std::string_view appKey);
     bool hasKey() const;
 
@@ -45,5 +43,5 @@ class RAZududeCryptor {
 
     // Requests may be enciphered off the main thread while the app re-keys.
     mutable platform::Mutex mutex_;
-    mutable std::optional<Key> key_ RZ_GUARDED_BY(mutex_);
+    std::optional<Key> key_ RZ_GUARDED_BY(mutex_);
 };

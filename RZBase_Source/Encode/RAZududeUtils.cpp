@@ -106,13 +106,13 @@ bool RAZududeUtils::openLog() {
 
 void RAZududeUtils::setPrefix(std::string prefix) {
     RAZududeUtils& utils = sharedInstance();
-    std::lock_guard lock(utils.prefixMutex_);
+    platform::MutexLock lock(utils.prefixMutex_);
     utils.prefix_ = std::move(prefix);
 }
 
 std::string RAZududeUtils::prefix() {
     RAZududeUtils& utils = sharedInstance();
-    std::lock_guard lock(utils.prefixMutex_);
+    platform::MutexLock lock(utils.prefixMutex_);
     return utils.prefix_;
 }
 

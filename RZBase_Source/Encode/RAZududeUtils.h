@@ -1,17 +1,19 @@
 // Small helpers that the whole share service leans on: percent-encoding, MD5 text, Base64
 // text, JSON text in and out, and the share service's switchable debug log.
+//
+// Any thread: the log switch is atomic and the log prefix guarded.
 #pragma once
 
 #include <atomic>
 #include <concepts>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
 
+#include "platform/Mutex.h"
 #include "platform/Value.h"
 
 class RAZududeUtils {
@@ -66,6 +68,6 @@ class RAZududeUtils {
     static void writeLogLine(std::string_view message);
 
     std::atomic<bool> openLog_{false};
-    std::mutex prefixMutex_;
-    std::string prefix_;
+    platform::Mutex prefixMutex_;
+    std::string prefix_ RZ_GUARDED_BY(prefixMutex_);
 };

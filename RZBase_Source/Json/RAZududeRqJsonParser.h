@@ -1,6 +1,8 @@
 // Reads JSON text into values: objects become insertion-ordered maps, numbers 64-bit
 // integers when they are integers that fit, else decimals that keep their digits (up to 38).
 // The text ends at its end or at its first zero byte, whichever comes first.
+//
+// One parser per thread at a time; parsers share nothing.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,7 @@
 // Writes values as JSON text, compact by default or indented for people, members in their
 // own order or sorted by key.
+//
+// One writer per thread at a time; writers share nothing.
 #pragma once
 
 #include <optional>

@@ -10,6 +10,7 @@
 
 #include "platform/Bundle.h"
 #include "platform/Device.h"
+#include "platform/Files.h"
 #include "platform/Log.h"
 #include "platform/graphics/GraphicsContext.h"
 #include "platform/graphics/ImageCodec.h"
@@ -107,16 +108,11 @@ codec::Rgba toRgba(const Image& image, bool straight) {
     return rgba;
 }
 
-bool readFile(const std::filesystem::path& path, Bytes& out, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        if (error) {
-            *error = "cannot read " + path.string();
-        }
-        return false;
+// A failure of the codecs in the platform's file domain, with the codec's reason.
+void fail(Error* error, long code, std::string why) {
+    if (error) {
+        *error = Error(kCocoaErrorDomain, code, Map{{kLocalizedDescriptionKey, std::move(why)}});
     }
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return true;
 }
 
 // "name@2x.png" is of scale 2.
@@ -139,9 +135,11 @@ Image::Image(int pixelWidth, int pixelHeight, double scale)
       pixels_(std::make_shared<std::vector<std::uint32_t>>(
           static_cast<std::size_t>(width_) * height_, 0)) {}
 
-ImagePtr Image::decode(const Bytes& data, double scale, std::string* error) {
+ImagePtr Image::decode(const Bytes& data, double scale, Error* error) {
     codec::Rgba rgba;
-    if (!codec::decode(data, rgba, error)) {
+    std::string why;
+    if (!codec::decode(data, rgba, &why)) {
+        fail(error, kFileReadCorruptFileError, std::move(why));
         return nullptr;
     }
     auto image = std::make_shared<Image>(rgba.width, rgba.height, scale);
@@ -152,7 +150,7 @@ ImagePtr Image::decode(const Bytes& data, double scale, std::string* error) {
     return image;
 }
 
-ImagePtr Image::fromFile(const std::filesystem::path& path, std::string* error) {
+ImagePtr Image::fromFile(const std::filesystem::path& path, Error* error) {
     std::filesystem::path chosen = path;
     if (preferredScale() >= 2 && scaleOfFileName(path) == 1) {
         auto retina =
@@ -162,14 +160,15 @@ ImagePtr Image::fromFile(const std::filesystem::path& path, std::string* error) 
             chosen = retina;
         }
     }
-    Bytes data;
-    if (!readFile(chosen, data, error)) {
+    std::optional<Bytes> data = Files::read(chosen, error);
+    if (!data) {
         return nullptr;
     }
-    std::string why;
-    ImagePtr image = decode(data, scaleOfFileName(chosen), &why);
+    ImagePtr image = decode(*data, scaleOfFileName(chosen), error);
     if (!image && error) {
-        *error = chosen.string() + ": " + why;
+        fail(error, kFileReadCorruptFileError,
+             chosen.string() + ": " + error->localizedDescription());
+        error->userInfo().set(kFilePathErrorKey, chosen.string());
     }
     return image;
 }
@@ -292,57 +291,35 @@ ImagePtr Image::scaledTo(Size target, double scale) const {
     return context.makeImage();
 }
 
-Bytes Image::encodePng(std::string* error) const {
+Bytes Image::encodePng(Error* error) const {
     if (width_ == 0 || height_ == 0) {
-        if (error) {
-            *error = "PNG: the image is empty";
-        }
+        fail(error, kFileWriteUnknownError, "PNG: the image is empty");
         return {};
     }
-    return codec::encodePng(toRgba(*this, true), error);
+    std::string why;
+    Bytes png = codec::encodePng(toRgba(*this, true), &why);
+    if (png.empty()) {
+        fail(error, kFileWriteUnknownError, std::move(why));
+    }
+    return png;
 }
 
-Bytes Image::encodeJpeg(double quality, std::string* error) const {
+Bytes Image::encodeJpeg(double quality, Error* error) const {
     if (width_ == 0 || height_ == 0) {
-        if (error) {
-            *error = "JPEG: the image is empty";
-        }
+        fail(error, kFileWriteUnknownError, "JPEG: the image is empty");
         return {};
     }
-    return codec::encodeJpeg(toRgba(*this, false), quality, error);
+    std::string why;
+    Bytes jpeg = codec::encodeJpeg(toRgba(*this, false), quality, &why);
+    if (jpeg.empty()) {
+        fail(error, kFileWriteUnknownError, std::move(why));
+    }
+    return jpeg;
 }
 
-bool Image::writePng(const std::filesystem::path& path, std::string* error) const {
+bool Image::writePng(const std::filesystem::path& path, Error* error) const {
     Bytes data = encodePng(error);
-    if (data.empty()) {
-        return false;
-    }
-    // Written beside the target and renamed, so that a reader never sees half a file.
-    std::filesystem::path temp = path;
-    temp += ".partial";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data.data()),
-                  static_cast<std::streamsize>(data.size()));
-        if (!out) {
-            if (error) {
-                *error = "cannot write " + temp.string();
-            }
-            std::error_code ignored;
-            std::filesystem::remove(temp, ignored);
-            return false;
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temp, path, ec);
-    if (ec) {
-        if (error) {
-            *error = "cannot write " + path.string() + ": " + ec.message();
-        }
-        std::filesystem::remove(temp, ec);
-        return false;
-    }
-    return true;
+    return !data.empty() && Files::writeAtomically(path, data, error, Files::Access::kShared);
 }
 
 Color Image::pixel(int x, int y) const {

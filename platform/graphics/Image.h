@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Error.h"
 #include "platform/Value.h"
 #include "platform/graphics/Color.h"
 #include "platform/graphics/Geometry.h"
@@ -27,11 +28,13 @@ class Image {
     Image(int pixelWidth, int pixelHeight, double scale = 1);
 
     // Decodes PNG, JPEG or GIF (the first frame), told apart by their signatures. On failure
-    // answers nullptr and, when asked, why.
-    static ImagePtr decode(const Bytes& data, double scale = 1, std::string* error = nullptr);
+    // answers nullptr and, when asked, an error of the platform's file domain
+    // (kFileReadCorruptFileError) whose description says why.
+    static ImagePtr decode(const Bytes& data, double scale = 1, Error* error = nullptr);
     // Reads a file; "name@2x.ext" beside "name.ext" is preferred on a screen of scale 2, as
-    // the file name's own "@2x" gives its scale.
-    static ImagePtr fromFile(const std::filesystem::path& path, std::string* error = nullptr);
+    // the file name's own "@2x" gives its scale. A file that cannot be read fails as
+    // Files::read says; one that holds no picture as decode() does.
+    static ImagePtr fromFile(const std::filesystem::path& path, Error* error = nullptr);
     // An image of the application's resources by name ("X.bundle/Folder/name", with or
     // without ".png"), cached for the process. Looked up in the resource roots, in order.
     static ImagePtr named(std::string_view name);
@@ -65,11 +68,13 @@ class Image {
     // The image drawn into a new bitmap of the size (in points) at the scale.
     ImagePtr scaledTo(Size size, double scale = 1) const;
 
-    Bytes encodePng(std::string* error = nullptr) const;
+    // Empty bytes and kFileWriteUnknownError when the image is empty or the encoder fails.
+    Bytes encodePng(Error* error = nullptr) const;
     // Quality from 0 (smallest) to 1 (best). Alpha is dropped: the pixels come out as drawn
     // over black.
-    Bytes encodeJpeg(double quality, std::string* error = nullptr) const;
-    bool writePng(const std::filesystem::path& path, std::string* error = nullptr) const;
+    Bytes encodeJpeg(double quality, Error* error = nullptr) const;
+    // Written whole or not at all, readable by others (Files::writeAtomically).
+    bool writePng(const std::filesystem::path& path, Error* error = nullptr) const;
 
     // The pixel at (x, y) with straight alpha; transparent outside the image.
     Color pixel(int x, int y) const;

@@ -218,7 +218,7 @@ ImagePtr Renderer::renderWindow(Window& window, const RenderOptions& options) {
     return render(window, scale, over, window.backgroundColor().value_or(Color::black()));
 }
 
-bool Renderer::writeWindowPng(Window& window, const std::filesystem::path& path, std::string* error,
+bool Renderer::writeWindowPng(Window& window, const std::filesystem::path& path, Error* error,
                               const RenderOptions& options) {
     ImagePtr image = renderWindow(window, options);
     return image && image->writePng(path, error);

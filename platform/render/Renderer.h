@@ -33,7 +33,7 @@ class Renderer {
     static ImagePtr renderView(View& view, double scale = 1);
     static ImagePtr renderWindow(Window& window, const RenderOptions& options = {});
     static bool writeWindowPng(Window& window, const std::filesystem::path& path,
-                               std::string* error = nullptr, const RenderOptions& options = {});
+                               Error* error = nullptr, const RenderOptions& options = {});
 };
 
 }  // namespace platform

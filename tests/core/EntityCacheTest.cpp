@@ -55,7 +55,7 @@ class EntityCache : public testing::Test {
         manager_ = std::make_unique<RZSCacheManager>(cache_);
     }
     void TearDown() override {
-        RZSCacheManager::setCurrentDataManagerIdentifierSource(nullptr);
+        RZSCacheManager::setCurrentDataManagerIdentifier(std::nullopt);
         RAZududeUtils::setOpenLog(false);
     }
 
@@ -153,18 +153,16 @@ TEST_F(EntityCache, BarCountersOfEachDataManagerHaveTheirOwnKey) {
     EXPECT_EQ(manager_->getKeyNameFromVariable("RZSBarEntity"), "RZSBarEntity-(null)");
     EXPECT_EQ(manager_->getKeyNameFromVariable("appInfo"), "appInfo");
 
-    std::string current = "http://example.com/item/1";
-    RZSCacheManager::setCurrentDataManagerIdentifierSource(
-        [&current] { return std::optional<std::string>(current); });
+    RZSCacheManager::setCurrentDataManagerIdentifier("http://example.com/item/1");
     CounterPtr first;
     manager_->setCacheToVariable(first, std::make_shared<Counter>("one", 10), "RZSBarEntity");
-    current = "item-2";
+    RZSCacheManager::setCurrentDataManagerIdentifier("item-2");
     CounterPtr second;
     manager_->setCacheToVariable(second, std::make_shared<Counter>("two", 20), "RZSBarEntity");
 
     EXPECT_TRUE(manager_->hasCacheForKey("RZSBarEntity-http://example.com/item/1"));
     EXPECT_TRUE(manager_->hasCacheForKey("RZSBarEntity-item-2"));
-    current = "http://example.com/item/1";
+    RZSCacheManager::setCurrentDataManagerIdentifier("http://example.com/item/1");
     CounterPtr loaded;
     manager_->changeVariableFromCache(loaded, "RZSBarEntity");
     ASSERT_TRUE(loaded);

@@ -4,6 +4,7 @@
 
 #include "RZBase_Source/Encode/RAZududeCryptor.h"
 #include "SocialSDK/core/account/RAZududeAccountManager.h"
+#include "SocialSDK/core/cache/RZSCacheManager.h"
 #include "SocialSDK/core/data/RAZududeData.h"
 #include "SocialSDK/core/manager/RZSCommentEntity.h"
 #include "SocialSDK/core/manager/RZSDataManager.h"
@@ -104,6 +105,27 @@ TEST_F(ProtocolTest, OnlyTheQueryOfAPathIsEnciphered) {
     RZSDataManagerSet::shareInstance().setAppkey("");
     EXPECT_FALSE(job(3));
     RZSDataManagerSet::shareInstance().setAppkey(kKey);
+}
+
+// The cryptor and the entity cache also work off the main thread, so the data managers hand
+// them the AppKey and the current item when these change instead of being read by them.
+TEST_F(ProtocolTest, TheAppKeyAndTheCurrentItemReachTheCryptorAndTheCacheWhenTheyChange) {
+    auto& set = RZSDataManagerSet::shareInstance();
+    RAZududeCryptor reference;
+    reference.updateAESKey("another app key 12345678");
+    set.setAppkey("another app key 12345678");
+    EXPECT_EQ(RAZududeCryptor::sharedInstance().AES128Encrypt("abc"),
+              reference.AES128Encrypt("abc"));
+    set.setAppkey(kKey);
+    EXPECT_NE(RAZududeCryptor::sharedInstance().AES128Encrypt("abc"),
+              reference.AES128Encrypt("abc"));
+
+    set.setDataManagerWithHash("another-item");
+    EXPECT_EQ(RZSCacheManager::shareInstance().getKeyNameFromVariable("RZSBarEntity"),
+              "RZSBarEntity-another-item");
+    set.getDataManager("protocol-item");
+    EXPECT_EQ(RZSCacheManager::shareInstance().getKeyNameFromVariable("RZSBarEntity"),
+              "RZSBarEntity-protocol-item");
 }
 
 TEST_F(ProtocolTest, EachKindBuildsItsPathTransportAndBody) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "platform/AppFolders.h"
@@ -161,8 +162,10 @@ TEST_F(UrlSessionUnitTest, UrlsWithoutSchemeOrHostAndBadResumeDataFailWithBadUrl
         platform::Value(platform::Map{{"NSURLSessionDownloadURL", "file:///etc/passwd"}}),
         platform::PropertyList::Format::kBinary));
 
+    // Written on the session's delegate queue; `called` is set last, so `handed` is whole once
+    // the main thread sees it.
     std::optional<platform::Error> handed;
-    bool called = false;
+    std::atomic<bool> called{false};
     const auto withHandler = session->dataTaskWithRequest(
         requestFor("//no-scheme/x"),
         [&](std::optional<Bytes> data, std::shared_ptr<const platform::UrlResponse> response,
@@ -186,7 +189,7 @@ TEST_F(UrlSessionUnitTest, UrlsWithoutSchemeOrHostAndBadResumeDataFailWithBadUrl
         EXPECT_EQ(task->state(), UrlSessionTaskState::kCompleted);
         EXPECT_EQ(task->error()->code(), platform::kUrlErrorBadUrl);
     }
-    ASSERT_TRUE(waitUntil([&] { return called; }));
+    ASSERT_TRUE(waitUntil([&] { return called.load(); }));
     ASSERT_TRUE(handed);
     EXPECT_EQ(handed->code(), platform::kUrlErrorBadUrl);
     // A task with a completion handler reports nothing of its own to the delegate.
@@ -321,7 +324,7 @@ TEST_F(UrlSessionUnitTest, InvalidationCancelsTasksThenLetsTheDelegateGo) {
     const auto upload = session->uploadTaskWithRequest(requestFor("http://127.0.0.1/u"), Bytes(3));
     const auto download = session->downloadTaskWithRequest(requestFor("http://127.0.0.1/d"));
 
-    bool listed = false;
+    std::atomic<bool> listed{false};  // set on the session's delegate queue
     session->getTasksWithCompletionHandler(
         [&](std::vector<std::shared_ptr<UrlSessionDataTask>> data,
             std::vector<std::shared_ptr<platform::UrlSessionUploadTask>> uploads,
@@ -332,7 +335,7 @@ TEST_F(UrlSessionUnitTest, InvalidationCancelsTasksThenLetsTheDelegateGo) {
             EXPECT_EQ(data.at(0), never);
             listed = true;
         });
-    ASSERT_TRUE(waitUntil([&] { return listed; }));
+    ASSERT_TRUE(waitUntil([&] { return listed.load(); }));
 
     session->invalidateAndCancel();
     EXPECT_THROW(session->dataTaskWithRequest(requestFor("http://127.0.0.1/late")),

@@ -7,6 +7,7 @@
 
 #include <sstream>
 
+#include "platform/Files.h"
 #include "platform/graphics/GraphicsContext.h"
 #include "tests/support/TempDir.h"
 
@@ -161,9 +162,9 @@ TEST(Image, GifFirstFrameIsPlacedOnItsScreenWithTransparencyPlainOrInterlaced) {
         std::string script =
             std::string("import sys\nsys.argv = ['x', '") + interlaced + "']\n" + kGifEncoder;
         std::string file = runPython(script);
-        std::string error;
+        platform::Error error;
         ImagePtr image = Image::decode(Bytes(file.begin(), file.end()), 1, &error);
-        ASSERT_TRUE(image) << error;
+        ASSERT_TRUE(image) << error.description();
         ASSERT_EQ(image->pixelWidth(), 7);
         ASSERT_EQ(image->pixelHeight(), 9);
         const std::uint32_t colours[] = {0, 0xFF0000FF, 0x00C800FF, 0x0000FFFF};
@@ -204,21 +205,23 @@ TEST(Image, JpegKeepsColoursAndSpendsFewerBytesAtLowerQuality) {
 }
 
 TEST(Image, DamagedOrHostileDataIsRefusedWithAReason) {
-    std::string error;
+    platform::Error error;
     EXPECT_FALSE(Image::decode({}, 1, &error));
-    EXPECT_EQ(error, "no image data");
+    EXPECT_EQ(error.localizedDescription(), "no image data");
+    EXPECT_EQ(error.domain(), platform::kCocoaErrorDomain);
+    EXPECT_EQ(error.code(), platform::kFileReadCorruptFileError);
     EXPECT_FALSE(Image::decode(toBytes("plain text, not a picture"), 1, &error));
-    EXPECT_EQ(error, "not a PNG, JPEG or GIF image");
+    EXPECT_EQ(error.localizedDescription(), "not a PNG, JPEG or GIF image");
 
     Bytes png = samplePicture()->encodePng();
     Bytes truncated(png.begin(), png.begin() + static_cast<std::ptrdiff_t>(png.size() / 2));
     EXPECT_FALSE(Image::decode(truncated, 1, &error));
-    EXPECT_NE(error.find("PNG"), std::string::npos);
+    EXPECT_NE(error.localizedDescription().find("PNG"), std::string::npos);
 
     Bytes jpeg = samplePicture()->encodeJpeg(0.8);
     Bytes brokenJpeg(jpeg.begin(), jpeg.begin() + 20);
     EXPECT_FALSE(Image::decode(brokenJpeg, 1, &error));
-    EXPECT_NE(error.find("JPEG"), std::string::npos);
+    EXPECT_NE(error.localizedDescription().find("JPEG"), std::string::npos);
 
     // A GIF that claims a screen of 65535 x 65535 is refused before anything is allocated.
     std::string huge = runPython(R"(
@@ -227,12 +230,13 @@ sys.stdout.buffer.write(b'GIF89a' + struct.pack('<HHBBB', 65535, 65535, 0x80, 0,
     b'\x2C' + struct.pack('<HHHHB', 0, 0, 65535, 65535, 0) + b'\x02\x02\x4C\x01\x00\x3B')
 )");
     EXPECT_FALSE(Image::decode(Bytes(huge.begin(), huge.end()), 1, &error));
-    EXPECT_NE(error.find("too large"), std::string::npos) << error;
+    EXPECT_NE(error.localizedDescription().find("too large"), std::string::npos)
+        << error.description();
 
     std::string gifTail = runPython(kGifEncoder);
     Bytes cut(gifTail.begin(), gifTail.begin() + 800);
     EXPECT_FALSE(Image::decode(cut, 1, &error));
-    EXPECT_NE(error.find("GIF"), std::string::npos);
+    EXPECT_NE(error.localizedDescription().find("GIF"), std::string::npos);
 }
 
 TEST(Image, StretchableImageKeepsItsCapsAndStretchesTheMiddle) {
@@ -274,9 +278,9 @@ TEST(Image, ScalingAndRetinaFilesFollowTheRequestedScale) {
     ASSERT_TRUE(read);
     EXPECT_EQ(read->scale(), 2);
     EXPECT_EQ(read->size(), (Size{8, 6}));
-    std::string error;
+    platform::Error error;
     EXPECT_FALSE(Image::fromFile(dir.path() / "missing.png", &error));
-    EXPECT_NE(error.find("missing.png"), std::string::npos);
+    EXPECT_NE(error.localizedDescription().find("missing.png"), std::string::npos);
 }
 
 }  // namespace

@@ -89,15 +89,15 @@ TEST_F(RenderTest, SampleWindowWithBarTableAndChineseLabelReadsBackFromPng) {
 
     testing_support::TempDir dir;
     auto path = dir.path() / "sample.png";
-    std::string error;
-    ASSERT_TRUE(Renderer::writeWindowPng(*window, path, &error)) << error;
+    platform::Error error;
+    ASSERT_TRUE(Renderer::writeWindowPng(*window, path, &error)) << error.description();
     if (const char* keep = std::getenv("RZ_SCREENSHOT_DIR")) {
         std::filesystem::copy_file(path, std::filesystem::path(keep) / "sample_window.png",
                                    std::filesystem::copy_options::overwrite_existing);
     }
 
     ImagePtr png = Image::fromFile(path, &error);
-    ASSERT_TRUE(png) << error;
+    ASSERT_TRUE(png) << error.description();
     ASSERT_EQ(png->pixelWidth(), 640);
     ASSERT_EQ(png->pixelHeight(), 1136);
 

@@ -106,12 +106,11 @@ TEST(RAZududeCryptor, RefusesWhatIsNotCipherTextOfUtf8) {
 }
 
 TEST(RAZududeCryptor, KeyComesFromTheAppKeyWhereverItIsSet) {
-    RAZududeCryptor::setAppKeyProvider({});
     RAZududeCryptor keyless;
     EXPECT_FALSE(keyless.hasKey());
     EXPECT_FALSE(keyless.AES128Encrypt("abc"));
 
-    RAZududeCryptor::setAppKeyProvider([] { return std::string(kAppKey); });
+    keyless.updateAESKey(kAppKey);
     EXPECT_TRUE(keyless.hasKey());
     RAZududeCryptor rekeyed;
     rekeyed.updateAESKey(kAppKey);
@@ -122,7 +121,6 @@ TEST(RAZududeCryptor, KeyComesFromTheAppKeyWhereverItIsSet) {
     rekeyed.updateAESKey("another app key 12345678");
     EXPECT_NE(*rekeyed.AES128Encrypt("{\"a\":1}"), cipher);
     EXPECT_NE(rekeyed.AES128Decrypt(cipher), "{\"a\":1}");
-    RAZududeCryptor::setAppKeyProvider({});
 
     EXPECT_EQ(&RAZududeCryptor::sharedInstance(), &RAZududeCryptor::sharedInstance());
 }

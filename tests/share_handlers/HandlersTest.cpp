@@ -173,15 +173,15 @@ TEST_F(HandlersTest, ASinaLoginThroughItsApplicationStoresTheAccount) {
         openUrl("testsina03://sina/login?result=ok&uid=1402400261&token=abc&expires_in=60"));
     EXPECT_TRUE(RAZududeAccountManager::isOauthAndTokenNotExpired("sina"));
     EXPECT_EQ(RAZududeAccountManager::socialAccountDictionary().at("sina")->accessToken(), "abc");
-    // The editor has no Sina form: the share stops after the login, the delegate back in place.
-    EXPECT_TRUE(editor.made.empty());
+    // The share goes on to the editor, the delegate back in place.
+    EXPECT_EQ(editor.made.size(), 1u);
     EXPECT_EQ(service_->socialUIDelegate(), delegate_);
     EXPECT_EQ(peer.ofKind(kRZSRequestAddSnsAccount).size(), 1u);
     RZSUserManager::shareInstance().setUid(std::nullopt);
 
     // A cancelled login ends without an account.
     delegate_->events.clear();
-    RAZududeAccountManager::socialAccountDictionary().clear();
+    RZSUserManager::shareInstance().setSnsAccountDictionary({});
     tap("sina");
     EXPECT_TRUE(openUrl("testsina03://sina/login?result=cancel"));
     EXPECT_EQ(delegate_->events, (Events{"select sina", "result 5052"}));

@@ -18,17 +18,18 @@ namespace ui_test {
 inline platform::ImagePtr windowPicture(platform::Window& window, const std::string& name) {
     testing_support::TempDir dir;
     auto path = dir.path() / name;
-    std::string error;
+    platform::Error error;
     platform::RenderOptions options;
     options.scale = 2;
     options.statusBar = false;
-    EXPECT_TRUE(platform::Renderer::writeWindowPng(window, path, &error, options)) << error;
+    EXPECT_TRUE(platform::Renderer::writeWindowPng(window, path, &error, options))
+        << error.description();
     if (const char* keep = std::getenv("RZ_SCREENSHOT_DIR")) {
         std::filesystem::copy_file(path, std::filesystem::path(keep) / name,
                                    std::filesystem::copy_options::overwrite_existing);
     }
     auto png = platform::Image::fromFile(path, &error);
-    EXPECT_TRUE(png) << error;
+    EXPECT_TRUE(png) << error.description();
     return png;
 }
 

@@ -1,6 +1,8 @@
 // One authorisation of the user on one share platform: the platform's user id, token and
 // expiry, display data and the permissions granted. A non-nil user id is what "authorised"
 // means.
+//
+// Made per login or per stored account; main thread only, like the user manager that keeps it.
 #pragma once
 
 #include <map>

@@ -33,7 +33,7 @@ void logWhenUnknown(const std::string& platformName) {
 
 }  // namespace
 
-RAZududeAccountDictionary& RAZududeAccountManager::socialAccountDictionary() {
+const RAZududeAccountDictionary& RAZududeAccountManager::socialAccountDictionary() {
     return RZSUserManager::shareInstance().snsAccountDictionary();
 }
 

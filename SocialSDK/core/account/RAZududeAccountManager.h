@@ -1,5 +1,7 @@
 // Whether the user is authorised on a platform and whether the token is still good; storing
 // and uploading one account. The accounts themselves live in the user manager.
+//
+// Main thread only.
 #pragma once
 
 #include <memory>
@@ -15,7 +17,7 @@ class RAZududeAccountManager {
   public:
     RAZududeAccountManager() = delete;
 
-    static RAZududeAccountDictionary& socialAccountDictionary();
+    static const RAZududeAccountDictionary& socialAccountDictionary();
     // Stores the account under its platform name in a copy of the dictionary, then the copy.
     static void setSnsAccount(const std::shared_ptr<RAZududeAccountEntity>& account);
 

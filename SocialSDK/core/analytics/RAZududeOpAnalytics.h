@@ -6,6 +6,8 @@
 // An operation key is the operation code, behind its source operation as "source+code" when
 // there is one, with "-<platform type>" appended when a platform is named (0 for a name that is
 // not registered): a tap on "wxsession" recorded as "3" counts under "3-14".
+//
+// Main thread only: the share service records operations where they happen, on the main thread.
 #pragma once
 
 #include <optional>

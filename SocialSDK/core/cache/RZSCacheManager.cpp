@@ -19,9 +19,9 @@ using platform::Value;
 
 namespace {
 
-platform::Guarded<RZSCacheManager::IdentifierSource>& identifierSource() {
-    static auto* source = new platform::Guarded<RZSCacheManager::IdentifierSource>();
-    return *source;
+platform::Guarded<std::optional<std::string>>& currentIdentifier() {
+    static auto* identifier = new platform::Guarded<std::optional<std::string>>();
+    return *identifier;
 }
 
 std::filesystem::path documentsValueFile() {
@@ -69,16 +69,15 @@ RZSCacheManager::RZSCacheManager(RAZududeCache& cache) : cache_(cache) {
     migrateLegacyValueFile();
 }
 
-void RZSCacheManager::setCurrentDataManagerIdentifierSource(IdentifierSource source) {
-    identifierSource().set(std::move(source));
+void RZSCacheManager::setCurrentDataManagerIdentifier(std::optional<std::string> identifier) {
+    currentIdentifier().set(std::move(identifier));
 }
 
 std::string RZSCacheManager::getKeyNameFromVariable(std::string_view className) const {
     if (className != kBarEntityClassName) {
         return std::string(className);
     }
-    const IdentifierSource source = identifierSource().get();
-    return platform::format("%@-%@", className, source ? source() : std::optional<std::string>());
+    return platform::format("%@-%@", className, currentIdentifier().get());
 }
 
 bool RZSCacheManager::setCacheData(const ArchiveObject& object, std::string_view key) {

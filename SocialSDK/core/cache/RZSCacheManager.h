@@ -7,6 +7,9 @@
 // std::shared_ptr to an Archivable class, std::optional<platform::Value> (nullopt is nil, a null
 // Value the null object), std::optional of a vector of Archivable pointers, or an
 // ArchiveObject. Another kind joins by specialising RZSArchiveCoding.
+//
+// Any thread: the value file is read and written under a lock, and the file cache under it guards
+// itself. The bar-counter keys name the current data manager, which the data managers hand in.
 #pragma once
 
 #include <concepts>
@@ -108,10 +111,10 @@ class RZSCacheManager {
     RZSCacheManager& operator=(const RZSCacheManager&) = delete;
 
     // The identifier of the current data manager, which tells the bar counters of one shared
-    // item from another's. The data managers sit above this class and set it at start-up;
-    // until then the key holds "(null)".
-    using IdentifierSource = std::function<std::optional<std::string>()>;
-    static void setCurrentDataManagerIdentifierSource(IdentifierSource source);
+    // item from another's. The data managers sit above this class and hand it in whenever it
+    // changes, so that no cache call reads their main-thread state; until then the key holds
+    // "(null)".
+    static void setCurrentDataManagerIdentifier(std::optional<std::string> identifier);
 
     // Makes the variable hold the value and, unless that is nil or the null object, stores its
     // archive under the class name's key. A failed archive is logged; the variable keeps the

@@ -43,7 +43,8 @@ void RAZududeConfig::setFollowWeiboUids(platform::Map uids) {
 // that platforms added by separate calls never share a type.
 void RAZududeConfig::addSocialSnsPlatform(
     const std::vector<std::shared_ptr<RAZududeSnsPlatform>>& list) {
-    auto& registry = RAZududeSnsPlatformManager::sharedInstance().allSnsPlatformDictionary();
+    auto& manager = RAZududeSnsPlatformManager::sharedInstance();
+    const auto& registry = manager.allSnsPlatformDictionary();
     auto taken = [&](int type) {
         return std::any_of(registry.begin(), registry.end(), [&](const auto& entry) {
             return entry.second && entry.second->shareToType() == type;
@@ -64,7 +65,7 @@ void RAZududeConfig::addSocialSnsPlatform(
             }
             platform->setShareToType(counter++);
         }
-        registry.emplace(platform->platformName(), platform);
+        manager.addSnsPlatform(platform);
     }
     RAZududeOpAnalytics::postSocialAnalytics("32");
 }

@@ -1,4 +1,6 @@
 // An account the app defines for the share service, sent with the custom-account request.
+//
+// A value made by the app on the main thread and handed to the user manager there.
 #pragma once
 
 #include <optional>

@@ -4,6 +4,8 @@
 // records with one identifier share one content.
 //
 // The class side holds the settings to make first: the AppKey and the log switch.
+//
+// Main thread only, like the data managers that keep its content.
 #pragma once
 
 #include <memory>

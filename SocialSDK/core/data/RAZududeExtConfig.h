@@ -1,5 +1,7 @@
 // The per-platform content of one share record: one data object per platform, reachable by
 // its own accessor and by platform name through the dictionary.
+//
+// Main thread only, with its share record.
 #pragma once
 
 #include <any>

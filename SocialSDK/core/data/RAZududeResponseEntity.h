@@ -1,6 +1,9 @@
 // The one result type of the share service: every reply of the share service, every platform
 // login or share and every closed screen reaches the app's delegate and the completion blocks
 // as one of these.
+//
+// Made on the main thread for each result and handed over; nothing in it is guarded, so whoever
+// receives one reads it on the main thread.
 #pragma once
 
 #include <functional>

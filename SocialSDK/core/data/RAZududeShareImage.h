@@ -1,6 +1,8 @@
 // What a share carries as its picture: an image, or the bytes of an encoded image. Values read
 // from dynamic data (a dictionary, a property list) may hold something else, which the share
 // record refuses; such a value is kept only so that the refusal can say what it was.
+//
+// A value: copy it freely; the image it may hold is immutable.
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,8 @@
 // Per-platform share content: what a share says on one platform when it should differ from
 // the share record's own text, picture and resource. One object of each class lives in the
 // extended configuration of a share record; the platform handlers read the extras.
+//
+// Main thread only, with its share record.
 #pragma once
 
 #include <cstdint>

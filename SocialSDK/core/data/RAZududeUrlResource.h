@@ -1,4 +1,6 @@
 // A web resource a share points at instead of carrying it: an image, a video or music by URL.
+//
+// Main thread only, with its share record.
 #pragma once
 
 #include <memory>

@@ -4,6 +4,8 @@
 // The device itself is platform::currentDevice() (tests inject one with ScopedDeviceProfile);
 // the network facts come from the kernel's interface list. Linux names no interface "en0", so
 // the interface that stands for the device's Wi-Fi is settable.
+//
+// Any thread: the one setting it keeps (the Wi-Fi interface) is guarded.
 #pragma once
 
 #include <optional>

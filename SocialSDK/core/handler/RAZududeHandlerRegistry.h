@@ -1,6 +1,8 @@
 // The platform handlers the share service finds by class name. A handler library registers its
 // classes at start-up; the share service never includes their headers. A name nobody registered
 // finds nothing, and the share service then goes on as a program without that handler would.
+//
+// Any thread: the registry is guarded; handler libraries fill it before the share service asks.
 #pragma once
 
 #include <functional>

@@ -119,7 +119,13 @@ class RAZududeSnsHandler {
                                                 std::size_t bytesLength);
     // The picture a share to the platform carries: the platform's resource image or picture,
     // else the record's. A resource image on the web comes from the image loader's cache, or
-    // is loaded through the loader while this waits (on the main thread, running its loop).
+    // is loaded through the loader while this waits, at most twice the loader's time-out.
+    //
+    // Called on the main thread, the wait is a nested run of the main loop: whatever is posted
+    // to it or falls due meanwhile runs before this returns (timers and animations, other
+    // loads' results, taps, a platform application's return URL through handleOpenURL). Such
+    // work may close the screen that asked or change the share record, so callers keep what
+    // they use alive and look at the state again after the call.
     static RAZududeShareImage getShareImage(const std::shared_ptr<RAZududeData>& data,
                                             const std::string& snsType);
 

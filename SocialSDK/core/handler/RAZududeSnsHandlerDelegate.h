@@ -1,6 +1,8 @@
 // What the share service asks of a platform handler: to log in through the platform's own
 // application and to take the URL with which that application returns. Every method is
 // optional; the defaults answer no and do nothing.
+//
+// Every method is called on the main thread.
 #pragma once
 
 #include <memory>

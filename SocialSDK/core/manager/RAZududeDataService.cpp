@@ -254,7 +254,7 @@ std::shared_ptr<RAZududeDataDelegate> RAZududeDataService::socialDataDelegate() 
     return manager ? manager->socialDelegate() : nullptr;
 }
 
-RAZududeAccountDictionary& RAZududeDataService::getRAZududeAccount() {
+const RAZududeAccountDictionary& RAZududeDataService::getRAZududeAccount() {
     return RZSUserManager::shareInstance().snsAccountDictionary();
 }
 

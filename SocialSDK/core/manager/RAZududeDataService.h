@@ -79,7 +79,7 @@ class RAZududeDataService : public RAZududeUIDelegate,
     void setRAZududeDelegate(std::weak_ptr<RAZududeDataDelegate> delegate);
     std::shared_ptr<RAZududeDataDelegate> socialDataDelegate() const;
     // The user's platform accounts.
-    static RAZududeAccountDictionary& getRAZududeAccount();
+    static const RAZududeAccountDictionary& getRAZududeAccount();
 
     // ---- what a share handed to a platform's screens saved of the record
     // The record's content before the first of the shares still waiting for their screens;

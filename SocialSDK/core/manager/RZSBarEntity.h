@@ -2,6 +2,8 @@
 // likes it, its key and session on the share service, and the share content itself, with the
 // per-platform content that overrides it. The counters, the like state, the key and the
 // session are archived (keyed coding); the views and the content are not.
+//
+// Main thread only, in its data manager.
 #pragma once
 
 #include <memory>

@@ -1,5 +1,7 @@
 // One comment on a shared item: who wrote it, what, where and when (milliseconds since 1970),
 // with its age as display text. Archived with keyed coding.
+//
+// Made on the main thread from a reply and read there.
 #pragma once
 
 #include <cstdint>

@@ -53,14 +53,10 @@ RZSJobParameters withCompletion(RAZududeResponseCompletion completion) {
 
 // ---- RZSDataManagerSet -----------------------------------------------------------------
 
-RZSDataManagerSet::RZSDataManagerSet() {
-    // The cryptor derives its key from the AppKey kept here, and the cache keys the bar
-    // counters by the current identifier.
-    RAZududeCryptor::setAppKeyProvider(
-        [] { return RZSDataManagerSet::shareInstance().appkey().value_or(std::string()); });
-    RZSCacheManager::setCurrentDataManagerIdentifierSource(
-        [] { return RZSDataManagerSet::shareInstance().currentDataHash(); });
-}
+// The cryptor derives its key from the AppKey kept here, and the cache keys the bar counters by
+// the current identifier: both are handed over when they change, since the cryptor and the
+// cache also work off the main thread, where this set may not be read.
+RZSDataManagerSet::RZSDataManagerSet() = default;
 
 RZSDataManagerSet& RZSDataManagerSet::shareInstance() {
     static auto* instance = new RZSDataManagerSet();
@@ -79,11 +75,20 @@ void RZSDataManagerSet::setAppkey(std::optional<std::string> appkey) {
     RZ_CHECK_MAIN_THREAD();
     rzs_persistence::setDocumentValue("appkey", appkey);
     appkey_ = std::move(appkey);
+    if (const auto key = this->appkey(); key && !key->empty()) {
+        RAZududeCryptor::sharedInstance().updateAESKey(*key);
+    }
+}
+
+void RZSDataManagerSet::setCurrentDataHash(std::optional<std::string> hash) {
+    RZ_CHECK_MAIN_THREAD();
+    RZSCacheManager::setCurrentDataManagerIdentifier(hash);
+    currentDataHash_ = std::move(hash);
 }
 
 void RZSDataManagerSet::setDataManagerWithHash(const std::string& identifier) {
     RZ_CHECK_MAIN_THREAD();
-    currentDataHash_ = identifier;
+    setCurrentDataHash(identifier);
     if (!socialDataDictionary_.count(identifier)) {
         auto manager = std::make_shared<RZSDataManager>();
         manager->setIdentifier(identifier);
@@ -98,7 +103,7 @@ std::shared_ptr<RZSDataManager> RZSDataManagerSet::dataManager() const {
 
 std::shared_ptr<RZSDataManager> RZSDataManagerSet::getDataManager(const std::string& identifier) {
     RZ_CHECK_MAIN_THREAD();
-    currentDataHash_ = identifier;
+    setCurrentDataHash(identifier);
     return dataManager();
 }
 
@@ -202,6 +207,12 @@ void RZSDataManager::doActionWithType(int kind, RZSJobParameters params) {
     if (actionArray_.size() == 1) {
         job->makeResquest();
     }
+}
+
+void RZSDataManager::removeAction(const RAZududeJobPtr& job) {
+    RZ_CHECK_MAIN_THREAD();
+    actionArray_.erase(std::remove(actionArray_.begin(), actionArray_.end(), job),
+                       actionArray_.end());
 }
 
 void RZSDataManager::cancelAllRequestInQueue() {

@@ -92,7 +92,7 @@ class RZSDataManagerSet {
     void setAppkey(std::optional<std::string> appkey);
 
     const std::optional<std::string>& currentDataHash() const { return currentDataHash_; }
-    void setCurrentDataHash(std::optional<std::string> hash) { currentDataHash_ = std::move(hash); }
+    void setCurrentDataHash(std::optional<std::string> hash);
     const std::optional<std::string>& cocos2dxVersion() const { return cocos2dxVersion_; }
     void setCocos2dxVersion(std::optional<std::string> v) { cocos2dxVersion_ = std::move(v); }
     const std::optional<std::string>& sdkType() const { return sdkType_; }
@@ -155,7 +155,9 @@ class RZSDataManager : public RZSNetworkDelegate,
     void setResponseEntity(RAZududeResponsePtr v) { responseEntity_ = std::move(v); }
 
     // The request queue; the front job is the one on the wire.
-    std::deque<RAZududeJobPtr>& actionArray() { return actionArray_; }
+    const std::deque<RAZududeJobPtr>& actionArray() const { return actionArray_; }
+    // Takes a job that ended out of the queue.
+    void removeAction(const RAZududeJobPtr& job);
 
     std::shared_ptr<RZSNetworkDelegate> netWorkDelegate() const { return netWorkDelegate_.lock(); }
     void setNetWorkDelegate(std::weak_ptr<RZSNetworkDelegate> d) {

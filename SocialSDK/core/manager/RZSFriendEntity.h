@@ -1,6 +1,8 @@
 // One friend of the user on a platform, as the friend picker shows it: the name, the name used
 // to @-mention, the avatar, the friend's platform user id and the romanised name that sorts
 // and indexes the picker. Archived with keyed coding.
+//
+// Made on the main thread from a reply and read there.
 #pragma once
 
 #include <map>

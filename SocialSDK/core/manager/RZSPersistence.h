@@ -3,6 +3,8 @@
 // comments are also shared to ("CommentShareAccountDic"), the bar of each shared item
 // ("RZSBarEntity-<identifier>"), friend lists, and the small values of the SDK's value file.
 // Every file is written whole and readable by its owner only.
+//
+// Main thread only, as are the user manager and the data managers that call it.
 #pragma once
 
 #include <memory>

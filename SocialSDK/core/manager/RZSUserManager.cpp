@@ -86,7 +86,7 @@ void RZSUserManager::setUserName(std::optional<std::string> name) {
     rzs_persistence::setDocumentValue("userName", std::move(name));
 }
 
-RAZududeAccountDictionary& RZSUserManager::snsAccountDictionary() {
+const RAZududeAccountDictionary& RZSUserManager::snsAccountDictionary() {
     RZ_CHECK_MAIN_THREAD();
     if (!snsAccountDictionary_) {
         snsAccountDictionary_ = rzs_persistence::loadAccounts();

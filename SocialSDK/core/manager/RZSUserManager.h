@@ -37,7 +37,7 @@ class RZSUserManager {
     void setUserName(std::optional<std::string> name);
 
     // Loaded from the store on first use; empty when nothing was stored.
-    RAZududeAccountDictionary& snsAccountDictionary();
+    const RAZududeAccountDictionary& snsAccountDictionary();
     // Held and stored.
     void setSnsAccountDictionary(RAZududeAccountDictionary accounts);
 

@@ -1,6 +1,8 @@
 // One share platform: its name and number, how it is shown (display name, icons), whether it
 // needs a login and how its web login goes, and the two blocks that run when the user taps it
 // to share or to log in. Its companion (RAZududeSnsPlatformInternal) carries the flows.
+//
+// Main thread only; its blocks run there.
 #pragma once
 
 #include <functional>

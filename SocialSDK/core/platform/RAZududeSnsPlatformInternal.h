@@ -6,6 +6,8 @@
 //
 // The companion is itself a platform: it carries the platform's properties, of which it sets
 // only the name (copied from its platform); its type is the registry's for that name.
+//
+// Main thread only: taps, logins, results and closes all arrive there.
 #pragma once
 
 #include <cstdint>

@@ -193,6 +193,12 @@ std::optional<std::string> RAZududeSnsPlatformManager::getSnsPlatformStringFromI
     return names[static_cast<std::size_t>(index)];
 }
 
+bool RAZududeSnsPlatformManager::addSnsPlatform(
+    const std::shared_ptr<RAZududeSnsPlatform>& platform) {
+    RZ_CHECK_MAIN_THREAD();
+    return allSnsPlatformDictionary_.emplace(platform->platformName(), platform).second;
+}
+
 std::shared_ptr<RAZududeSnsPlatform> RAZududeSnsPlatformManager::getSnsPlatformWithType(
     int type) const {
     RZ_CHECK_MAIN_THREAD();

@@ -2,6 +2,8 @@
 // builds itself (qzone, tencent, renren, douban), those the handlers and the app add, and
 // look-ups by name, type and position. The shared instance is made on first use; the handler
 // classes the registry asks for platforms must be registered before that.
+//
+// Main thread only, like the flows that read it.
 #pragma once
 
 #include <functional>
@@ -44,7 +46,9 @@ class RAZududeSnsPlatformManager {
     std::vector<std::string> socialSnsArray() const;
 
     const PlatformDictionary& allSnsPlatformDictionary() const { return allSnsPlatformDictionary_; }
-    PlatformDictionary& allSnsPlatformDictionary() { return allSnsPlatformDictionary_; }
+    // Registers the platform under its name unless one of that name is registered already:
+    // false then, and the registry stays as it was.
+    bool addSnsPlatform(const std::shared_ptr<RAZududeSnsPlatform>& platform);
     void setAllSnsPlatformDictionary(PlatformDictionary dictionary) {
         allSnsPlatformDictionary_ = std::move(dictionary);
     }

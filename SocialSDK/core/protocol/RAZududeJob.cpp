@@ -283,9 +283,8 @@ void RAZududeJob::handleNextAction() {
     if (!manager) {
         return;
     }
-    auto& queue = manager->actionArray();
-    auto self = shared_from_this();
-    queue.erase(std::remove(queue.begin(), queue.end(), self), queue.end());
+    manager->removeAction(shared_from_this());
+    const auto& queue = manager->actionArray();
     if (queue.empty()) {
         return;
     }

@@ -33,7 +33,7 @@ RAZududeHTTPRequestOperation::RAZududeHTTPRequestOperation(platform::UrlRequest 
 
 std::shared_ptr<RAZududeHTTPResponseSerializer> RAZududeHTTPRequestOperation::responseSerializer()
     const {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     return responseSerializer_;
 }
 
@@ -42,14 +42,14 @@ void RAZududeHTTPRequestOperation::setResponseSerializer(
     if (!serializer) {
         throw std::invalid_argument("Invalid parameter not satisfying: responseSerializer");
     }
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     responseSerializer_ = std::move(serializer);
     responseObject_ = ResponseObject();
     responseSerializationError_.reset();
 }
 
 RAZududeHTTPRequestOperation::ResponseObject RAZududeHTTPRequestOperation::responseObject() const {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     if (responseObject_.isNil() && isFinished() && !responseSerializationError_ &&
         !RAZududeURLConnectionOperation::error()) {
         std::optional<platform::Error> error;
@@ -63,24 +63,24 @@ RAZududeHTTPRequestOperation::ResponseObject RAZududeHTTPRequestOperation::respo
 }
 
 void RAZududeHTTPRequestOperation::setResponseObject(ResponseObject object) {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     responseObject_ = std::move(object);
 }
 
 std::optional<platform::Error> RAZududeHTTPRequestOperation::responseSerializationError() const {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     return responseSerializationError_;
 }
 
 void RAZududeHTTPRequestOperation::setResponseSerializationError(
     std::optional<platform::Error> error) {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     responseSerializationError_ = std::move(error);
 }
 
 std::optional<platform::Error> RAZududeHTTPRequestOperation::error() const {
     {
-        std::lock_guard lock(mutex_);
+        platform::MutexLock lock(mutex_);
         if (responseSerializationError_) {
             return responseSerializationError_;
         }

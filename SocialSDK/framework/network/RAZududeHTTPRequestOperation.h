@@ -41,6 +41,7 @@
 #include "SocialSDK/framework/network/RAZududeURLConnectionOperation.h"
 #include "SocialSDK/framework/network/RAZududeURLResponseSerialization.h"
 #include "platform/Error.h"
+#include "platform/Mutex.h"
 #include "platform/Value.h"
 
 class RAZududeHTTPRequestOperation : public RAZududeURLConnectionOperation {
@@ -100,8 +101,9 @@ class RAZududeHTTPRequestOperation : public RAZududeURLConnectionOperation {
     platform::UrlRequest requestToResume(platform::UrlRequest paused) const override;
 
   private:
-    mutable std::mutex mutex_;  // guards the serializer and what it made
-    mutable std::shared_ptr<RAZududeHTTPResponseSerializer> responseSerializer_;
-    mutable ResponseObject responseObject_;
-    mutable std::optional<platform::Error> responseSerializationError_;
+    mutable platform::Mutex mutex_;
+    mutable std::shared_ptr<RAZududeHTTPResponseSerializer> responseSerializer_
+        RZ_GUARDED_BY(mutex_);
+    mutable ResponseObject responseObject_ RZ_GUARDED_BY(mutex_);
+    mutable std::optional<platform::Error> responseSerializationError_ RZ_GUARDED_BY(mutex_);
 };

@@ -118,7 +118,7 @@ void RAZududeNetworkReachabilityManager::stopMonitoring() {
 
 void RAZududeNetworkReachabilityManager::setReachabilityStatusChangeBlock(
     RAZududeNetworkReachabilityStatusBlock block) {
-    std::lock_guard lock(blockMutex_);
+    platform::MutexLock lock(blockMutex_);
     block_ = std::move(block);
 }
 
@@ -126,7 +126,7 @@ void RAZududeNetworkReachabilityManager::applyStatus(RAZududeNetworkReachability
     status_ = status;
     RAZududeNetworkReachabilityStatusBlock block;
     {
-        std::lock_guard lock(blockMutex_);
+        platform::MutexLock lock(blockMutex_);
         block = block_;
     }
     if (block) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Mutex.h"
 #include "platform/net/NetworkReachability.h"
 
 // Posted on the main queue when the status changes (and once after starting an address
@@ -115,6 +116,6 @@ class RAZududeNetworkReachabilityManager
     const RAZududeNetworkReachabilityAssociation association_;
     std::atomic<RAZududeNetworkReachabilityStatus> status_{
         RAZududeNetworkReachabilityStatusUnknown};
-    mutable std::mutex blockMutex_;
-    RAZududeNetworkReachabilityStatusBlock block_;
+    mutable platform::Mutex blockMutex_;
+    RAZududeNetworkReachabilityStatusBlock block_ RZ_GUARDED_BY(blockMutex_);
 };

@@ -13,6 +13,7 @@
 #include "platform/Files.h"
 #include "platform/Format.h"
 #include "platform/Log.h"
+#include "platform/TaskGuard.h"
 
 namespace {
 
@@ -92,54 +93,54 @@ void postMoveError(const std::shared_ptr<platform::UrlSessionDownloadTask>& task
 // --- progress ---
 
 std::int64_t RAZududeProgress::totalUnitCount() const {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     return total_;
 }
 
 void RAZududeProgress::setTotalUnitCount(std::int64_t total) {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     total_ = total;
 }
 
 std::int64_t RAZududeProgress::completedUnitCount() const {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     return completed_;
 }
 
 void RAZududeProgress::setCompletedUnitCount(std::int64_t completed) {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     completed_ = completed;
 }
 
 double RAZududeProgress::fractionCompleted() const {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     return total_ > 0 ? static_cast<double>(completed_) / static_cast<double>(total_) : 0.0;
 }
 
 bool RAZududeProgress::isPaused() const {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     return paused_;
 }
 
 bool RAZududeProgress::isCancelled() const {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     return cancelled_;
 }
 
 void RAZududeProgress::setPausingHandler(std::function<void()> handler) {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     pausingHandler_ = std::move(handler);
 }
 
 void RAZududeProgress::setCancellationHandler(std::function<void()> handler) {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     cancellationHandler_ = std::move(handler);
 }
 
 void RAZududeProgress::pause() {
     std::function<void()> handler;
     {
-        std::lock_guard lock(mutex_);
+        platform::MutexLock lock(mutex_);
         if (paused_ || cancelled_) {
             return;
         }
@@ -154,7 +155,7 @@ void RAZududeProgress::pause() {
 void RAZududeProgress::cancel() {
     std::function<void()> handler;
     {
-        std::lock_guard lock(mutex_);
+        platform::MutexLock lock(mutex_);
         if (cancelled_) {
             return;
         }
@@ -217,11 +218,8 @@ void RAZududeURLSessionManagerTaskDelegate::taskDidComplete(
         group->async(queue, [task, completion, object = std::move(object),
                              failure = std::move(failure), info = std::move(info)]() mutable {
             if (completion) {
-                try {
-                    completion(task->response(), object, failure);
-                } catch (const std::exception& e) {
-                    platform::consoleLog("completion handler threw: %@", std::string(e.what()));
-                }
+                platform::runGuarded("a task's completion handler",
+                                     [&] { completion(task->response(), object, failure); });
             }
             platform::DispatchQueue::main()->async([task, info = std::move(info)] {
                 platform::NotificationCenter::defaultCenter().post(
@@ -545,7 +543,7 @@ bool RAZududeURLSessionManager::install(
     std::shared_ptr<RAZududeURLSessionManagerTaskDelegate> delegate, const Task& task,
     bool adopting) {
     {
-        std::lock_guard lock(lock_);
+        platform::MutexLock lock(lock_);
         if (adopting) {
             if (!delegates_.try_emplace(task->taskIdentifier(), std::move(delegate)).second) {
                 return false;
@@ -635,7 +633,7 @@ std::shared_ptr<RAZududeProgress> RAZududeURLSessionManager::downloadProgressFor
 std::shared_ptr<RAZududeURLSessionManagerTaskDelegate> RAZududeURLSessionManager::delegateForTask(
     const Task& task) const {
     require(task != nullptr, "task");
-    std::lock_guard lock(lock_);
+    platform::MutexLock lock(lock_);
     const auto found = delegates_.find(task->taskIdentifier());
     return found == delegates_.end() ? nullptr : found->second;
 }
@@ -644,20 +642,20 @@ void RAZududeURLSessionManager::setDelegate(
     std::shared_ptr<RAZududeURLSessionManagerTaskDelegate> delegate, const Task& task) {
     require(task != nullptr, "task");
     require(delegate != nullptr, "delegate");
-    std::lock_guard lock(lock_);
+    platform::MutexLock lock(lock_);
     delegates_[task->taskIdentifier()] = std::move(delegate);
 }
 
 void RAZududeURLSessionManager::removeDelegateForTask(const Task& task) {
     require(task != nullptr, "task");
-    std::lock_guard lock(lock_);
+    platform::MutexLock lock(lock_);
     delegates_.erase(task->taskIdentifier());
 }
 
 void RAZududeURLSessionManager::removeAllDelegates() {
     decltype(delegates_) gone;
     {
-        std::lock_guard lock(lock_);
+        platform::MutexLock lock(lock_);
         gone.swap(delegates_);
     }
     // Released outside the lock: a completion handler may hold the last reference to

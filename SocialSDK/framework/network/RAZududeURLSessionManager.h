@@ -84,13 +84,13 @@ class RAZududeProgress {
     void cancel();
 
   private:
-    mutable std::mutex mutex_;
-    std::int64_t total_;
-    std::int64_t completed_ = 0;
-    bool paused_ = false;
-    bool cancelled_ = false;
-    std::function<void()> pausingHandler_;
-    std::function<void()> cancellationHandler_;
+    mutable platform::Mutex mutex_;
+    std::int64_t total_ RZ_GUARDED_BY(mutex_);
+    std::int64_t completed_ RZ_GUARDED_BY(mutex_) = 0;
+    bool paused_ RZ_GUARDED_BY(mutex_) = false;
+    bool cancelled_ RZ_GUARDED_BY(mutex_) = false;
+    std::function<void()> pausingHandler_ RZ_GUARDED_BY(mutex_);
+    std::function<void()> cancellationHandler_ RZ_GUARDED_BY(mutex_);
 };
 
 // One per task: what the task's completion needs. Its methods run on the delegate queue.
@@ -380,8 +380,9 @@ class RAZududeURLSessionManager : public platform::UrlSessionDelegate,
     const std::shared_ptr<platform::OperationQueue> operationQueue_;
     Session session_;
 
-    mutable std::mutex lock_;  // the task delegates' table, and nothing else
-    std::map<std::uint64_t, std::shared_ptr<RAZududeURLSessionManagerTaskDelegate>> delegates_;
+    mutable platform::Mutex lock_;  // the task delegates' table, and nothing else
+    std::map<std::uint64_t, std::shared_ptr<RAZududeURLSessionManagerTaskDelegate>> delegates_
+        RZ_GUARDED_BY(lock_);
 
     RAZududeHTTPManagerShell shell_;
 

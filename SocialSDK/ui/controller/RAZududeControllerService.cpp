@@ -30,8 +30,11 @@ std::string delegateText(const std::shared_ptr<RAZududeUIDelegate>& delegate) {
                     : std::string("(null)");
 }
 
+// Sina (9) is posted through the share service like the others once its login is done,
+// whether that login went through the Weibo application or the OAuth page; without an editor
+// its share would stop after the login with no word to the app.
 bool isEditorPlatformType(int type) {
-    return type == 20 || (type >= 10 && type <= 18);
+    return type == 20 || (type >= 9 && type <= 18);
 }
 
 }  // namespace
@@ -172,7 +175,7 @@ RAZududeControllerService::getSocialIconActionSheetInControllerInternal(
 
     auto sheet = std::make_shared<RAZududeIconActionSheet>(
         RAZududeSnsPlatformManager::sharedInstance().allSnsValuesArray(), std::move(handler));
-    sheet->setTag(1013);
+    sheet->setTag(RAZududeIconActionSheet::kTag);
     sheet->setPresentingViewController(controller);
     sheet->setSocialControllerService(weakSelf);
     sheet->setDismissCompletion([weakSelf] {

@@ -1,4 +1,6 @@
 // The navigation container of every share screen: it turns as the configuration allows.
+//
+// Main thread only.
 #pragma once
 
 #include <memory>

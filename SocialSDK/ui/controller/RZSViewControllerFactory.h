@@ -1,6 +1,8 @@
 // Makes the share screens by view type. The screens plug in here with a maker per type, so that
 // the factory needs none of their headers; a type without a maker builds nothing, and so do
 // the types that have no screen (4, 5, 6, 8 and those outside 2 to 9).
+//
+// Main thread only: makers are registered at start-up and screens made there.
 #pragma once
 
 #include <functional>

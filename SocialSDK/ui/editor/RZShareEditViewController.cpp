@@ -630,9 +630,8 @@ void RZShareEditViewController::postSnsContent() {
             return;
         }
         reply->setViewControllerType(kRAZududeViewControllerShareEdit);
-        if (auto delegate = service->socialUIDelegate()) {
-            delegate->didFinishGetRAZududeDataInViewController(reply);
-        }
+        rz_ui_delegate::didFinishGetRAZududeDataInViewController(service->socialUIDelegate(),
+                                                                 reply);
         if (reply->responseCode() == kRAZududeResponseSuccess) {
             dataService->requestSocialDataWithCompletionInternal([](const RAZududeResponsePtr&) {
                 RAZududeToast::makeText(localized("shareEdit_post_finish", "发送成功"))->show();

@@ -1,5 +1,7 @@
 // The rounded, half-transparent waiting panel that the OAuth page shows while its page loads:
 // a grey panel with a spinner and a status text beside it.
+//
+// Main thread only.
 #pragma once
 
 #include <memory>

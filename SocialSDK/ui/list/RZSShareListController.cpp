@@ -202,9 +202,8 @@ void RZSShareListController::didSelectRowAtIndexPath(platform::TableView& table,
         std::weak_ptr<RAZududeControllerService> weakService = service;
         post.completion = [weakService](const RAZududeResponsePtr& response) {
             auto owner = weakService.lock();
-            if (auto app = owner ? owner->socialUIDelegate() : nullptr) {
-                app->didFinishGetRAZududeDataInViewController(response);
-            }
+            rz_ui_delegate::didFinishGetRAZududeDataInViewController(
+                owner ? owner->socialUIDelegate() : nullptr, response);
         };
         RAZududeDataService::defaultDataService()->postSnsWithDictionary(std::move(post));
         return;

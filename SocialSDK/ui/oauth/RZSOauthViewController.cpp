@@ -531,9 +531,8 @@ void RZSOauthViewController::closeDirectly(const RAZududeResponsePtr& response) 
     }
     auto keep = shared_from_this();
     navigation->popViewControllerAnimated(true);
-    if (auto delegate = service ? service->socialUIDelegate() : nullptr) {
-        delegate->didFinishGetRAZududeDataInViewController(response);
-    }
+    rz_ui_delegate::didFinishGetRAZududeDataInViewController(
+        service ? service->socialUIDelegate() : nullptr, response);
 }
 
 void RZSOauthViewController::closeDirectly() {
@@ -551,7 +550,7 @@ void RZSOauthViewController::closeDirectly() {
         auto response = makeRAZududeResponse(kRAZududeResponseCancel, "user cancel the operation");
         response->setViewControllerType(kRAZududeViewControllerOauth);
         response->setData(platform::Map{{platformName(), ""}});
-        delegate->didFinishGetRAZududeDataInViewController(response);
+        rz_ui_delegate::didFinishGetRAZududeDataInViewController(delegate, response);
     }
 }
 

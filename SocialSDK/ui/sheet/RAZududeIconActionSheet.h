@@ -29,8 +29,9 @@ class RAZududeIconActionSheet : public platform::View {
     // Builds one icon and one name label for each registered item that is not left out.
     RAZududeIconActionSheet(const std::vector<std::string>& items, ButtonHandler handler);
 
-    // Tags: 100 + the platform's type for its icon, 200 + the type for its name; the overlay
-    // has 100.
+    // Tags: the panel's own, by which an app finds it in its view tree; 100 + the platform's
+    // type for its icon, 200 + the type for its name; the overlay has 100.
+    static constexpr int kTag = 1013;
     static constexpr int kIconTagBase = 100;
     static constexpr int kLabelTagBase = 200;
     static constexpr int kOverlayTag = 100;

@@ -1,5 +1,7 @@
 // How a toast looks and where it goes. One shared settings object carries the application's
 // defaults; every toast that is configured works on its own copy of it.
+//
+// Main thread only, like the toasts.
 #pragma once
 
 #include <cstdint>

@@ -345,9 +345,9 @@ int main(int argc, char** argv) {
             art.paint(context.context(), art.size);
             std::filesystem::path file = target;
             file += scale == 1 ? ".png" : "@2x.png";
-            std::string error;
+            platform::Error error;
             if (!context.makeImage()->writePng(file, &error)) {
-                std::fprintf(stderr, "%s\n", error.c_str());
+                std::fprintf(stderr, "%s\n", error.localizedDescription().c_str());
                 ++failures;
             }
         }

@@ -278,20 +278,23 @@ TEST_F(UrlSessionLoopbackTest, UploadFromFileSendsItsLength) {
     auto session = makeSession(recorder);
     UrlRequest put = request("/echo");
     put.setHttpMethod("PUT");
+    // Written on the session's delegate queue; `replied` is set last.
     std::optional<Bytes> reply;
+    std::atomic<bool> replied{false};
     const auto task = session->uploadTaskWithRequest(
         put, platform::Url::fileUrl(path),
         [&](std::optional<Bytes> data, std::shared_ptr<const platform::UrlResponse>,
             std::optional<Error> error) {
             EXPECT_FALSE(error);
             reply = data.value_or(Bytes{});
+            replied = true;
         });
     EXPECT_EQ(task->countOfBytesExpectedToSend(), 300000);
     const auto missing =
         session->uploadTaskWithRequest(put, platform::Url::fileUrl(folder.path() / "missing.bin"));
     task->resume();
     missing->resume();
-    ASSERT_TRUE(waitUntil([&] { return reply.has_value(); }));
+    ASSERT_TRUE(waitUntil([&] { return replied.load(); }));
     ASSERT_TRUE(recorder->waitForCompletion(missing));
 
     const std::string json = platform::toString(*reply);
@@ -348,19 +351,26 @@ TEST_F(UrlSessionLoopbackTest, DownloadsToATemporaryFileRemovedAfterTheCallback)
     EXPECT_EQ(std::filesystem::path(log.location).parent_path(), platform::AppFolders::temporary());
     EXPECT_FALSE(std::filesystem::exists(log.location));
 
+    // Written on the session's delegate queue; `done` is set last.
     std::optional<Bytes> handed;
     std::string location;
+    std::atomic<bool> done{false};
     const auto withHandler = session->downloadTaskWithRequest(
         request("/bytes/1000"),
         [&](std::optional<platform::Url> file, std::shared_ptr<const platform::UrlResponse>,
             std::optional<Error> error) {
+            struct SetLast {
+                std::atomic<bool>& flag;
+                ~SetLast() { flag = true; }
+            } setLast{done};
             EXPECT_FALSE(error);
             ASSERT_TRUE(file);
             location = file->path();
             handed = readFile(location);
         });
     withHandler->resume();
-    ASSERT_TRUE(waitUntil([&] { return handed.has_value(); }));
+    ASSERT_TRUE(waitUntil([&] { return done.load(); }));
+    ASSERT_TRUE(handed.has_value());
     EXPECT_EQ(*handed, pattern(1000));
     EXPECT_TRUE(waitUntil([&] { return !std::filesystem::exists(location); }));
     EXPECT_TRUE(recorder->log(withHandler).events.empty());
