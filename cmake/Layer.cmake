@@ -1,3 +1,26 @@
+# A library of the SDK: headers by their path from the repository root inside the tree and
+# under include/sharesdk once installed, C++20 for whoever links it, and the same name for an
+# app whichever way it takes the SDK in: ShareSdk::<name without the project's "rz_" prefix>
+# (or EXPORT_NAME), installed and exported with the package.
+function(rz_sdk_library target)
+  cmake_parse_arguments(ARG "" "EXPORT_NAME" "" ${ARGN})
+  if(NOT ARG_EXPORT_NAME)
+    string(REGEX REPLACE "^rz_" "" ARG_EXPORT_NAME ${target})
+  endif()
+  get_target_property(type ${target} TYPE)
+  set(scope PUBLIC)
+  if(type STREQUAL "INTERFACE_LIBRARY")
+    set(scope INTERFACE)
+  endif()
+  target_include_directories(${target} ${scope}
+    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
+    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/sharesdk>)
+  target_compile_features(${target} ${scope} cxx_std_20)
+  set_target_properties(${target} PROPERTIES EXPORT_NAME ${ARG_EXPORT_NAME})
+  add_library(ShareSdk::${ARG_EXPORT_NAME} ALIAS ${target})
+  set_property(GLOBAL APPEND PROPERTY RZ_SDK_TARGETS ${target})
+endfunction()
+
 # A layer is one static library made of every source in its folders; headers are
 # included by their path from the repository root ("platform/Value.h").
 function(rz_layer name)
@@ -8,7 +31,7 @@ function(rz_layer name)
     list(APPEND sources ${found})
   endforeach()
   add_library(${name} STATIC ${sources})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  rz_sdk_library(${name})
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 

@@ -24,12 +24,6 @@ std::mutex gLanguagesMutex;
 std::optional<std::vector<std::string>> gLanguages;
 std::atomic<std::uint64_t> gLanguagesGeneration{0};
 
-std::filesystem::path executableFolder() {
-    std::error_code error;
-    auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::filesystem::current_path() : executable.parent_path();
-}
-
 // A locale name from the environment ("zh_CN.UTF-8", "en_US") as a language tag ("zh-CN").
 std::string languageTag(std::string name) {
     name = name.substr(0, name.find_first_of(".@"));
@@ -114,9 +108,15 @@ Bundle::Bundle(std::filesystem::path path)
 Bundle Bundle::mainBundle() {
     std::lock_guard lock(gMainMutex);
     if (!gMain) {
-        gMain.emplace(executableFolder());
+        gMain.emplace(programFolder());
     }
     return *gMain;
+}
+
+std::filesystem::path Bundle::programFolder() {
+    std::error_code error;
+    auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::current_path() : executable.parent_path();
 }
 
 void Bundle::setMainBundlePath(const std::filesystem::path& path) {

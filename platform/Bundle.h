@@ -20,6 +20,8 @@ class Bundle {
     // executable.
     static Bundle mainBundle();
     static void setMainBundlePath(const std::filesystem::path& path);
+    // The folder of the executable, whatever setMainBundlePath says.
+    static std::filesystem::path programFolder();
 
     // The bundle at a folder, or nothing when there is no folder there.
     static std::optional<Bundle> bundleWithPath(const std::filesystem::path& path);

@@ -9,7 +9,7 @@ packages=(
   libpng-dev libjpeg-dev libgif-dev libcairo2-dev libpango1.0-dev fonts-noto-cjk
   liblitehtml-dev
   rapidjson-dev nlohmann-json3-dev
-  python3 python3-cryptography openssl iproute2
+  python3 python3-cryptography openssl iproute2 git
 )
 
 missing=()
@@ -20,9 +20,17 @@ for p in "${packages[@]}"; do
 done
 
 if ((${#missing[@]})); then
+  # apt-get runs as root: directly, or through sudo, which is handed the environment it needs
+  # on its command line because it does not pass the caller's on.
+  as_root=()
+  if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null 2>&1; then
+      echo "tools/setup.sh: missing packages; as root, run: apt-get install -y ${missing[*]}" >&2
+      exit 1
+    fi
+    as_root=(sudo)
+  fi
   echo "installing: ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
 fi

@@ -3,7 +3,8 @@
 # also checks the lock annotations (-Wthread-safety), and a GCC build under AddressSanitizer
 # and UndefinedBehaviorSanitizer. Then runs the suites whose code runs on several threads
 # under ThreadSanitizer, and builds every libFuzzer target with clang, so that none rots unseen
-# (tools/fuzz.sh runs them).
+# (tools/fuzz.sh runs them). Last, builds the example app against the installed SDK and with
+# the SDK's sources.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
@@ -11,13 +12,16 @@ bash tools/setup.sh
 jobs=$(nproc)
 status=0
 
+# Every C++ file of the tree is checked, in a git checkout or not; a check that cannot run fails.
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
-  unformatted=$(git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror 2>&1 |
-    grep -o '^[^:]*:[0-9]*:[0-9]*: error' | cut -d: -f1 | sort -u || true)
-  if [ -n "$unformatted" ]; then
-    echo "not formatted by clang-format:"; echo "$unformatted"
-    status=1
-  fi
+  mapfile -t sources < <(git ls-files '*.cpp' '*.h')
+else
+  mapfile -t sources < <(find . -path ./build -prune -o -type f \( -name '*.cpp' -o -name '*.h' \) -print)
+fi
+if ! report=$(printf '%s\0' "${sources[@]}" | xargs -0 clang-format --dry-run -Werror 2>&1); then
+  echo "not formatted by clang-format:"
+  grep -o '^[^:]*:[0-9]*:[0-9]*: error' <<<"$report" | cut -d: -f1 | sort -u || echo "$report"
+  status=1
 fi
 
 run_suite() {
@@ -59,5 +63,29 @@ CC=clang CXX=clang++ cmake -S . -B build/fuzz-check -G Ninja -DRZ_WERROR=ON -DRZ
   -DRZ_TESTS=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
 echo "== fuzz targets in build/fuzz-check"
 cmake --build build/fuzz-check -j "$jobs" --target "${fuzz_targets[@]}" || status=1
+
+# The SDK the way an app takes it in: the example app (examples/app) built against the installed
+# package with find_package, and with the SDK's sources through add_subdirectory. Only the
+# libraries it links are built. Each run must show the sheet, write its PNG and find the
+# resource bundle by itself: a warning that it is missing fails the run.
+example_app() {
+  local dir=$1
+  shift
+  echo "== example app in $dir"
+  cmake -S examples/app -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null &&
+    cmake --build "$dir" -j "$jobs" &&
+    (cd "$dir" && rm -f sheet.png && ./share_app sheet.png 2>stderr.txt && test -s sheet.png) &&
+    ! grep 'resource bundle .* not found' "$dir/stderr.txt" || status=1
+}
+sdk_prefix=$PWD/build/sdk-prefix
+rm -rf "$sdk_prefix"
+cmake -S . -B build/sdk -G Ninja -DRZ_WERROR=ON -DCMAKE_BUILD_TYPE=Release -DRZ_TESTS=OFF \
+  -DRZ_DEMO=OFF -DCMAKE_INSTALL_PREFIX="$sdk_prefix" >/dev/null
+if cmake --build build/sdk -j "$jobs" && cmake --install build/sdk >/dev/null; then
+  example_app build/app-installed -DCMAKE_PREFIX_PATH="$sdk_prefix"
+else
+  status=1
+fi
+example_app build/app-subdir -DSHARESDK_SOURCE_DIR="$PWD" -DRZ_WERROR=ON
 
 exit $status

@@ -11,11 +11,13 @@
 #include "platform/Bundle.h"
 #include "platform/Device.h"
 #include "platform/Files.h"
+#include "platform/Log.h"
 #include "platform/graphics/GraphicsContext.h"
 #include "platform/graphics/ImageCodec.h"
 
-#ifndef RZ_DEFAULT_RESOURCE_ROOT
-#define RZ_DEFAULT_RESOURCE_ROOT ""
+// Where an installed SDK keeps its resource bundles ("<prefix>/share/sharesdk").
+#ifndef RZ_INSTALLED_RESOURCE_ROOT
+#define RZ_INSTALLED_RESOURCE_ROOT ""
 #endif
 
 namespace platform {
@@ -27,11 +29,43 @@ struct Resources {
     std::filesystem::path root;
     bool rootSet = false;
     std::map<std::string, ImagePtr, std::less<>> cache;
+    // The places last named in a warning about a missing bundle.
+    std::string warnedPlaces;
 };
 
 Resources& resources() {
     static auto* r = new Resources();
     return *r;
+}
+
+// A program that finds no resource bundle at all draws its screens without their artwork: it
+// is told once for each set of places looked in, naming them, rather than once per image.
+void warnIfBundleMissing(const std::filesystem::path& name,
+                         const std::vector<std::filesystem::path>& roots) {
+    const std::filesystem::path& bundle = *name.begin();
+    if (bundle.extension() != ".bundle") {
+        return;
+    }
+    std::error_code ec;
+    std::string places;
+    for (const auto& root : roots) {
+        if (std::filesystem::is_directory(root / bundle, ec)) {
+            return;
+        }
+        places += (places.empty() ? "" : ", ") + root.string();
+    }
+    {
+        auto& r = resources();
+        std::lock_guard lock(r.mutex);
+        if (r.warnedPlaces == places) {
+            return;
+        }
+        r.warnedPlaces = places;
+    }
+    consoleLog(
+        "resource bundle %@ not found in %@; its images stay blank. Set RZ_RESOURCE_ROOT or "
+        "call platform::Image::setResourceRoot with the folder that holds it",
+        bundle.string(), places);
 }
 
 std::uint32_t premultiply(const std::uint8_t* p) {
@@ -177,10 +211,12 @@ ImagePtr Image::named(std::string_view name) {
             break;
         }
     }
-    if (image) {
-        std::lock_guard lock(r.mutex);
-        r.cache.emplace(std::move(key), image);
+    if (!image) {
+        warnIfBundleMissing(relative, roots);
+        return nullptr;
     }
+    std::lock_guard lock(r.mutex);
+    r.cache.emplace(std::move(key), image);
     return image;
 }
 
@@ -197,10 +233,15 @@ std::vector<std::filesystem::path> Image::resourceRoots() {
             return {r.root};
         }
     }
-    std::vector<std::filesystem::path> roots{Bundle::mainBundle().bundlePath()};
-    std::filesystem::path generated(RZ_DEFAULT_RESOURCE_ROOT);
-    if (!generated.empty() && generated != roots.front()) {
-        roots.push_back(generated);
+    std::filesystem::path main = Bundle::mainBundle().bundlePath();
+    std::vector<std::filesystem::path> roots;
+    for (std::filesystem::path root :
+         {main, main.parent_path() / "share" / "sharesdk", Bundle::programFolder(),
+          std::filesystem::path(RZ_INSTALLED_RESOURCE_ROOT)}) {
+        root = root.lexically_normal();
+        if (!root.empty() && std::find(roots.begin(), roots.end(), root) == roots.end()) {
+            roots.push_back(std::move(root));
+        }
     }
     return roots;
 }

@@ -39,11 +39,15 @@ class Image {
     // without ".png"), cached for the process. Looked up in the resource roots, in order.
     static ImagePtr named(std::string_view name);
 
-    // Where named images are looked for: the root set by setResourceRoot or $RZ_RESOURCE_ROOT
-    // alone, when there is one; else the main bundle's folder, then the resources this build
-    // generates (so that every program of the build finds the artwork).
+    // Where named images are looked for, in order: the root set by setResourceRoot or
+    // $RZ_RESOURCE_ROOT alone, when there is one; else the main bundle's folder, the
+    // "share/sharesdk" beside it (an app installed into a prefix: "<prefix>/bin" and
+    // "<prefix>/share/sharesdk"), the program's own folder, and the installed SDK's
+    // "<prefix>/share/sharesdk". A name under "X.bundle/" that finds no such bundle in any of
+    // them logs one warning naming the places.
     static std::vector<std::filesystem::path> resourceRoots();
-    // An empty path goes back to the default roots.
+    // The folder that holds the resource bundles, for an app that keeps them elsewhere; an
+    // empty path goes back to the default roots. Call it before the first screen shows.
     static void setResourceRoot(const std::filesystem::path& root);
     // The scale preferred by named() and fromFile(): the device's screen scale.
     static double preferredScale();

@@ -665,6 +665,9 @@ class Emulator:
 
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
+    # Headers and body go out in separate writes: without this, each reply's body waits for
+    # the client's delayed acknowledgement of its headers (some 40 ms on every request).
+    disable_nagle_algorithm = True
     emulator = None  # set by main
 
     def log_message(self, *args):

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "platform/Bundle.h"
+#include "platform/Log.h"
 #include "platform/graphics/GraphicsContext.h"
 #include "platform/graphics/Image.h"
 #include "tests/support/TempDir.h"
@@ -14,6 +15,15 @@ using namespace platform;
 namespace {
 
 const std::string kBundle = "RAZududeSDKResourcesNew.bundle/";
+
+// A 3x3 green image where the name asks.
+void writeOwnImage(const std::filesystem::path& root, const std::string& name) {
+    std::filesystem::create_directories((root / name).parent_path());
+    ImageContext own({3, 3});
+    own.context().setFillColor(Color::green());
+    own.context().fillRect({0, 0, 3, 3});
+    ASSERT_TRUE(own.makeImage()->writePng(root / (name + ".png")));
+}
 
 const char* kButtons[] = {
     "RZS_actionsheet_panel",
@@ -104,11 +114,7 @@ TEST(ResourceBundle, TheMainBundleCarriesTheArtworkAndComesFirst) {
     EXPECT_TRUE(Image::fromFile(*path));
 
     testing_support::TempDir dir;
-    std::filesystem::create_directories(dir.path() / "RAZududeSDKResourcesNew.bundle/Buttons");
-    ImageContext own({3, 3});
-    own.context().setFillColor(Color::green());
-    own.context().fillRect({0, 0, 3, 3});
-    ASSERT_TRUE(own.makeImage()->writePng(dir.path() / (kBundle + "Buttons/RZS_follow_on.png")));
+    writeOwnImage(dir.path(), kBundle + "Buttons/RZS_follow_on");
     std::filesystem::path programFolder = Bundle::mainBundle().bundlePath();
     Bundle::setMainBundlePath(dir.path());
     ImagePtr mine = Image::named(kBundle + "Buttons/RZS_follow_on");
@@ -117,8 +123,41 @@ TEST(ResourceBundle, TheMainBundleCarriesTheArtworkAndComesFirst) {
     ASSERT_TRUE(mine);
     EXPECT_EQ(mine->size(), (Size{3, 3}));
     EXPECT_EQ(mine->pixelRgba8(1, 1), 0x00FF00FFu);
-    EXPECT_TRUE(generated) << "what the main bundle lacks comes from the generated resources";
+    EXPECT_TRUE(generated) << "what the main bundle lacks comes from the program's folder";
     EXPECT_NE(Image::named(kBundle + "Buttons/RZS_follow_on")->size(), (Size{3, 3}));
+}
+
+TEST(ResourceBundle, AnAppInstalledIntoAPrefixFindsTheBundleInItsShareFolder) {
+    testing_support::TempDir prefix;
+    writeOwnImage(prefix.path() / "share" / "sharesdk", kBundle + "Buttons/RZS_follow_on");
+    std::filesystem::create_directories(prefix.path() / "bin");
+    std::filesystem::path programFolder = Bundle::mainBundle().bundlePath();
+    Bundle::setMainBundlePath(prefix.path() / "bin");
+    ImagePtr installed = Image::named(kBundle + "Buttons/RZS_follow_on");
+    Bundle::setMainBundlePath(programFolder);
+    ASSERT_TRUE(installed);
+    EXPECT_EQ(installed->size(), (Size{3, 3}));
+}
+
+TEST(ResourceBundle, AMissingBundleIsToldOnceNamingWhereItLooked) {
+    testing_support::TempDir empty;
+    std::vector<std::string> logged;
+    ConsoleLogSink previous =
+        setConsoleLogSink([&](std::string_view message) { logged.emplace_back(message); });
+    Image::setResourceRoot(empty.path());
+    EXPECT_FALSE(Image::named(kBundle + "Buttons/RZS_follow_on"));
+    EXPECT_FALSE(Image::named(kBundle + "Buttons/RZS_follow_off"));
+    EXPECT_FALSE(Image::named("Elsewhere/RZS_follow_off")) << "no bundle asked for: no warning";
+    Image::setResourceRoot({});
+    EXPECT_TRUE(Image::named(kBundle + "Buttons/RZS_follow_on"));
+    setConsoleLogSink(previous);
+
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_NE(
+        logged[0].find("RAZududeSDKResourcesNew.bundle not found in " + empty.path().string()),
+        std::string::npos)
+        << logged[0];
+    EXPECT_NE(logged[0].find("RZ_RESOURCE_ROOT"), std::string::npos) << logged[0];
 }
 
 }  // namespace

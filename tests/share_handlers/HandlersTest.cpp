@@ -173,8 +173,8 @@ TEST_F(HandlersTest, ASinaLoginThroughItsApplicationStoresTheAccount) {
         openUrl("testsina03://sina/login?result=ok&uid=1402400261&token=abc&expires_in=60"));
     EXPECT_TRUE(RAZududeAccountManager::isOauthAndTokenNotExpired("sina"));
     EXPECT_EQ(RAZududeAccountManager::socialAccountDictionary().at("sina")->accessToken(), "abc");
-    // The editor has no Sina form: the share stops after the login, the delegate back in place.
-    EXPECT_TRUE(editor.made.empty());
+    // The share goes on to the editor, the delegate back in place.
+    EXPECT_EQ(editor.made.size(), 1u);
     EXPECT_EQ(service_->socialUIDelegate(), delegate_);
     EXPECT_EQ(peer.ofKind(kRZSRequestAddSnsAccount).size(), 1u);
     RZSUserManager::shareInstance().setUid(std::nullopt);

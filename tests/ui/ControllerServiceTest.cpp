@@ -46,8 +46,9 @@ TEST_F(ControllerServiceTest, AnEditorForAPlatformWithoutAValidTokenIsTheOauthPa
         std::dynamic_pointer_cast<StandInScreen>(service_->getSocialViewController(3, "tencent"));
     ASSERT_TRUE(direct);
     EXPECT_EQ(direct->viewType, 3);
-    // Platforms without an editor, and no platform at all, get none.
-    EXPECT_FALSE(service_->getSocialViewController(3, "sina"));
+    // Platforms without an editor (QQ shares through its application), and no platform at
+    // all, get none.
+    EXPECT_FALSE(service_->getSocialViewController(3, "qq"));
     EXPECT_FALSE(service_->getSocialViewController(3));
     EXPECT_FALSE(service_->getSocialViewController(5, "tencent"));
     EXPECT_EQ(service_->currentViewControllerType(), 3);
@@ -81,6 +82,9 @@ TEST_F(ControllerServiceTest, ScreensComeInTheirContainerAndClosingGoesBackOneTy
     auto edit = service_->getSocialShareEditControllerInternal("douban", "9");
     ASSERT_TRUE(edit);
     EXPECT_EQ(service_->currentViewControllerArray(), (std::vector<int>{7, 3}));
+    // Sina has its editor too, after either of its logins.
+    social_test::authorise("sina");
+    EXPECT_TRUE(service_->getSocialViewController(3, std::string("sina")));
 
     screen_->presentViewController(edit, false);
     ASSERT_EQ(navigation_->presentedViewController(), edit);

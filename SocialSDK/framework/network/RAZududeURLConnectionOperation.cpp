@@ -175,6 +175,7 @@ void RAZududeURLConnectionOperation::operationDidStart(std::uint64_t run) {
                           Map{{platform::kLocalizedDescriptionKey,
                                Value(localized("The output stream could not be opened."))}}));
             } else {
+                connectionRun_ = run;
                 connection_ = platform::UrlConnection::create(
                     request_,
                     std::shared_ptr<platform::UrlConnectionDelegate>(
@@ -416,7 +417,7 @@ bool RAZududeURLConnectionOperation::isCurrentConnection(
     const platform::UrlConnection& connection) const {
     // A paused operation takes nothing more from the connection it is about to cancel: the
     // bytes it counted when it paused are where its resumed request starts.
-    return &connection == connection_.get() && state_ == kExecuting;
+    return &connection == connection_.get() && state_ == kExecuting && connectionRun_ == run_;
 }
 
 void RAZududeURLConnectionOperation::willSendRequestForAuthenticationChallenge(

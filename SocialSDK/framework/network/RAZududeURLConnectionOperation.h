@@ -304,6 +304,9 @@ class RAZududeURLConnectionOperation : public platform::Operation,
     State state_ = kReady;
     // Counts pauses: a load set up on the network thread belongs to the run that asked for it.
     std::uint64_t run_ = 0;
+    // The run whose load `connection_` is: after a pause and a quick resume, the paused run's
+    // connection may still deliver until the network thread cancels it.
+    std::uint64_t connectionRun_ = 0;
     platform::UrlRequest request_;
     std::shared_ptr<const platform::UrlResponse> response_;
     std::optional<platform::Error> error_;

@@ -30,8 +30,11 @@ std::string delegateText(const std::shared_ptr<RAZududeUIDelegate>& delegate) {
                     : std::string("(null)");
 }
 
+// Sina (9) is posted through the share service like the others once its login is done,
+// whether that login went through the Weibo application or the OAuth page; without an editor
+// its share would stop after the login with no word to the app.
 bool isEditorPlatformType(int type) {
-    return type == 20 || (type >= 10 && type <= 18);
+    return type == 20 || (type >= 9 && type <= 18);
 }
 
 }  // namespace
