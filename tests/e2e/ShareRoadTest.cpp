@@ -13,6 +13,7 @@
 #include "RZBase_Source/Encode/RAZududeUtils.h"
 #include "SocialSDK/core/account/RAZududeAccountManager.h"
 #include "SocialSDK/core/data/RAZududeData.h"
+#include "SocialSDK/core/manager/RZSUserManager.h"
 #include "examples/share_demo/ServiceProcess.h"
 #include "examples/share_demo/ShareRoad.h"
 #include "platform/AppFolders.h"
@@ -285,7 +286,9 @@ TEST_P(FaultMatrixTest, EachFailureOfTheRequestLeavesTheAppWhole) {
         EXPECT_EQ(requestsOfKind(next, 5).size(), 1u);
         if (road.kind == 9 || road.kind == 15) {
             // Forget the login, so that the next case logs in again.
-            RAZududeAccountManager::socialAccountDictionary().erase(road.platform);
+            auto accounts = RAZududeAccountManager::socialAccountDictionary();
+            accounts.erase(road.platform);
+            RZSUserManager::shareInstance().setSnsAccountDictionary(std::move(accounts));
         }
     }
 }
