@@ -80,9 +80,10 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::string error;
+    platform::Error error;
     if (!platform::Renderer::writeWindowPng(*window, png, &error)) {
-        std::fprintf(stderr, "share_app: cannot write %s: %s\n", png.c_str(), error.c_str());
+        std::fprintf(stderr, "share_app: cannot write %s: %s\n", png.c_str(),
+                     error.localizedDescription().c_str());
         return 1;
     }
     std::printf("wrote %s\n", png.c_str());
