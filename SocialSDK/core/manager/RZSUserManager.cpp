@@ -19,6 +19,18 @@ RZSJobParameters withCompletion(RAZududeResponseCompletion completion) {
     return params;
 }
 
+// The parameters of a request about one platform ("displayName"), or nothing when the share
+// service cannot act on that platform (the validity test has said so in the log).
+std::optional<RZSJobParameters> platformParameters(const std::string& platform,
+                                                   RAZududeResponseCompletion completion) {
+    if (!RZSUserManager::isPlatformTypeValid(platform)) {
+        return std::nullopt;
+    }
+    auto params = withCompletion(std::move(completion));
+    params.values.set("displayName", platform);
+    return params;
+}
+
 std::string joined(const std::vector<std::string>& items) {
     std::string text;
     for (const auto& item : items) {
@@ -266,24 +278,18 @@ void RZSUserManager::requestAppInfo(RAZududeResponseCompletion completion) {
 void RZSUserManager::requestSnsInformation(const std::string& platform,
                                            RAZududeResponseCompletion completion) {
     RZ_CHECK_MAIN_THREAD();
-    if (!isPlatformTypeValid(platform)) {
-        return;
+    if (auto params = platformParameters(platform, std::move(completion))) {
+        queue(kRZSRequestSnsInformation, std::move(*params));
     }
-    auto params = withCompletion(std::move(completion));
-    params.values.set("displayName", platform);
-    queue(kRZSRequestSnsInformation, std::move(params));
 }
 
 void RZSUserManager::requestBindingSNSWithTye(const std::string& platform,
                                               RAZududeResponseCompletion completion) {
     RZ_CHECK_MAIN_THREAD();
-    if (!isPlatformTypeValid(platform)) {
-        return;
+    if (auto params = platformParameters(platform, std::move(completion))) {
+        queue(kRZSRequestBinding, std::move(*params));
+        requestSnsAccount({});
     }
-    auto params = withCompletion(std::move(completion));
-    params.values.set("displayName", platform);
-    queue(kRZSRequestBinding, std::move(params));
-    requestSnsAccount({});
 }
 
 void RZSUserManager::requestUnBindingSNS(RAZududeResponseCompletion completion) {
@@ -306,25 +312,19 @@ void RZSUserManager::requestUnBindingSNS(RAZududeResponseCompletion completion) 
 void RZSUserManager::requestGetFriends(const std::string& platform,
                                        RAZududeResponseCompletion completion) {
     RZ_CHECK_MAIN_THREAD();
-    if (!isPlatformTypeValid(platform)) {
-        return;
+    if (auto params = platformParameters(platform, std::move(completion))) {
+        queue(kRZSRequestFriends, std::move(*params));
     }
-    auto params = withCompletion(std::move(completion));
-    params.values.set("displayName", platform);
-    queue(kRZSRequestFriends, std::move(params));
 }
 
 void RZSUserManager::requestAddFollow(const std::string& platform,
                                       const std::vector<std::string>& usids,
                                       RAZududeResponseCompletion completion) {
     RZ_CHECK_MAIN_THREAD();
-    if (!isPlatformTypeValid(platform)) {
-        return;
+    if (auto params = platformParameters(platform, std::move(completion))) {
+        params->values.set("fusid", joined(usids));
+        queue(kRZSRequestFollow, std::move(*params));
     }
-    auto params = withCompletion(std::move(completion));
-    params.values.set("displayName", platform);
-    params.values.set("fusid", joined(usids));
-    queue(kRZSRequestFollow, std::move(params));
 }
 
 void RZSUserManager::requestAddCustomAccount(const std::shared_ptr<RAZududeCustomAccount>& account,
