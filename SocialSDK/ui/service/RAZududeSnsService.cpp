@@ -44,9 +44,7 @@ void RAZududeSnsService::presentSnsController(
 }
 
 bool RAZududeSnsService::handleOpenURL(const platform::Url& url) {
-    RZ_CHECK_MAIN_THREAD();
-    installSocialUI();
-    return RAZududeSnsHandler::shareInstance().handleOpenURL(url, nullptr);
+    return handleOpenURL(url, nullptr);
 }
 
 bool RAZududeSnsService::handleOpenURL(const platform::Url& url,
