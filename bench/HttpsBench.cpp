@@ -165,6 +165,9 @@ class AnchoringRelay : public platform::UrlConnectionDelegate {
         }
         challenge.sender().cancelAuthenticationChallenge(challenge);
     }
+    std::optional<std::string> serverTrustJudgement(platform::UrlConnection&) override {
+        return "the benchmark server's certificate as the only anchor";
+    }
     void didFinishLoading(platform::UrlConnection&) override { done_(true); }
     void didFailWithError(platform::UrlConnection&, const platform::Error&) override {
         done_(false);

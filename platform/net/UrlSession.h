@@ -163,6 +163,15 @@ class UrlSessionDelegate {
     virtual void sessionDidReceiveChallenge(const std::shared_ptr<UrlSession>& session,
                                             const AuthenticationChallenge& challenge,
                                             UrlSessionChallengeCompletion completion);
+    // Names how the delegate judges a server's trust in its challenge callbacks, so that a
+    // kept-alive connection it accepted is not asked about again for each task (see
+    // UrlConnectionDelegate::serverTrustJudgement). Asked on the network thread: safe from any
+    // thread, quick. Default: nullopt, and every task on a kept-alive connection is asked
+    // about again.
+    virtual std::optional<std::string> serverTrustJudgement(
+        const std::shared_ptr<UrlSession>& /*session*/) const {
+        return std::nullopt;
+    }
     // Never sent: only background sessions have such events.
     virtual void didFinishEventsForBackgroundUrlSession(
         const std::shared_ptr<UrlSession>& /*session*/) {}
