@@ -111,8 +111,7 @@ int UrlConnection::Load::onVerify(X509_STORE_CTX* context, void* user) {
         if (trusted) {
             verdicts->acceptedInHandshakeOf = self->serial_;
             if (judgement) {
-                verdicts->accepted.insert(
-                    TlsVerdicts::key(*judgement, self->currentRequest().url()));
+                verdicts->accepted.insert(TlsVerdicts::key(*judgement, self->currentUrl()));
             }
         }
     }
@@ -129,7 +128,7 @@ int UrlConnection::Load::onPrerequest(void* user, char*, char*, int, int) {
 }
 
 bool UrlConnection::Load::mayUseTlsConnection() {
-    const Url url = currentRequest().url();
+    const Url url = currentUrl();
     if (url.scheme() != "https") {
         return true;
     }
@@ -188,7 +187,7 @@ std::optional<std::string> UrlConnection::Load::trustJudgement() {
 }
 
 bool UrlConnection::Load::judgeServerTrust(std::vector<Bytes> chain) {
-    const Url url = currentRequest().url();
+    const Url url = currentUrl();
     if (cancelled_ || ended_) {
         return false;
     }

@@ -50,6 +50,9 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     void setSuspended(bool suspended);
 
     UrlRequest currentRequest() const { return current_.get(); }
+    Url currentUrl() const {
+        return current_.with([](const UrlRequest& request) { return request.url(); });
+    }
 
     const UrlRequest original;
 
