@@ -14,7 +14,9 @@
 // one task the order is:
 //   1. taskNeedNewBodyStream, first, for a streamed upload;
 //   2. sessionDidReceiveChallenge (or taskDidReceiveChallenge) for a server's trust, during
-//      each TLS handshake; taskDidReceiveChallenge for HTTP Basic on a 401;
+//      each TLS handshake the task makes, and before its request on a kept-alive connection
+//      unless the delegate's serverTrustJudgement accepted it already (see UrlConnection.h);
+//      taskDidReceiveChallenge for HTTP Basic on a 401;
 //   3. taskDidSendBodyData, as the body goes out;
 //   4. taskWillPerformHttpRedirection, once per redirect, before it is followed;
 //   5. dataTaskDidReceiveResponse (data and upload tasks), or downloadTaskDidResume (a
