@@ -59,17 +59,17 @@ std::vector<Bytes> derChain(STACK_OF(X509) * certificates) {
     return chain;
 }
 
-}  // namespace
-
 // The verdicts' slot in a TLS context: they are freed with the context, that is, with the
 // connection.
-static int verdictsIndex() {
+int verdictsIndex() {
     static const int index = SSL_CTX_get_ex_new_index(
         0, nullptr, nullptr, nullptr, [](void*, void* verdicts, CRYPTO_EX_DATA*, int, long, void*) {
             delete static_cast<UrlConnection::Load::TlsVerdicts*>(verdicts);
         });
     return index;
 }
+
+}  // namespace
 
 void UrlConnection::Load::configureTls(CURL* easy) {
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
