@@ -10,6 +10,7 @@
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
 #include "SocialSDK/core/protocol/RAZududeHttpClient.h"
 #include "SocialSDK/ui/controller/RAZududeControllerService.h"
+#include "SocialSDK/ui/editor/RZShareEditViewController.h"
 #include "SocialSDK/ui/helper/RZMaskView.h"
 #include "SocialSDK/ui/oauth/RZSOauthViewController.h"
 #include "platform/UserDefaults.h"
@@ -160,6 +161,33 @@ TEST_F(OauthPageTest, ALoginStoresTheTokenFetchesTheAccountAndPushesTheEditor) {
     ASSERT_EQ(editor.made.size(), 1u);
     EXPECT_EQ(page->navigationController()->topViewController(), editor.made[0].get());
     EXPECT_TRUE(delegate_->events.empty());
+}
+
+// The page gives the bar its translucency back only when it leaves the container: the editor
+// it pushes stays below an opaque bar, where its text can be seen.
+TEST_F(OauthPageTest, TheEditorPushedAfterALoginLiesBelowAnOpaqueBar) {
+    auto page = open("tencent");
+    ASSERT_TRUE(page);
+    service_->setNextViewController(3);
+    accounts = accountsOf("tencent");
+    EXPECT_FALSE(offer(*page, callback("tencent", "access_key=k&uid=7")));
+    advance(RZSOauthViewController::kNextScreenDelay + 1);
+    auto* navigation = page->navigationController();
+    ASSERT_TRUE(navigation);
+    auto* editor = dynamic_cast<RZShareEditViewController*>(navigation->topViewController());
+    ASSERT_TRUE(editor);
+    window_->update();
+    EXPECT_FALSE(navigation->navigationBar().isTranslucent());
+    platform::Rect bar = navigation->navigationBar().convertRectTo(
+        navigation->navigationBar().bounds(), window_.get());
+    platform::Rect text =
+        editor->textView()->convertRectTo(editor->textView()->bounds(), window_.get());
+    EXPECT_GE(text.minY(), bar.maxY());
+
+    // Leaving with the whole flow hands the bar back as it was.
+    service_->close();
+    advance(1);
+    EXPECT_TRUE(navigation->navigationBar().isTranslucent());
 }
 
 TEST_F(OauthPageTest, OnlyAWholeCallbackFromTheShareServiceStoresAToken) {

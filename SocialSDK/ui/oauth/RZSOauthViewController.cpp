@@ -707,7 +707,11 @@ void RZSOauthViewController::viewDidAppear(bool animated) {
 }
 
 void RZSOauthViewController::viewWillDisappear(bool animated) {
-    if (auto* navigation = navigationController()) {
+    // The bar gets its translucency back when the page leaves, not when the editor is pushed
+    // over it after the login: that screen styled the bar opaque already, and under a
+    // translucent bar its text would lie hidden.
+    auto* navigation = navigationController();
+    if (navigation && navigation->topViewController() == this) {
         RAZududeUIHelper::setNavigationBarTranslucent(navigation->navigationBar());
     }
     ViewController::viewWillDisappear(animated);
