@@ -202,6 +202,9 @@ class RZShareEditViewController : public platform::ViewController,
     void previewShareImage(const RAZududeShareImage& image);
     void removePreview();
     void stopProgressTimer();
+    // The close button: a cancel for the app's delegate, unless it heard the share's result.
+    void takeOverCloseButton();
+    void closeTapped();
     void refreshAccountInfo();
     static void showResultToast(const RAZududeResponsePtr& response, const std::string& platform);
 
@@ -237,6 +240,8 @@ class RZShareEditViewController : public platform::ViewController,
     double timerDuration_ = 0;
     std::shared_ptr<platform::TimerHandle> progressTimer_;
     bool sending_ = false;
+    // The app's delegate heard the result of the last share sent from this editor.
+    bool resultReported_ = false;
     // The user put the keyboard away to see the account switcher.
     bool switcherShown_ = false;
 
