@@ -181,6 +181,29 @@ TEST_F(ProtocolTest, EachKindBuildsItsPathTransportAndBody) {
     EXPECT_EQ((*comment->baseDic())["ct"], Value("c"));
 }
 
+// A share with a link sends the link in place of its picture; a resource without a link (the
+// empty one a record starts with) is no link, and the picture goes.
+TEST_F(ProtocolTest, OnlyALinkTakesThePlaceOfTheSharePicture) {
+    social_test::authorise("douban");
+    const RAZududeShareImage picture(platform::Bytes{1, 2});
+    auto share = [&](std::shared_ptr<RAZududeUrlResource> resource) {
+        manager_->setSnsEntity(12, "text", picture, std::nullopt, std::move(resource));
+        return job(5, Map{{"snsNames", platform::Array{"douban"}}});
+    };
+    for (auto empty : {std::make_shared<RAZududeUrlResource>(),
+                       RAZududeUrlResource::initWithSnsResourceType(kRAZududeUrlResourceTypeWeb,
+                                                                    std::nullopt)}) {
+        auto multi = share(empty);
+        EXPECT_TRUE(multi->shareImage().isData());
+        EXPECT_EQ(multi->networkType(), RAZududeJob::kNetworkMultipartPost);
+        EXPECT_FALSE(multi->baseDic()->contains("furl"));
+    }
+    auto linked = share(RAZududeUrlResource::initWithSnsResourceType(kRAZududeUrlResourceTypeWeb,
+                                                                     "https://example.org/a"));
+    EXPECT_FALSE(linked->shareImage());
+    EXPECT_EQ((*linked->baseDic())["furl"], Value("https://example.org/a"));
+}
+
 TEST_F(ProtocolTest, TheEntityFactoryStoresOnlyWhatTheReplyVouchesFor) {
     auto& factory = RZSEntityFactory::sharedInstance();
     auto& users = RZSUserManager::shareInstance();

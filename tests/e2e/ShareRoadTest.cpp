@@ -13,6 +13,7 @@
 #include "RZBase_Source/Encode/RAZududeUtils.h"
 #include "SocialSDK/core/account/RAZududeAccountManager.h"
 #include "SocialSDK/core/data/RAZududeData.h"
+#include "SocialSDK/core/manager/RZSDataManager.h"
 #include "SocialSDK/core/manager/RZSUserManager.h"
 #include "examples/share_demo/ServiceProcess.h"
 #include "examples/share_demo/ShareRoad.h"
@@ -204,7 +205,11 @@ TEST_F(ShareRoadTest, OauthPageAndEditorPostTheShareWithItsLink) {
         ASSERT_TRUE(outcome.result);
         EXPECT_EQ(outcome.result->responseCode(), kRAZududeResponseSuccess);
         EXPECT_EQ(outcome.result->viewControllerType(), kRAZududeViewControllerShareEdit);
-        EXPECT_FALSE(requestsOfKind(outcome, 9).empty()) << "the login page";
+        // One result, though the user closes the editor after reading it.
+        EXPECT_EQ(std::count_if(outcome.heard.begin(), outcome.heard.end(),
+                                [](const Heard& h) { return h.kind == Heard::Kind::kResult; }),
+                  1);
+        EXPECT_EQ(requestsOfKind(outcome, 9).size(), 1u) << "the login page, once";
         EXPECT_TRUE(RAZududeAccountManager::isOauthAndTokenNotExpired(name));
         auto shares = requestsOfKind(outcome, 5);
         ASSERT_EQ(shares.size(), 1u);
@@ -220,6 +225,23 @@ TEST_F(ShareRoadTest, OauthPageAndEditorPostTheShareWithItsLink) {
     ASSERT_TRUE(again.result);
     EXPECT_EQ(again.result->responseCode(), kRAZududeResponseSuccess);
     EXPECT_TRUE(requestsOfKind(again, 9).empty());
+}
+
+TEST_F(ShareRoadTest, AShareWithAPictureAndNoLinkCarriesThePicture) {
+    // The app shares no link: the record holds the empty resource it starts with.
+    auto bar = RZSDataManager::currentDataManager()->barEntity();
+    auto link = bar->urlResource();
+    bar->setUrlResource(std::make_shared<RAZududeUrlResource>());
+    auto outcome = app_->share("douban");
+    bar->setUrlResource(link);
+    ASSERT_TRUE(outcome.result);
+    EXPECT_EQ(outcome.result->responseCode(), kRAZududeResponseSuccess);
+    auto shares = requestsOfKind(outcome, 5);
+    ASSERT_EQ(shares.size(), 1u);
+    ASSERT_TRUE(shares[0]["pic"].isMap()) << shares[0].description();
+    EXPECT_EQ(shares[0]["pic"]["filename"].stringValue(), "pic.jpg");
+    EXPECT_GT(shares[0]["pic"]["size"].intValue(), 1000);
+    EXPECT_FALSE(shares[0]["params"].map()->contains("furl"));
 }
 
 TEST_F(ShareRoadTest, SinaLogsInThroughItsApplicationThenPostsFromTheEditor) {
