@@ -258,6 +258,31 @@ TEST_F(ProtocolTest, TheEntityFactoryStoresOnlyWhatTheReplyVouchesFor) {
     EXPECT_EQ(archived->at("1")->usid(), "1");
 }
 
+// The accounts a reply lists replace those on the device, but a login stored while the request
+// travelled is newer than the reply and stays: the editor it leads to finds its token.
+TEST_F(ProtocolTest, AnAccountsReplyKeepsALoginStoredAfterItWasAskedFor) {
+    auto& users = RZSUserManager::shareInstance();
+    users.setUid("u1");
+    social_test::authorise("qzone");
+    social_test::RequestPeer peer;
+    users.requestSnsAccount({});
+    auto asked = peer.ofKind(kRZSRequestSnsAccount);
+    ASSERT_EQ(asked.size(), 1u);
+    social_test::authorise("tencent");
+
+    auto& factory = RZSEntityFactory::sharedInstance();
+    factory.setConfig(10);
+    factory.saveObjects(Value(Map{{"accounts", Map{}}}), asked[0].parameters);
+    EXPECT_TRUE(RAZududeAccountManager::isOauthAndTokenNotExpired("tencent"));
+    EXPECT_FALSE(users.snsAccountDictionary().count("qzone"));
+    // The next reply knows of it.
+    users.requestSnsAccount({});
+    factory.saveObjects(Value(Map{{"accounts", Map{{"tencent", Map{{"usid", "t1"}}}}}}),
+                        peer.ofKind(kRZSRequestSnsAccount).at(1).parameters);
+    EXPECT_EQ(users.snsAccountDictionary().at("tencent")->usid(), "t1");
+    EXPECT_EQ(users.snsAccountDictionary().at("tencent")->accessToken(), "token-tencent");
+}
+
 TEST_F(ProtocolTest, CommentAgesAndLoginFlags) {
     RZSCommentEntity comment;
     const std::int64_t now = 2'000'000'000;
