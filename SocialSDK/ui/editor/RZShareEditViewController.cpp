@@ -23,6 +23,7 @@
 #include "platform/Device.h"
 #include "platform/Format.h"
 #include "platform/Text.h"
+#include "platform/ThreadCheck.h"
 #include "platform/Url.h"
 #include "platform/UserDefaults.h"
 #include "platform/ui/Keyboard.h"
@@ -194,6 +195,7 @@ void RZShareEditViewController::loadView() {
 // ---- set-up ----------------------------------------------------------------------------
 
 void RZShareEditViewController::viewDidLoad() {
+    RZ_CHECK_MAIN_THREAD();
     auto* navigation = navigationController();
     if (navigation) {
         RAZududeUIHelper::customNavBar(navigation->navigationBar());
@@ -562,6 +564,7 @@ bool RZShareEditViewController::checkAndAlert() {
 // ---- sending -----------------------------------------------------------------------------
 
 void RZShareEditViewController::pressSend() {
+    RZ_CHECK_MAIN_THREAD();
     if (sending_ || !checkAndAlert()) {
         return;
     }
@@ -824,6 +827,7 @@ void RZShareEditViewController::showFriendList() {
 }
 
 void RZShareEditViewController::itemClicked(const std::string& text) {
+    RZ_CHECK_MAIN_THREAD();
     textView_->setText(textView_->text() + platform::format(" %@ ", text));
     updateCountLabel();
 }

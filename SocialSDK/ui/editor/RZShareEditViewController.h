@@ -12,7 +12,10 @@
 // the editor has gone they change no screen, while the share's reply still reaches the app's
 // delegate and the result toast.
 //
-// Main thread only.
+// Threads: main thread only, checked at its entry points in debug builds. The share's reply,
+// the account reply, a picture's download and the progress timer come back from the main loop;
+// the share delegate (when an app sets one) is called on the main thread, from inside the send
+// button's tap.
 #pragma once
 
 #include <cstdint>
@@ -39,7 +42,7 @@ class RAZududeControllerService;
 class RAZududeFriendViewController;
 class RZShareEditViewController;
 
-// Takes the share in place of the data service, when an app sets it.
+// Takes the share in place of the data service, when an app sets it. Called on the main thread.
 class RZShareEditControllerDelegate {
   public:
     virtual ~RZShareEditControllerDelegate() = default;
