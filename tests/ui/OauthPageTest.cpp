@@ -20,6 +20,7 @@
 #include "platform/ui/ImageView.h"
 #include "platform/ui/NavigationController.h"
 #include "tests/core/SocialTest.h"
+#include "tests/ui/Pictures.h"
 
 namespace {
 
@@ -119,6 +120,29 @@ TEST_F(OauthPageTest, ThePageWaitsForTheUserIdUnderItsMaskWithTheFollowBarBelow)
     EXPECT_FALSE(page->isAddFollow());
     EXPECT_EQ(check->image(platform::kControlStateNormal),
               platform::Image::named("RAZududeSDKResourcesNew.bundle/Buttons/RZS_add_friend_off"));
+}
+
+// The close button at the left of the white bar reads as a button: its body is drawn in the
+// bar's title colour with the text in white, not in a grey that fades into the bar.
+TEST_F(OauthPageTest, TheCloseButtonStandsOutOfTheBarInItsPicture) {
+    auto page = open("renren");
+    ASSERT_TRUE(page);
+    window_->update();
+    auto item = page->navigationItem().leftBarButtonItem();
+    ASSERT_TRUE(item && item->customView());
+    const auto& close = *item->customView();
+    auto png = ui_test::windowPicture(*window_, "oauth-close-button.png");
+    ASSERT_TRUE(png);
+    platform::Rect box = close.convertRectTo(close.bounds(), nullptr);
+    const platform::Color slate = platform::Color::rgb255(70, 79, 97);
+    int all = ui_test::countIn(*png, box, [](platform::Color) { return true; });
+    int body = ui_test::countIn(*png, box,
+                                [&](platform::Color c) { return ui_test::near(c, slate, 0.05); });
+    int text = ui_test::countIn(*png, box.insetBy(6, 6), [](platform::Color c) {
+        return c.r > 0.9 && c.g > 0.9 && c.b > 0.9;
+    });
+    EXPECT_GT(body, all / 2);
+    EXPECT_GT(text, 20);
 }
 
 TEST_F(OauthPageTest, CallbackPairsSplitAtTheirFirstEqualsSign) {
