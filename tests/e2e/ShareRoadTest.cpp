@@ -227,6 +227,22 @@ TEST_F(ShareRoadTest, OauthPageAndEditorPostTheShareWithItsLink) {
     EXPECT_TRUE(requestsOfKind(again, 9).empty());
 }
 
+TEST_F(ShareRoadTest, TheServiceLoginPageIsTappedThroughToTheEditor) {
+    auto accounts = RAZududeAccountManager::socialAccountDictionary();
+    accounts.erase("douban");
+    RZSUserManager::shareInstance().setSnsAccountDictionary(std::move(accounts));
+    service_->control("POST", "/__emu/oauth", "{\"page\": true}");
+    auto outcome = app_->share("douban");
+    ASSERT_TRUE(outcome.result);
+    EXPECT_EQ(outcome.result->responseCode(), kRAZududeResponseSuccess);
+    EXPECT_EQ(requestsOfKind(outcome, 9).size(), 1u);
+    auto approved = std::count_if(
+        outcome.requests.begin(), outcome.requests.end(),
+        [](const auto& r) { return r["path"].stringValue().rfind("/oauth/approve/", 0) == 0; });
+    EXPECT_EQ(approved, 1) << "the user tapped the login page's link once";
+    EXPECT_EQ(requestsOfKind(outcome, 5).size(), 1u);
+}
+
 TEST_F(ShareRoadTest, AShareWithAPictureAndNoLinkCarriesThePicture) {
     // The app shares no link: the record holds the empty resource it starts with.
     auto bar = RZSDataManager::currentDataManager()->barEntity();
