@@ -406,8 +406,9 @@ struct ShareApp::State {
     // The share screen last drawn, to see when another one comes up. Held weakly: a screen
     // made later at the address of one that went away is another screen.
     std::weak_ptr<const platform::ViewController> lastScreen;
-    // The OAuth page whose login page the user answered.
+    // The OAuth page whose login page the user answered, and one drawn with it loaded.
     std::weak_ptr<const platform::ViewController> answeredPage;
+    std::weak_ptr<const platform::ViewController> drawnPage;
     // When the last screen came up (real time).
     double screenSince = 0;
     ShareOutcome* outcome = nullptr;
@@ -612,9 +613,12 @@ struct ShareApp::State {
         }
         int type = 0;
         std::string file = "screen";
-        if (dynamic_cast<RZSOauthViewController*>(top)) {
+        if (auto* page = dynamic_cast<RZSOauthViewController*>(top)) {
             type = kRAZududeViewControllerOauth;
             file = "oauth-page";
+            if (loginPage() == page) {
+                drawnPage = page->weak_from_this();  // its picture shows the login page already
+            }
         } else if (dynamic_cast<RZSShareListController*>(top)) {
             type = kRAZududeViewControllerShareList;
             file = "share-list";
@@ -652,8 +656,11 @@ struct ShareApp::State {
         }
         answeredPage = page->weak_from_this();
         auto& web = *page->webView();
-        beginStep(platform::format("screen: the login page \"%@\" in the OAuth page", web.title()));
-        shot(*window, "login-page");
+        if (drawnPage.lock().get() != page) {
+            beginStep(
+                platform::format("screen: the login page \"%@\" in the OAuth page", web.title()));
+            shot(*window, "login-page");
+        }
         beginStep("tap: the login page's link");
         // The link runs across the page under its heading.
         platform::Rect link = web.convertRectTo(Rect(0, 70, web.bounds().width(), 60), nullptr);
