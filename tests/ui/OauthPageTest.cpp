@@ -196,8 +196,10 @@ TEST_F(OauthPageTest, TheEditorPushedAfterALoginLiesBelowAnOpaqueBar) {
     accounts = accountsOf("tencent");
     EXPECT_FALSE(offer(*page, callback("tencent", "access_key=k&uid=7")));
     advance(RZSOauthViewController::kNextScreenDelay + 1);
-    auto* navigation = page->navigationController();
-    ASSERT_TRUE(navigation);
+    ASSERT_TRUE(page->navigationController());
+    // Held, so that the bar can be looked at after the flow let the container go.
+    auto navigation = std::static_pointer_cast<platform::NavigationController>(
+        page->navigationController()->shared_from_this());
     auto* editor = dynamic_cast<RZShareEditViewController*>(navigation->topViewController());
     ASSERT_TRUE(editor);
     window_->update();
