@@ -264,6 +264,9 @@ std::string describeRequest(const platform::Value& request) {
     if (params["ct"].isString()) {
         line += ", text \"" + params["ct"].stringValue() + "\"";
     }
+    if (params["furl"].isString()) {
+        line += ", link " + params["furl"].stringValue();
+    }
     const auto& pic = request["pic"];
     if (pic.isMap()) {
         line += platform::format(", picture %@ bytes (%@)", pic["size"].intValue(),
@@ -734,9 +737,13 @@ struct ShareApp::State {
     void writeAndSend(RZShareEditViewController& editor) {
         platform::Keyboard::shared().type(" 一起来吧");
         advance(0);
-        say(platform::format("  the user writes: \"%@\" (%@ characters left), picture %@",
-                             editor.textView()->text(), editor.countLabel()->text(),
-                             editor.shareImageButton()->isHidden() ? "none" : "attached"));
+        // The preview beside the text: the picture, or the link that goes in its place.
+        const auto& preview = editor.shareImageButton();
+        const char* attached = !preview || !preview->superview() ? "nothing"
+                               : preview->image()                ? "the picture"
+                                                                 : "the link";
+        say(platform::format("  the user writes: \"%@\" (%@ characters left), attached: %@",
+                             editor.textView()->text(), editor.countLabel()->text(), attached));
         shot(*window, "share-editor");
         const auto& accounts = settings.accounts;
         const auto& name = outcome ? outcome->platform : std::string();
