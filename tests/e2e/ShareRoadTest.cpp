@@ -33,8 +33,15 @@ using share_demo::ShareOutcome;
 const char* const kText = "春天来了，和朋友一起去看山上的日出吧！";
 
 class ShareRoadTest : public testing::Test {
+    friend class RoadEnvironment;
+
   protected:
+    // One service and one app for the whole program: the SDK keeps the service's address in
+    // shared instances, so a second emulator (for the next suite) would never be reached.
     static void SetUpTestSuite() {
+        if (app_) {
+            return;
+        }
         folder_ = new testing_support::TempDir();
         service_ = new share_demo::ServiceProcess(SHARE_DEMO_EMULATOR, share_demo::kDemoAppKey);
         share_demo::makeBundleFolder(folder_->path() / "App", service_->baseUrl(),
@@ -47,15 +54,21 @@ class ShareRoadTest : public testing::Test {
         settings.waitSeconds = 10;
         app_ = new share_demo::ShareApp(std::move(settings));
     }
-    static void TearDownTestSuite() {
+    // At the end of the program (RoadEnvironment).
+    static void tearDownRoad() {
         delete app_;
         delete service_;
         delete folder_;
+        app_ = nullptr;
+        service_ = nullptr;
+        folder_ = nullptr;
     }
+    // Each test starts logged out of every platform, with no platform application installed.
     void SetUp() override {
         for (const auto& name : share_demo::knownApplications()) {
             app_->setInstalled(name, false);
         }
+        RZSUserManager::shareInstance().setSnsAccountDictionary({});
     }
 
     static std::vector<platform::Value> requestsOfKind(const ShareOutcome& outcome, int kind) {
@@ -105,6 +118,14 @@ class ShareRoadTest : public testing::Test {
 testing_support::TempDir* ShareRoadTest::folder_ = nullptr;
 share_demo::ServiceProcess* ShareRoadTest::service_ = nullptr;
 share_demo::ShareApp* ShareRoadTest::app_ = nullptr;
+
+// Stops the service and lets the app go once every suite has run.
+class RoadEnvironment : public testing::Environment {
+  public:
+    void TearDown() override { ShareRoadTest::tearDownRoad(); }
+};
+const testing::Environment* const kRoadEnvironment =
+    testing::AddGlobalTestEnvironment(new RoadEnvironment);
 
 TEST_F(ShareRoadTest, PlatformApplicationsTakeTheShareAndTheServiceRecordsIt) {
     app_->setInstalled("wechat", true);
