@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the benchmarks at -O2 and runs them; then prints how our JSON parser and writer
 # compare with the peer libraries, and how our HTTP request operations compare with raw
-# libcurl. Arguments go to the JSON benchmark (e.g. --data=DIR, --benchmark_filter=parse);
-# RZ_NETWORK_BENCH_ARGS goes to the network one. The JSON documents are made here, in
+# libcurl, and what a whole share costs as the demo walks it. Arguments go to the JSON benchmark
+# (e.g. --data=DIR, --benchmark_filter=parse); RZ_NETWORK_BENCH_ARGS goes to the network one,
+# RZ_SHARE_ROAD_BENCH_ARGS to the share road's. The JSON documents are made here, in
 # build/bench/json, unless RZ_JSON_DATA or --data names others.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -81,4 +82,33 @@ for name, rate in sorted(best.items()):
     cpu, handshakes = cost[name]
     cpu = f", network thread {cpu:.1f} us/request" if cpu is not None else ""
     print(f"  {name:32} {rate:10.0f}/s{ratio}{cpu}, {handshakes:.4f} handshakes/request")
+PY
+
+# The demo's whole share road against the share-service emulator: one share, then rows of 1, 10
+# and 100, to see whether a share costs more time, requests, memory or files the more there were.
+cmake --build build/bench -j 4 --target share_road_bench
+build/bench/bench/share_road_bench --benchmark_out=build/bench/share_road_bench.json \
+  --benchmark_out_format=json --benchmark_repetitions=5 ${RZ_SHARE_ROAD_BENCH_ARGS:-}
+python3 - build/bench/share_road_bench.json <<'PY'
+import json, sys
+best = {}
+for run in json.load(open(sys.argv[1]))["benchmarks"]:
+    if run.get("run_type", "iteration") != "iteration" or run.get("error_occurred"):
+        continue
+    name = run.get("run_name", run["name"]).split("/real_time")[0]
+    per_share = run.get("ms_per_share", run["real_time"])
+    if name not in best or per_share < best[name][0]:
+        best[name] = (per_share, run)
+print("\nthe whole share over loopback (the fastest of the repetitions):")
+for name, (ms, run) in sorted(best.items(), key=lambda item: (len(item[0]), item[0])):
+    row = int(name.split("/")[-1]) if "in_a_row" in name else 1
+    line = (f"  {name:20} {ms:7.1f} ms ({run['cpu_time'] / row:.1f} ms on the main thread) and "
+            f"{run['requests_per_share']:.2f} requests per share")
+    if "open_files" in run:
+        line += f"; then {run['open_files']:.0f} open files, {run['resident_kB']:.0f} kB resident"
+    else:
+        line += (f"; growth per share: {run['open_files_growth_per_share']:.2f} open files, "
+                 f"{run['resident_kB_growth_per_share']:.2f} kB resident, "
+                 f"{run['heap_bytes_growth_per_share']:.0f} bytes of heap")
+    print(line)
 PY
