@@ -156,12 +156,18 @@ void NetworkThread::State::giveBackEasyHandle(CURL* easy, bool withCookies) {
 }
 
 void NetworkThread::State::run() {
+    ThreadLoop::install(this);
     for (;;) {
         runTasks();
         fireTimers();
         int running = 0;
         curl_multi_perform(multi_, &running);
         finishedTransfers();
+        // What the ends of loads set going (the next loads of their queues) starts in this
+        // turn, as a client of libcurl re-adds a handle as soon as one is done.
+        runTasks();
+        // Everything this turn produced for the main thread, in one post.
+        flushMain();
         // Timers set by the transfers' callbacks just now count too: they woke nothing.
         const double nextTimer = secondsToNextTimer();
 
@@ -175,7 +181,7 @@ void NetworkThread::State::run() {
         wakePending_ = false;  // before looking: a post after this wakes the poll
         {
             std::lock_guard lock(mutex_);
-            if (!tasks_.empty()) {
+            if (!tasks_.empty() || hasJobs()) {
                 wait = 0;
             }
         }
@@ -183,14 +189,27 @@ void NetworkThread::State::run() {
     }
 }
 
+// Runs the tasks posted and the jobs handed to the loop, and those they post and hand in
+// turn, a few rounds deep: a chain of hand-offs (a queue's pump, the operation it starts, the
+// connection that starts) completes in one turn, while work that keeps posting itself still
+// lets the transfers move.
 void NetworkThread::State::runTasks() {
-    std::deque<std::function<void()>> tasks;
-    {
-        std::lock_guard lock(mutex_);
-        tasks.swap(tasks_);
-    }
-    for (auto& task : tasks) {
-        detail::runGuarded("a network-thread task", task);
+    constexpr int kRounds = 8;
+    for (int round = 0; round < kRounds; ++round) {
+        std::deque<std::function<void()>> tasks;
+        {
+            std::lock_guard lock(mutex_);
+            tasks.swap(tasks_);
+        }
+        if (tasks.empty() && !hasJobs()) {
+            return;
+        }
+        for (auto& task : tasks) {
+            detail::runGuarded("a network-thread task", task);
+        }
+        for (auto& job : takeJobs()) {
+            detail::runGuarded("a network-thread job", job);
+        }
     }
 }
 

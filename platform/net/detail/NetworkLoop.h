@@ -16,11 +16,12 @@
 #include <vector>
 
 #include "platform/MainLoop.h"
+#include "platform/ThreadLoop.h"
 #include "platform/net/NetworkThread.h"
 
 namespace platform {
 
-struct NetworkThread::State {
+struct NetworkThread::State final : ThreadLoop {
     class Timer;
 
     State();
