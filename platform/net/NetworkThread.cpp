@@ -155,6 +155,64 @@ void NetworkThread::State::giveBackEasyHandle(CURL* easy, bool withCookies) {
     spares.push_back(easy);
 }
 
+void NetworkThread::State::watch(const std::shared_ptr<Timed>& load) {
+    timed_[load.get()] = load;
+    armSweep(load->idleDue());
+}
+
+void NetworkThread::State::unwatch(const Timed* load) {
+    timed_.erase(load);
+    if (timed_.empty() && sweepTimer_) {
+        sweepTimer_->cancel();
+        sweepTimer_.reset();
+    }
+}
+
+// The sweep is due at the earliest time-out, but not sooner than shortly after the last one:
+// loads that time out together are looked at together.
+void NetworkThread::State::armSweep(double due) {
+    constexpr double kLeastGap = 0.01;
+    if (sweepTimer_ && sweepTimer_->isValid() && sweepDue_ <= due) {
+        return;
+    }
+    if (sweepTimer_) {
+        sweepTimer_->cancel();
+    }
+    const double now = monotonicSeconds();
+    sweepDue_ = std::max(due, now + kLeastGap);
+    sweepTimer_ = after(sweepDue_ - now, [this] { sweep(); });
+}
+
+void NetworkThread::State::sweep() {
+    sweepTimer_.reset();
+    const double now = monotonicSeconds();
+    std::vector<std::shared_ptr<Timed>> due;
+    for (auto it = timed_.begin(); it != timed_.end();) {
+        auto load = it->second.lock();
+        if (!load) {
+            it = timed_.erase(it);
+            continue;
+        }
+        if (load->idleDue() <= now) {
+            due.push_back(std::move(load));
+        }
+        ++it;
+    }
+    // Checked outside the walk: a check may end its load, which leaves the table.
+    for (const auto& load : due) {
+        detail::runGuarded("a load's time-out", [&] { load->idleCheck(); });
+    }
+    double next = 0;
+    for (const auto& [key, weak] : timed_) {
+        if (auto load = weak.lock()) {
+            next = next == 0 ? load->idleDue() : std::min(next, load->idleDue());
+        }
+    }
+    if (next != 0) {
+        armSweep(next);
+    }
+}
+
 void NetworkThread::State::run() {
     ThreadLoop::install(this);
     for (;;) {
