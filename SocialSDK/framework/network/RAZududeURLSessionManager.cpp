@@ -824,8 +824,10 @@ void RAZududeURLSessionManager::taskDidSendBodyData(const Session& session, cons
 void RAZududeURLSessionManager::taskDidComplete(const Session& session, const Task& task,
                                                 const std::optional<platform::Error>& error) {
     if (auto delegate = delegateForTask(task)) {
-        delegate->taskDidComplete(session, task, error);
+        // Out of the table before the completion is handed on: the completion handler, on
+        // another thread, must find the task without a delegate, as a completed task is.
         removeDelegateForTask(task);
+        delegate->taskDidComplete(session, task, error);
     }
     if (auto completed = taskDidComplete_.get()) {
         completed(session, task, error);
