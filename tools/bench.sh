@@ -58,3 +58,27 @@ for name, rate in sorted(best.items()):
 for name, growth in sorted(memory.items()):
     print(f"  {name:38} peak memory growth {growth:.1f} MiB")
 PY
+
+# The same requests over HTTPS, each contender against raw libcurl reusing its connections.
+cmake --build build/bench -j 4 --target https_bench
+build/bench/bench/https_bench --benchmark_out=build/bench/https_bench.json \
+  --benchmark_out_format=json --benchmark_repetitions=5 ${RZ_HTTPS_BENCH_ARGS:-}
+python3 - build/bench/https_bench.json <<'PY'
+import json, sys
+best = {}
+cost = {}
+for run in json.load(open(sys.argv[1]))["benchmarks"]:
+    if run.get("run_type", "iteration") != "iteration" or "items_per_second" not in run:
+        continue
+    name = run.get("run_name", run["name"]).split("/real_time")[0]
+    if run["items_per_second"] > best.get(name, 0):
+        best[name] = run["items_per_second"]
+        cost[name] = (run.get("net_thread_us_per_request"), run.get("handshakes_per_request", 0))
+raw = best.get("https/raw_libcurl_multi")
+print("\nrequests per second over loopback HTTPS keep-alive (best of the repetitions):")
+for name, rate in sorted(best.items()):
+    ratio = f" = {rate / raw:.2f} of raw libcurl" if raw else ""
+    cpu, handshakes = cost[name]
+    cpu = f", network thread {cpu:.1f} us/request" if cpu is not None else ""
+    print(f"  {name:32} {rate:10.0f}/s{ratio}{cpu}, {handshakes:.4f} handshakes/request")
+PY

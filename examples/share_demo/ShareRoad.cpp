@@ -16,6 +16,7 @@
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
 #include "SocialSDK/ui/editor/RZShareEditViewController.h"
 #include "SocialSDK/ui/friend/RAZududeFriendViewController.h"
+#include "SocialSDK/ui/helper/RZMaskView.h"
 #include "SocialSDK/ui/list/RZSShareListController.h"
 #include "SocialSDK/ui/oauth/RZSOauthViewController.h"
 #include "SocialSDK/ui/service/RAZududeSnsService.h"
@@ -251,10 +252,10 @@ void rememberAccount(const std::string& name) {
 
 std::string describeRequest(const platform::Value& request) {
     int kind = request["kind"].isNumber() ? static_cast<int>(request["kind"].intValue()) : -1;
-    std::string line = "  service got: " +
-                       (kind >= 0 ? "request kind " + named(kind, requestKindName(kind))
-                                  : std::string("an unknown request")) +
-                       " " + request["method"].stringValue() + " " + request["path"].stringValue();
+    std::string line =
+        "  service got: " +
+        (kind >= 0 ? "request kind " + named(kind, requestKindName(kind)) : std::string("a page")) +
+        " " + request["method"].stringValue() + " " + request["path"].stringValue();
     const auto& params = request["params"];
     if (params["sns"].isString() || params["sns"].isArray()) {
         line += ", platforms " + (params["sns"].isString() ? params["sns"].stringValue()
@@ -262,6 +263,9 @@ std::string describeRequest(const platform::Value& request) {
     }
     if (params["ct"].isString()) {
         line += ", text \"" + params["ct"].stringValue() + "\"";
+    }
+    if (params["furl"].isString()) {
+        line += ", link " + params["furl"].stringValue();
     }
     const auto& pic = request["pic"];
     if (pic.isMap()) {
@@ -402,8 +406,12 @@ struct ShareApp::State {
     platform::ImagePtr image;
     int step = 0;
     bool appShown = false;
-    // The share screen last drawn, to see when another one comes up.
-    const platform::ViewController* lastScreen = nullptr;
+    // The share screen last drawn, to see when another one comes up. Held weakly: a screen
+    // made later at the address of one that went away is another screen.
+    std::weak_ptr<const platform::ViewController> lastScreen;
+    // The OAuth page whose login page the user answered, and one drawn with it loaded.
+    std::weak_ptr<const platform::ViewController> answeredPage;
+    std::weak_ptr<const platform::ViewController> drawnPage;
     // When the last screen came up (real time).
     double screenSince = 0;
     ShareOutcome* outcome = nullptr;
@@ -577,24 +585,43 @@ struct ShareApp::State {
         return top == home.get() ? nullptr : top;
     }
 
+    bool isLastScreen(const platform::ViewController* screen) const {
+        return lastScreen.lock().get() == screen;
+    }
+    void rememberScreen(const platform::ViewController* screen) {
+        lastScreen =
+            screen ? screen->weak_from_this() : std::weak_ptr<const platform::ViewController>();
+    }
+
     // A share screen that came up since the last look: told and drawn. Answers whether one did.
     bool noticeScreen() {
-        auto* top = topScreen();
-        if (top == lastScreen) {
+        if (isLastScreen(topScreen())) {
             return false;
         }
-        lastScreen = top;
+        // Its transition and first turn of layout, as the user would see it. A screen that gave
+        // way to the next one meanwhile (a login the service answered at once) is passed by.
+        auto* top = topScreen();
+        for (;;) {
+            advance(platform::ViewController::kTransitionDuration + 0.05);
+            auto* now = topScreen();
+            if (now == top) {
+                break;
+            }
+            top = now;
+        }
+        rememberScreen(top);
         screenSince = realNow();
         if (!top) {
             return false;
         }
-        // Its transition and first turn of layout, as the user would see it.
-        advance(1);
         int type = 0;
         std::string file = "screen";
-        if (dynamic_cast<RZSOauthViewController*>(top)) {
+        if (auto* page = dynamic_cast<RZSOauthViewController*>(top)) {
             type = kRAZududeViewControllerOauth;
             file = "oauth-page";
+            if (loginPage() == page) {
+                drawnPage = page->weak_from_this();  // its picture shows the login page already
+            }
         } else if (dynamic_cast<RZSShareListController*>(top)) {
             type = kRAZududeViewControllerShareList;
             file = "share-list";
@@ -609,6 +636,40 @@ struct ShareApp::State {
         } else {
             shot(*window, file);
         }
+        return true;
+    }
+
+    // The service's login page, shown in the OAuth page once it has loaded, and not answered yet.
+    RZSOauthViewController* loginPage() const {
+        auto* page = dynamic_cast<RZSOauthViewController*>(topScreen());
+        if (!page || !page->webView() || page->webView()->isLoading() ||
+            page->webView()->title().empty() ||
+            (page->maskView() && page->maskView()->isActivity()) ||
+            answeredPage.lock().get() == page) {
+            return nullptr;
+        }
+        return page;
+    }
+
+    // The user reads the login page and taps its link, which lets the service log in.
+    bool answerLoginPage() {
+        auto* page = loginPage();
+        if (!page) {
+            return false;
+        }
+        answeredPage = page->weak_from_this();
+        auto& web = *page->webView();
+        if (drawnPage.lock().get() != page) {
+            beginStep(
+                platform::format("screen: the login page \"%@\" in the OAuth page", web.title()));
+            shot(*window, "login-page");
+        }
+        beginStep("tap: the login page's link");
+        // The link runs across the page under its heading.
+        platform::Rect link = web.convertRectTo(Rect(0, 70, web.bounds().width(), 60), nullptr);
+        window->tap({link.midX(), link.midY()});
+        screenSince = realNow();
+        advance(0);
         return true;
     }
 
@@ -631,7 +692,7 @@ struct ShareApp::State {
         beginStep("tap: back to the editor");
         window->tapView(*picker->backButton());
         advance(1);
-        lastScreen = topScreen();
+        rememberScreen(topScreen());
     }
 
     // A login page that leads nowhere (an error page, a page that never loads): the user gives
@@ -668,7 +729,7 @@ struct ShareApp::State {
         shot(*window, "editor-notice");
         beginStep("tap: close");
         tapClose(*editor);
-        lastScreen = topScreen();
+        rememberScreen(topScreen());
     }
 
     // In the editor: the user adds a few words to the share and sends it; the post travels
@@ -676,9 +737,13 @@ struct ShareApp::State {
     void writeAndSend(RZShareEditViewController& editor) {
         platform::Keyboard::shared().type(" 一起来吧");
         advance(0);
-        say(platform::format("  the user writes: \"%@\" (%@ characters left), picture %@",
-                             editor.textView()->text(), editor.countLabel()->text(),
-                             editor.shareImageButton()->isHidden() ? "none" : "attached"));
+        // The preview beside the text: the picture, or the link that goes in its place.
+        const auto& preview = editor.shareImageButton();
+        const char* attached = !preview || !preview->superview() ? "nothing"
+                               : preview->image()                ? "the picture"
+                                                                 : "the link";
+        say(platform::format("  the user writes: \"%@\" (%@ characters left), attached: %@",
+                             editor.textView()->text(), editor.countLabel()->text(), attached));
         shot(*window, "share-editor");
         const auto& accounts = settings.accounts;
         const auto& name = outcome ? outcome->platform : std::string();
@@ -803,6 +868,9 @@ ShareOutcome ShareApp::share(const std::string& platformName) {
     s.delegate->heard.clear();
     s.collectRequests(0);
     outcome.requests.clear();
+    if (s.settings.askForLoginPage) {
+        s.settings.askForLoginPage();
+    }
 
     auto& app = platform::Application::shared();
     RAZududeSnsService::presentSnsIconSheetView(s.home, s.settings.appKey, kShareText,
@@ -843,6 +911,7 @@ ShareOutcome ShareApp::share(const std::string& platformName) {
     for (;;) {
         bool acted = s.noticeScreen();
         acted = s.answerAlerts() || acted;
+        acted = s.answerLoginPage() || acted;
         std::size_t urls = s.answerPlatformApps(urlsSeen);
         std::size_t messages = s.answerComposers(messagesSeen);
         acted = acted || urls != urlsSeen || messages != messagesSeen;
@@ -861,7 +930,8 @@ ShareOutcome ShareApp::share(const std::string& platformName) {
         s.waitFor(
             [&] {
                 return resultHeard() || !platform::AlertView::visibleAlerts().empty() ||
-                       s.topScreen() != s.lastScreen || app.openedUrls().size() != urlsSeen ||
+                       s.loginPage() || !s.isLastScreen(s.topScreen()) ||
+                       app.openedUrls().size() != urlsSeen ||
                        app.composedMessages().size() != messagesSeen;
             },
             0.5);

@@ -72,6 +72,9 @@ class ShareApp {
         std::function<void(const std::string&)> say;
         // The requests the service decoded since the last call (waits at most the seconds).
         std::function<std::vector<platform::Value>(double)> serviceRequests;
+        // Asks the service to answer the next login with its login page, whose link the user
+        // then taps; empty: the service sends the OAuth page on to its callback at once.
+        std::function<void()> askForLoginPage;
         // Checked while the road waits; true ends the road at once (an interrupted demo).
         std::function<bool()> interrupted;
         // Bound on each wait for the service or a screen.

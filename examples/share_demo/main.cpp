@@ -194,6 +194,18 @@ int run(const Options& options) {
         return service.takeRequests(0, seconds);
     };
     settings.interrupted = [] { return gInterrupts.load() > 0; };
+    // The user sees the service's login page and taps through it.
+    settings.askForLoginPage = [&service] {
+        try {
+            service.control("POST", "/__emu/oauth", "{\"page\": true}");
+        } catch (const std::exception&) {
+            // Ctrl-C stops the service first: the road ends as interrupted, not as failed.
+            if (gInterrupts.load() > 0) {
+                throw share_demo::Interrupted{};
+            }
+            throw;
+        }
+    };
     share_demo::ShareApp app(std::move(settings));
     int unanswered = 0;
     for (const auto& platform : options.platforms) {

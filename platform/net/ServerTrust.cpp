@@ -1,6 +1,7 @@
 #include "platform/net/ServerTrust.h"
 
 #include <openssl/err.h>
+#include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
@@ -8,7 +9,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <mutex>
+#include <new>
 #include <string_view>
 #include <utility>
 
@@ -124,6 +127,7 @@ StorePtr machineStore() {
 struct AnchorOverride {
     std::mutex mutex;
     StorePtr store;
+    std::uint64_t generation = 0;  // how often the anchors were replaced
 };
 
 AnchorOverride& anchorOverride() {
@@ -273,6 +277,37 @@ void ServerTrust::setSystemAnchorsForTesting(std::optional<std::vector<Bytes>> a
     auto& testAnchors = anchorOverride();
     std::lock_guard lock(testAnchors.mutex);
     testAnchors.store = std::move(store);
+    ++testAnchors.generation;
+}
+
+std::string ServerTrust::systemAnchorsName() {
+    auto& testAnchors = anchorOverride();
+    std::lock_guard lock(testAnchors.mutex);
+    return "system#" + std::to_string(testAnchors.generation);
+}
+
+std::string ServerTrust::fingerprintOf(const std::vector<Bytes>& certificates) {
+    ErrorQueueGuard guard;
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> digest(EVP_MD_CTX_new(),
+                                                                   EVP_MD_CTX_free);
+    unsigned char sum[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    bool ok = digest && EVP_DigestInit_ex(digest.get(), EVP_sha256(), nullptr) == 1;
+    for (const auto& certificate : certificates) {
+        const std::uint64_t size = certificate.size();
+        ok = ok && EVP_DigestUpdate(digest.get(), &size, sizeof size) == 1 &&
+             EVP_DigestUpdate(digest.get(), certificate.data(), certificate.size()) == 1;
+    }
+    if (!(ok && EVP_DigestFinal_ex(digest.get(), sum, &length) == 1)) {
+        throw std::bad_alloc();  // a digest fails only when memory does
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned int i = 0; i < length; ++i) {
+        out += kHex[sum[i] >> 4];
+        out += kHex[sum[i] & 0xf];
+    }
+    return out;
 }
 
 std::vector<Bytes> certificatesFromPemOrDer(const Bytes& data) {

@@ -79,6 +79,14 @@ class ServerTrust {
     // machine's store). Anchors of the trust itself still come first. For tests.
     static void setSystemAnchorsForTesting(std::optional<std::vector<Bytes>> anchors);
 
+    // Names the system's anchors as they stand, for a judgement that relies on them: a verdict
+    // reached with them holds while the name stays the same. Any thread.
+    static std::string systemAnchorsName();
+
+    // A short name for a list of certificates (or any byte strings), the same for the same
+    // list in the same order: the hexadecimal SHA-256 of their lengths and bytes.
+    static std::string fingerprintOf(const std::vector<Bytes>& certificates);
+
   private:
     ServerTrust(std::vector<Bytes> chain, TrustPolicy policy);
 

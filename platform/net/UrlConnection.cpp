@@ -303,16 +303,7 @@ void UrlConnection::Load::startHop() {
         freshConnectionNext_ = false;
     }
     if (url.scheme() == "https") {
-        // Every handshake is judged by this load's delegate, so neither a TLS session
-        // nor a kept-alive connection that another load's judgement let through is
-        // taken again.
-        curl_easy_setopt(e, CURLOPT_SSL_SESSIONID_CACHE, 0L);
-        curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
-        curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
-        curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
-        curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 0L);  // the trust evaluation checks it
-        curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, &Load::onSslContext);
-        curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, this);
+        configureTls(e);
     }
 
     if (!setMethodAndBody(request)) {

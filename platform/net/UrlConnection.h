@@ -8,8 +8,8 @@
 // connection lets the delegate go, which breaks the cycle.
 //
 // Order of delegate calls for one load:
-//   1. willSendRequestForAuthenticationChallenge: for a TLS server-trust challenge during each
-//      handshake, and for an HTTP Basic challenge when the server answers 401 (again per
+//   1. willSendRequestForAuthenticationChallenge: for a TLS server-trust challenge (see
+//      below), and for an HTTP Basic challenge when the server answers 401 (again per
 //      attempt, with previousFailureCount counting the refused ones).
 //   2. didSendBodyData: as the body goes out, before the response.
 //   3. willSendRequest: once per redirect, hop by hop, before it is followed; returning nullopt
@@ -33,6 +33,16 @@
 // waits for resume(); a connection to the server that is being made when the transfer is
 // suspended is still made. A connection suspended for good never ends by itself: cancel it.
 //
+// Server trust: every TLS handshake is judged once, by the delegate of the load that made it,
+// through a server-trust challenge; the verdict stays with the connection, under the host,
+// the port and the name the delegate gives its judgement (serverTrustJudgement). Before each
+// request on a kept-alive connection the load checks it: a verdict under its own delegate's
+// name lets it go on; otherwise its delegate judges the chain the connection holds (a
+// challenge as in a handshake, without one). A refusal fails the load with -1202 and closes
+// the connection, so that no later load takes it. A resumed TLS session sends no chain: the
+// one it was first accepted with is judged for the load that resumes it. libcurl never reads
+// the machine's anchors: the judgement alone decides.
+//
 // A response whose framing can be read two ways (two Content-Length values that disagree, or
 // one that is not a number; a header value holding a CR) fails with -1011 and its connection
 // is closed; one with both Transfer-Encoding and Content-Length is read by its chunks, and its
@@ -49,6 +59,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "platform/Error.h"
 #include "platform/net/Authentication.h"
@@ -69,6 +80,13 @@ class UrlConnectionDelegate {
     virtual void willSendRequestForAuthenticationChallenge(
         UrlConnection& connection, const AuthenticationChallenge& challenge);
     virtual bool connectionShouldUseCredentialStorage(UrlConnection&) { return true; }
+    // Names how this delegate judges a server's trust (its anchors, pins, host-name check),
+    // so that a kept-alive connection it accepted is not judged again for each load. Every
+    // delegate giving the same name must reach the same verdict on the same chain, host and
+    // port. Asked on the network thread before each server-trust challenge and each request
+    // on a kept-alive TLS connection. Default: nullopt, and every load on a kept-alive
+    // connection is judged again.
+    virtual std::optional<std::string> serverTrustJudgement(UrlConnection&) { return std::nullopt; }
     // Default: the proposed request.
     virtual std::optional<UrlRequest> willSendRequest(
         UrlConnection& connection, const UrlRequest& request,

@@ -14,7 +14,9 @@
 // one task the order is:
 //   1. taskNeedNewBodyStream, first, for a streamed upload;
 //   2. sessionDidReceiveChallenge (or taskDidReceiveChallenge) for a server's trust, during
-//      each TLS handshake; taskDidReceiveChallenge for HTTP Basic on a 401;
+//      each TLS handshake the task makes, and before its request on a kept-alive connection
+//      unless the delegate's serverTrustJudgement accepted it already (see UrlConnection.h);
+//      taskDidReceiveChallenge for HTTP Basic on a 401;
 //   3. taskDidSendBodyData, as the body goes out;
 //   4. taskWillPerformHttpRedirection, once per redirect, before it is followed;
 //   5. dataTaskDidReceiveResponse (data and upload tasks), or downloadTaskDidResume (a
@@ -163,6 +165,15 @@ class UrlSessionDelegate {
     virtual void sessionDidReceiveChallenge(const std::shared_ptr<UrlSession>& session,
                                             const AuthenticationChallenge& challenge,
                                             UrlSessionChallengeCompletion completion);
+    // Names how the delegate judges a server's trust in its challenge callbacks, so that a
+    // kept-alive connection it accepted is not asked about again for each task (see
+    // UrlConnectionDelegate::serverTrustJudgement). Asked on the network thread: safe from any
+    // thread, quick. Default: nullopt, and every task on a kept-alive connection is asked
+    // about again.
+    virtual std::optional<std::string> serverTrustJudgement(
+        const std::shared_ptr<UrlSession>& /*session*/) const {
+        return std::nullopt;
+    }
     // Never sent: only background sessions have such events.
     virtual void didFinishEventsForBackgroundUrlSession(
         const std::shared_ptr<UrlSession>& /*session*/) {}

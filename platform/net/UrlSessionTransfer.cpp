@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "platform/PropertyList.h"
+#include "platform/net/ServerTrust.h"
 #include "platform/net/detail/SessionEvents.h"
 
 namespace platform::detail {
@@ -143,6 +144,16 @@ void SessionTransfer::willSendRequestForAuthenticationChallenge(
             challenge.sender().continueWithoutCredential(challenge);
             break;
     }
+}
+
+std::optional<std::string> SessionTransfer::serverTrustJudgement(UrlConnection&) {
+    // The delegate that willSendRequestForAuthenticationChallenge asks names the judgement;
+    // with none, the system's trust judges.
+    auto delegate = session_->delegateFor(Callback::kSessionDidReceiveChallenge);
+    if (!delegate) {
+        delegate = session_->delegateFor(Callback::kTaskDidReceiveChallenge);
+    }
+    return delegate ? delegate->serverTrustJudgement(session_) : ServerTrust::systemAnchorsName();
 }
 
 std::optional<UrlRequest> SessionTransfer::willSendRequest(

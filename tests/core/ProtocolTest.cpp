@@ -181,6 +181,29 @@ TEST_F(ProtocolTest, EachKindBuildsItsPathTransportAndBody) {
     EXPECT_EQ((*comment->baseDic())["ct"], Value("c"));
 }
 
+// A share with a link sends the link in place of its picture; a resource without a link (the
+// empty one a record starts with) is no link, and the picture goes.
+TEST_F(ProtocolTest, OnlyALinkTakesThePlaceOfTheSharePicture) {
+    social_test::authorise("douban");
+    const RAZududeShareImage picture(platform::Bytes{1, 2});
+    auto share = [&](std::shared_ptr<RAZududeUrlResource> resource) {
+        manager_->setSnsEntity(12, "text", picture, std::nullopt, std::move(resource));
+        return job(5, Map{{"snsNames", platform::Array{"douban"}}});
+    };
+    for (auto empty : {std::make_shared<RAZududeUrlResource>(),
+                       RAZududeUrlResource::initWithSnsResourceType(kRAZududeUrlResourceTypeWeb,
+                                                                    std::nullopt)}) {
+        auto multi = share(empty);
+        EXPECT_TRUE(multi->shareImage().isData());
+        EXPECT_EQ(multi->networkType(), RAZududeJob::kNetworkMultipartPost);
+        EXPECT_FALSE(multi->baseDic()->contains("furl"));
+    }
+    auto linked = share(RAZududeUrlResource::initWithSnsResourceType(kRAZududeUrlResourceTypeWeb,
+                                                                     "https://example.org/a"));
+    EXPECT_FALSE(linked->shareImage());
+    EXPECT_EQ((*linked->baseDic())["furl"], Value("https://example.org/a"));
+}
+
 TEST_F(ProtocolTest, TheEntityFactoryStoresOnlyWhatTheReplyVouchesFor) {
     auto& factory = RZSEntityFactory::sharedInstance();
     auto& users = RZSUserManager::shareInstance();
@@ -233,6 +256,31 @@ TEST_F(ProtocolTest, TheEntityFactoryStoresOnlyWhatTheReplyVouchesFor) {
     ASSERT_EQ(archived->size(), 2u);
     EXPECT_EQ(archived->at("1")->name(), "A");
     EXPECT_EQ(archived->at("1")->usid(), "1");
+}
+
+// The accounts a reply lists replace those on the device, but a login stored while the request
+// travelled is newer than the reply and stays: the editor it leads to finds its token.
+TEST_F(ProtocolTest, AnAccountsReplyKeepsALoginStoredAfterItWasAskedFor) {
+    auto& users = RZSUserManager::shareInstance();
+    users.setUid("u1");
+    social_test::authorise("qzone");
+    social_test::RequestPeer peer;
+    users.requestSnsAccount({});
+    auto asked = peer.ofKind(kRZSRequestSnsAccount);
+    ASSERT_EQ(asked.size(), 1u);
+    social_test::authorise("tencent");
+
+    auto& factory = RZSEntityFactory::sharedInstance();
+    factory.setConfig(10);
+    factory.saveObjects(Value(Map{{"accounts", Map{}}}), asked[0].parameters);
+    EXPECT_TRUE(RAZududeAccountManager::isOauthAndTokenNotExpired("tencent"));
+    EXPECT_FALSE(users.snsAccountDictionary().count("qzone"));
+    // The next reply knows of it.
+    users.requestSnsAccount({});
+    factory.saveObjects(Value(Map{{"accounts", Map{{"tencent", Map{{"usid", "t1"}}}}}}),
+                        peer.ofKind(kRZSRequestSnsAccount).at(1).parameters);
+    EXPECT_EQ(users.snsAccountDictionary().at("tencent")->usid(), "t1");
+    EXPECT_EQ(users.snsAccountDictionary().at("tencent")->accessToken(), "token-tencent");
 }
 
 TEST_F(ProtocolTest, CommentAgesAndLoginFlags) {

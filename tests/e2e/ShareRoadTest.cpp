@@ -13,6 +13,7 @@
 #include "RZBase_Source/Encode/RAZududeUtils.h"
 #include "SocialSDK/core/account/RAZududeAccountManager.h"
 #include "SocialSDK/core/data/RAZududeData.h"
+#include "SocialSDK/core/manager/RZSDataManager.h"
 #include "SocialSDK/core/manager/RZSUserManager.h"
 #include "examples/share_demo/ServiceProcess.h"
 #include "examples/share_demo/ShareRoad.h"
@@ -32,8 +33,15 @@ using share_demo::ShareOutcome;
 const char* const kText = "春天来了，和朋友一起去看山上的日出吧！";
 
 class ShareRoadTest : public testing::Test {
+    friend class RoadEnvironment;
+
   protected:
+    // One service and one app for the whole program: the SDK keeps the service's address in
+    // shared instances, so a second emulator (for the next suite) would never be reached.
     static void SetUpTestSuite() {
+        if (app_) {
+            return;
+        }
         folder_ = new testing_support::TempDir();
         service_ = new share_demo::ServiceProcess(SHARE_DEMO_EMULATOR, share_demo::kDemoAppKey);
         share_demo::makeBundleFolder(folder_->path() / "App", service_->baseUrl(),
@@ -46,15 +54,21 @@ class ShareRoadTest : public testing::Test {
         settings.waitSeconds = 10;
         app_ = new share_demo::ShareApp(std::move(settings));
     }
-    static void TearDownTestSuite() {
+    // At the end of the program (RoadEnvironment).
+    static void tearDownRoad() {
         delete app_;
         delete service_;
         delete folder_;
+        app_ = nullptr;
+        service_ = nullptr;
+        folder_ = nullptr;
     }
+    // Each test starts logged out of every platform, with no platform application installed.
     void SetUp() override {
         for (const auto& name : share_demo::knownApplications()) {
             app_->setInstalled(name, false);
         }
+        RZSUserManager::shareInstance().setSnsAccountDictionary({});
     }
 
     static std::vector<platform::Value> requestsOfKind(const ShareOutcome& outcome, int kind) {
@@ -104,6 +118,14 @@ class ShareRoadTest : public testing::Test {
 testing_support::TempDir* ShareRoadTest::folder_ = nullptr;
 share_demo::ServiceProcess* ShareRoadTest::service_ = nullptr;
 share_demo::ShareApp* ShareRoadTest::app_ = nullptr;
+
+// Stops the service and lets the app go once every suite has run.
+class RoadEnvironment : public testing::Environment {
+  public:
+    void TearDown() override { ShareRoadTest::tearDownRoad(); }
+};
+const testing::Environment* const kRoadEnvironment =
+    testing::AddGlobalTestEnvironment(new RoadEnvironment);
 
 TEST_F(ShareRoadTest, PlatformApplicationsTakeTheShareAndTheServiceRecordsIt) {
     app_->setInstalled("wechat", true);
@@ -204,7 +226,11 @@ TEST_F(ShareRoadTest, OauthPageAndEditorPostTheShareWithItsLink) {
         ASSERT_TRUE(outcome.result);
         EXPECT_EQ(outcome.result->responseCode(), kRAZududeResponseSuccess);
         EXPECT_EQ(outcome.result->viewControllerType(), kRAZududeViewControllerShareEdit);
-        EXPECT_FALSE(requestsOfKind(outcome, 9).empty()) << "the login page";
+        // One result, though the user closes the editor after reading it.
+        EXPECT_EQ(std::count_if(outcome.heard.begin(), outcome.heard.end(),
+                                [](const Heard& h) { return h.kind == Heard::Kind::kResult; }),
+                  1);
+        EXPECT_EQ(requestsOfKind(outcome, 9).size(), 1u) << "the login page, once";
         EXPECT_TRUE(RAZududeAccountManager::isOauthAndTokenNotExpired(name));
         auto shares = requestsOfKind(outcome, 5);
         ASSERT_EQ(shares.size(), 1u);
@@ -220,6 +246,39 @@ TEST_F(ShareRoadTest, OauthPageAndEditorPostTheShareWithItsLink) {
     ASSERT_TRUE(again.result);
     EXPECT_EQ(again.result->responseCode(), kRAZududeResponseSuccess);
     EXPECT_TRUE(requestsOfKind(again, 9).empty());
+}
+
+TEST_F(ShareRoadTest, TheServiceLoginPageIsTappedThroughToTheEditor) {
+    auto accounts = RAZududeAccountManager::socialAccountDictionary();
+    accounts.erase("douban");
+    RZSUserManager::shareInstance().setSnsAccountDictionary(std::move(accounts));
+    service_->control("POST", "/__emu/oauth", "{\"page\": true}");
+    auto outcome = app_->share("douban");
+    ASSERT_TRUE(outcome.result);
+    EXPECT_EQ(outcome.result->responseCode(), kRAZududeResponseSuccess);
+    EXPECT_EQ(requestsOfKind(outcome, 9).size(), 1u);
+    auto approved = std::count_if(
+        outcome.requests.begin(), outcome.requests.end(),
+        [](const auto& r) { return r["path"].stringValue().rfind("/oauth/approve/", 0) == 0; });
+    EXPECT_EQ(approved, 1) << "the user tapped the login page's link once";
+    EXPECT_EQ(requestsOfKind(outcome, 5).size(), 1u);
+}
+
+TEST_F(ShareRoadTest, AShareWithAPictureAndNoLinkCarriesThePicture) {
+    // The app shares no link: the record holds the empty resource it starts with.
+    auto bar = RZSDataManager::currentDataManager()->barEntity();
+    auto link = bar->urlResource();
+    bar->setUrlResource(std::make_shared<RAZududeUrlResource>());
+    auto outcome = app_->share("douban");
+    bar->setUrlResource(link);
+    ASSERT_TRUE(outcome.result);
+    EXPECT_EQ(outcome.result->responseCode(), kRAZududeResponseSuccess);
+    auto shares = requestsOfKind(outcome, 5);
+    ASSERT_EQ(shares.size(), 1u);
+    ASSERT_TRUE(shares[0]["pic"].isMap()) << shares[0].description();
+    EXPECT_EQ(shares[0]["pic"]["filename"].stringValue(), "pic.jpg");
+    EXPECT_GT(shares[0]["pic"]["size"].intValue(), 1000);
+    EXPECT_FALSE(shares[0]["params"].map()->contains("furl"));
 }
 
 TEST_F(ShareRoadTest, SinaLogsInThroughItsApplicationThenPostsFromTheEditor) {

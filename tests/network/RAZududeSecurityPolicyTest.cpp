@@ -4,6 +4,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <set>
 
 #include "platform/Bundle.h"
 #include "tests/support/LoopbackPeers.h"
@@ -340,6 +342,46 @@ TEST(RAZududeSecurityPolicy, AnUnknownModeTrustsNothing) {
                       .chain = false,
                       .allowInvalid = true},
                      false}});
+    }
+}
+
+// A connection accepted under one name is taken for another policy of the same name without
+// judging it again: the name must change with everything the verdict depends on.
+TEST(RAZududeSecurityPolicyTest, TheJudgementsNameChangesWithEverySettingThatJudges) {
+    const auto name = [](const std::function<void(RAZududeSecurityPolicy&)>& change) {
+        auto policy = RAZududeSecurityPolicy::policyWithPinningMode(Mode::kCertificate);
+        policy->setPinnedCertificates(testCertificateDers({"leaf", "inter"}));
+        change(*policy);
+        return policy->serverTrustJudgement();
+    };
+    const std::string base = name([](auto&) {});
+    EXPECT_EQ(name([](auto&) {}), base);
+    std::set<std::string> names{base};
+    const std::vector<std::function<void(RAZududeSecurityPolicy&)>> changes = {
+        [](auto& p) { p.setSSLPinningMode(Mode::kPublicKey); },
+        [](auto& p) { p.setSSLPinningMode(Mode::kNone); },
+        [](auto& p) { p.setValidatesCertificateChain(false); },
+        [](auto& p) { p.setAllowInvalidCertificates(true); },
+        [](auto& p) { p.setValidatesDomainName(false); },
+        [](auto& p) {
+            p.setPinnedCertificates(testCertificateDers({"inter", "leaf"}));
+        },
+        [](auto& p) { p.setPinnedCertificates(testCertificateDers({"leaf"})); },
+        [](auto& p) { p.setPinnedCertificates(std::nullopt); },
+    };
+    for (const auto& change : changes) {
+        names.insert(name(change));
+    }
+    EXPECT_EQ(names.size(), changes.size() + 1);
+
+    // Pins do not judge without pinning.
+    auto unpinned = RAZududeSecurityPolicy::defaultPolicy();
+    const std::string plain = unpinned->serverTrustJudgement();
+    unpinned->setPinnedCertificates(testCertificateDers({"leaf"}));
+    EXPECT_EQ(unpinned->serverTrustJudgement(), plain);
+    {
+        SystemAnchors anchors;
+        EXPECT_NE(unpinned->serverTrustJudgement(), plain) << "other system anchors";
     }
 }
 

@@ -10,6 +10,7 @@
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
 #include "SocialSDK/core/protocol/RAZududeHttpClient.h"
 #include "SocialSDK/ui/controller/RAZududeControllerService.h"
+#include "SocialSDK/ui/editor/RZShareEditViewController.h"
 #include "SocialSDK/ui/helper/RZMaskView.h"
 #include "SocialSDK/ui/oauth/RZSOauthViewController.h"
 #include "platform/UserDefaults.h"
@@ -19,6 +20,7 @@
 #include "platform/ui/ImageView.h"
 #include "platform/ui/NavigationController.h"
 #include "tests/core/SocialTest.h"
+#include "tests/ui/Pictures.h"
 
 namespace {
 
@@ -120,6 +122,29 @@ TEST_F(OauthPageTest, ThePageWaitsForTheUserIdUnderItsMaskWithTheFollowBarBelow)
               platform::Image::named("RAZududeSDKResourcesNew.bundle/Buttons/RZS_add_friend_off"));
 }
 
+// The close button at the left of the white bar reads as a button: its body is drawn in the
+// bar's title colour with the text in white, not in a grey that fades into the bar.
+TEST_F(OauthPageTest, TheCloseButtonStandsOutOfTheBarInItsPicture) {
+    auto page = open("renren");
+    ASSERT_TRUE(page);
+    window_->update();
+    auto item = page->navigationItem().leftBarButtonItem();
+    ASSERT_TRUE(item && item->customView());
+    const auto& close = *item->customView();
+    auto png = ui_test::windowPicture(*window_, "oauth-close-button.png");
+    ASSERT_TRUE(png);
+    platform::Rect box = close.convertRectTo(close.bounds(), nullptr);
+    const platform::Color slate = platform::Color::rgb255(70, 79, 97);
+    int all = ui_test::countIn(*png, box, [](platform::Color) { return true; });
+    int body = ui_test::countIn(*png, box,
+                                [&](platform::Color c) { return ui_test::near(c, slate, 0.05); });
+    int text = ui_test::countIn(*png, box.insetBy(6, 6), [](platform::Color c) {
+        return c.r > 0.9 && c.g > 0.9 && c.b > 0.9;
+    });
+    EXPECT_GT(body, all / 2);
+    EXPECT_GT(text, 20);
+}
+
 TEST_F(OauthPageTest, CallbackPairsSplitAtTheirFirstEqualsSign) {
     auto values = RZSOauthViewController::parseUrl(
         std::string("access_key=dG9rZW4==&uid=7&expires_in=3600&dangling&screen_name=a=b\0\0", 68));
@@ -160,6 +185,35 @@ TEST_F(OauthPageTest, ALoginStoresTheTokenFetchesTheAccountAndPushesTheEditor) {
     ASSERT_EQ(editor.made.size(), 1u);
     EXPECT_EQ(page->navigationController()->topViewController(), editor.made[0].get());
     EXPECT_TRUE(delegate_->events.empty());
+}
+
+// The page gives the bar its translucency back only when it leaves the container: the editor
+// it pushes stays below an opaque bar, where its text can be seen.
+TEST_F(OauthPageTest, TheEditorPushedAfterALoginLiesBelowAnOpaqueBar) {
+    auto page = open("tencent");
+    ASSERT_TRUE(page);
+    service_->setNextViewController(3);
+    accounts = accountsOf("tencent");
+    EXPECT_FALSE(offer(*page, callback("tencent", "access_key=k&uid=7")));
+    advance(RZSOauthViewController::kNextScreenDelay + 1);
+    ASSERT_TRUE(page->navigationController());
+    // Held, so that the bar can be looked at after the flow let the container go.
+    auto navigation = std::static_pointer_cast<platform::NavigationController>(
+        page->navigationController()->shared_from_this());
+    auto* editor = dynamic_cast<RZShareEditViewController*>(navigation->topViewController());
+    ASSERT_TRUE(editor);
+    window_->update();
+    EXPECT_FALSE(navigation->navigationBar().isTranslucent());
+    platform::Rect bar = navigation->navigationBar().convertRectTo(
+        navigation->navigationBar().bounds(), window_.get());
+    platform::Rect text =
+        editor->textView()->convertRectTo(editor->textView()->bounds(), window_.get());
+    EXPECT_GE(text.minY(), bar.maxY());
+
+    // Leaving with the whole flow hands the bar back as it was.
+    service_->close();
+    advance(1);
+    EXPECT_TRUE(navigation->navigationBar().isTranslucent());
 }
 
 TEST_F(OauthPageTest, OnlyAWholeCallbackFromTheShareServiceStoresAToken) {

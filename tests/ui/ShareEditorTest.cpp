@@ -357,6 +357,41 @@ TEST_F(ShareEditorTest, ASynchronousShareShowsItsProgressAndStays) {
     EXPECT_EQ(peer.ofKind(kRZSRequestShareToMultiSns).size(), 2u);
 }
 
+// The delegate hears one result per share: closing an editor whose share was answered tells it
+// of no cancel; closing one whose share never went does.
+TEST_F(ShareEditorTest, ClosingAfterTheReplyReportsNoSecondResult) {
+    RAZududeConfigInternal::shareInstance().setShouldShareSynchronous(true);
+    RequestPeer peer;
+    share("done");
+    auto tapClose = [&](RZShareEditViewController& editor) {
+        auto item = editor.navigationItem().leftBarButtonItem();
+        ASSERT_TRUE(item && item->customView());
+        ASSERT_TRUE(window_->tapView(*item->customView()));
+        advance(1);
+    };
+    auto editor = open();
+    tapSend(*editor);
+    peer.ofKind(kRZSRequestShareToMultiSns).at(0).parameters.completion(social_test::response(200));
+    tapClose(*editor);
+    EXPECT_EQ(delegate_->events, (std::vector<std::string>{"result 200", "close 3"}));
+
+    // A failed share that the user gives up on: the failure was its answer.
+    delegate_->events.clear();
+    editor = open();
+    tapSend(*editor);
+    peer.ofKind(kRZSRequestShareToMultiSns)
+        .at(1)
+        .parameters.completion(social_test::response(5050));
+    tapClose(*editor);
+    EXPECT_EQ(delegate_->events, (std::vector<std::string>{"result 5050", "close 3"}));
+
+    // Nothing sent: the close is the share's cancel.
+    delegate_->events.clear();
+    editor = open();
+    tapClose(*editor);
+    EXPECT_EQ(delegate_->events, (std::vector<std::string>{"result 5052", "close 3"}));
+}
+
 TEST_F(ShareEditorTest, TheFollowBoxSendsAFollowOnceAndIsThenGone) {
     platform::Map uids;
     uids.set("tencent", "official-1");

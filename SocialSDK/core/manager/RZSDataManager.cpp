@@ -326,7 +326,12 @@ void RZSDataManager::setSnsEntity(int snsType, std::optional<std::string> conten
     if (location) {
         share->setLocation(location);
     }
-    if (urlResource) {
+    // Only a resource that carries a link takes the picture's place: the empty one a record
+    // starts with would send neither.
+    const bool link = urlResource &&
+                      urlResource->resourceType() != kRAZududeUrlResourceTypeDefault &&
+                      urlResource->url() && !urlResource->url()->empty();
+    if (link) {
         share->setIsSendUrlResource(true);
         share->setIsSendImage(false);
     } else if (image) {

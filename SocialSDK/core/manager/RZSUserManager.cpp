@@ -228,7 +228,10 @@ void RZSUserManager::requestSnsAccount(RAZududeResponseCompletion completion) {
 // fails instead of asking for ever.
 void RZSUserManager::requestSnsAccount(RAZududeResponseCompletion completion, int attemptsLeft) {
     if (uid()) {
-        queue(kRZSRequestSnsAccount, withCompletion(std::move(completion)));
+        auto params = withCompletion(std::move(completion));
+        params.accountsWhenAsked =
+            std::make_shared<const RAZududeAccountDictionary>(snsAccountDictionary());
+        queue(kRZSRequestSnsAccount, std::move(params));
         return;
     }
     if (attemptsLeft == 0) {

@@ -45,6 +45,9 @@ class RZSDataManager;
 struct RZSJobParameters {
     platform::Map values;
     std::shared_ptr<RAZududeAccountEntity> snsAccount;
+    // An account request: the accounts on the device when it was asked for. One stored later
+    // (a login while the request travelled) is newer than the reply and outlives it.
+    std::shared_ptr<const RAZududeAccountDictionary> accountsWhenAsked;
     std::shared_ptr<RAZududeCustomAccount> customAccount;
     RAZududeResponseCompletion completion;
 };

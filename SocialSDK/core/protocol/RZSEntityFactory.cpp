@@ -60,7 +60,7 @@ void RZSEntityFactory::saveObjects(const platform::Value& payload, const RZSJobP
             }
             break;
         case kAccountsKind:
-            makeAccountDicFromDictionry(payload);
+            makeAccountDicFromDictionry(payload, params.accountsWhenAsked.get());
             break;
         case kFriendsKind:
             if (const platform::Map* friends = payload.map()) {
@@ -106,7 +106,8 @@ void RZSEntityFactory::makeSocialBarDataFromDictionary(const platform::Map& p) {
     manager->setBarEntity(std::move(bar));
 }
 
-void RZSEntityFactory::makeAccountDicFromDictionry(const platform::Value& payload) {
+void RZSEntityFactory::makeAccountDicFromDictionry(const platform::Value& payload,
+                                                   const RAZududeAccountDictionary* whenAsked) {
     const platform::Map* p = payload.map();
     if (!p) {
         RAZududeUtils::outLog(
@@ -121,6 +122,15 @@ void RZSEntityFactory::makeAccountDicFromDictionry(const platform::Value& payloa
         for (const char* kept : {"facebook", "twitter"}) {
             if (auto it = stored.find(kept); it != stored.end()) {
                 accounts.emplace(kept, it->second);
+            }
+        }
+        if (whenAsked) {
+            // Stored after the request left, so the reply cannot know of it yet.
+            for (const auto& [name, account] : stored) {
+                auto before = whenAsked->find(name);
+                if (account && (before == whenAsked->end() || before->second != account)) {
+                    accounts.emplace(name, account);
+                }
             }
         }
         platform::Map commentShare;

@@ -27,7 +27,10 @@ class RZSEntityFactory {
     void saveObjects(const platform::Value& payload, const RZSJobParameters& params);
 
     void makeSocialBarDataFromDictionary(const platform::Map& payload);
-    void makeAccountDicFromDictionry(const platform::Value& payload);
+    // The listed accounts replace those on the device; with the accounts the device held when
+    // the request was made, one stored since then stays too.
+    void makeAccountDicFromDictionry(const platform::Value& payload,
+                                     const RAZududeAccountDictionary* whenAsked = nullptr);
     void makeFriendDicFromDictioanry(const platform::Map& payload, const std::string& platformName);
 
   private:

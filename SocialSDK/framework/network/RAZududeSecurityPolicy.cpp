@@ -53,8 +53,10 @@ void RAZududeSecurityPolicy::setPinnedCertificates(
     pinnedCertificates_ = std::move(certificates);
     if (!pinnedCertificates_) {
         pinnedPublicKeys_.reset();
+        pinsFingerprint_ = "none";
         return;
     }
+    pinsFingerprint_ = platform::ServerTrust::fingerprintOf(*pinnedCertificates_);
     std::vector<platform::Bytes> keys;
     keys.reserve(pinnedCertificates_->size());
     for (const auto& certificate : *pinnedCertificates_) {
@@ -131,6 +133,16 @@ bool RAZududeSecurityPolicy::evaluateServerTrust(
             break;
     }
     return false;
+}
+
+std::string RAZududeSecurityPolicy::serverTrustJudgement() const {
+    const bool pinning = pinningMode_ != RAZududeSSLPinningMode::kNone;
+    return std::string("security-policy mode ") +
+           std::to_string(static_cast<unsigned>(pinningMode_)) + " chain " +
+           (validatesCertificateChain_ ? "1" : "0") + " invalid " +
+           (allowInvalidCertificates_ ? "1" : "0") + " domain " +
+           (validatesDomainName_ ? "1" : "0") + " pins " + (pinning ? pinsFingerprint_ : "-") +
+           " anchors " + platform::ServerTrust::systemAnchorsName();
 }
 
 std::optional<platform::Credential> RAZududeSecurityPolicy::credentialForServerTrust(

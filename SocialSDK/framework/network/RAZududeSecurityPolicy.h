@@ -68,6 +68,11 @@ class RAZududeSecurityPolicy {
     std::optional<platform::Credential> credentialForServerTrust(
         const platform::ProtectionSpace& space) const;
 
+    // Names what this policy's verdicts depend on (its settings, its pins, the system's
+    // anchors): policies of the same name judge every chain alike, so a connection that one of
+    // them accepted need not be judged again for another.
+    std::string serverTrustJudgement() const;
+
   private:
     RAZududeSSLPinningMode pinningMode_ = RAZududeSSLPinningMode::kNone;
     bool validatesCertificateChain_ = true;
@@ -75,4 +80,5 @@ class RAZududeSecurityPolicy {
     bool validatesDomainName_ = true;
     std::optional<std::vector<platform::Bytes>> pinnedCertificates_;
     std::optional<std::vector<platform::Bytes>> pinnedPublicKeys_;
+    std::string pinsFingerprint_ = "none";
 };

@@ -425,6 +425,15 @@ bool RAZududeURLConnectionOperation::isCurrentConnection(
     return &connection == connection_.get() && state_ == kExecuting && connectionRun_ == run_;
 }
 
+std::optional<std::string> RAZududeURLConnectionOperation::serverTrustJudgement(
+    platform::UrlConnection&) {
+    if (authenticationChallenge_.get()) {
+        return std::nullopt;
+    }
+    const auto policy = securityPolicy();
+    return policy ? std::optional(policy->serverTrustJudgement()) : std::nullopt;
+}
+
 void RAZududeURLConnectionOperation::willSendRequestForAuthenticationChallenge(
     platform::UrlConnection& connection, const platform::AuthenticationChallenge& challenge) {
     if (auto block = authenticationChallenge_.get()) {

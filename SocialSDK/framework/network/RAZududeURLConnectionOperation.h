@@ -245,6 +245,8 @@ class RAZududeURLConnectionOperation : public platform::Operation,
     void willSendRequestForAuthenticationChallenge(
         platform::UrlConnection& connection,
         const platform::AuthenticationChallenge& challenge) override;
+    // The security policy's, unless the authentication-challenge block answers.
+    std::optional<std::string> serverTrustJudgement(platform::UrlConnection& connection) override;
     bool connectionShouldUseCredentialStorage(platform::UrlConnection& connection) override;
     std::optional<platform::UrlRequest> willSendRequest(
         platform::UrlConnection& connection, const platform::UrlRequest& request,

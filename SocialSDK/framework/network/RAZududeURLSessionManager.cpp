@@ -745,6 +745,14 @@ void RAZududeURLSessionManager::sessionDidReceiveChallenge(
     }
 }
 
+std::optional<std::string> RAZududeURLSessionManager::serverTrustJudgement(const Session&) const {
+    if (sessionDidReceiveChallenge_.get()) {
+        return std::nullopt;
+    }
+    const auto policy = securityPolicy();
+    return policy ? std::optional(policy->serverTrustJudgement()) : std::nullopt;
+}
+
 void RAZududeURLSessionManager::taskDidReceiveChallenge(
     const Session& session, const Task& task, const platform::AuthenticationChallenge& challenge,
     platform::UrlSessionChallengeCompletion completion) {

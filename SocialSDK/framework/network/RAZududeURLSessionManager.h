@@ -309,6 +309,8 @@ class RAZududeURLSessionManager : public platform::UrlSessionDelegate,
     void sessionDidReceiveChallenge(const Session& session,
                                     const platform::AuthenticationChallenge& challenge,
                                     platform::UrlSessionChallengeCompletion completion) override;
+    // The security policy's, unless a block answers the session's challenges.
+    std::optional<std::string> serverTrustJudgement(const Session& session) const override;
     void didFinishEventsForBackgroundUrlSession(const Session& session) override;
     void taskWillPerformHttpRedirection(
         const Session& session, const Task& task,

@@ -23,6 +23,7 @@
 #include "platform/Device.h"
 #include "platform/Format.h"
 #include "platform/Text.h"
+#include "platform/ThreadCheck.h"
 #include "platform/Url.h"
 #include "platform/UserDefaults.h"
 #include "platform/ui/Keyboard.h"
@@ -194,6 +195,7 @@ void RZShareEditViewController::loadView() {
 // ---- set-up ----------------------------------------------------------------------------
 
 void RZShareEditViewController::viewDidLoad() {
+    RZ_CHECK_MAIN_THREAD();
     auto* navigation = navigationController();
     if (navigation) {
         RAZududeUIHelper::customNavBar(navigation->navigationBar());
@@ -204,6 +206,7 @@ void RZShareEditViewController::viewDidLoad() {
     std::weak_ptr<RZShareEditViewController> weakSelf = self;
     if (socialControllerService_) {
         socialControllerService_->addCloseButton(self);
+        takeOverCloseButton();
     }
     countLabel_->setText(std::to_string(kMaxCount));
 
@@ -299,6 +302,32 @@ void RZShareEditViewController::viewDidLoad() {
     atButton_->setHidden(
         !(name == "sina" || name == "tencent" || name == "renren" || name == "douban"));
     addUserInfo();
+}
+
+void RZShareEditViewController::takeOverCloseButton() {
+    auto item = navigationItem().leftBarButtonItem();
+    auto button = item ? std::dynamic_pointer_cast<platform::Control>(item->customView()) : nullptr;
+    if (!button) {
+        return;
+    }
+    button->removeAllTargets();
+    button->addTarget(weakAction(selfAs<RZShareEditViewController>(),
+                                 [](RZShareEditViewController& editor, platform::Control&) {
+                                     editor.closeTapped();
+                                 }),
+                      platform::kControlEventTouchUpInside);
+}
+
+void RZShareEditViewController::closeTapped() {
+    if (!socialControllerService_) {
+        return;
+    }
+    // The app's delegate heard how the last share ended: closing now is no cancel of it.
+    if (resultReported_ && !sending_) {
+        socialControllerService_->close();
+    } else {
+        socialControllerService_->closeWithCancelResponse();
+    }
 }
 
 void RZShareEditViewController::previewUrlResource() {
@@ -535,6 +564,7 @@ bool RZShareEditViewController::checkAndAlert() {
 // ---- sending -----------------------------------------------------------------------------
 
 void RZShareEditViewController::pressSend() {
+    RZ_CHECK_MAIN_THREAD();
     if (sending_ || !checkAndAlert()) {
         return;
     }
@@ -622,12 +652,16 @@ void RZShareEditViewController::postSnsContent() {
     content.urlResource = resource;
     content.sourceOpType = "9";
     content.completion = [weakSelf, service, dataService, name](const RAZududeResponsePtr& reply) {
-        if (auto editor = weakSelf.lock()) {
+        auto editor = weakSelf.lock();
+        if (editor) {
             editor->stopProgressTimer();
             editor->sending_ = false;
         }
         if (!reply) {
             return;
+        }
+        if (editor) {
+            editor->resultReported_ = true;
         }
         reply->setViewControllerType(kRAZududeViewControllerShareEdit);
         rz_ui_delegate::didFinishGetRAZududeDataInViewController(service->socialUIDelegate(),
@@ -793,6 +827,7 @@ void RZShareEditViewController::showFriendList() {
 }
 
 void RZShareEditViewController::itemClicked(const std::string& text) {
+    RZ_CHECK_MAIN_THREAD();
     textView_->setText(textView_->text() + platform::format(" %@ ", text));
     updateCountLabel();
 }

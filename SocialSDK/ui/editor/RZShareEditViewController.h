@@ -12,7 +12,10 @@
 // the editor has gone they change no screen, while the share's reply still reaches the app's
 // delegate and the result toast.
 //
-// Main thread only.
+// Threads: main thread only, checked at its entry points in debug builds. The share's reply,
+// the account reply, a picture's download and the progress timer come back from the main loop;
+// the share delegate (when an app sets one) is called on the main thread, from inside the send
+// button's tap.
 #pragma once
 
 #include <cstdint>
@@ -39,7 +42,7 @@ class RAZududeControllerService;
 class RAZududeFriendViewController;
 class RZShareEditViewController;
 
-// Takes the share in place of the data service, when an app sets it.
+// Takes the share in place of the data service, when an app sets it. Called on the main thread.
 class RZShareEditControllerDelegate {
   public:
     virtual ~RZShareEditControllerDelegate() = default;
@@ -202,6 +205,9 @@ class RZShareEditViewController : public platform::ViewController,
     void previewShareImage(const RAZududeShareImage& image);
     void removePreview();
     void stopProgressTimer();
+    // The close button: a cancel for the app's delegate, unless it heard the share's result.
+    void takeOverCloseButton();
+    void closeTapped();
     void refreshAccountInfo();
     static void showResultToast(const RAZududeResponsePtr& response, const std::string& platform);
 
@@ -237,6 +243,8 @@ class RZShareEditViewController : public platform::ViewController,
     double timerDuration_ = 0;
     std::shared_ptr<platform::TimerHandle> progressTimer_;
     bool sending_ = false;
+    // The app's delegate heard the result of the last share sent from this editor.
+    bool resultReported_ = false;
     // The user put the keyboard away to see the account switcher.
     bool switcherShown_ = false;
 

@@ -12,6 +12,7 @@
 #include "SocialSDK/ui/hud/RAZududeTkProgressHUD.h"
 #include "platform/MainLoop.h"
 #include "platform/Text.h"
+#include "platform/ThreadCheck.h"
 #include "platform/graphics/GraphicsContext.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Screen.h"
@@ -76,6 +77,7 @@ bool RAZududeFriendViewController::hasRecentSection() const {
 // ---- life cycle ------------------------------------------------------------------------
 
 void RAZududeFriendViewController::viewDidLoad() {
+    RZ_CHECK_MAIN_THREAD();
     isSearching_ = false;
     auto& view = *this->view();
     auto& config = RAZududeConfigInternal::shareInstance();
@@ -176,6 +178,7 @@ bool RAZududeFriendViewController::shouldAutorotateToInterfaceOrientation(int or
 
 void RAZududeFriendViewController::didFinishGetRAZududeDataResponse(
     const RAZududeResponsePtr& /*response*/) {
+    RZ_CHECK_MAIN_THREAD();
     if (!isViewLoaded()) {
         return;
     }
@@ -185,6 +188,7 @@ void RAZududeFriendViewController::didFinishGetRAZududeDataResponse(
 }
 
 void RAZududeFriendViewController::refreshFriends() {
+    RZ_CHECK_MAIN_THREAD();
     auto service = socialControllerService();
     if (!service || !service->socialDataService()) {
         return;

@@ -9,7 +9,9 @@
 // on screen it is the data service's delegate, so that the friend reply reaches it; it stops
 // being so when it goes away, and a reply that comes after that finds nobody.
 //
-// Main thread only.
+// Threads: main thread only, checked at its entry points in debug builds. The friend reply
+// comes from the main loop through the data service; the delegate hears of a pick on the main
+// thread, from inside the tap, before the picker is popped.
 #pragma once
 
 #include <map>

@@ -1,7 +1,6 @@
 #include "SocialSDK/ui/list/RZSShareListController.h"
 
 #include <algorithm>
-#include <cassert>
 
 #include "RZBase_Source/Encode/RAZududeUtils.h"
 #include "SocialSDK/core/config/RAZududeConfig.h"
@@ -13,7 +12,7 @@
 #include "SocialSDK/ui/controller/RAZududeControllerService.h"
 #include "SocialSDK/ui/helper/RAZududeUIHelper.h"
 #include "platform/Device.h"
-#include "platform/MainLoop.h"
+#include "platform/ThreadCheck.h"
 #include "platform/graphics/GraphicsContext.h"
 #include "platform/ui/NavigationController.h"
 
@@ -27,6 +26,7 @@ constexpr const char* kCellBackgroundImage =
 RZSShareListController::RZSShareListController() = default;
 
 void RZSShareListController::setAllSnsArray(const platform::Array& names) {
+    RZ_CHECK_MAIN_THREAD();
     const auto& registered =
         RAZududeSnsPlatformManager::sharedInstance().allSnsPlatformDictionary();
     platform::Array kept;
@@ -60,7 +60,7 @@ platform::ImagePtr RZSShareListController::changeImage(const platform::ImagePtr&
 // ---- life cycle --------------------------------------------------------------------------
 
 void RZSShareListController::viewDidLoad() {
-    assert(platform::MainLoop::main().isMainThread());
+    RZ_CHECK_MAIN_THREAD();
     TableViewController::viewDidLoad();
     setTitle(RAZududeLocalizedString("shareList_title", "分享至"));
     auto& table = tableView();
@@ -185,6 +185,7 @@ std::shared_ptr<platform::View> RZSShareListController::viewForHeaderInSection(p
 
 void RZSShareListController::didSelectRowAtIndexPath(platform::TableView& table,
                                                      const platform::IndexPath& path) {
+    RZ_CHECK_MAIN_THREAD();
     table.deselectRowAtIndexPath(path, true);
     const std::string* name = nameAt(path).string();
     auto service = socialControllerService();

@@ -6,7 +6,10 @@
 // Made by the view-controller factory, filled with the configured platform names by the
 // controller service (and again by the facade, with the app's own names when it gives some),
 // shown in the service's navigation container and closed by the service's close button.
-// Main thread only. The list holds its controller service weakly: the service owns the flow.
+// The list holds its controller service weakly: the service owns the flow.
+//
+// Threads: main thread only, checked at its entry points in debug builds. A tap's direct share
+// reports to the app's delegate from the main loop, after the tap has returned.
 #pragma once
 
 #include <memory>

@@ -1,7 +1,6 @@
 #include "SocialSDK/ui/oauth/RZSOauthViewController.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cmath>
 #include <exception>
 #include <limits>
@@ -24,6 +23,7 @@
 #include "platform/Format.h"
 #include "platform/MainLoop.h"
 #include "platform/Text.h"
+#include "platform/ThreadCheck.h"
 #include "platform/UserDefaults.h"
 #include "platform/graphics/Image.h"
 #include "platform/net/CookieJar.h"
@@ -84,7 +84,7 @@ bool RZSOauthViewController::isFirstScreen() const {
 // ---- set-up ------------------------------------------------------------------------------
 
 void RZSOauthViewController::viewDidLoad() {
-    assert(platform::MainLoop::main().isMainThread());
+    RZ_CHECK_MAIN_THREAD();
     if (isFirstScreen()) {
         showCloseButton();
     } else {
@@ -306,7 +306,7 @@ bool RZSOauthViewController::isCallback(const platform::Url& url) const {
 bool RZSOauthViewController::webViewShouldStartLoadWithRequest(platform::WebView&,
                                                                const platform::UrlRequest& request,
                                                                platform::WebNavigationType type) {
-    assert(platform::MainLoop::main().isMainThread());
+    RZ_CHECK_MAIN_THREAD();
     if (maskView_) {
         maskView_->setIsActivity(true);
     }
@@ -570,6 +570,7 @@ void RZSOauthViewController::closeWithoutDelegate() {
 
 void RZSOauthViewController::webViewDidFailLoadWithError(platform::WebView&,
                                                          const platform::Error& error) {
+    RZ_CHECK_MAIN_THREAD();
     std::string failing =
         error.userInfo()[platform::kUrlErrorFailingUrlStringErrorKey].stringValue();
     RAZududeUtils::outLog([&] {
@@ -609,6 +610,7 @@ void RZSOauthViewController::webViewDidStartLoad(platform::WebView&) {
 }
 
 void RZSOauthViewController::webViewDidFinishLoad(platform::WebView& webView) {
+    RZ_CHECK_MAIN_THREAD();
     RAZududeUtils::outLog([&] {
         return platform::format(
             "oauth webViewDidFinishLoad urlString is %@",
@@ -659,6 +661,7 @@ void RZSOauthViewController::showAlert(const char* titleKey, const char* titleDe
 }
 
 void RZSOauthViewController::alertViewClickedButtonAtIndex(platform::AlertView&, int) {
+    RZ_CHECK_MAIN_THREAD();
     closeWithoutDelegate();
 }
 
@@ -707,7 +710,11 @@ void RZSOauthViewController::viewDidAppear(bool animated) {
 }
 
 void RZSOauthViewController::viewWillDisappear(bool animated) {
-    if (auto* navigation = navigationController()) {
+    // The bar gets its translucency back when the page leaves, not when the editor is pushed
+    // over it after the login: that screen styled the bar opaque already, and under a
+    // translucent bar its text would lie hidden.
+    auto* navigation = navigationController();
+    if (navigation && navigation->topViewController() == this) {
         RAZududeUIHelper::setNavigationBarTranslucent(navigation->navigationBar());
     }
     ViewController::viewWillDisappear(animated);

@@ -6,7 +6,13 @@
 // share service and then shows the next screen (normally the editor) or closes with the result.
 //
 // Made by the view-controller factory with its controller service, and always shown inside a
-// navigation container of that service. Main thread only.
+// navigation container of that service.
+//
+// Threads: main thread only, checked at its entry points in debug builds. The web view asks
+// about each navigation on the main thread, from inside the call that starts it (the load, a
+// tap, a redirect's report), and tells of a load's start, end and failure later, from the main
+// loop; the alerts' buttons, the account and follow replies and the delayed steps come from the
+// main loop too.
 //
 // Ownership: the page keeps its controller service, its web view and its mask; the web view and
 // the alerts hold the page weakly as their delegate, and so does every delayed step (the load

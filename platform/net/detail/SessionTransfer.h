@@ -29,6 +29,7 @@ class SessionTransfer final : public UrlConnectionDelegate {
 
     void willSendRequestForAuthenticationChallenge(
         UrlConnection& connection, const AuthenticationChallenge& challenge) override;
+    std::optional<std::string> serverTrustJudgement(UrlConnection&) override;
     std::optional<UrlRequest> willSendRequest(
         UrlConnection& connection, const UrlRequest& request,
         const std::shared_ptr<const UrlResponse>& redirectResponse) override;

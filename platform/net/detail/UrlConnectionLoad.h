@@ -64,6 +64,9 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     void cancelAuthenticationChallenge(const AuthenticationChallenge&) override;
     void performDefaultHandling(const AuthenticationChallenge&) override;
 
+    // What a TLS connection keeps of its judgements; it lives as long as the connection.
+    struct TlsVerdicts;
+
   private:
     enum class Answer { kNone, kUseCredential, kContinueWithout, kCancel, kDefault };
     enum class HopKind { kUndecided, kFinal, kRedirect, kAuthentication };
@@ -125,11 +128,26 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
 
     static int onSeek(void* user, curl_off_t offset, int origin);
     static int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded);
+    // --- server trust (UrlConnectionTrust.cpp) ----------------------------------------
+
+    // The options of a hop to an https URL.
+    void configureTls(CURL* easy);
+
+    // A new connection's TLS context: its own verdicts, and our judgement in place of
+    // OpenSSL's chain verification.
     static CURLcode onSslContext(CURL*, void* context, void* user);
 
-    // OpenSSL asks whether the server's chain is good: the delegate decides, through a
-    // server-trust challenge, before the handshake goes on.
+    // OpenSSL asks whether the server's chain is good: the delegate of the load that made
+    // the connection decides, through a server-trust challenge, before the handshake goes on.
     static int onVerify(X509_STORE_CTX* context, void* user);
+
+    // Before the request is sent, on a new or a kept-alive connection: whether this load may
+    // use it (see the header comment of UrlConnection).
+    static int onPrerequest(void* user, char*, char*, int, int);
+    bool mayUseTlsConnection();
+
+    // The delegate's name for its judgement of a server's trust (nullopt when it gives none).
+    std::optional<std::string> trustJudgement();
 
     bool judgeServerTrust(std::vector<Bytes> chain);
 
@@ -139,6 +157,13 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     std::shared_ptr<UrlConnectionDelegate> delegate_;
     std::atomic<bool> started_{false};
     std::atomic<bool> cancelled_{false};
+
+    // Tells this load's handshakes apart from another's: an address may be taken again.
+    const std::uint64_t serial_ = nextSerial();
+    static std::uint64_t nextSerial() {
+        static std::atomic<std::uint64_t> last{0};
+        return ++last;
+    }
 
     // Network thread only, from here on.
     std::shared_ptr<UrlConnection> owner_;

@@ -28,6 +28,8 @@ struct Artwork {
 
 constexpr const char* kBundle = "RAZududeSDKResourcesNew.bundle";
 constexpr Color kBlue = Color::rgb255(0, 122, 255);
+// The title colour of the white navigation bar.
+constexpr Color kSlate = Color::rgb255(70, 79, 97);
 
 void centredText(GraphicsContext& g, const std::string& text, const Rect& box, double maxSize,
                  Color color, bool bold = true) {
@@ -286,13 +288,14 @@ std::vector<Artwork> catalogue() {
         bar(Color::rgb255(58, 66, 82), Color::rgb255(34, 40, 52), Color::rgb255(20, 24, 32)));
     add("Buttons", "RZS_nav_bar_bg_white", {320, 44},
         bar(Color::white(), light, Color::gray(0.78)));
-    add("Buttons", "RZS_nav_button_back", {50, 30},
-        labelledButton(Color::gray(0.9), "返回", kBlue));
+    // On the white bar the buttons take the bar title's slate (send its blue), so that they
+    // read as buttons rather than fade into the bar.
+    add("Buttons", "RZS_nav_button_back", {50, 30}, labelledButton(kSlate, "返回", Color::white()));
     add("Buttons", "RZS_nav_button_close", {50, 30},
-        labelledButton(Color::gray(0.9), "关闭", kBlue));
+        labelledButton(kSlate, "关闭", Color::white()));
     add("Buttons", "RZS_nav_button_send", {50, 30}, labelledButton(kBlue, "发送", Color::white()));
     add("Buttons", "RZS_nav_button_refresh", {50, 30},
-        labelledButton(Color::gray(0.9), "刷新", kBlue));
+        labelledButton(kSlate, "刷新", Color::white()));
     add("Buttons", "RZS_comment_bar_background", {320, 44},
         bar(Color::gray(0.95), Color::gray(0.88), Color::gray(0.75)));
     add("Buttons", "RZS_comment_input", {300, 28}, plainButton(Color::white(), Color::gray(0.75)));

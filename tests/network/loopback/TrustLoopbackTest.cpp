@@ -90,4 +90,46 @@ TEST(OperationTrust, CertificatePinningRefusesAServerWithAnotherCertificate) {
     EXPECT_EQ(outcome.error->code(), platform::kUrlErrorServerCertificateUntrusted);
 }
 
+// The server's connection that served the operation's response ("" without one).
+std::string servedBy(const std::shared_ptr<HTTPOp>& op) {
+    const auto http = std::dynamic_pointer_cast<const platform::HttpUrlResponse>(op->response());
+    return http ? http->allHeaderFields().value("X-Connection").value_or("") : "";
+}
+
+TEST(OperationTrust, PinnedAndUnpinnedPoliciesOnOneHostEachJudgeByTheirOwn) {
+    testing_support::SystemAnchors anchors;
+    auto peer = testing_support::tlsPeer("chain.pem", "leaf");
+    auto pinnedTo = [&](std::vector<std::string> names) {
+        auto policy =
+            RAZududeSecurityPolicy::policyWithPinningMode(RAZududeSSLPinningMode::kCertificate);
+        policy->setPinnedCertificates(testing_support::testCertificateDers(names));
+        return policy;
+    };
+    auto run = [&](std::shared_ptr<RAZududeSecurityPolicy> policy) {
+        auto op = HTTPOp::create(requestFor(peer.baseUrl("https") + "/"));
+        op->setSecurityPolicy(std::move(policy));
+        Outcome outcome;
+        load(op, outcome);
+        if (outcome.error) {
+            EXPECT_EQ(outcome.error->code(), platform::kUrlErrorServerCertificateUntrusted);
+        }
+        return outcome.error ? "refused" : servedBy(op);
+    };
+    const auto unpinned = RAZududeSecurityPolicy::defaultPolicy();
+    const auto wrongPin = pinnedTo({"selfsigned"});
+    EXPECT_EQ(run(unpinned), "1");
+    // The connection the unpinned policy accepted is no reason to take it for the pinned one.
+    EXPECT_EQ(run(wrongPin), "refused");
+    // The refusal closed it.
+    EXPECT_EQ(run(unpinned), "2");
+    // A policy that pins the whole chain accepts the same connection without a handshake...
+    EXPECT_EQ(run(pinnedTo({"leaf", "inter", "root"})), "2");
+    EXPECT_EQ(run(RAZududeSecurityPolicy::defaultPolicy()), "2");
+    // ...and a changed pin is another judgement again.
+    auto changed = pinnedTo({"leaf", "inter", "root"});
+    changed->setPinnedCertificates(testing_support::testCertificateDers({"leaf"}));
+    EXPECT_EQ(run(changed), "refused");
+    EXPECT_EQ(run(unpinned), "3");
+}
+
 }  // namespace
