@@ -23,6 +23,7 @@
 #define RZ_HAVE_NETWORK_LAYER 1
 #include "SocialSDK/framework/network/RAZududeHTTPRequestOperation.h"
 #include "SocialSDK/framework/network/RAZududeURLRequestSerialization.h"
+#include "SocialSDK/framework/network/RAZududeURLSessionManager.h"
 #endif
 
 namespace {
@@ -244,6 +245,44 @@ void BM_HttpRequestOperation(benchmark::State& state) {
     cpu.report(state);
 }
 BENCHMARK(BM_HttpRequestOperation)->Name("requests/http_request_operation")->UseRealTime();
+
+// The session layer's way: data tasks of a session manager, each completion on the main queue
+// resuming the next task while there are some to start.
+void BM_SessionDataTask(benchmark::State& state) {
+    auto manager = RAZududeURLSessionManager::create();
+    manager->setResponseSerializer(RAZududeHTTPResponseSerializer::serializer());
+    const platform::UrlRequest request(*platform::Url::parse(server().url("/small")));
+    auto& loop = platform::MainLoop::main();
+    const NetworkThreadCpu cpu;
+    for (auto _ : state) {
+        int started = 0;
+        int succeeded = 0;
+        int failed = 0;
+        std::function<void()> startOne = [&] {
+            ++started;
+            manager
+                ->dataTaskWithRequest(request,
+                                      [&](const auto&, const auto&, const auto& error) {
+                                          ++(error ? failed : succeeded);
+                                          if (started < kBatch) {
+                                              startOne();
+                                          }
+                                      })
+                ->resume();
+        };
+        while (started < kInFlight) {
+            startOne();
+        }
+        if (!loop.runUntil([&] { return succeeded + failed == kBatch; }, 60) || failed > 0) {
+            state.SkipWithError("requests failed or timed out");
+            break;
+        }
+    }
+    manager->invalidateSessionCancelingTasks(true);
+    state.SetItemsProcessed(state.iterations() * kBatch);
+    cpu.report(state);
+}
+BENCHMARK(BM_SessionDataTask)->Name("requests/session_data_task")->UseRealTime();
 
 // A sparse file of the size: its blocks read as zeros without taking the disk.
 std::filesystem::path sparseFile(std::uint64_t size) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/TaskGuard.h"
+#include "platform/ThreadLoop.h"
 #include "platform/ThreadPool.h"
 
 namespace platform {
@@ -113,6 +114,7 @@ class SerialQueue final : public DispatchQueue {
         if (!task) {
             return;
         }
+        beforeLoopThreadHandsOff();
         std::lock_guard lock(mutex_);
         tasks_.push_back({std::move(task), nullptr});
         if (!owned_) {
@@ -128,6 +130,7 @@ class SerialQueue final : public DispatchQueue {
             task();
             return;
         }
+        beforeLoopThreadWaits();
         std::shared_ptr<SyncTicket> ticket;
         {
             std::lock_guard lock(mutex_);
@@ -216,6 +219,7 @@ class ConcurrentQueue final : public DispatchQueue {
             task();
             return;
         }
+        beforeLoopThreadWaits();
         auto ticket = std::make_shared<SyncTicket>();
         enqueue({nullptr, ticket, false});
         ticket->awaitTurn();
@@ -232,6 +236,7 @@ class ConcurrentQueue final : public DispatchQueue {
     };
 
     void enqueue(Item item) {
+        beforeLoopThreadHandsOff();
         std::vector<Item> starting;
         {
             std::lock_guard lock(mutex_);
@@ -310,7 +315,16 @@ class MainQueue final : public DispatchQueue {
             task();
             return;
         }
-        runAndWait([](std::function<void()> t) { MainLoop::main().post(std::move(t)); }, task);
+        // A loop thread's held main tasks go first (they come before this one); this one is
+        // posted at once, not held until the end of a turn that waits for it.
+        beforeLoopThreadWaits();
+        runAndWait(
+            [](std::function<void()> t) {
+                std::vector<std::function<void()>> one;
+                one.push_back(std::move(t));
+                MainLoop::main().postAll(std::move(one));
+            },
+            task);
     }
 
     std::shared_ptr<TimerHandle> after(double seconds, std::function<void()> task) override {
@@ -500,6 +514,7 @@ void DispatchGroup::notify(const std::shared_ptr<DispatchQueue>& queue,
 }
 
 bool DispatchGroup::wait(double timeoutSeconds) {
+    beforeLoopThreadWaits();
     std::unique_lock lock(state_->mutex);
     const auto isEmpty = [&] { return state_->count == 0; };
     if (std::isinf(timeoutSeconds) && timeoutSeconds > 0) {

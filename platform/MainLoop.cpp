@@ -15,6 +15,7 @@
 
 #include "platform/Mutex.h"
 #include "platform/TaskGuard.h"
+#include "platform/ThreadLoop.h"
 
 namespace platform {
 
@@ -187,9 +188,27 @@ void MainLoop::post(std::function<void()> task) {
     if (!task) {
         return;
     }
+    if (ThreadLoop* loop = ThreadLoop::current(); loop && this == &main()) {
+        loop->holdForMain(std::move(task));
+        return;
+    }
     MutexLock lock(state_->mutex);
     state_->tasks.push_back(std::move(task));
     state_->signalLocked();
+}
+
+void MainLoop::postAll(std::vector<std::function<void()>> tasks) {
+    MutexLock lock(state_->mutex);
+    bool added = false;
+    for (auto& task : tasks) {
+        if (task) {
+            state_->tasks.push_back(std::move(task));
+            added = true;
+        }
+    }
+    if (added) {
+        state_->signalLocked();
+    }
 }
 
 std::shared_ptr<TimerHandle> MainLoop::after(double seconds, std::function<void()> task) {
@@ -197,6 +216,7 @@ std::shared_ptr<TimerHandle> MainLoop::after(double seconds, std::function<void(
         throw std::invalid_argument("a delayed call needs a number of seconds");
     }
     const double delay = std::max(0.0, seconds);  // infinity: never, until cancelled
+    beforeLoopThreadHandsOff();                   // what a loop thread posted before comes first
     auto timer = std::make_shared<Timer>(state_, std::move(task), 0.0);
     MutexLock lock(state_->mutex);
     timer->start_ = state_->nowLocked();

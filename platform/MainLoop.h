@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace platform {
 
@@ -38,8 +39,12 @@ class MainLoop {
     bool isMainThread() const;  // the thread that runs (or last ran) the loop
 
     // Any thread; tasks run in the order they were posted, also those posted while running.
-    // A task that throws is logged and the loop goes on.
+    // A task that throws is logged and the loop goes on. On a thread that runs a loop of its
+    // own (ThreadLoop), a task for the main loop is held until the end of that loop's turn and
+    // posted with the others of the turn (see ThreadLoop.h).
     void post(std::function<void()> task);
+    // The tasks, in order, with one wake-up of the loop.
+    void postAll(std::vector<std::function<void()>> tasks);
 
     // A call `seconds` from now on the loop's clock (0 or less: as soon as the loop looks at
     // its timers). Timers due at the same time fire in the order they were made. The loop

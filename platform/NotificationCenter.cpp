@@ -189,4 +189,12 @@ void NotificationCenter::post(const Notification& notification) {
     }
 }
 
+bool NotificationCenter::hasObservers(std::string_view name) const {
+    std::lock_guard lock(state_->mutex);
+    return std::any_of(state_->registrations.begin(), state_->registrations.end(),
+                       [&](const auto& registration) {
+                           return !registration->name || *registration->name == name;
+                       });
+}
+
 }  // namespace platform

@@ -86,6 +86,10 @@ class NotificationCenter {
     void post(std::string_view name, const void* object = nullptr, Map userInfo = {});
     void post(const Notification& notification);
 
+    // Whether a notification of that name, from any sender, would reach an observer now: a
+    // poster that would do work to make or deliver one can skip it when none would.
+    bool hasObservers(std::string_view name) const;
+
   private:
     std::shared_ptr<detail::NotificationCenterState> state_;
 };

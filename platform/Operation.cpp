@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "platform/TaskGuard.h"
+#include "platform/ThreadLoop.h"
 #include "platform/ThreadPool.h"
 
 namespace platform {
@@ -52,13 +53,21 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
         requestPump();
     }
 
-    // Asks the pump job to look at the queue again; starts one when none runs.
+    // Asks the pump job to look at the queue again; starts one when none runs. A thread with
+    // a loop of its own (the network thread, where loads finish) runs the job itself once it
+    // is done with the work in hand: refilling the queue then costs no wake-up of a worker.
     void requestPump() {
+        ThreadLoop* loop = ThreadLoop::current();
         MutexLock lock(mutex);
         pumpRequested = true;
         if (!pumping) {
             pumping = true;
-            ThreadPool::shared().submit([self = shared_from_this()] { self->pumpJob(); });
+            auto job = [self = shared_from_this()] { self->pumpJob(); };
+            if (loop) {
+                loop->runSoon(std::move(job));
+            } else {
+                ThreadPool::shared().submit(std::move(job));
+            }
         }
     }
 
@@ -94,6 +103,7 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
 
     // Blocks until the operation, added to this queue, has left it (after its completion).
     void waitUntilGone(const Operation& operation) {
+        beforeLoopThreadWaits();
         std::uint64_t sequence;
         {
             MutexLock lock(operation.mutex_);
@@ -140,6 +150,7 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
     // Starts ready operations in the order they were added while there is room. Pending
     // entries are looked at a few at a time, so that a long queue is not copied per pump.
     void startReadyOperations() {
+        const bool onLoopThread = ThreadLoop::current() != nullptr;
         std::uint64_t resumeAfter = 0;
         for (;;) {
             std::vector<std::pair<std::uint64_t, std::shared_ptr<Operation>>> candidates;
@@ -178,8 +189,10 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
                     ++running;
                 }
                 // A cancelled one finishes inside start() and runs its completion block, which
-                // may wait for this queue: that gets a thread of its own.
-                if (candidate->isAsynchronous() && !candidate->isCancelled()) {
+                // may wait for this queue: that gets a thread of its own. So does one whose
+                // start may take a while, when a loop thread pumps.
+                if (candidate->isAsynchronous() && !candidate->isCancelled() &&
+                    (!onLoopThread || candidate->startReturnsAtOnce())) {
                     // Starting one only sets it going elsewhere: no need for a thread of its
                     // own, and the hand-over would cost as much as a small request.
                     candidate->start();
@@ -451,6 +464,7 @@ void OperationQueue::cancelAllOperations() {
 }
 
 void OperationQueue::waitUntilAllOperationsAreFinished() {
+    beforeLoopThreadWaits();
     MutexLock lock(core_->mutex);
     while (!core_->entries.empty()) {
         lock.wait(core_->changed);

@@ -45,6 +45,11 @@ class Operation : public std::enable_shared_from_this<Operation> {
     bool isCancelled() const;
     // Asynchronous operations go on after main() returns and end with finish().
     virtual bool isAsynchronous() const { return false; }
+    // Whether start() of this asynchronous operation only sets it going elsewhere and returns
+    // at once, never waiting for another thread: its queue may then start it from a thread
+    // that runs a loop of its own (ThreadLoop.h), such as the network thread, instead of
+    // waking a worker for it. A subclass that overrides start() answers for its own.
+    virtual bool startReturnsAtOnce() const { return false; }
 
     // The dependency is kept alive by this operation. Throws std::invalid_argument for a
     // null dependency or the operation itself, and std::logic_error for an operation that was

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/TaskGuard.h"
+#include "platform/ThreadLoop.h"
 
 namespace platform {
 
@@ -102,6 +103,7 @@ ThreadPool& ThreadPool::shared() {
 ThreadPool::ThreadPool() : state_(new State()) {}
 
 void ThreadPool::submit(std::function<void()> job) {
+    beforeLoopThreadHandsOff();
     if (!job) {
         return;
     }

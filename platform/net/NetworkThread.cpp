@@ -155,13 +155,77 @@ void NetworkThread::State::giveBackEasyHandle(CURL* easy, bool withCookies) {
     spares.push_back(easy);
 }
 
+void NetworkThread::State::watch(const std::shared_ptr<Timed>& load) {
+    timed_[load.get()] = load;
+    armSweep(load->idleDue());
+}
+
+void NetworkThread::State::unwatch(const Timed* load) {
+    timed_.erase(load);
+    if (timed_.empty() && sweepTimer_) {
+        sweepTimer_->cancel();
+        sweepTimer_.reset();
+    }
+}
+
+// The sweep is due at the earliest time-out, but not sooner than shortly after the last one:
+// loads that time out together are looked at together.
+void NetworkThread::State::armSweep(double due) {
+    constexpr double kLeastGap = 0.01;
+    if (sweepTimer_ && sweepTimer_->isValid() && sweepDue_ <= due) {
+        return;
+    }
+    if (sweepTimer_) {
+        sweepTimer_->cancel();
+    }
+    const double now = monotonicSeconds();
+    sweepDue_ = std::max(due, now + kLeastGap);
+    sweepTimer_ = after(sweepDue_ - now, [this] { sweep(); });
+}
+
+void NetworkThread::State::sweep() {
+    sweepTimer_.reset();
+    const double now = monotonicSeconds();
+    std::vector<std::shared_ptr<Timed>> due;
+    for (auto it = timed_.begin(); it != timed_.end();) {
+        auto load = it->second.lock();
+        if (!load) {
+            it = timed_.erase(it);
+            continue;
+        }
+        if (load->idleDue() <= now) {
+            due.push_back(std::move(load));
+        }
+        ++it;
+    }
+    // Checked outside the walk: a check may end its load, which leaves the table.
+    for (const auto& load : due) {
+        detail::runGuarded("a load's time-out", [&] { load->idleCheck(); });
+    }
+    double next = 0;
+    for (const auto& [key, weak] : timed_) {
+        if (auto load = weak.lock()) {
+            next = next == 0 ? load->idleDue() : std::min(next, load->idleDue());
+        }
+    }
+    if (next != 0) {
+        armSweep(next);
+    }
+}
+
 void NetworkThread::State::run() {
+    ThreadLoop::install(this);
     for (;;) {
         runTasks();
         fireTimers();
         int running = 0;
         curl_multi_perform(multi_, &running);
         finishedTransfers();
+        // What the ends of loads set going (the next loads of their queues) starts in this
+        // turn, as a client of libcurl re-adds a handle as soon as one is done.
+        runTasks();
+        // Everything this turn produced for the main thread, in one post.
+        flushMain();
         // Timers set by the transfers' callbacks just now count too: they woke nothing.
         const double nextTimer = secondsToNextTimer();
 
@@ -175,7 +239,7 @@ void NetworkThread::State::run() {
         wakePending_ = false;  // before looking: a post after this wakes the poll
         {
             std::lock_guard lock(mutex_);
-            if (!tasks_.empty()) {
+            if (!tasks_.empty() || hasJobs()) {
                 wait = 0;
             }
         }
@@ -183,14 +247,27 @@ void NetworkThread::State::run() {
     }
 }
 
+// Runs the tasks posted and the jobs handed to the loop, and those they post and hand in
+// turn, a few rounds deep: a chain of hand-offs (a queue's pump, the operation it starts, the
+// connection that starts) completes in one turn, while work that keeps posting itself still
+// lets the transfers move.
 void NetworkThread::State::runTasks() {
-    std::deque<std::function<void()>> tasks;
-    {
-        std::lock_guard lock(mutex_);
-        tasks.swap(tasks_);
-    }
-    for (auto& task : tasks) {
-        detail::runGuarded("a network-thread task", task);
+    constexpr int kRounds = 8;
+    for (int round = 0; round < kRounds; ++round) {
+        std::deque<std::function<void()>> tasks;
+        {
+            std::lock_guard lock(mutex_);
+            tasks.swap(tasks_);
+        }
+        if (tasks.empty() && !hasJobs()) {
+            return;
+        }
+        for (auto& task : tasks) {
+            detail::runGuarded("a network-thread task", task);
+        }
+        for (auto& job : takeJobs()) {
+            detail::runGuarded("a network-thread job", job);
+        }
     }
 }
 

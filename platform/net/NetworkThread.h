@@ -3,6 +3,11 @@
 //
 // Made and started on first use, never stopped. Any thread may post work to it; work runs in
 // the order posted, between transfers' callbacks, never inside one.
+//
+// It is a ThreadLoop (platform/ThreadLoop.h): what its callbacks post to the main loop is
+// posted together at the end of each turn, and an operation queue whose operation ends here
+// starts the next one from here, in the same turn. Code running on it must not block it
+// without calling beforeLoopThreadWaits() first (the platform's own waits do).
 #pragma once
 
 #include <functional>

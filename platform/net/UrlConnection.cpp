@@ -227,7 +227,10 @@ void UrlConnection::Load::begin() {
         d.connectionShouldUseCredentialStorage(c);
     });
     lastActivity_ = monotonicSeconds();
-    scheduleIdleCheck();
+    if (original.timeoutInterval() > 0) {
+        watched_ = true;
+        NetworkThread::shared().state().watch(shared_from_this());
+    }
     startHop();
 }
 
@@ -449,7 +452,6 @@ void UrlConnection::Load::hopDone(CURLcode result) {
         end();
         return;
     }
-    const Url url = currentRequest().url();
     if (bodyError_) {
         fail(*bodyError_);
         return;
@@ -460,12 +462,12 @@ void UrlConnection::Load::hopDone(CURLcode result) {
         return;
     }
     if (result != CURLE_OK) {
-        fail(errorForCurl(result, errorText_, url));
+        fail(errorForCurl(result, errorText_, currentUrl()));
         return;
     }
     if (kind_ == HopKind::kUndecided) {
         // No response at all can only be a broken exchange.
-        fail(urlError(kUrlErrorBadServerResponse, "The server sent no response.", url));
+        fail(urlError(kUrlErrorBadServerResponse, "The server sent no response.", currentUrl()));
         return;
     }
     if (kind_ == HopKind::kRedirect) {
@@ -607,9 +609,9 @@ void UrlConnection::Load::end() {
     const auto self = shared_from_this();
     ended_ = true;
     releaseHop();
-    if (idleCheck_) {
-        idleCheck_->cancel();
-        idleCheck_.reset();
+    if (watched_) {
+        watched_ = false;
+        NetworkThread::shared().state().unwatch(this);
     }
     if (bodyStream_) {
         bodyStream_->close();
@@ -648,35 +650,27 @@ void UrlConnection::Load::releaseHop() {
     }
 }
 
-void UrlConnection::Load::scheduleIdleCheck() {
-    const double timeout = original.timeoutInterval();
-    if (timeout <= 0) {
+double UrlConnection::Load::idleDue() const {
+    return lastActivity_ + original.timeoutInterval();
+}
+
+void UrlConnection::Load::idleCheck() {
+    if (ended_) {
         return;
     }
-    const double due = lastActivity_ + timeout - monotonicSeconds();
-    idleCheck_ = NetworkThread::shared().after(std::max(0.0, due), [weak = weak_from_this()] {
-        const auto self = weak.lock();
-        if (!self || self->ended_) {
-            return;
-        }
-        if (self->cancelled_) {
-            self->end();
-            return;
-        }
-        if (self->paused_ || (self->bodyHold_ && self->bodyHold_->isValid())) {
-            // A suspended load, or one whose body paces itself, is not idle by its own
-            // doing: the time-out waits.
-            self->touch();
-            self->scheduleIdleCheck();
-            return;
-        }
-        if (monotonicSeconds() - self->lastActivity_ >= self->original.timeoutInterval()) {
-            self->fail(urlError(kUrlErrorTimedOut, "The request timed out.",
-                                self->currentRequest().url()));
-            return;
-        }
-        self->scheduleIdleCheck();
-    });
+    if (cancelled_) {
+        end();
+        return;
+    }
+    if (paused_ || (bodyHold_ && bodyHold_->isValid())) {
+        // A suspended load, or one whose body paces itself, is not idle by its own doing:
+        // the time-out waits.
+        touch();
+        return;
+    }
+    if (monotonicSeconds() - lastActivity_ >= original.timeoutInterval()) {
+        fail(urlError(kUrlErrorTimedOut, "The request timed out.", currentUrl()));
+    }
 }
 
 void UrlConnection::Load::touch() {

@@ -80,9 +80,8 @@ std::size_t UrlConnection::Load::onHeader(char* data, std::size_t size, std::siz
 bool UrlConnection::Load::headerLine(std::string_view line) {
     headerBytes_ += line.size();
     if (headerBytes_ > kHeaderBytesLimit) {
-        bodyError_ =
-            urlError(kUrlErrorBadServerResponse, "The server's response headers are too large.",
-                     currentRequest().url());
+        bodyError_ = urlError(kUrlErrorBadServerResponse,
+                              "The server's response headers are too large.", currentUrl());
         return false;
     }
     if (line.rfind("HTTP/", 0) == 0) {
@@ -125,7 +124,7 @@ bool UrlConnection::Load::headerLine(std::string_view line) {
         bodyError_ =
             urlError(kUrlErrorBadServerResponse,
                      "The server's response header \"" + std::string(name) + "\" cannot be read.",
-                     currentRequest().url());
+                     currentUrl());
         return false;
     }
     if (isLength) {
@@ -145,15 +144,16 @@ void UrlConnection::Load::headersEnded() {
         // be trusted for the next one on this connection.
         curl_easy_setopt(easy_, CURLOPT_FORBID_REUSE, 1L);
     }
-    const UrlRequest request = currentRequest();
-    hopResponse_ = std::make_shared<HttpUrlResponse>(request.url(), static_cast<int>(status_),
-                                                     httpVersion_, headers_);
-    if (isRedirectStatus(status_) && headers_.contains("Location")) {
+    hopResponse_ = std::make_shared<HttpUrlResponse>(currentUrl(), static_cast<int>(status_),
+                                                     httpVersion_, std::move(headers_));
+    headers_ = HeaderFields();
+    const HeaderFields& headers = hopResponse_->allHeaderFields();
+    if (isRedirectStatus(status_) && headers.contains("Location")) {
         kind_ = HopKind::kRedirect;
         return;
     }
     if (status_ == 401) {
-        const auto challenge = headers_.value("WWW-Authenticate");
+        const auto challenge = headers.value("WWW-Authenticate");
         if (challenge && basicChallenge(*challenge)) {
             kind_ = HopKind::kAuthentication;
             return;
@@ -220,7 +220,6 @@ std::size_t UrlConnection::Load::onRead(char* buffer, std::size_t size, std::siz
         self->holdBodyFor(wait);
         return CURL_READFUNC_PAUSE;
     }
-    const Url url = self->currentRequest().url();
     if (self->bodyLength_ >= 0) {
         room = static_cast<std::size_t>(std::min<std::int64_t>(
             static_cast<std::int64_t>(room), self->bodyLength_ - self->bodySent_));
@@ -230,8 +229,8 @@ std::size_t UrlConnection::Load::onRead(char* buffer, std::size_t size, std::siz
     }
     const long n = stream.read(out, room);
     if (n < 0) {
-        self->bodyError_ = stream.streamError().value_or(
-            urlError(kUrlErrorUnknown, "The request's body could not be read.", url));
+        self->bodyError_ = stream.streamError().value_or(urlError(
+            kUrlErrorUnknown, "The request's body could not be read.", self->currentUrl()));
         return CURL_READFUNC_ABORT;
     }
     self->bodySent_ += n;
@@ -240,7 +239,7 @@ std::size_t UrlConnection::Load::onRead(char* buffer, std::size_t size, std::siz
             urlError(kUrlErrorUnknown,
                      "The request's body ended after " + std::to_string(self->bodySent_) +
                          " of the " + std::to_string(self->bodyLength_) + " bytes it declared.",
-                     url);
+                     self->currentUrl());
         return CURL_READFUNC_ABORT;
     }
     // A paced stream is not asked for more before its time: its length is its own.
@@ -252,7 +251,7 @@ std::size_t UrlConnection::Load::onRead(char* buffer, std::size_t size, std::siz
                 urlError(kUrlErrorUnknown,
                          "The request's body is longer than the " +
                              std::to_string(self->bodyLength_) + " bytes it declared.",
-                         url);
+                         self->currentUrl());
             return CURL_READFUNC_ABORT;
         }
     }

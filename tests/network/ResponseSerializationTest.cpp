@@ -236,6 +236,18 @@ TEST(ResponseSerializer, CompoundTakesTheFirstMemberThatMakesAnObject) {
     EXPECT_EQ(network_test::textOf(*raw.data()), "plain");
 }
 
+// Only the plain serializer may skip the processing queue: every other one, a subclass of it
+// included, may do real work.
+TEST(ResponseSerializer, OnlyThePlainSerializerHandsTheBodyOnAsIs) {
+    struct Subclass : RAZududeHTTPResponseSerializer {};
+    EXPECT_TRUE(RAZududeHTTPResponseSerializer::serializer()->handsBodyOnAsIs());
+    EXPECT_FALSE(Subclass().handsBodyOnAsIs());
+    EXPECT_FALSE(RAZududeJSONResponseSerializer::serializer()->handsBodyOnAsIs());
+    EXPECT_FALSE(RAZududeImageResponseSerializer::serializer()->handsBodyOnAsIs());
+    EXPECT_FALSE(RAZududeCompoundResponseSerializer::compoundSerializerWithResponseSerializers({})
+                     ->handsBodyOnAsIs());
+}
+
 TEST(ResponseSerializer, ErrorChains) {
     const platform::Error top("top", 1);
     const platform::Error below("com.razudude.error.serialization.response", -1016);

@@ -297,5 +297,18 @@ TEST(NotificationCenter, TokensOutliveTheirCentre) {
     EXPECT_EQ(&NotificationCenter::defaultCenter(), &NotificationCenter::defaultCenter());
 }
 
+TEST(NotificationCenter, KnowsWhetherANameHasObservers) {
+    NotificationCenter center;
+    EXPECT_FALSE(center.hasObservers("a"));
+    int sender = 0;
+    auto forSender = center.addObserver("a", &sender, [](const Notification&) {});
+    EXPECT_TRUE(center.hasObservers("a"));  // a sender's observer may take it
+    EXPECT_FALSE(center.hasObservers("b"));
+    forSender.remove();
+    EXPECT_FALSE(center.hasObservers("a"));
+    auto everything = center.addObserver(std::nullopt, nullptr, [](const Notification&) {});
+    EXPECT_TRUE(center.hasObservers("b"));
+}
+
 }  // namespace
 }  // namespace platform

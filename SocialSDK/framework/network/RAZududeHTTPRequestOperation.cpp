@@ -105,6 +105,25 @@ void RAZududeHTTPRequestOperation::setCompletionBlockWithSuccess(SuccessBlock su
         if (!self) {
             return;
         }
+        if (self->responseSerializer()->handsBodyOnAsIs()) {
+            // Nothing worth a processing queue: the outcome is known here, on the completion
+            // queue, inside the completion group, where the callback runs anyway.
+            if (auto error = self->error()) {
+                if (failure) {
+                    failure(self, *error);
+                }
+                return;
+            }
+            ResponseObject object = self->responseObject();
+            if (auto serializationError = self->error()) {
+                if (failure) {
+                    failure(self, *serializationError);
+                }
+            } else if (success) {
+                success(self, object);
+            }
+            return;
+        }
         auto group = self->completionGroup();
         if (group) {
             group->enter();

@@ -7,7 +7,9 @@
 //     network thread.
 //   - The response serializer runs once the operation has finished, on the concurrent queue
 //     "com.razudude.networking.http-request.processing", off the main thread; several
-//     operations may serialize at once.
+//     operations may serialize at once. A serializer that only checks the response and hands
+//     the body on as it is (handsBodyOnAsIs()) runs on the completion queue instead, just
+//     before the callback, which saves two hops for nothing.
 //   - Success and failure run on completionQueue() (the main queue when none is set).
 //
 // Ownership

@@ -48,7 +48,12 @@ bool transitionAllowed(std::int64_t from, std::int64_t to, bool cancelled) {
     }
 }
 
+// Posted only when someone observes the name as the operation gets there: an observer added
+// later comes after the event the notification tells of.
 void postOnMainQueue(const char* name, std::shared_ptr<RAZududeURLConnectionOperation> operation) {
+    if (!platform::NotificationCenter::defaultCenter().hasObservers(name)) {
+        return;
+    }
     platform::DispatchQueue::main()->async([name, operation = std::move(operation)] {
         platform::NotificationCenter::defaultCenter().post(name, operation.get());
     });

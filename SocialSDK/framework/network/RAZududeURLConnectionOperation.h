@@ -7,7 +7,9 @@
 //     cancel(), pause() and resume(); a queue calls start() on one of its workers.
 //   - The connection runs on the process's one network thread (networkRequestThread()); every
 //     connection callback of every operation runs there, one at a time.
-//   - Progress blocks and the start and finish notifications arrive on the main queue.
+//   - Progress blocks and the start and finish notifications arrive on the main queue; what
+//     one turn of the network thread produces for it arrives in one go. A notification
+//     that nobody observes when the operation gets to it is not posted.
 //   - The completion block runs on completionQueue() (the main queue when none is set).
 //
 // Ownership
@@ -126,6 +128,8 @@ class RAZududeURLConnectionOperation : public platform::Operation,
     bool isPaused() const;
     bool isReady() const override;
     bool isAsynchronous() const override { return true; }
+    // start() only hands the load to the network thread.
+    bool startReturnsAtOnce() const override { return true; }
     State state() const;
 
     // The block runs on completionQueue() within completionGroup() once the operation has

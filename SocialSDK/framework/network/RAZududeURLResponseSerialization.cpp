@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <typeinfo>
 
 #include "RZBase_Source/Json/RAZududeRqJsonParser.h"
 #include "platform/Device.h"
@@ -349,6 +350,10 @@ bool RAZududeHTTPResponseSerializer::shouldParse(
         return true;
     }
     return error && !(*error && RAZududeErrorChainHasCodeInDomain(**error));
+}
+
+bool RAZududeHTTPResponseSerializer::handsBodyOnAsIs() const {
+    return typeid(*this) == typeid(RAZududeHTTPResponseSerializer);
 }
 
 RAZududeResponseObject RAZududeHTTPResponseSerializer::responseObjectForResponse(

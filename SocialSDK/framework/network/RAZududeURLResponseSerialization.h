@@ -104,6 +104,11 @@ class RAZududeURLResponseSerialization : public platform::Archivable {
         const std::shared_ptr<const platform::UrlResponse>& response,
         const std::optional<platform::Bytes>& data,
         std::optional<platform::Error>* error) const = 0;
+
+    // Whether responseObjectForResponse only checks the response and hands the body on as it
+    // is: then it is cheap enough to run where the response arrives, without a hop to a
+    // processing queue. False unless a serializer knows it of itself.
+    virtual bool handsBodyOnAsIs() const { return false; }
 };
 
 // A set of status codes kept as sorted ranges, as the platform's index set keeps them: every
@@ -160,6 +165,9 @@ class RAZududeHTTPResponseSerializer : public RAZududeURLResponseSerialization {
     bool validateResponse(const std::shared_ptr<const platform::UrlResponse>& response,
                           const std::optional<platform::Bytes>& data,
                           std::optional<platform::Error>* error) const;
+
+    // True for this class itself; a subclass, which may do more, says so for itself.
+    bool handsBodyOnAsIs() const override;
 
     // The body as it came (a bytes value), whether the response is valid or not.
     RAZududeResponseObject responseObjectForResponse(

@@ -221,10 +221,13 @@ void RAZududeURLSessionManagerTaskDelegate::taskDidComplete(
                 platform::runGuarded("a task's completion handler",
                                      [&] { completion(task->response(), object, failure); });
             }
-            platform::DispatchQueue::main()->async([task, info = std::move(info)] {
-                platform::NotificationCenter::defaultCenter().post(
-                    RAZNetworkingTaskDidCompleteNotification, task.get(), info);
-            });
+            auto& center = platform::NotificationCenter::defaultCenter();
+            if (center.hasObservers(RAZNetworkingTaskDidCompleteNotification)) {
+                platform::DispatchQueue::main()->async([task, info = std::move(info)] {
+                    platform::NotificationCenter::defaultCenter().post(
+                        RAZNetworkingTaskDidCompleteNotification, task.get(), info);
+                });
+            }
         });
     };
 
@@ -233,9 +236,9 @@ void RAZududeURLSessionManagerTaskDelegate::taskDidComplete(
         finish({}, std::move(error), std::move(userInfo));
         return;
     }
-    processingQueue()->async([task, serializer = settings.serializer, data = data_,
-                              fileURL = downloadFileURL_, finish = std::move(finish),
-                              userInfo = std::move(userInfo)]() mutable {
+    auto serialize = [task, serializer = settings.serializer, data = data_,
+                      fileURL = downloadFileURL_, finish = std::move(finish),
+                      userInfo = std::move(userInfo)]() mutable {
         std::optional<platform::Error> serializationError;
         auto object =
             serializer->responseObjectForResponse(task->response(), data, &serializationError);
@@ -249,7 +252,13 @@ void RAZududeURLSessionManagerTaskDelegate::taskDidComplete(
             userInfo.set(RAZNetworkingTaskDidCompleteErrorKey, valueOf(*serializationError));
         }
         finish(std::move(object), std::move(serializationError), std::move(userInfo));
-    });
+    };
+    // A serializer that only checks the response and hands the body on is not worth a hop.
+    if (settings.serializer->handsBodyOnAsIs()) {
+        serialize();
+    } else {
+        processingQueue()->async(std::move(serialize));
+    }
 }
 
 // --- manager: making and settings ---
@@ -823,8 +832,10 @@ void RAZududeURLSessionManager::taskDidSendBodyData(const Session& session, cons
 void RAZududeURLSessionManager::taskDidComplete(const Session& session, const Task& task,
                                                 const std::optional<platform::Error>& error) {
     if (auto delegate = delegateForTask(task)) {
-        delegate->taskDidComplete(session, task, error);
+        // Out of the table before the completion is handed on: the completion handler, on
+        // another thread, must find the task without a delegate, as a completed task is.
         removeDelegateForTask(task);
+        delegate->taskDidComplete(session, task, error);
     }
     if (auto completed = taskDidComplete_.get()) {
         completed(session, task, error);

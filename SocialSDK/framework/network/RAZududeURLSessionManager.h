@@ -13,8 +13,9 @@
 //     queue), set blocks and settings, and invalidate.
 //   - Session callbacks, the blocks that override them, and the task delegates run on
 //     operationQueue(), one at a time. Serialization runs on a shared concurrent processing
-//     queue; completion handlers on completionQueue() (the main queue when none) inside
-//     completionGroup() (a shared group when none).
+//     queue (on operationQueue() itself for a serializer that only checks the response and
+//     hands the body on, handsBodyOnAsIs()); completion handlers on completionQueue() (the main
+//     queue when none) inside completionGroup() (a shared group when none).
 //   - tasks() and its kin block their caller until the session answers: never read them on
 //     operationQueue().
 //
@@ -23,7 +24,8 @@
 //     for the manager's own tasks only (their taskDescription is the manager's "%p" address),
 //     re-posted from the tasks' own resume and suspend notifications; none for a task that has
 //     finished or is being cancelled by the time the main queue gets to it.
-//   - "com.razudude.networking.task.complete", on the main queue after the completion handler.
+//   - "com.razudude.networking.task.complete", on the main queue after the completion handler,
+//     when someone observes it by then.
 //     A notification carries values only, so its user information holds the serializer's
 //     class name, the body (Bytes), the serialized response as a value (an image or an XML
 //     parser by its description), a download's destination as URL text, and the error as a

@@ -16,11 +16,12 @@
 #include <vector>
 
 #include "platform/MainLoop.h"
+#include "platform/ThreadLoop.h"
 #include "platform/net/NetworkThread.h"
 
 namespace platform {
 
-struct NetworkThread::State {
+struct NetworkThread::State final : ThreadLoop {
     class Timer;
 
     State();
@@ -45,6 +46,20 @@ struct NetworkThread::State {
     // The cookie jar every connection that handles cookies shares. Any thread.
     CURLSH* cookieShare() const { return share_; }
 
+    // A load with a time-out. One sweep of the loop looks at them all when the earliest is
+    // due, rather than each keeping a timer of its own: a load touches its clock at every
+    // sign of life, which would move a timer every time.
+    class Timed {
+      public:
+        virtual ~Timed() = default;
+        // When the load would time out if nothing happened meanwhile (monotonic seconds).
+        virtual double idleDue() const = 0;
+        // Called by the sweep once idleDue() has passed; may end the load.
+        virtual void idleCheck() = 0;
+    };
+    void watch(const std::shared_ptr<Timed>& load);
+    void unwatch(const Timed* load);
+
     std::thread::id threadId;
 
   private:
@@ -54,6 +69,8 @@ struct NetworkThread::State {
     void fireTimers();            // runs those that are due
     double secondsToNextTimer();  // or a large number when there is none
     void finishedTransfers();
+    void sweep();
+    void armSweep(double due);
 
     CURLM* multi_ = nullptr;
     CURLSH* share_ = nullptr;
@@ -65,6 +82,9 @@ struct NetworkThread::State {
     std::multimap<double, std::shared_ptr<Timer>> timers_;
 
     std::unordered_map<CURL*, std::function<void(CURLcode)>> transfers_;
+    std::unordered_map<const Timed*, std::weak_ptr<Timed>> timed_;
+    std::shared_ptr<TimerHandle> sweepTimer_;
+    double sweepDue_ = 0;
     std::array<std::vector<CURL*>, 2> spareHandles_;  // without, with cookies
     std::thread thread_;
 };

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/ThreadLoop.h"
 #include "platform/net/detail/UrlSessionInternals.h"
 
 namespace platform::detail {
@@ -51,6 +52,7 @@ class Answer final : public Abandonable {
     // The answer, or nullopt when the time ran out or the wait was abandoned first; either
     // way nobody waits for it any more.
     std::optional<T> wait(double seconds) {
+        beforeLoopThreadWaits();  // the question may still be in the network thread's hands
         std::unique_lock lock(mutex_);
         changed_.wait_for(lock, std::chrono::duration<double>(seconds),
                           [&] { return value_.has_value() || abandoned_; });

@@ -33,6 +33,7 @@ std::optional<std::optional<std::string>> basicChallenge(std::string_view header
 }  // namespace detail
 
 class UrlConnection::Load final : public AuthenticationChallengeSender,
+                                  public NetworkThread::State::Timed,
                                   public std::enable_shared_from_this<Load> {
   public:
     Load(const UrlRequest& request, std::shared_ptr<UrlConnectionDelegate> delegate)
@@ -50,6 +51,7 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     void setSuspended(bool suspended);
 
     UrlRequest currentRequest() const { return current_.get(); }
+    // The current hop's URL, without a copy of the whole request.
     Url currentUrl() const {
         return current_.with([](const UrlRequest& request) { return request.url(); });
     }
@@ -102,8 +104,10 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
 
     void releaseHop();
 
-    // The request's time-out counts from the last sign of life of the load.
-    void scheduleIdleCheck();
+    // The request's time-out counts from the last sign of life of the load; the network
+    // thread's sweep looks at it (Timed).
+    double idleDue() const override;
+    void idleCheck() override;
 
     void touch();
 
@@ -170,7 +174,7 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     Answer answer_ = Answer::kNone;
     Credential credential_{"", "", CredentialPersistence::kNone};
     double lastActivity_ = 0;
-    std::shared_ptr<TimerHandle> idleCheck_;
+    bool watched_ = false;                   // by the network thread's time-out sweep
     std::shared_ptr<TimerHandle> bodyHold_;  // lets a paced body go on
     bool paused_ = false;
     bool hopWaiting_ = false;  // a hop was due while paused
