@@ -12,6 +12,8 @@
 #include <functional>
 #include <memory>
 
+#include "platform/NoDestructor.h"
+
 namespace platform {
 
 // A scheduled call that can be cancelled; cancelling after it ran, or twice, does nothing.
@@ -80,6 +82,7 @@ class MainLoop {
     class Timer;
     class Pumping;
     enum class Origin { kProcess, kCreator };
+    friend class NoDestructor<MainLoop>;
     explicit MainLoop(Origin origin);
 
     bool pumpOnce();

@@ -5,11 +5,12 @@
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformNames.h"
 #include "SocialSDK/core/screen/RAZududeScreenHost.h"
+#include "platform/NoDestructor.h"
 #include "platform/ui/Alert.h"
 #include "share_handlers/HandlerPlatforms.h"
 
 std::shared_ptr<RAZududeFacebookSnsHandler> RAZududeFacebookSnsHandler::shareInstance() {
-    static auto* instance = new std::shared_ptr<RAZududeFacebookSnsHandler>(
+    static platform::NoDestructor<std::shared_ptr<RAZududeFacebookSnsHandler>> instance(
         std::make_shared<RAZududeFacebookSnsHandler>());
     return *instance;
 }

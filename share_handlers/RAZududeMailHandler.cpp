@@ -7,6 +7,7 @@
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformNames.h"
 #include "SocialSDK/core/screen/RAZududeScreenHost.h"
+#include "platform/NoDestructor.h"
 #include "platform/ui/Application.h"
 #include "share_handlers/HandlerPlatforms.h"
 
@@ -34,8 +35,8 @@ std::optional<platform::ComposedMessage::Attachment> attachmentOf(const RAZudude
 }  // namespace
 
 std::shared_ptr<RAZududeMailHandler> RAZududeMailHandler::shareInstance() {
-    static auto* instance =
-        new std::shared_ptr<RAZududeMailHandler>(std::make_shared<RAZududeMailHandler>());
+    static platform::NoDestructor<std::shared_ptr<RAZududeMailHandler>> instance(
+        std::make_shared<RAZududeMailHandler>());
     return *instance;
 }
 

@@ -7,14 +7,15 @@
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformNames.h"
 #include "platform/Format.h"
+#include "platform/NoDestructor.h"
 #include "share_handlers/HandlerPlatforms.h"
 
 RAZududeQQHandler::RAZududeQQHandler()
     : PlatformAppHandler("qq", "qq_not_installed", "你还没有安装QQ，无法分享到QQ") {}
 
 std::shared_ptr<RAZududeQQHandler> RAZududeQQHandler::shareInstance() {
-    static auto* instance =
-        new std::shared_ptr<RAZududeQQHandler>(std::make_shared<RAZududeQQHandler>());
+    static platform::NoDestructor<std::shared_ptr<RAZududeQQHandler>> instance(
+        std::make_shared<RAZududeQQHandler>());
     return *instance;
 }
 

@@ -8,14 +8,15 @@
 #include "SocialSDK/core/platform/RAZududeSnsPlatformInternal.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformNames.h"
+#include "platform/NoDestructor.h"
 #include "share_handlers/HandlerPlatforms.h"
 
 RAZududeWechatHandler::RAZududeWechatHandler()
     : PlatformAppHandler("wechat", "wechat_not_installed", "你还没有安装微信，无法分享到微信") {}
 
 std::shared_ptr<RAZududeWechatHandler> RAZududeWechatHandler::shareInstance() {
-    static auto* instance =
-        new std::shared_ptr<RAZududeWechatHandler>(std::make_shared<RAZududeWechatHandler>());
+    static platform::NoDestructor<std::shared_ptr<RAZududeWechatHandler>> instance(
+        std::make_shared<RAZududeWechatHandler>());
     return *instance;
 }
 

@@ -16,6 +16,7 @@
 #include "RZBase_Source/Encode/RAZududeStringEncoding.h"
 #include "RZBase_Source/Json/RAZududeRqJsonParser.h"
 #include "RZBase_Source/Json/RAZududeRqJsonWriter.h"
+#include "platform/NoDestructor.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ std::string describeTrace(const std::vector<platform::Error>& trace) {
 }  // namespace
 
 RAZududeUtils& RAZududeUtils::sharedInstance() {
-    static RAZududeUtils* instance = new RAZududeUtils();
+    static platform::NoDestructor<RAZududeUtils> instance;
     return *instance;
 }
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/NoDestructor.h"
 #include "platform/Value.h"
 
 class RAZududeOpAnalytics {
@@ -41,6 +42,7 @@ class RAZududeOpAnalytics {
     static constexpr int kBatchSize = 6;
 
   private:
+    friend class platform::NoDestructor<RAZududeOpAnalytics>;
     RAZududeOpAnalytics();
     void record(std::string key, const std::optional<std::string>& snsName);
     void sendBatch();

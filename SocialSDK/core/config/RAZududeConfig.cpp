@@ -11,6 +11,7 @@
 #include "platform/Device.h"
 #include "platform/Format.h"
 #include "platform/InterfaceOrientation.h"
+#include "platform/NoDestructor.h"
 
 // ---- RAZududeConfig --------------------------------------------------------------------
 
@@ -20,7 +21,7 @@ RAZududeConfig::RAZududeConfig() {
 }
 
 RAZududeConfig& RAZududeConfig::shareInstance() {
-    static auto* instance = new RAZududeConfig();
+    static platform::NoDestructor<RAZududeConfig> instance;
     return *instance;
 }
 
@@ -180,7 +181,7 @@ RAZududeConfigInternal::RAZududeConfigInternal() {
 }
 
 RAZududeConfigInternal& RAZududeConfigInternal::shareInstance() {
-    static auto* instance = new RAZududeConfigInternal();
+    static platform::NoDestructor<RAZududeConfigInternal> instance;
     instanceMade_ = true;
     return *instance;
 }

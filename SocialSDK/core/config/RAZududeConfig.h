@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/NoDestructor.h"
 #include "platform/Value.h"
 #include "platform/graphics/Color.h"
 #include "platform/graphics/Geometry.h"
@@ -99,6 +100,7 @@ class RAZududeConfig {
     }
 
   private:
+    friend class platform::NoDestructor<RAZududeConfig>;
     RAZududeConfig();
 
     bool hiddenLoadingHUD_ = false;
@@ -204,6 +206,7 @@ class RAZududeConfigInternal {
     static void themeMakerInstalled();
 
   private:
+    friend class platform::NoDestructor<RAZududeConfigInternal>;
     RAZududeConfigInternal();
     void installTheme(int theme);
 

@@ -1,4 +1,5 @@
 #include "SocialSDK/core/handler/RAZududeHandlerRegistry.h"
+#include "platform/NoDestructor.h"
 
 #include <map>
 #include <mutex>
@@ -11,7 +12,7 @@ struct Classes {
 };
 
 Classes& classes() {
-    static auto* c = new Classes;
+    static platform::NoDestructor<Classes> c;
     return *c;
 }
 

@@ -25,6 +25,7 @@
 #include "platform/Format.h"
 #include "platform/Log.h"
 #include "platform/MainLoop.h"
+#include "platform/NoDestructor.h"
 #include "platform/PropertyList.h"
 #include "platform/TaskGuard.h"
 #include "platform/Text.h"
@@ -144,7 +145,7 @@ platform::ImagePtr loadImageAt(const std::string& address) {
 }  // namespace
 
 RAZududeSnsHandler& RAZududeSnsHandler::shareInstance() {
-    static auto* instance = new RAZududeSnsHandler();
+    static platform::NoDestructor<RAZududeSnsHandler> instance;
     return *instance;
 }
 

@@ -17,6 +17,7 @@
 #include "SocialSDK/core/screen/RAZududeScreenHooks.h"
 #include "SocialSDK/core/screen/RAZududeScreenHost.h"
 #include "platform/Format.h"
+#include "platform/NoDestructor.h"
 #include "platform/NotificationCenter.h"
 #include "platform/TaskGuard.h"
 
@@ -203,8 +204,8 @@ struct RAZududeDataService::PendingShare : public RAZududeUIDelegate,
 // ---- creation --------------------------------------------------------------------------
 
 std::shared_ptr<RAZududeDataService> RAZududeDataService::defaultDataService() {
-    static auto* instance =
-        new std::shared_ptr<RAZududeDataService>(std::make_shared<RAZududeDataService>());
+    static platform::NoDestructor<std::shared_ptr<RAZududeDataService>> instance(
+        std::make_shared<RAZududeDataService>());
     return *instance;
 }
 

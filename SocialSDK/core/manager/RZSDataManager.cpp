@@ -14,6 +14,7 @@
 #include "SocialSDK/core/protocol/RZSSNSEntity.h"
 #include "platform/Format.h"
 #include "platform/MainLoop.h"
+#include "platform/NoDestructor.h"
 #include "platform/TaskGuard.h"
 #include "platform/Text.h"
 #include "platform/ThreadCheck.h"
@@ -39,7 +40,7 @@ std::optional<std::string> removePercentEscapes(const std::string& text) {
 }
 
 RZSDataManager::RequestSender& requestSender() {
-    static auto* sender = new RZSDataManager::RequestSender;
+    static platform::NoDestructor<RZSDataManager::RequestSender> sender;
     return *sender;
 }
 
@@ -59,7 +60,7 @@ RZSJobParameters withCompletion(RAZududeResponseCompletion completion) {
 RZSDataManagerSet::RZSDataManagerSet() = default;
 
 RZSDataManagerSet& RZSDataManagerSet::shareInstance() {
-    static auto* instance = new RZSDataManagerSet();
+    static platform::NoDestructor<RZSDataManagerSet> instance;
     return *instance;
 }
 

@@ -30,6 +30,7 @@
 #include "SocialSDK/core/manager/RZSBarEntity.h"
 #include "SocialSDK/core/protocol/RAZududeJob.h"
 #include "platform/Location.h"
+#include "platform/NoDestructor.h"
 #include "platform/Value.h"
 
 class RZSDataManager;
@@ -108,6 +109,7 @@ class RZSDataManagerSet {
     std::shared_ptr<RZSDataManager> dataManagerForIdentifier(const std::string& identifier) const;
 
   private:
+    friend class platform::NoDestructor<RZSDataManagerSet>;
     RZSDataManagerSet();
 
     std::optional<std::string> currentDataHash_;

@@ -7,6 +7,7 @@
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
 #include "SocialSDK/core/protocol/RAZududeJob.h"
 #include "platform/Format.h"
+#include "platform/NoDestructor.h"
 #include "platform/Text.h"
 #include "platform/ThreadCheck.h"
 #include "platform/UserDefaults.h"
@@ -54,7 +55,7 @@ RZSUserManager::RZSUserManager() {
 }
 
 RZSUserManager& RZSUserManager::shareInstance() {
-    static auto* instance = new RZSUserManager();
+    static platform::NoDestructor<RZSUserManager> instance;
     return *instance;
 }
 

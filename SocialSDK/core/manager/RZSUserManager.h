@@ -15,6 +15,7 @@
 #include "SocialSDK/core/data/RAZududeCustomAccount.h"
 #include "SocialSDK/core/data/RAZududeResponseEntity.h"
 #include "SocialSDK/core/manager/RZSFriendEntity.h"
+#include "platform/NoDestructor.h"
 #include "platform/Value.h"
 
 class RZSUserManager {
@@ -95,6 +96,7 @@ class RZSUserManager {
     static constexpr int kUidAttempts = 2;
 
   private:
+    friend class platform::NoDestructor<RZSUserManager>;
     RZSUserManager();
     void requestSnsAccount(RAZududeResponseCompletion completion, int attemptsLeft);
     std::string friendsKey(const std::string& platform) const;

@@ -10,6 +10,7 @@
 #include "SocialSDK/core/platform/RAZududeSnsPlatformNames.h"
 #include "SocialSDK/core/screen/RAZududeScreenHooks.h"
 #include "platform/Log.h"
+#include "platform/NoDestructor.h"
 #include "platform/ThreadCheck.h"
 
 namespace {
@@ -75,7 +76,7 @@ RAZududeSnsPlatformManager::RAZududeSnsPlatformManager() {
 }
 
 RAZududeSnsPlatformManager& RAZududeSnsPlatformManager::sharedInstance() {
-    static auto* instance = new RAZududeSnsPlatformManager();
+    static platform::NoDestructor<RAZududeSnsPlatformManager> instance;
     return *instance;
 }
 

@@ -17,6 +17,7 @@
 #include "SocialSDK/ui/startup/SocialUI.h"
 #include "platform/Device.h"
 #include "platform/Format.h"
+#include "platform/NoDestructor.h"
 #include "platform/ThreadCheck.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Button.h"
@@ -40,7 +41,7 @@ bool isEditorPlatformType(int type) {
 }  // namespace
 
 std::shared_ptr<RAZududeControllerService> RAZududeControllerService::defaultControllerService() {
-    static auto* instance = new std::shared_ptr<RAZududeControllerService>(
+    static platform::NoDestructor<std::shared_ptr<RAZududeControllerService>> instance(
         std::make_shared<RAZududeControllerService>(RAZududeData::defaultData()));
     return *instance;
 }

@@ -4,9 +4,10 @@
 
 #include "RZBase_Source/Encode/RAZududeUtils.h"
 #include "SocialSDK/core/data/RAZududeResponseEntity.h"
+#include "platform/NoDestructor.h"
 
 RZSViewControllerFactory& RZSViewControllerFactory::sharedInstance() {
-    static auto* instance = new RZSViewControllerFactory();
+    static platform::NoDestructor<RZSViewControllerFactory> instance;
     return *instance;
 }
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/NoDestructor.h"
 #include "platform/Value.h"
 
 namespace platform {
@@ -49,6 +50,7 @@ class RZSViewControllerFactory {
     const std::vector<int>& viewControllerStack() const { return viewControllerStack_; }
 
   private:
+    friend class platform::NoDestructor<RZSViewControllerFactory>;
     RZSViewControllerFactory() = default;
 
     std::vector<int> viewControllerStack_;

@@ -11,13 +11,14 @@
 #include "SocialSDK/ui/sheet/RAZududeIconActionSheet.h"
 #include "SocialSDK/ui/startup/SocialUI.h"
 #include "platform/Log.h"
+#include "platform/NoDestructor.h"
 #include "platform/ThreadCheck.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/TabBarController.h"
 
 RAZududeSnsService& RAZududeSnsService::sharedInstance() {
     installSocialUI();
-    static auto* instance = new RAZududeSnsService();
+    static platform::NoDestructor<RAZududeSnsService> instance;
     return *instance;
 }
 
