@@ -19,10 +19,11 @@ std::shared_ptr<RAZududeSnsPlatform> RAZududeFacebookSnsHandler::getFacebookTwit
     const std::string& platformName) {
     std::shared_ptr<RAZududeSnsPlatform> platform;
     if (platformName == RZShareToFacebook) {
-        platform =
-            makeHandlerPlatform(RZShareToFacebook, 20, "facebook", "Facebook", "RZS_facebook");
+        platform = makeHandlerPlatform(RZShareToFacebook, kRAZududeSnsPlatformFacebook, "facebook",
+                                       "Facebook", "RZS_facebook");
     } else if (platformName == RZShareToTwitter) {
-        platform = makeHandlerPlatform(RZShareToTwitter, 21, "twitter", "Twitter", "RZS_twitter");
+        platform = makeHandlerPlatform(RZShareToTwitter, kRAZududeSnsPlatformTwitter, "twitter",
+                                       "Twitter", "RZS_twitter");
     }
     // A tap goes through the share service's click flow to this handler.
     RAZududeSnsPlatformManager::installClickHandler(platform);

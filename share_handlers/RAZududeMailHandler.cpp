@@ -44,9 +44,11 @@ std::shared_ptr<RAZududeSnsPlatform> RAZududeMailHandler::getEmailSmsPlatform(
     const std::string& platformName) {
     std::shared_ptr<RAZududeSnsPlatform> platform;
     if (platformName == RZShareToEmail) {
-        platform = makeHandlerPlatform(RZShareToEmail, 17, "email", "邮件", "RZS_email");
+        platform = makeHandlerPlatform(RZShareToEmail, kRAZududeSnsPlatformEmail, "email", "邮件",
+                                       "RZS_email");
     } else if (platformName == RZShareToSms) {
-        platform = makeHandlerPlatform(RZShareToSms, 18, "sms", "短信", "RZS_sms");
+        platform =
+            makeHandlerPlatform(RZShareToSms, kRAZududeSnsPlatformSms, "sms", "短信", "RZS_sms");
     }
     // A tap goes through the share service's click flow to this handler.
     RAZududeSnsPlatformManager::installClickHandler(platform);

@@ -36,7 +36,7 @@ void RAZududeQQHandler::setQQWithAppId(std::string appId, std::optional<std::str
             }
         };
     };
-    auto qq = makeHandlerPlatform(RZShareToQQ, 19, "mobile_qq", "QQ", "RZS_qq");
+    auto qq = makeHandlerPlatform(RZShareToQQ, kRAZududeSnsPlatformQQ, "mobile_qq", "QQ", "RZS_qq");
     qq->setSnsClickHandler(tapFor(RZShareToQQ));
     RAZududeConfig::addSocialSnsPlatform({qq});
 

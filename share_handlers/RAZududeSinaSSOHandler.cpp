@@ -43,7 +43,8 @@ void RAZududeSinaSSOHandler::setSinaSSOWithAppKey(std::string appKey,
     self->appSecret_ = std::move(appSecret);
     self->redirectUrl_ = std::move(redirectUrl);
 
-    auto sina = makeHandlerPlatform(RZShareToSina, 9, "sina", "新浪微博", "RZS_sina");
+    auto sina = makeHandlerPlatform(RZShareToSina, kRAZududeSnsPlatformSina, "sina", "新浪微博",
+                                    "RZS_sina");
     sina->setNeedLogin(true);
     sina->setHaveWebViewAuth(true);
     sina->setOauthBaseURLString("share/auth");

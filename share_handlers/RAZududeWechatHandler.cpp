@@ -35,9 +35,12 @@ void RAZududeWechatHandler::setWXAppId(std::string appId, std::optional<std::str
         const char* icon;
     };
     const Look looks[] = {
-        {RZShareToWechatSession, 14, "wechat_session", "微信好友", "RZS_wechat_session"},
-        {RZShareToWechatTimeline, 15, "wechat_timeline", "微信朋友圈", "RZS_wechat_timeline"},
-        {RZShareToWechatFavorite, 16, "wechat_favorite", "微信收藏", "RZS_wechat_favorite"},
+        {RZShareToWechatSession, kRAZududeSnsPlatformWechatSession, "wechat_session", "微信好友",
+         "RZS_wechat_session"},
+        {RZShareToWechatTimeline, kRAZududeSnsPlatformWechatTimeline, "wechat_timeline",
+         "微信朋友圈", "RZS_wechat_timeline"},
+        {RZShareToWechatFavorite, kRAZududeSnsPlatformWechatFavorite, "wechat_favorite", "微信收藏",
+         "RZS_wechat_favorite"},
     };
     std::vector<std::shared_ptr<RAZududeSnsPlatform>> platforms;
     std::weak_ptr<RAZududeWechatHandler> weak = self;
@@ -78,7 +81,7 @@ void RAZududeWechatHandler::setWXAppId(std::string appId, std::optional<std::str
             companion->setIsHidden(true);
         }
     }
-    RAZududeOpAnalytics::postSocialAnalytics("45");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kSetWXAppId);
 }
 
 void RAZududeWechatHandler::clickHandlerWithSnsName(

@@ -66,7 +66,7 @@ RAZududeResponsePtr response(int code, std::optional<platform::Map> data) {
     return reply;
 }
 
-ScreenMaker::ScreenMaker(int viewType) : viewType_(viewType) {
+ScreenMaker::ScreenMaker(RAZududeViewControllerType viewType) : viewType_(viewType) {
     previous_ = RZSViewControllerFactory::sharedInstance().setMaker(
         viewType,
         [this, viewType](int platformType, const std::shared_ptr<RAZududeControllerService>&) {
@@ -80,7 +80,7 @@ ScreenMaker::~ScreenMaker() {
     RZSViewControllerFactory::sharedInstance().setMaker(viewType_, std::move(previous_));
 }
 
-NoScreen::NoScreen(int viewType)
+NoScreen::NoScreen(RAZududeViewControllerType viewType)
     : viewType_(viewType),
       previous_(RZSViewControllerFactory::sharedInstance().setMaker(viewType, {})) {}
 

@@ -92,7 +92,7 @@ class StandInScreen : public platform::ViewController {
 // Installs a maker of stand-in screens for the view type, and takes it away at the end.
 class ScreenMaker {
   public:
-    explicit ScreenMaker(int viewType);
+    explicit ScreenMaker(RAZududeViewControllerType viewType);
     ~ScreenMaker();
     ScreenMaker(const ScreenMaker&) = delete;
     ScreenMaker& operator=(const ScreenMaker&) = delete;
@@ -100,7 +100,7 @@ class ScreenMaker {
     std::vector<std::shared_ptr<StandInScreen>> made;
 
   private:
-    int viewType_;
+    RAZududeViewControllerType viewType_;
     RZSViewControllerFactory::Maker previous_;
 };
 
@@ -108,13 +108,13 @@ class ScreenMaker {
 // at the end.
 class NoScreen {
   public:
-    explicit NoScreen(int viewType);
+    explicit NoScreen(RAZududeViewControllerType viewType);
     ~NoScreen();
     NoScreen(const NoScreen&) = delete;
     NoScreen& operator=(const NoScreen&) = delete;
 
   private:
-    int viewType_;
+    RAZududeViewControllerType viewType_;
     RZSViewControllerFactory::Maker previous_;
 };
 

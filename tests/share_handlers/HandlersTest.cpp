@@ -158,7 +158,7 @@ TEST_F(HandlersTest, SinaLogsInThroughItsApplicationEvenWhenItIsMissing) {
 
 TEST_F(HandlersTest, ASinaLoginThroughItsApplicationStoresTheAccount) {
     Application::shared().registerUrlScheme("weibo");
-    ScreenMaker editor(3);
+    ScreenMaker editor(kRAZududeViewControllerShareEdit);
     social_test::RequestPeer peer([](const RZSRequest&) { return social_test::response(200); });
     RZSUserManager::shareInstance().setUid("sdk-user");
     tap("sina");

@@ -237,7 +237,8 @@ void RAZududeSnsHandler::handleClickHandler(const std::shared_ptr<RAZududeScreen
                                             const std::optional<std::string>& sourceOpType) {
     RZ_CHECK_MAIN_THREAD();
     handleClickHandler(service, name);
-    RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType("3", sourceOpType, name);
+    RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType(RZUsageCode::kPlatformChosen,
+                                                             sourceOpType, name);
 }
 
 void RAZududeSnsHandler::handleUIDelegate(const std::shared_ptr<RAZududeUIDelegate>& delegate,
@@ -261,7 +262,8 @@ void RAZududeSnsHandler::handleUIDelegate(const std::shared_ptr<RAZududeUIDelega
 // ---- operation records -----------------------------------------------------------------
 
 void RAZududeSnsHandler::postOpWithSnsName(const std::string& name) {
-    RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType("3", std::nullopt, name);
+    RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType(RZUsageCode::kPlatformChosen,
+                                                             std::nullopt, name);
 }
 
 void RAZududeSnsHandler::postOpWithText(std::optional<std::string> text, const std::string& name) {

@@ -30,7 +30,7 @@ void RAZududeSnsService::presentSnsIconSheetView(
     sharedInstance().showSnsIconSheetView(controller, std::move(appKey), std::move(shareText),
                                           std::move(shareImage), std::move(shareToSnsNames),
                                           std::move(delegate));
-    RAZududeOpAnalytics::postSocialAnalytics("2");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kPresentSnsIconSheet);
 }
 
 void RAZududeSnsService::presentSnsController(
@@ -41,7 +41,7 @@ void RAZududeSnsService::presentSnsController(
     sharedInstance().presentSnsControllerWithSnsStrings(
         controller, std::move(appKey), std::move(shareText), std::move(shareImage),
         std::move(shareToSnsNames), std::move(delegate));
-    RAZududeOpAnalytics::postSocialAnalytics("1");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kPresentSnsController);
 }
 
 bool RAZududeSnsService::handleOpenURL(const platform::Url& url) {
