@@ -58,7 +58,7 @@ std::optional<platform::Array> appUrlTypes() {
 
 // How long a share waits for a remote picture: the loader's own time-out without progress,
 // and then some for a picture that arrives slowly.
-constexpr double kRemotePictureWait = 2 * RAZududeImageLoadConnection::kDefaultTimeoutInterval;
+constexpr auto kRemotePictureWait = 2 * RAZududeImageLoadConnection::kDefaultTimeoutInterval;
 
 // Hears the loader's word on one picture, on the main thread; whoever waits may be elsewhere.
 class PictureWait : public RZImageLoaderObserver {
@@ -82,13 +82,12 @@ class PictureWait : public RZImageLoaderObserver {
         return done_;
     }
     // The picture, once the loader spoke within the time; nothing otherwise.
-    platform::ImagePtr wait(double seconds) {
+    platform::ImagePtr wait(platform::Seconds timeout) {
         if (platform::MainLoop::main().isMainThread()) {
-            platform::MainLoop::main().runUntil([this] { return isDone(); }, seconds);
+            platform::MainLoop::main().runUntil([this] { return isDone(); }, timeout);
         } else {
             std::unique_lock lock(mutex_);
-            changed_.wait_for(lock, std::chrono::duration<double>(seconds),
-                              [this] { return done_; });
+            changed_.wait_for(lock, timeout, [this] { return done_; });
         }
         std::lock_guard lock(mutex_);
         return image_;
