@@ -90,18 +90,26 @@ NoScreen::~NoScreen() {
 
 SocialTest::SocialTest() {
     setUpHandlers();
-    savedNames_ = RAZududeConfigInternal::shareInstance().snsPlatformNames();
+    userState_.emplace();
+    configState_.emplace();
+    configInternalState_.emplace();
     resetShareState();
 }
 
 void SocialTest::TearDown() {
     ui_test::UiTest::TearDown();
-    resetShareState();
-    RAZududeConfigInternal::shareInstance().setSnsPlatformNames(savedNames_);
+    resetFlowState();
 }
 
 void SocialTest::resetShareState() {
+    resetFlowState();
     RZSUserManager::shareInstance().setSnsAccountDictionary({});
+    auto& config = RAZududeConfigInternal::shareInstance();
+    config.setShowSnsPlatforms(std::vector<std::string>{});
+    config.setHiddenSnsPlatforms(std::vector<std::string>{});
+}
+
+void SocialTest::resetFlowState() {
     RAZududeSnsHandler::shareInstance().setCurrentSnsHandler({});
     for (const auto& [name, platform] :
          RAZududeSnsPlatformManager::sharedInstance().allSnsPlatformDictionary()) {
@@ -111,9 +119,6 @@ void SocialTest::resetShareState() {
         companion->setShareStatus("0");
         companion->setIsHidden(false);
     }
-    auto& config = RAZududeConfigInternal::shareInstance();
-    config.setShowSnsPlatforms(std::vector<std::string>{});
-    config.setHiddenSnsPlatforms(std::vector<std::string>{});
     RAZududeControllerService::defaultControllerService()->setSocialUIDelegate({});
 }
 

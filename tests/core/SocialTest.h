@@ -12,9 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "SocialSDK/core/config/RAZududeConfig.h"
 #include "SocialSDK/core/data/RAZududeResponseEntity.h"
 #include "SocialSDK/core/handler/RAZududeUIDelegate.h"
 #include "SocialSDK/core/manager/RZSDataManager.h"
+#include "SocialSDK/core/manager/RZSUserManager.h"
 #include "SocialSDK/ui/controller/RZSViewControllerFactory.h"
 #include "platform/ui/ViewController.h"
 #include "tests/platform_ui/UiTest.h"
@@ -119,7 +121,9 @@ class NoScreen {
 };
 
 // A UI test that starts from a known share state and puts it back afterwards: no accounts,
-// no waiting handler, no stand-in delegates, the default platform list, nothing hidden.
+// no waiting handler, no stand-in delegates, the default platform list, nothing hidden. What a
+// test changes of the user manager and the configuration goes back as it was, even when the
+// test stops half-way.
 class SocialTest : public ui_test::UiTest {
   protected:
     SocialTest();
@@ -138,7 +142,10 @@ class SocialTest : public ui_test::UiTest {
 
   private:
     void resetShareState();
-    platform::Array savedNames_;
+    void resetFlowState();
+    std::optional<RZSUserManager::ScopedStateForTesting> userState_;
+    std::optional<RAZududeConfig::ScopedStateForTesting> configState_;
+    std::optional<RAZududeConfigInternal::ScopedStateForTesting> configInternalState_;
 };
 
 // Stores a valid account (no expiry) for the platform.

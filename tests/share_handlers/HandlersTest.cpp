@@ -177,7 +177,6 @@ TEST_F(HandlersTest, ASinaLoginThroughItsApplicationStoresTheAccount) {
     EXPECT_EQ(editor.made.size(), 1u);
     EXPECT_EQ(service_->socialUIDelegate(), delegate_);
     EXPECT_EQ(peer.ofKind(kRZSRequestAddSnsAccount).size(), 1u);
-    RZSUserManager::shareInstance().setUid(std::nullopt);
 
     // A cancelled login ends without an account.
     delegate_->events.clear();

@@ -44,8 +44,18 @@ class RAZududeConfig {
   public:
     static RAZududeConfig& shareInstance();
 
-    RAZududeConfig(const RAZududeConfig&) = delete;
-    RAZududeConfig& operator=(const RAZududeConfig&) = delete;
+    // Tests: whatever a test changes here is put back when this goes, as it was when this was
+    // made (held and stored values alike), even when the test stops half-way. Main thread.
+    class ScopedStateForTesting {
+      public:
+        ScopedStateForTesting();
+        ~ScopedStateForTesting();
+        ScopedStateForTesting(const ScopedStateForTesting&) = delete;
+        ScopedStateForTesting& operator=(const ScopedStateForTesting&) = delete;
+
+      private:
+        std::unique_ptr<RAZududeConfig> saved_;
+    };
 
     // ---- switches read by the widgets, the data service, the handlers and the requests
     bool hiddenLoadingHUD() const { return hiddenLoadingHUD_; }
@@ -102,6 +112,9 @@ class RAZududeConfig {
   private:
     friend class platform::NoDestructor<RAZududeConfig>;
     RAZududeConfig();
+    // Copies are for ScopedStateForTesting only.
+    RAZududeConfig(const RAZududeConfig&) = default;
+    RAZududeConfig& operator=(const RAZududeConfig&) = default;
 
     bool hiddenLoadingHUD_ = false;
     bool hiddenStatusTip_ = false;
@@ -114,8 +127,18 @@ class RAZududeConfigInternal {
   public:
     static RAZududeConfigInternal& shareInstance();
 
-    RAZududeConfigInternal(const RAZududeConfigInternal&) = delete;
-    RAZududeConfigInternal& operator=(const RAZududeConfigInternal&) = delete;
+    // Tests: whatever a test changes here is put back when this goes, as it was when this was
+    // made (held and stored values alike), even when the test stops half-way. Main thread.
+    class ScopedStateForTesting {
+      public:
+        ScopedStateForTesting();
+        ~ScopedStateForTesting();
+        ScopedStateForTesting(const ScopedStateForTesting&) = delete;
+        ScopedStateForTesting& operator=(const ScopedStateForTesting&) = delete;
+
+      private:
+        std::unique_ptr<RAZududeConfigInternal> saved_;
+    };
 
     // Whether a platform whose application is missing is shown: yes while the list is nothing,
     // no while it is empty, else whether it names the platform. The same rule for hiding.
@@ -208,6 +231,9 @@ class RAZududeConfigInternal {
   private:
     friend class platform::NoDestructor<RAZududeConfigInternal>;
     RAZududeConfigInternal();
+    // Copies are for ScopedStateForTesting only.
+    RAZududeConfigInternal(const RAZududeConfigInternal&) = default;
+    RAZududeConfigInternal& operator=(const RAZududeConfigInternal&) = default;
     void installTheme(int theme);
 
     inline static bool instanceMade_ = false;

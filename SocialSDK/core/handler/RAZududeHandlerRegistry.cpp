@@ -29,6 +29,26 @@ bool RAZududeHandlerRegistry::hasHandlerClass(std::string_view className) {
     return classes().byName.find(className) != classes().byName.end();
 }
 
+RAZududeHandlerRegistry::ScopedClassForTesting::ScopedClassForTesting(std::string className,
+                                                                      ShareInstance shareInstance)
+    : className_(std::move(className)) {
+    std::lock_guard lock(classes().mutex);
+    auto& byName = classes().byName;
+    if (auto it = byName.find(className_); it != byName.end()) {
+        previous_ = it->second;
+    }
+    byName.insert_or_assign(className_, std::move(shareInstance));
+}
+
+RAZududeHandlerRegistry::ScopedClassForTesting::~ScopedClassForTesting() {
+    std::lock_guard lock(classes().mutex);
+    if (previous_) {
+        classes().byName.insert_or_assign(className_, std::move(*previous_));
+    } else {
+        classes().byName.erase(className_);
+    }
+}
+
 std::shared_ptr<RAZududePlatformHandler> RAZududeHandlerRegistry::shareInstanceOf(
     std::string_view className) {
     ShareInstance make;

@@ -59,6 +59,24 @@ RZSUserManager& RZSUserManager::shareInstance() {
     return *instance;
 }
 
+RZSUserManager::ScopedStateForTesting::ScopedStateForTesting() {
+    auto& manager = shareInstance();
+    // Loaded first, so that what goes back to the store is what the store held.
+    manager.snsAccountDictionary();
+    manager.commentShareAccountDic();
+    saved_.reset(new RZSUserManager(manager));
+    storedUid_ = platform::UserDefaults::standardUserDefaults().objectForKey(kUidDefaultsKey);
+}
+
+RZSUserManager::ScopedStateForTesting::~ScopedStateForTesting() {
+    rzs_persistence::storeAccounts(*saved_->snsAccountDictionary_);
+    rzs_persistence::storeCommentShareAccounts(*saved_->commentShareAccountDic_);
+    auto& defaults = platform::UserDefaults::standardUserDefaults();
+    defaults.setObject(storedUid_, kUidDefaultsKey);
+    defaults.synchronize();
+    shareInstance() = *saved_;
+}
+
 // ---- stored values ---------------------------------------------------------------------
 
 bool RZSUserManager::isUidAvailable(const std::optional<std::string>& uid) {
