@@ -1,18 +1,24 @@
+# How a target hands its usage requirements on: PUBLIC, or INTERFACE for an interface library.
+function(rz_usage_scope target out)
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "INTERFACE_LIBRARY")
+    set(${out} INTERFACE PARENT_SCOPE)
+  else()
+    set(${out} PUBLIC PARENT_SCOPE)
+  endif()
+endfunction()
+
 # A library of the SDK: headers by their path from the repository root, inside the tree through
 # the include roots of the layers it may use (rz_include_root) and under include/sharesdk once
-# installed, C++20 for whoever links it, and the same name for an
-# app whichever way it takes the SDK in: ShareSdk::<name without the project's "rz_" prefix>
+# installed, C++20 for whoever links it, and the same name for an app whichever way it takes the
+# SDK in: ShareSdk::<name without the project's "rz_" prefix>
 # (or EXPORT_NAME), installed and exported with the package.
 function(rz_sdk_library target)
   cmake_parse_arguments(ARG "" "EXPORT_NAME" "" ${ARGN})
   if(NOT ARG_EXPORT_NAME)
     string(REGEX REPLACE "^rz_" "" ARG_EXPORT_NAME ${target})
   endif()
-  get_target_property(type ${target} TYPE)
-  set(scope PUBLIC)
-  if(type STREQUAL "INTERFACE_LIBRARY")
-    set(scope INTERFACE)
-  endif()
+  rz_usage_scope(${target} scope)
   target_include_directories(${target} ${scope}
     $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/sharesdk>)
   target_compile_features(${target} ${scope} cxx_std_20)
@@ -49,11 +55,7 @@ function(rz_include_root target)
       file(CREATE_LINK ${entry} ${root}/${relative}/${name} SYMBOLIC)
     endforeach()
   endforeach()
-  get_target_property(type ${target} TYPE)
-  set(scope PUBLIC)
-  if(type STREQUAL "INTERFACE_LIBRARY")
-    set(scope INTERFACE)
-  endif()
+  rz_usage_scope(${target} scope)
   target_include_directories(${target} ${scope} $<BUILD_INTERFACE:${root}>)
 endfunction()
 
