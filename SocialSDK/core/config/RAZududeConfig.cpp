@@ -26,13 +26,6 @@ RAZududeConfig& RAZududeConfig::shareInstance() {
     return *instance;
 }
 
-RAZududeConfig::ScopedStateForTesting::ScopedStateForTesting()
-    : saved_(new RAZududeConfig(shareInstance())) {}
-
-RAZududeConfig::ScopedStateForTesting::~ScopedStateForTesting() {
-    shareInstance() = *saved_;
-}
-
 void RAZududeConfig::setSnsPlatformNames(platform::Array names) {
     RAZududeConfigInternal::shareInstance().setSnsPlatformNames(std::move(names));
     RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kSetSnsPlatformNames);
@@ -192,13 +185,6 @@ RAZududeConfigInternal& RAZududeConfigInternal::shareInstance() {
     static platform::NoDestructor<RAZududeConfigInternal> instance;
     instanceMade_ = true;
     return *instance;
-}
-
-RAZududeConfigInternal::ScopedStateForTesting::ScopedStateForTesting()
-    : saved_(new RAZududeConfigInternal(shareInstance())) {}
-
-RAZududeConfigInternal::ScopedStateForTesting::~ScopedStateForTesting() {
-    shareInstance() = *saved_;
 }
 
 namespace {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/NoDestructor.h"
+#include "platform/ScopedStateForTesting.h"
 #include "platform/Value.h"
 #include "platform/graphics/Color.h"
 #include "platform/graphics/Geometry.h"
@@ -44,18 +45,9 @@ class RAZududeConfig {
   public:
     static RAZududeConfig& shareInstance();
 
-    // Tests: whatever a test changes here is put back when this goes, as it was when this was
-    // made (held and stored values alike), even when the test stops half-way. Main thread.
-    class ScopedStateForTesting {
-      public:
-        ScopedStateForTesting();
-        ~ScopedStateForTesting();
-        ScopedStateForTesting(const ScopedStateForTesting&) = delete;
-        ScopedStateForTesting& operator=(const ScopedStateForTesting&) = delete;
-
-      private:
-        std::unique_ptr<RAZududeConfig> saved_;
-    };
+    // Tests: what a test changes here goes back at the end of the scope.
+    using ScopedStateForTesting =
+        platform::ScopedStateForTesting<RAZududeConfig, &RAZududeConfig::shareInstance>;
 
     // ---- switches read by the widgets, the data service, the handlers and the requests
     bool hiddenLoadingHUD() const { return hiddenLoadingHUD_; }
@@ -112,6 +104,8 @@ class RAZududeConfig {
   private:
     friend class platform::NoDestructor<RAZududeConfig>;
     RAZududeConfig();
+    template <class, auto>
+    friend class platform::ScopedStateForTesting;
     // Copies are for ScopedStateForTesting only.
     RAZududeConfig(const RAZududeConfig&) = default;
     RAZududeConfig& operator=(const RAZududeConfig&) = default;
@@ -127,18 +121,10 @@ class RAZududeConfigInternal {
   public:
     static RAZududeConfigInternal& shareInstance();
 
-    // Tests: whatever a test changes here is put back when this goes, as it was when this was
-    // made (held and stored values alike), even when the test stops half-way. Main thread.
-    class ScopedStateForTesting {
-      public:
-        ScopedStateForTesting();
-        ~ScopedStateForTesting();
-        ScopedStateForTesting(const ScopedStateForTesting&) = delete;
-        ScopedStateForTesting& operator=(const ScopedStateForTesting&) = delete;
-
-      private:
-        std::unique_ptr<RAZududeConfigInternal> saved_;
-    };
+    // Tests: what a test changes here goes back at the end of the scope.
+    using ScopedStateForTesting =
+        platform::ScopedStateForTesting<RAZududeConfigInternal,
+                                        &RAZududeConfigInternal::shareInstance>;
 
     // Whether a platform whose application is missing is shown: yes while the list is nothing,
     // no while it is empty, else whether it names the platform. The same rule for hiding.
@@ -231,6 +217,8 @@ class RAZududeConfigInternal {
   private:
     friend class platform::NoDestructor<RAZududeConfigInternal>;
     RAZududeConfigInternal();
+    template <class, auto>
+    friend class platform::ScopedStateForTesting;
     // Copies are for ScopedStateForTesting only.
     RAZududeConfigInternal(const RAZududeConfigInternal&) = default;
     RAZududeConfigInternal& operator=(const RAZududeConfigInternal&) = default;
