@@ -81,6 +81,16 @@ void RZSDataManagerSet::setAppkey(std::optional<std::string> appkey) {
     }
 }
 
+RZSDataManagerSet::ScopedAppkeyForTesting::ScopedAppkeyForTesting(std::optional<std::string> appkey)
+    : held_(shareInstance().appkey_), stored_(rzs_persistence::documentValue("appkey")) {
+    shareInstance().setAppkey(std::move(appkey));
+}
+
+RZSDataManagerSet::ScopedAppkeyForTesting::~ScopedAppkeyForTesting() {
+    shareInstance().setAppkey(held_);
+    rzs_persistence::setDocumentValue("appkey", stored_);
+}
+
 void RZSDataManagerSet::setCurrentDataHash(std::optional<std::string> hash) {
     RZ_CHECK_MAIN_THREAD();
     RZSCacheManager::setCurrentDataManagerIdentifier(hash);

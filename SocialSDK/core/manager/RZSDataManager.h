@@ -91,6 +91,19 @@ class RZSDataManagerSet {
     // set to nothing is the stored value read.
     std::optional<std::string> appkey() const;
     void setAppkey(std::optional<std::string> appkey);
+    // Tests: the AppKey for the scope; then the held and the stored one as they were, and the
+    // cryptor keyed with it again. Main thread.
+    class ScopedAppkeyForTesting {
+      public:
+        explicit ScopedAppkeyForTesting(std::optional<std::string> appkey);
+        ~ScopedAppkeyForTesting();
+        ScopedAppkeyForTesting(const ScopedAppkeyForTesting&) = delete;
+        ScopedAppkeyForTesting& operator=(const ScopedAppkeyForTesting&) = delete;
+
+      private:
+        std::optional<std::string> held_;
+        std::optional<std::string> stored_;
+    };
 
     const std::optional<std::string>& currentDataHash() const { return currentDataHash_; }
     void setCurrentDataHash(std::optional<std::string> hash);
