@@ -1,4 +1,5 @@
 #include "platform/Device.h"
+#include "platform/NoDestructor.h"
 
 #include <sys/utsname.h>
 #include <mutex>
@@ -9,13 +10,13 @@ namespace platform {
 namespace {
 
 std::mutex& deviceMutex() {
-    static std::mutex mutex;
-    return mutex;
+    static NoDestructor<std::mutex> mutex;
+    return *mutex;
 }
 
 DeviceProfile& currentSlot() {
-    static DeviceProfile profile;
-    return profile;
+    static NoDestructor<DeviceProfile> profile;
+    return *profile;
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/NoDestructor.h"
 #include "platform/TaskGuard.h"
 #include "platform/ThreadLoop.h"
 #include "platform/ThreadPool.h"
@@ -338,7 +339,7 @@ class MainQueue final : public DispatchQueue {
 class DelayedCalls {
   public:
     static DelayedCalls& shared() {
-        static DelayedCalls* const calls = new DelayedCalls();
+        static NoDestructor<DelayedCalls> calls;
         return *calls;
     }
 
@@ -437,13 +438,13 @@ std::shared_ptr<DispatchQueue> DispatchQueue::concurrent(std::string label) {
 }
 
 const std::shared_ptr<DispatchQueue>& DispatchQueue::main() {
-    static const auto* const queue = new std::shared_ptr<DispatchQueue>(new MainQueue());
+    static const NoDestructor<std::shared_ptr<DispatchQueue>> queue(new MainQueue());
     return *queue;
 }
 
 const std::shared_ptr<DispatchQueue>& DispatchQueue::global() {
-    static const auto* const queue =
-        new std::shared_ptr<DispatchQueue>(DispatchQueue::concurrent("global"));
+    static const NoDestructor<std::shared_ptr<DispatchQueue>> queue(
+        DispatchQueue::concurrent("global"));
     return *queue;
 }
 

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/MainLoop.h"
 
@@ -47,6 +48,9 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     // Submits the task to the queue `seconds` from now (real time; the main queue's clock for
     // the main queue). Cancelling before that drops it.
     virtual std::shared_ptr<TimerHandle> after(double seconds, std::function<void()> task);
+    std::shared_ptr<TimerHandle> after(Seconds delay, std::function<void()> task) {
+        return after(delay.count(), std::move(task));
+    }
 
     // Whether the calling thread is running a task of this queue.
     virtual bool isCurrent() const = 0;
@@ -78,6 +82,7 @@ class DispatchGroup : public std::enable_shared_from_this<DispatchGroup> {
     // Waits until the group is empty: true, or false when the timeout (real seconds, infinity
     // for ever) ran out.
     bool wait(double timeoutSeconds);
+    bool wait(Seconds timeout) { return wait(timeout.count()); }
 
   private:
     DispatchGroup();

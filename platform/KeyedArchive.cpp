@@ -3,6 +3,7 @@
 #include <climits>
 #include <exception>
 
+#include "platform/NoDestructor.h"
 #include "platform/PropertyList.h"
 #include "platform/Utf8.h"
 
@@ -116,7 +117,7 @@ const ArchiveObject& ArchiveObject::operator[](std::string_view key) const {
 }
 
 const ArchiveObject& ArchiveObject::nil() {
-    static const ArchiveObject* kNil = new ArchiveObject();
+    static const NoDestructor<ArchiveObject> kNil;
     return *kNil;
 }
 
@@ -124,7 +125,7 @@ const ArchiveObject& ArchiveObject::nil() {
 // ArchiveRegistry
 
 ArchiveRegistry& ArchiveRegistry::shared() {
-    static ArchiveRegistry* registry = new ArchiveRegistry();
+    static NoDestructor<ArchiveRegistry> registry;
     return *registry;
 }
 

@@ -9,25 +9,26 @@
 #include <string>
 
 #include "platform/AppFolders.h"
+#include "platform/NoDestructor.h"
 
 namespace platform {
 
 namespace {
 
+// Never destroyed: other threads may still log while the process exits.
 std::mutex& logMutex() {
-    static std::mutex mutex;
-    return mutex;
+    static NoDestructor<std::mutex> mutex;
+    return *mutex;
 }
 
-// Never destroyed: other threads may still log while the process exits.
 ConsoleLogSink& sinkSlot() {
-    static ConsoleLogSink& sink = *new ConsoleLogSink;
-    return sink;
+    static NoDestructor<ConsoleLogSink> sink;
+    return *sink;
 }
 
 const std::string& processName() {
-    static const std::string& name = *new std::string(AppFolders::processName());
-    return name;
+    static const NoDestructor<std::string> name(AppFolders::processName());
+    return *name;
 }
 
 std::string prefix() {

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "platform/Mutex.h"
+#include "platform/NoDestructor.h"
 #include "platform/TaskGuard.h"
 #include "platform/ThreadLoop.h"
 
@@ -150,7 +151,7 @@ class MainLoop::Pumping {
 };
 
 MainLoop& MainLoop::main() {
-    static MainLoop* const loop = new MainLoop(Origin::kProcess);
+    static NoDestructor<MainLoop> loop(Origin::kProcess);
     return *loop;
 }
 

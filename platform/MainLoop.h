@@ -7,13 +7,22 @@
 // moves time on.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
+#include "platform/NoDestructor.h"
+
 namespace platform {
+
+// A time-out or delay in any unit (std::chrono::milliseconds(300), std::chrono::seconds(30)),
+// held as seconds of double precision, the loop's own unit. The overloads below that take bare
+// seconds as a double remain for callers not yet moved to durations.
+using Seconds = std::chrono::duration<double>;
 
 // A scheduled call that can be cancelled; cancelling after it ran, or twice, does nothing.
 class TimerHandle {
@@ -50,10 +59,16 @@ class MainLoop {
     // its timers). Timers due at the same time fire in the order they were made. The loop
     // keeps the task until it fired or was cancelled, whether or not the handle is kept.
     // NaN seconds throw std::invalid_argument.
+    std::shared_ptr<TimerHandle> after(Seconds delay, std::function<void()> task) {
+        return after(delay.count(), std::move(task));
+    }
     std::shared_ptr<TimerHandle> after(double seconds, std::function<void()> task);
     // A call every `seconds` (at least 0.1 ms; not finite: std::invalid_argument) until
     // cancelled. With the real clock, firings that were missed while the loop was busy are
     // skipped, not bunched up.
+    std::shared_ptr<TimerHandle> every(Seconds interval, std::function<void()> task) {
+        return every(interval.count(), std::move(task));
+    }
     std::shared_ptr<TimerHandle> every(double seconds, std::function<void()> task);
 
     double now() const;  // the loop's clock, seconds (monotonic)
@@ -66,6 +81,7 @@ class MainLoop {
     // firing the timers that fall due on the way in time order, each seeing now() at its own
     // due time, and running the tasks posted meanwhile. Returns when nothing more is due
     // by the end time; now() is then the end time.
+    void advance(Seconds time) { advance(time.count()); }
     void advance(double seconds);
 
     // Runs the tasks posted so far and the timers due now, each once; what they post or
@@ -75,6 +91,9 @@ class MainLoop {
     // (false). It waits for work on a condition variable; a condition changed by another
     // thread without posting to the loop is seen within a few milliseconds. On the manual
     // clock it never moves time itself: only timers already due fire.
+    bool runUntil(const std::function<bool()>& done, Seconds timeout) {
+        return runUntil(done, timeout.count());
+    }
     bool runUntil(const std::function<bool()>& done, double timeoutSeconds);
     // Until stop(). A stop() that comes while no run() is active ends the next run().
     void run();
@@ -85,6 +104,7 @@ class MainLoop {
     class Timer;
     class Pumping;
     enum class Origin { kProcess, kCreator };
+    friend class NoDestructor<MainLoop>;
     explicit MainLoop(Origin origin);
 
     bool pumpOnce();

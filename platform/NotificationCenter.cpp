@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/Dispatch.h"
+#include "platform/NoDestructor.h"
 #include "platform/TaskGuard.h"
 
 namespace platform {
@@ -126,7 +127,7 @@ bool ObserverToken::isRegistered() const {
 }
 
 NotificationCenter& NotificationCenter::defaultCenter() {
-    static NotificationCenter* const center = new NotificationCenter();
+    static NoDestructor<NotificationCenter> center;
     return *center;
 }
 

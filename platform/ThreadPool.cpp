@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/NoDestructor.h"
 #include "platform/TaskGuard.h"
 #include "platform/ThreadLoop.h"
 
@@ -95,7 +96,7 @@ struct ThreadPool::State {
 };
 
 ThreadPool& ThreadPool::shared() {
-    static ThreadPool* const pool = new ThreadPool();
+    static NoDestructor<ThreadPool> pool;
     return *pool;
 }
 

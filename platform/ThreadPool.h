@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <functional>
 
+#include "platform/NoDestructor.h"
+
 namespace platform {
 
 class ThreadPool {
@@ -25,6 +27,7 @@ class ThreadPool {
     ThreadPool& operator=(const ThreadPool&) = delete;
 
   private:
+    friend class NoDestructor<ThreadPool>;
     ThreadPool();
     struct State;
     State* state_;

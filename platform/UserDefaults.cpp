@@ -6,6 +6,7 @@
 
 #include "platform/AppFolders.h"
 #include "platform/Files.h"
+#include "platform/NoDestructor.h"
 #include "platform/PropertyList.h"
 #include "platform/StorageLog.h"
 
@@ -25,7 +26,7 @@ std::string timeStamp() {
 }  // namespace
 
 UserDefaults& UserDefaults::standardUserDefaults() {
-    static UserDefaults* standard = new UserDefaults();
+    static NoDestructor<UserDefaults> standard;
     return *standard;
 }
 

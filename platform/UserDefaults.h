@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "platform/Mutex.h"
+#include "platform/NoDestructor.h"
 #include "platform/Value.h"
 
 namespace platform {
@@ -59,6 +60,7 @@ class UserDefaults {
     std::filesystem::path file();
 
   private:
+    friend class NoDestructor<UserDefaults>;
     UserDefaults();
     const std::filesystem::path& fileLocked() RZ_REQUIRES(mutex_);
     void loadLocked() RZ_REQUIRES(mutex_);

@@ -1,4 +1,5 @@
 #include "platform/Value.h"
+#include "platform/NoDestructor.h"
 
 #include <algorithm>
 #include <cctype>
@@ -408,7 +409,7 @@ std::size_t Value::count() const {
 }
 
 const Value& Value::null() {
-    static const Value* kNull = new Value();
+    static const NoDestructor<Value> kNull;
     return *kNull;
 }
 

@@ -5,11 +5,12 @@
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformNames.h"
 #include "SocialSDK/core/screen/RAZududeScreenHost.h"
+#include "platform/NoDestructor.h"
 #include "platform/ui/Alert.h"
 #include "share_handlers/HandlerPlatforms.h"
 
 std::shared_ptr<RAZududeFacebookSnsHandler> RAZududeFacebookSnsHandler::shareInstance() {
-    static auto* instance = new std::shared_ptr<RAZududeFacebookSnsHandler>(
+    static platform::NoDestructor<std::shared_ptr<RAZududeFacebookSnsHandler>> instance(
         std::make_shared<RAZududeFacebookSnsHandler>());
     return *instance;
 }
@@ -18,10 +19,11 @@ std::shared_ptr<RAZududeSnsPlatform> RAZududeFacebookSnsHandler::getFacebookTwit
     const std::string& platformName) {
     std::shared_ptr<RAZududeSnsPlatform> platform;
     if (platformName == RZShareToFacebook) {
-        platform =
-            makeHandlerPlatform(RZShareToFacebook, 20, "facebook", "Facebook", "RZS_facebook");
+        platform = makeHandlerPlatform(RZShareToFacebook, kRAZududeSnsPlatformFacebook, "facebook",
+                                       "Facebook", "RZS_facebook");
     } else if (platformName == RZShareToTwitter) {
-        platform = makeHandlerPlatform(RZShareToTwitter, 21, "twitter", "Twitter", "RZS_twitter");
+        platform = makeHandlerPlatform(RZShareToTwitter, kRAZududeSnsPlatformTwitter, "twitter",
+                                       "Twitter", "RZS_twitter");
     }
     // A tap goes through the share service's click flow to this handler.
     RAZududeSnsPlatformManager::installClickHandler(platform);

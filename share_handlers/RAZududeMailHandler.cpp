@@ -7,6 +7,7 @@
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformNames.h"
 #include "SocialSDK/core/screen/RAZududeScreenHost.h"
+#include "platform/NoDestructor.h"
 #include "platform/ui/Application.h"
 #include "share_handlers/HandlerPlatforms.h"
 
@@ -34,8 +35,8 @@ std::optional<platform::ComposedMessage::Attachment> attachmentOf(const RAZudude
 }  // namespace
 
 std::shared_ptr<RAZududeMailHandler> RAZududeMailHandler::shareInstance() {
-    static auto* instance =
-        new std::shared_ptr<RAZududeMailHandler>(std::make_shared<RAZududeMailHandler>());
+    static platform::NoDestructor<std::shared_ptr<RAZududeMailHandler>> instance(
+        std::make_shared<RAZududeMailHandler>());
     return *instance;
 }
 
@@ -43,9 +44,11 @@ std::shared_ptr<RAZududeSnsPlatform> RAZududeMailHandler::getEmailSmsPlatform(
     const std::string& platformName) {
     std::shared_ptr<RAZududeSnsPlatform> platform;
     if (platformName == RZShareToEmail) {
-        platform = makeHandlerPlatform(RZShareToEmail, 17, "email", "邮件", "RZS_email");
+        platform = makeHandlerPlatform(RZShareToEmail, kRAZududeSnsPlatformEmail, "email", "邮件",
+                                       "RZS_email");
     } else if (platformName == RZShareToSms) {
-        platform = makeHandlerPlatform(RZShareToSms, 18, "sms", "短信", "RZS_sms");
+        platform =
+            makeHandlerPlatform(RZShareToSms, kRAZududeSnsPlatformSms, "sms", "短信", "RZS_sms");
     }
     // A tap goes through the share service's click flow to this handler.
     RAZududeSnsPlatformManager::installClickHandler(platform);

@@ -7,14 +7,15 @@
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformNames.h"
 #include "platform/Format.h"
+#include "platform/NoDestructor.h"
 #include "share_handlers/HandlerPlatforms.h"
 
 RAZududeQQHandler::RAZududeQQHandler()
     : PlatformAppHandler("qq", "qq_not_installed", "你还没有安装QQ，无法分享到QQ") {}
 
 std::shared_ptr<RAZududeQQHandler> RAZududeQQHandler::shareInstance() {
-    static auto* instance =
-        new std::shared_ptr<RAZududeQQHandler>(std::make_shared<RAZududeQQHandler>());
+    static platform::NoDestructor<std::shared_ptr<RAZududeQQHandler>> instance(
+        std::make_shared<RAZududeQQHandler>());
     return *instance;
 }
 
@@ -35,7 +36,7 @@ void RAZududeQQHandler::setQQWithAppId(std::string appId, std::optional<std::str
             }
         };
     };
-    auto qq = makeHandlerPlatform(RZShareToQQ, 19, "mobile_qq", "QQ", "RZS_qq");
+    auto qq = makeHandlerPlatform(RZShareToQQ, kRAZududeSnsPlatformQQ, "mobile_qq", "QQ", "RZS_qq");
     qq->setSnsClickHandler(tapFor(RZShareToQQ));
     RAZududeConfig::addSocialSnsPlatform({qq});
 

@@ -11,6 +11,7 @@
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformNames.h"
 #include "platform/Format.h"
+#include "platform/NoDestructor.h"
 #include "platform/ui/Application.h"
 #include "share_handlers/HandlerPlatforms.h"
 
@@ -29,8 +30,8 @@ RAZududeSinaSSOHandler::RAZududeSinaSSOHandler()
     : PlatformAppHandler("weibo", "sina_not_installed", "你还没有安装微博，无法登录新浪微博") {}
 
 std::shared_ptr<RAZududeSinaSSOHandler> RAZududeSinaSSOHandler::shareInstance() {
-    static auto* instance =
-        new std::shared_ptr<RAZududeSinaSSOHandler>(std::make_shared<RAZududeSinaSSOHandler>());
+    static platform::NoDestructor<std::shared_ptr<RAZududeSinaSSOHandler>> instance(
+        std::make_shared<RAZududeSinaSSOHandler>());
     return *instance;
 }
 
@@ -42,7 +43,8 @@ void RAZududeSinaSSOHandler::setSinaSSOWithAppKey(std::string appKey,
     self->appSecret_ = std::move(appSecret);
     self->redirectUrl_ = std::move(redirectUrl);
 
-    auto sina = makeHandlerPlatform(RZShareToSina, 9, "sina", "新浪微博", "RZS_sina");
+    auto sina = makeHandlerPlatform(RZShareToSina, kRAZududeSnsPlatformSina, "sina", "新浪微博",
+                                    "RZS_sina");
     sina->setNeedLogin(true);
     sina->setHaveWebViewAuth(true);
     sina->setOauthBaseURLString("share/auth");

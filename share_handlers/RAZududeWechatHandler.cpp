@@ -8,14 +8,15 @@
 #include "SocialSDK/core/platform/RAZududeSnsPlatformInternal.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformNames.h"
+#include "platform/NoDestructor.h"
 #include "share_handlers/HandlerPlatforms.h"
 
 RAZududeWechatHandler::RAZududeWechatHandler()
     : PlatformAppHandler("wechat", "wechat_not_installed", "你还没有安装微信，无法分享到微信") {}
 
 std::shared_ptr<RAZududeWechatHandler> RAZududeWechatHandler::shareInstance() {
-    static auto* instance =
-        new std::shared_ptr<RAZududeWechatHandler>(std::make_shared<RAZududeWechatHandler>());
+    static platform::NoDestructor<std::shared_ptr<RAZududeWechatHandler>> instance(
+        std::make_shared<RAZududeWechatHandler>());
     return *instance;
 }
 
@@ -34,9 +35,12 @@ void RAZududeWechatHandler::setWXAppId(std::string appId, std::optional<std::str
         const char* icon;
     };
     const Look looks[] = {
-        {RZShareToWechatSession, 14, "wechat_session", "微信好友", "RZS_wechat_session"},
-        {RZShareToWechatTimeline, 15, "wechat_timeline", "微信朋友圈", "RZS_wechat_timeline"},
-        {RZShareToWechatFavorite, 16, "wechat_favorite", "微信收藏", "RZS_wechat_favorite"},
+        {RZShareToWechatSession, kRAZududeSnsPlatformWechatSession, "wechat_session", "微信好友",
+         "RZS_wechat_session"},
+        {RZShareToWechatTimeline, kRAZududeSnsPlatformWechatTimeline, "wechat_timeline",
+         "微信朋友圈", "RZS_wechat_timeline"},
+        {RZShareToWechatFavorite, kRAZududeSnsPlatformWechatFavorite, "wechat_favorite", "微信收藏",
+         "RZS_wechat_favorite"},
     };
     std::vector<std::shared_ptr<RAZududeSnsPlatform>> platforms;
     std::weak_ptr<RAZududeWechatHandler> weak = self;
@@ -77,7 +81,7 @@ void RAZududeWechatHandler::setWXAppId(std::string appId, std::optional<std::str
             companion->setIsHidden(true);
         }
     }
-    RAZududeOpAnalytics::postSocialAnalytics("45");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kSetWXAppId);
 }
 
 void RAZududeWechatHandler::clickHandlerWithSnsName(

@@ -46,11 +46,10 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 # loop, queues and operations, URL loading, the network layer, and the share service's roads
 # over loopback (jobs, caches, image loader). The screens' suite, on the main thread but for
 # two cache tests, stays out to keep CI short. Only those suites are built; ctest skips the
-# placeholders of the others, and the checks that only compile or run Python. The image
-# loader's suite stays out until OpenSSL's exit-time clean-up no longer races a pool thread
-# that is still hashing a picture's key as a test process ends (seen about once in three runs).
+# placeholders of the others, and the checks that only compile or run Python.
 tsan_suites=(platform_tests platform_net_tests platform_net_loopback_tests network_tests
-  network_loopback_tests socialsdk_protocol_tests socialsdk_dataservice_tests)
+  network_loopback_tests socialsdk_loopback_tests socialsdk_protocol_tests
+  socialsdk_dataservice_tests)
 cmake -S . -B build/tsan -G Ninja -DRZ_WERROR=ON -DRZ_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build build/tsan -j "$jobs" --target "${tsan_suites[@]}"

@@ -6,6 +6,7 @@
 
 #include "RZBase_Source/Encode/RAZududeBase64.h"
 #include "RZBase_Source/Encode/RAZududeUtils.h"
+#include "platform/NoDestructor.h"
 #include "platform/Utf8.h"
 
 namespace {
@@ -55,7 +56,7 @@ RAZududeCryptor::Key RAZududeCryptor::keyFromAppKey(std::string_view appKey) {
 }
 
 RAZududeCryptor& RAZududeCryptor::sharedInstance() {
-    static auto* instance = new RAZududeCryptor();
+    static platform::NoDestructor<RAZududeCryptor> instance;
     return *instance;
 }
 

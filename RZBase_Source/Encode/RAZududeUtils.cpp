@@ -3,6 +3,7 @@
 #include "platform/Log.h"
 #include "platform/Url.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -15,8 +16,18 @@
 #include "RZBase_Source/Encode/RAZududeStringEncoding.h"
 #include "RZBase_Source/Json/RAZududeRqJsonParser.h"
 #include "RZBase_Source/Json/RAZududeRqJsonWriter.h"
+#include "platform/NoDestructor.h"
 
 namespace {
+
+// The pool's threads and the network thread are never joined, so one of them may still be
+// hashing a key (or enciphering, through the cryptor, which hashes with md5Value and so links
+// this file) while the process ends. OpenSSL's own exit-time clean-up would free its tables
+// under that thread; instead its state lives as long as the process, like the shared instances.
+// The choice holds only if made by the process's first call into OpenSSL, hence a static
+// initializer here, before main() and so before the network thread starts libcurl.
+[[maybe_unused]] const bool kOpenSslOutlivesExit =
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
 
 // The debug log is the app's standard output. One write per line, so that lines from several
 // threads do not interleave.
@@ -44,7 +55,7 @@ std::string describeTrace(const std::vector<platform::Error>& trace) {
 }  // namespace
 
 RAZududeUtils& RAZududeUtils::sharedInstance() {
-    static RAZududeUtils* instance = new RAZududeUtils();
+    static platform::NoDestructor<RAZududeUtils> instance;
     return *instance;
 }
 

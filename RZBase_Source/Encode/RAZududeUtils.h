@@ -14,6 +14,7 @@
 #include <type_traits>
 
 #include "platform/Mutex.h"
+#include "platform/NoDestructor.h"
 #include "platform/Value.h"
 
 class RAZududeUtils {
@@ -64,6 +65,7 @@ class RAZududeUtils {
     RAZududeUtils& operator=(const RAZududeUtils&) = delete;
 
   private:
+    friend class platform::NoDestructor<RAZududeUtils>;
     RAZududeUtils() = default;
     static void writeLogLine(std::string_view message);
 

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/NoDestructor.h"
 #include "platform/Utf8.h"
 #include "platform/graphics/PangoText.h"
 
@@ -23,12 +24,12 @@ namespace platform {
 namespace {
 
 std::shared_ptr<const TextMeasurer>& installed() {
-    static auto* measurer = new std::shared_ptr<const TextMeasurer>();
+    static NoDestructor<std::shared_ptr<const TextMeasurer>> measurer;
     return *measurer;
 }
 
 const PangoTextMeasurer& pangoMeasurer() {
-    static const auto* measurer = new PangoTextMeasurer();
+    static const NoDestructor<PangoTextMeasurer> measurer;
     return *measurer;
 }
 
@@ -41,7 +42,7 @@ struct MeasuringContext {
 };
 
 MeasuringContext& measuringContext() {
-    static auto* context = new MeasuringContext();
+    static NoDestructor<MeasuringContext> context;
     return *context;
 }
 

@@ -12,6 +12,7 @@
 #include "platform/Device.h"
 #include "platform/Files.h"
 #include "platform/Log.h"
+#include "platform/NoDestructor.h"
 #include "platform/graphics/GraphicsContext.h"
 #include "platform/graphics/ImageCodec.h"
 
@@ -34,7 +35,7 @@ struct Resources {
 };
 
 Resources& resources() {
-    static auto* r = new Resources();
+    static NoDestructor<Resources> r;
     return *r;
 }
 

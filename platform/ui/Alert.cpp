@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/NoDestructor.h"
 #include "platform/ui/View.h"
 
 namespace platform {
@@ -9,7 +10,7 @@ namespace platform {
 namespace {
 
 std::vector<std::shared_ptr<ModalPanel>>& shown() {
-    static auto* panels = new std::vector<std::shared_ptr<ModalPanel>>();
+    static NoDestructor<std::vector<std::shared_ptr<ModalPanel>>> panels;
     return *panels;
 }
 

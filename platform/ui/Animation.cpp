@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/MainLoop.h"
+#include "platform/NoDestructor.h"
 #include "platform/ui/View.h"
 
 namespace platform {
@@ -36,7 +37,7 @@ struct Registry {
 };
 
 Registry& registry() {
-    static auto* r = new Registry();
+    static NoDestructor<Registry> r;
     return *r;
 }
 

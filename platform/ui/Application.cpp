@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "platform/Device.h"
+#include "platform/NoDestructor.h"
 #include "platform/ui/Alert.h"
 #include "platform/ui/Keyboard.h"
 #include "platform/ui/Screen.h"
@@ -15,7 +16,8 @@ namespace platform {
 namespace {
 
 const std::set<std::string>& defaultSchemes() {
-    static const auto* schemes = new std::set<std::string>{"http", "https", "sms", "mailto", "tel"};
+    static const NoDestructor<std::set<std::string>> schemes(
+        std::set<std::string>{"http", "https", "sms", "mailto", "tel"});
     return *schemes;
 }
 
@@ -40,7 +42,7 @@ std::string schemeOf(const std::string& url) {
 }  // namespace
 
 Application& Application::shared() {
-    static auto* app = new Application();
+    static NoDestructor<Application> app;
     return *app;
 }
 

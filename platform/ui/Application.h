@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/InterfaceOrientation.h"
+#include "platform/NoDestructor.h"
 #include "platform/graphics/Geometry.h"
 
 namespace platform {
@@ -108,6 +109,7 @@ class Application {
 
   private:
     friend class Window;
+    friend class NoDestructor<Application>;
     Application();
     void addWindow(const std::shared_ptr<Window>& window);
     void setKeyWindow(const std::shared_ptr<Window>& window);

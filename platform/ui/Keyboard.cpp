@@ -1,5 +1,6 @@
 #include "platform/ui/Keyboard.h"
 
+#include "platform/NoDestructor.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Screen.h"
@@ -8,7 +9,7 @@
 namespace platform {
 
 Keyboard& Keyboard::shared() {
-    static auto* keyboard = new Keyboard();
+    static NoDestructor<Keyboard> keyboard;
     return *keyboard;
 }
 

@@ -1,12 +1,13 @@
 #include "platform/ui/Screen.h"
 
 #include "platform/Device.h"
+#include "platform/NoDestructor.h"
 #include "platform/ui/Application.h"
 
 namespace platform {
 
 Screen& Screen::main() {
-    static auto* screen = new Screen();
+    static NoDestructor<Screen> screen;
     return *screen;
 }
 

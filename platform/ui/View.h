@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/MainLoop.h"
 #include "platform/graphics/Color.h"
 #include "platform/graphics/Geometry.h"
 #include "platform/graphics/GraphicsContext.h"
@@ -221,7 +222,12 @@ class View : public std::enable_shared_from_this<View> {
     // An animation that changes nothing completes at the next turn of the loop.
     static void animate(double duration, const std::function<void()>& changes,
                         std::function<void(bool finished)> completion = {}, double delay = 0);
-    static constexpr double kDefaultAnimationDuration = 0.2;
+    static void animate(Seconds duration, const std::function<void()>& changes,
+                        std::function<void(bool finished)> completion = {},
+                        Seconds delay = Seconds::zero()) {
+        animate(duration.count(), changes, std::move(completion), delay.count());
+    }
+    static constexpr std::chrono::milliseconds kDefaultAnimationDuration{200};
 
   protected:
     // Hooks for subclasses, called around changes of the tree.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,7 +40,6 @@ class DataServiceTest : public social_test::SocialTest {
 
     void TearDown() override {
         RAZududeScreenHooks::setToastMaker(std::move(previousToast_));
-        RAZududeConfig::shareInstance().setIsGetInverseFlowUrl(false);
         for (auto& [platform, click, login] : savedBlocks_) {
             platform->setSnsClickHandler(std::move(click));
             platform->setLoginClickHandler(std::move(login));
@@ -140,8 +140,8 @@ TEST_F(DataServiceTest, DirectSharesAreTheServicePlatformsAndReadySystemHandlers
         EXPECT_FALSE(RAZududeDataService::canDirectShare(type)) << type;
     }
     auto handler = std::make_shared<ReadyHandler>();
-    RAZududeHandlerRegistry::registerHandlerClass("RAZududeTwitterHandler",
-                                                  [handler] { return handler; });
+    std::optional<RAZududeHandlerRegistry::ScopedClassForTesting> twitter;
+    twitter.emplace("RAZududeTwitterHandler", [handler] { return handler; });
     EXPECT_TRUE(RAZududeDataService::canDirectShare(21));
     EXPECT_FALSE(RAZududeDataService::canDirectShare(20));
 
@@ -153,7 +153,7 @@ TEST_F(DataServiceTest, DirectSharesAreTheServicePlatformsAndReadySystemHandlers
         [&](const RAZududeResponsePtr&) { ++heard; }, std::nullopt);
     EXPECT_EQ(handler->shared, std::vector<std::string>{"tweet"});
     EXPECT_EQ(heard, 1);
-    RAZududeHandlerRegistry::registerHandlerClass("RAZududeTwitterHandler", {});
+    twitter.reset();
 
     // facebook has no handler here: nothing is sent; with a source operation it is posted.
     service_->postSNSWithTypesInternal({"facebook"}, "fb", nullptr, std::nullopt, nullptr, {},

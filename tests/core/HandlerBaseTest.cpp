@@ -120,7 +120,6 @@ TEST_F(HandlerBaseTest, AnUploadedAccountIsStoredAndItsDataAnswered) {
     // The token went up, then the accounts were asked for.
     EXPECT_EQ(peer.ofKind(kRZSRequestAddSnsAccount).size(), 1u);
     EXPECT_EQ(peer.ofKind(kRZSRequestSnsAccount).size(), 1u);
-    RZSUserManager::shareInstance().setUid(std::nullopt);
 }
 
 TEST_F(HandlerBaseTest, UrlSchemesComeFromTheAppsInfoPropertyList) {

@@ -102,9 +102,10 @@ TEST_F(ProtocolTest, OnlyTheQueryOfAPathIsEnciphered) {
     EXPECT_EQ(RAZududeCryptor::sharedInstance().AES128Decrypt(path->substr(18)), "x=1&y=a b");
 
     // Nothing is built without an AppKey.
-    RZSDataManagerSet::shareInstance().setAppkey("");
-    EXPECT_FALSE(job(3));
-    RZSDataManagerSet::shareInstance().setAppkey(kKey);
+    {
+        RZSDataManagerSet::ScopedAppkeyForTesting noKey("");
+        EXPECT_FALSE(job(3));
+    }
 }
 
 // The cryptor and the entity cache also work off the main thread, so the data managers hand
@@ -166,11 +167,12 @@ TEST_F(ProtocolTest, EachKindBuildsItsPathTransportAndBody) {
     EXPECT_EQ(*token->pathString(), std::string("/share/token/") + kKey + "/");
 
     // The app-information post signs with the AppKey reversed, character by character.
-    RZSDataManagerSet::shareInstance().setAppkey("ab中c");
-    auto info = job(19, Map{{"appInfo", Map{{"note", "n"}}}});
-    EXPECT_EQ((*info->baseDic())["zizoz_secret"], Value("c中ba"));
-    EXPECT_EQ((*info->baseDic())["note"], Value("n"));
-    RZSDataManagerSet::shareInstance().setAppkey(kKey);
+    {
+        RZSDataManagerSet::ScopedAppkeyForTesting reversible("ab中c");
+        auto info = job(19, Map{{"appInfo", Map{{"note", "n"}}}});
+        EXPECT_EQ((*info->baseDic())["zizoz_secret"], Value("c中ba"));
+        EXPECT_EQ((*info->baseDic())["note"], Value("n"));
+    }
 
     // A comment without shared accounts leaves its picture out.
     manager_->barEntity()->setCommentImage(std::make_shared<platform::Image>(1, 1));

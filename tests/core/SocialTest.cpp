@@ -66,7 +66,7 @@ RAZududeResponsePtr response(int code, std::optional<platform::Map> data) {
     return reply;
 }
 
-ScreenMaker::ScreenMaker(int viewType) : viewType_(viewType) {
+ScreenMaker::ScreenMaker(RAZududeViewControllerType viewType) : viewType_(viewType) {
     previous_ = RZSViewControllerFactory::sharedInstance().setMaker(
         viewType,
         [this, viewType](int platformType, const std::shared_ptr<RAZududeControllerService>&) {
@@ -80,7 +80,7 @@ ScreenMaker::~ScreenMaker() {
     RZSViewControllerFactory::sharedInstance().setMaker(viewType_, std::move(previous_));
 }
 
-NoScreen::NoScreen(int viewType)
+NoScreen::NoScreen(RAZududeViewControllerType viewType)
     : viewType_(viewType),
       previous_(RZSViewControllerFactory::sharedInstance().setMaker(viewType, {})) {}
 
@@ -90,18 +90,26 @@ NoScreen::~NoScreen() {
 
 SocialTest::SocialTest() {
     setUpHandlers();
-    savedNames_ = RAZududeConfigInternal::shareInstance().snsPlatformNames();
+    userState_.emplace();
+    configState_.emplace();
+    configInternalState_.emplace();
     resetShareState();
 }
 
 void SocialTest::TearDown() {
     ui_test::UiTest::TearDown();
-    resetShareState();
-    RAZududeConfigInternal::shareInstance().setSnsPlatformNames(savedNames_);
+    resetFlowState();
 }
 
 void SocialTest::resetShareState() {
+    resetFlowState();
     RZSUserManager::shareInstance().setSnsAccountDictionary({});
+    auto& config = RAZududeConfigInternal::shareInstance();
+    config.setShowSnsPlatforms(std::vector<std::string>{});
+    config.setHiddenSnsPlatforms(std::vector<std::string>{});
+}
+
+void SocialTest::resetFlowState() {
     RAZududeSnsHandler::shareInstance().setCurrentSnsHandler({});
     for (const auto& [name, platform] :
          RAZududeSnsPlatformManager::sharedInstance().allSnsPlatformDictionary()) {
@@ -111,9 +119,6 @@ void SocialTest::resetShareState() {
         companion->setShareStatus("0");
         companion->setIsHidden(false);
     }
-    auto& config = RAZududeConfigInternal::shareInstance();
-    config.setShowSnsPlatforms(std::vector<std::string>{});
-    config.setHiddenSnsPlatforms(std::vector<std::string>{});
     RAZududeControllerService::defaultControllerService()->setSocialUIDelegate({});
 }
 

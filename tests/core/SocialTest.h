@@ -12,9 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "SocialSDK/core/config/RAZududeConfig.h"
 #include "SocialSDK/core/data/RAZududeResponseEntity.h"
 #include "SocialSDK/core/handler/RAZududeUIDelegate.h"
 #include "SocialSDK/core/manager/RZSDataManager.h"
+#include "SocialSDK/core/manager/RZSUserManager.h"
 #include "SocialSDK/ui/controller/RZSViewControllerFactory.h"
 #include "platform/ui/ViewController.h"
 #include "tests/platform_ui/UiTest.h"
@@ -92,7 +94,7 @@ class StandInScreen : public platform::ViewController {
 // Installs a maker of stand-in screens for the view type, and takes it away at the end.
 class ScreenMaker {
   public:
-    explicit ScreenMaker(int viewType);
+    explicit ScreenMaker(RAZududeViewControllerType viewType);
     ~ScreenMaker();
     ScreenMaker(const ScreenMaker&) = delete;
     ScreenMaker& operator=(const ScreenMaker&) = delete;
@@ -100,7 +102,7 @@ class ScreenMaker {
     std::vector<std::shared_ptr<StandInScreen>> made;
 
   private:
-    int viewType_;
+    RAZududeViewControllerType viewType_;
     RZSViewControllerFactory::Maker previous_;
 };
 
@@ -108,18 +110,20 @@ class ScreenMaker {
 // at the end.
 class NoScreen {
   public:
-    explicit NoScreen(int viewType);
+    explicit NoScreen(RAZududeViewControllerType viewType);
     ~NoScreen();
     NoScreen(const NoScreen&) = delete;
     NoScreen& operator=(const NoScreen&) = delete;
 
   private:
-    int viewType_;
+    RAZududeViewControllerType viewType_;
     RZSViewControllerFactory::Maker previous_;
 };
 
 // A UI test that starts from a known share state and puts it back afterwards: no accounts,
-// no waiting handler, no stand-in delegates, the default platform list, nothing hidden.
+// no waiting handler, no stand-in delegates, the default platform list, nothing hidden. What a
+// test changes of the user manager and the configuration goes back as it was, even when the
+// test stops half-way.
 class SocialTest : public ui_test::UiTest {
   protected:
     SocialTest();
@@ -138,7 +142,10 @@ class SocialTest : public ui_test::UiTest {
 
   private:
     void resetShareState();
-    platform::Array savedNames_;
+    void resetFlowState();
+    std::optional<RZSUserManager::ScopedStateForTesting> userState_;
+    std::optional<RAZududeConfig::ScopedStateForTesting> configState_;
+    std::optional<RAZududeConfigInternal::ScopedStateForTesting> configInternalState_;
 };
 
 // Stores a valid account (no expiry) for the platform.

@@ -33,6 +33,7 @@ class UiTest : public ::testing::Test {
     }
 
     static void advance(double seconds) { platform::MainLoop::main().advance(seconds); }
+    static void advance(platform::Seconds time) { platform::MainLoop::main().advance(time); }
     // Runs what is posted (update passes, deferred completions) without moving the clock.
     static void drain() { platform::MainLoop::main().runOnce(); }
 

@@ -158,7 +158,7 @@ TEST_F(HandlersTest, SinaLogsInThroughItsApplicationEvenWhenItIsMissing) {
 
 TEST_F(HandlersTest, ASinaLoginThroughItsApplicationStoresTheAccount) {
     Application::shared().registerUrlScheme("weibo");
-    ScreenMaker editor(3);
+    ScreenMaker editor(kRAZududeViewControllerShareEdit);
     social_test::RequestPeer peer([](const RZSRequest&) { return social_test::response(200); });
     RZSUserManager::shareInstance().setUid("sdk-user");
     tap("sina");
@@ -177,7 +177,6 @@ TEST_F(HandlersTest, ASinaLoginThroughItsApplicationStoresTheAccount) {
     EXPECT_EQ(editor.made.size(), 1u);
     EXPECT_EQ(service_->socialUIDelegate(), delegate_);
     EXPECT_EQ(peer.ofKind(kRZSRequestAddSnsAccount).size(), 1u);
-    RZSUserManager::shareInstance().setUid(std::nullopt);
 
     // A cancelled login ends without an account.
     delegate_->events.clear();

@@ -31,8 +31,8 @@ class ControllerServiceTest : public social_test::SocialTest {
 };
 
 TEST_F(ControllerServiceTest, AnEditorForAPlatformWithoutAValidTokenIsTheOauthPageFirst) {
-    ScreenMaker oauth(7);
-    ScreenMaker editor(3);
+    ScreenMaker oauth(kRAZududeViewControllerOauth);
+    ScreenMaker editor(kRAZududeViewControllerShareEdit);
     auto page =
         std::dynamic_pointer_cast<StandInScreen>(service_->getSocialViewController(3, "tencent"));
     ASSERT_TRUE(page);
@@ -56,9 +56,9 @@ TEST_F(ControllerServiceTest, AnEditorForAPlatformWithoutAValidTokenIsTheOauthPa
 
 TEST_F(ControllerServiceTest, MissingScreensLeaveNoTraceOnTheStack) {
     // Screens the factory cannot make, and the account screen, which has none.
-    social_test::NoScreen noEditor(3);
-    social_test::NoScreen noPage(7);
-    social_test::NoScreen noList(2);
+    social_test::NoScreen noEditor(kRAZududeViewControllerShareEdit);
+    social_test::NoScreen noPage(kRAZududeViewControllerOauth);
+    social_test::NoScreen noList(kRAZududeViewControllerShareList);
     social_test::authorise("renren");
     EXPECT_FALSE(service_->getSocialShareEditControllerInternal("renren", "3"));
     EXPECT_FALSE(service_->getSocialOauthControllerInternal("renren", "4"));
@@ -69,8 +69,8 @@ TEST_F(ControllerServiceTest, MissingScreensLeaveNoTraceOnTheStack) {
 }
 
 TEST_F(ControllerServiceTest, ScreensComeInTheirContainerAndClosingGoesBackOneType) {
-    ScreenMaker oauth(7);
-    ScreenMaker editor(3);
+    ScreenMaker oauth(kRAZududeViewControllerOauth);
+    ScreenMaker editor(kRAZududeViewControllerShareEdit);
     social_test::authorise("douban");
     auto page = service_->getSocialOauthControllerInternal("douban", "4");
     ASSERT_TRUE(page);
@@ -111,8 +111,8 @@ TEST_F(ControllerServiceTest, ScreensComeInTheirContainerAndClosingGoesBackOneTy
 // However the container goes (dismissed with animation, taken from its parent, or with the
 // window's root dismissing), the close names the screen that closed.
 TEST_F(ControllerServiceTest, EveryWayOfClosingNamesTheClosedScreen) {
-    ScreenMaker oauth(7);
-    ScreenMaker editor(3);
+    ScreenMaker oauth(kRAZududeViewControllerOauth);
+    ScreenMaker editor(kRAZududeViewControllerShareEdit);
     social_test::authorise("douban");
     auto openBoth = [this] {
         EXPECT_TRUE(service_->getSocialOauthControllerInternal("douban", "4"));
@@ -151,7 +151,7 @@ TEST_F(ControllerServiceTest, EveryWayOfClosingNamesTheClosedScreen) {
 }
 
 TEST_F(ControllerServiceTest, CancellingAnEditorOrAnUnfinishedLoginTellsTheDelegate) {
-    ScreenMaker editor(3);
+    ScreenMaker editor(kRAZududeViewControllerShareEdit);
     social_test::authorise("renren");
     auto edit = service_->getSocialShareEditControllerInternal("renren", std::nullopt);
     screen_->presentViewController(edit, false);
@@ -166,7 +166,7 @@ TEST_F(ControllerServiceTest, CancellingAnEditorOrAnUnfinishedLoginTellsTheDeleg
     EXPECT_EQ(delegate_->events, (Events{"result 5052", "close 3"}));
 
     // An OAuth page of a platform that is authorised already closes without a result.
-    ScreenMaker oauth(7);
+    ScreenMaker oauth(kRAZududeViewControllerOauth);
     delegate_->events.clear();
     auto page = service_->getSocialOauthControllerInternal("renren", std::nullopt);
     screen_->presentViewController(page, false);
@@ -184,7 +184,7 @@ TEST_F(ControllerServiceTest, CancellingAnEditorOrAnUnfinishedLoginTellsTheDeleg
 }
 
 TEST_F(ControllerServiceTest, CancellingAMailEditorNamesMailNotTheEarlierPlatform) {
-    ScreenMaker editor(3);
+    ScreenMaker editor(kRAZududeViewControllerShareEdit);
     social_test::authorise("renren");
     auto edit = service_->getSocialShareEditControllerInternal("renren", std::nullopt);
     screen_->presentViewController(edit, false);
@@ -202,7 +202,7 @@ TEST_F(ControllerServiceTest, CancellingAMailEditorNamesMailNotTheEarlierPlatfor
 }
 
 TEST_F(ControllerServiceTest, TheCloseButtonCancels) {
-    ScreenMaker editor(3);
+    ScreenMaker editor(kRAZududeViewControllerShareEdit);
     social_test::authorise("douban");
     auto container = std::dynamic_pointer_cast<platform::NavigationController>(
         service_->getSocialShareEditControllerInternal("douban", std::nullopt));

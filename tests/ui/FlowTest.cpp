@@ -55,7 +55,7 @@ class FlowTest : public social_test::SocialTest {
 };
 
 TEST_F(FlowTest, AValidTokenOpensTheEditorAtOnce) {
-    ScreenMaker editor(3);
+    ScreenMaker editor(kRAZududeViewControllerShareEdit);
     social_test::authorise("tencent");
     tap("tencent");
     ASSERT_EQ(editor.made.size(), 1u);
@@ -68,7 +68,7 @@ TEST_F(FlowTest, AValidTokenOpensTheEditorAtOnce) {
 }
 
 TEST_F(FlowTest, WithoutAnEditorTheShareStopsCleanly) {
-    NoScreen noEditor(3);
+    NoScreen noEditor(kRAZududeViewControllerShareEdit);
     social_test::authorise("tencent");
     testing_support::LogCapture log;
     tap("tencent");
@@ -79,7 +79,7 @@ TEST_F(FlowTest, WithoutAnEditorTheShareStopsCleanly) {
 }
 
 TEST_F(FlowTest, WithoutAnOauthPageTheLoginStopsCleanly) {
-    social_test::NoScreen noPage(7);
+    social_test::NoScreen noPage(kRAZududeViewControllerOauth);
     testing_support::LogCapture log;
     tap("renren");
     EXPECT_FALSE(navigation_->presentedViewController());
@@ -91,8 +91,8 @@ TEST_F(FlowTest, WithoutAnOauthPageTheLoginStopsCleanly) {
 }
 
 TEST_F(FlowTest, AWebLoginThenTheEditorAndTheAppsDelegateBack) {
-    ScreenMaker oauth(7);
-    ScreenMaker editor(3);
+    ScreenMaker oauth(kRAZududeViewControllerOauth);
+    ScreenMaker editor(kRAZududeViewControllerShareEdit);
     tap("tencent");
     ASSERT_EQ(oauth.made.size(), 1u);
     EXPECT_TRUE(navigation_->presentedViewController());
@@ -113,8 +113,8 @@ TEST_F(FlowTest, AWebLoginThenTheEditorAndTheAppsDelegateBack) {
 }
 
 TEST_F(FlowTest, AFailedLoginReachesTheAppAndOpensNoEditor) {
-    ScreenMaker oauth(7);
-    ScreenMaker editor(3);
+    ScreenMaker oauth(kRAZududeViewControllerOauth);
+    ScreenMaker editor(kRAZududeViewControllerShareEdit);
     tap("douban");
     service_->closeWithCancelResponse();
     advance(1);
@@ -124,7 +124,7 @@ TEST_F(FlowTest, AFailedLoginReachesTheAppAndOpensNoEditor) {
 }
 
 TEST_F(FlowTest, TwoResultsInARowCallTheLoginCompletionOnce) {
-    ScreenMaker oauth(7);
+    ScreenMaker oauth(kRAZududeViewControllerOauth);
     int calls = 0;
     int code = 0;
     login("tencent", [&](const RAZududeResponsePtr& r) {
@@ -141,7 +141,7 @@ TEST_F(FlowTest, TwoResultsInARowCallTheLoginCompletionOnce) {
 }
 
 TEST_F(FlowTest, ACompletionLeftByAnAbandonedLoginNeverAnswersALaterOne) {
-    ScreenMaker oauth(7);
+    ScreenMaker oauth(kRAZududeViewControllerOauth);
     Events calls;
     login("renren", [&](const RAZududeResponsePtr&) { calls.push_back("first"); });
     // The first page gives its result, and a second login starts before it is delivered.
@@ -162,8 +162,8 @@ TEST_F(FlowTest, ACompletionLeftByAnAbandonedLoginNeverAnswersALaterOne) {
 }
 
 TEST_F(FlowTest, ASecondLoginWhileAStandInIsInPlaceKeepsTheAppsDelegate) {
-    ScreenMaker oauth(7);
-    ScreenMaker editor(3);
+    ScreenMaker oauth(kRAZududeViewControllerOauth);
+    ScreenMaker editor(kRAZududeViewControllerShareEdit);
     tap("tencent");
     EXPECT_EQ(service_->socialUIDelegate(), companion("tencent"));
     tap("renren");
@@ -178,8 +178,8 @@ TEST_F(FlowTest, ASecondLoginWhileAStandInIsInPlaceKeepsTheAppsDelegate) {
 }
 
 TEST_F(FlowTest, ADelegateTheAppSetMeanwhileIsNotReplacedByAStaleOne) {
-    ScreenMaker oauth(7);
-    ScreenMaker editor(3);
+    ScreenMaker oauth(kRAZududeViewControllerOauth);
+    ScreenMaker editor(kRAZududeViewControllerShareEdit);
     tap("douban");
     auto newer = std::make_shared<RecordingDelegate>();
     service_->setSocialUIDelegate(newer);  // the app shows a new share meanwhile
@@ -195,8 +195,8 @@ TEST_F(FlowTest, ADelegateTheAppSetMeanwhileIsNotReplacedByAStaleOne) {
 }
 
 TEST_F(FlowTest, TheOauthPageClosingOpensTheEditorOnlyAfterAShareTap) {
-    ScreenMaker oauth(7);
-    ScreenMaker editor(3);
+    ScreenMaker oauth(kRAZududeViewControllerOauth);
+    ScreenMaker editor(kRAZududeViewControllerShareEdit);
     auto navigation = std::make_shared<platform::NavigationController>(
         std::make_shared<platform::ViewController>());
     login("tencent", {});
@@ -220,8 +220,8 @@ TEST_F(FlowTest, TheOauthPageClosingOpensTheEditorOnlyAfterAShareTap) {
 }
 
 TEST_F(FlowTest, WithoutAnEditorAfterTheOauthPageTheLoginStillEndsAndHandsBack) {
-    ScreenMaker oauth(7);
-    NoScreen noEditor(3);
+    ScreenMaker oauth(kRAZududeViewControllerOauth);
+    NoScreen noEditor(kRAZududeViewControllerShareEdit);
     auto navigation = std::make_shared<platform::NavigationController>(
         std::make_shared<platform::ViewController>());
     tap("tencent");

@@ -156,11 +156,11 @@ TEST_F(OauthPageTest, CallbackPairsSplitAtTheirFirstEqualsSign) {
 }
 
 TEST_F(OauthPageTest, ALoginStoresTheTokenFetchesTheAccountAndPushesTheEditor) {
-    ScreenMaker editor(3);
+    ScreenMaker editor(kRAZududeViewControllerShareEdit);
     RAZududeConfigInternal::shareInstance().setFollowSnsUids(platform::Map{{"tencent", "1001"}});
     auto page = open("tencent");
     ASSERT_TRUE(page);
-    service_->setNextViewController(3);
+    service_->setNextViewController(kRAZududeViewControllerShareEdit);
     accounts = accountsOf("tencent");
 
     // A token that lives past 2038 keeps its date.
@@ -267,10 +267,10 @@ TEST_F(OauthPageTest, AFailedAccountFetchAlertsAndItsButtonClosesWithoutAResult)
 }
 
 TEST_F(OauthPageTest, APageClosedBeforeTheNextScreenIsDueShowsNothingLater) {
-    ScreenMaker editor(3);
+    ScreenMaker editor(kRAZududeViewControllerShareEdit);
     auto page = open("tencent");
     ASSERT_TRUE(page);
-    service_->setNextViewController(3);
+    service_->setNextViewController(kRAZududeViewControllerShareEdit);
     accounts = accountsOf("tencent");
     EXPECT_FALSE(offer(*page, callback("tencent", "access_key=k&uid=7")));
     service_->close();

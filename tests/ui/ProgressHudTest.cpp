@@ -3,6 +3,7 @@
 #include "SocialSDK/ui/hud/RAZududeTkProgressHUD.h"
 
 #include <atomic>
+#include <chrono>
 #include <stdexcept>
 #include <thread>
 
@@ -156,7 +157,7 @@ TEST_F(ProgressHudTest, ASupersededHideDoesNotTakeDownTheNextShow) {
 TEST_F(ProgressHudTest, AShowFromTheDelegateIsAShowLikeAnyOther) {
     auto again = std::make_shared<ShowsAgain>();
     hud_->setDelegate(again);
-    hud_->setMinShowTime(1);
+    hud_->setMinShowTime(std::chrono::seconds(1));
     hud_->hide(false);  // never shown: the delegate hears of it and shows the HUD
     ASSERT_EQ(again->calls, 1);
     EXPECT_EQ(hud_->alpha(), 1);
@@ -174,7 +175,7 @@ TEST_F(ProgressHudTest, AShowFromTheDelegateIsAShowLikeAnyOther) {
 }
 
 TEST_F(ProgressHudTest, GraceAndMinimumShowTimersGiveWayToEachOther) {
-    hud_->setGraceTime(0.5);
+    hud_->setGraceTime(std::chrono::milliseconds(500));
     hud_->show(false);
     advance(0.49);
     EXPECT_EQ(hud_->alpha(), 0);
@@ -189,8 +190,8 @@ TEST_F(ProgressHudTest, GraceAndMinimumShowTimersGiveWayToEachOther) {
     advance(1);
     EXPECT_EQ(hud_->alpha(), 0);
 
-    hud_->setGraceTime(0);
-    hud_->setMinShowTime(1);
+    hud_->setGraceTime(platform::Seconds::zero());
+    hud_->setMinShowTime(std::chrono::seconds(1));
     hud_->show(false);
     advance(0.25);
     hud_->hide(false);

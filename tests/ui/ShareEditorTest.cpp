@@ -466,7 +466,7 @@ TEST_F(ShareEditorTest, SwitchingAccountsLogsInAgainAndForgetsTheOldFriends) {
     auto stale = std::make_shared<RZSFriendEntity>();
     stale->setUsid("old");
     RZSUserManager::shareInstance().setFriendsDictionary({{"old", stale}}, "tencent");
-    service_->setNextViewController(3);
+    service_->setNextViewController(kRAZududeViewControllerShareEdit);
 
     // The switcher shows under the keyboard once the keyboard is away.
     window_->tapView(*editor->changeAccountButton());

@@ -20,20 +20,7 @@ bool isResource(const ImagePtr& image, const char* name) {
 
 class UIHelperTest : public ui_test::UiTest {
   protected:
-    UIHelperTest() {
-        auto& internal = RAZududeConfigInternal::shareInstance();
-        theme_ = internal.socialTheme();
-        grid_ = internal.gridViewConfig();
-        bar_ = internal.navigationbarConfig();
-        cell_ = internal.tableViewCellConfig();
-    }
     void TearDown() override {
-        useTheme(theme_);
-        auto& internal = RAZududeConfigInternal::shareInstance();
-        internal.setGridViewConfig(grid_);
-        internal.setNavigationbarConfig(bar_);
-        internal.setTableViewCellConfig(cell_);
-        RAZududeConfig::hiddenLoadingHUD(false);
         RAZududeUIHelper::hideHUD();
         UiTest::TearDown();
     }
@@ -47,10 +34,9 @@ class UIHelperTest : public ui_test::UiTest {
     }
 
   private:
-    int theme_ = 1;
-    RAZududeGridViewConfig grid_;
-    RAZududeNavigationBarConfig bar_;
-    RAZududeTableViewCellConfig cell_;
+    // The theme, its blocks and the HUD switch go back as they were.
+    RAZududeConfig::ScopedStateForTesting config_;
+    RAZududeConfigInternal::ScopedStateForTesting configInternal_;
 };
 
 // ---- themes ----------------------------------------------------------------------------

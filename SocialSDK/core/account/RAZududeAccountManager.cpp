@@ -78,8 +78,9 @@ void RAZududeAccountManager::postSnsAccount(const std::shared_ptr<RAZududeAccoun
 void RAZududeAccountManager::postSnsAccountInternal(
     const std::shared_ptr<RAZududeAccountEntity>& account, RAZududeResponseCompletion completion,
     std::optional<std::string> sourceRequestType) {
-    std::string code =
-        sourceRequestType ? platform::format("%@+%@", *sourceRequestType, "28") : std::string("28");
+    std::string code = sourceRequestType ? platform::format("%@+%@", *sourceRequestType,
+                                                            RZUsageCode::kPostSnsAccount)
+                                         : std::string(RZUsageCode::kPostSnsAccount);
     RAZududeOpAnalytics::postSocialAnalyticsWithSnsName(
         code, account ? account->platformName() : std::nullopt);
     RAZududeData::defaultData()->refresh();

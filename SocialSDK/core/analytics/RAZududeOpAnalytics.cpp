@@ -7,6 +7,7 @@
 #include "SocialSDK/core/manager/RZSDataManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
 #include "platform/Format.h"
+#include "platform/NoDestructor.h"
 #include "platform/UserDefaults.h"
 
 RAZududeOpAnalytics::RAZududeOpAnalytics() {
@@ -19,7 +20,7 @@ RAZududeOpAnalytics::RAZududeOpAnalytics() {
 }
 
 RAZududeOpAnalytics& RAZududeOpAnalytics::shareInstance() {
-    static auto* instance = new RAZududeOpAnalytics();
+    static platform::NoDestructor<RAZududeOpAnalytics> instance;
     return *instance;
 }
 

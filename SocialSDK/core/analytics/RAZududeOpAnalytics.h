@@ -14,7 +14,46 @@
 #include <string>
 #include <string_view>
 
+#include "platform/NoDestructor.h"
 #include "platform/Value.h"
+
+// The operation codes, as the share service counts them. As a source operation, a code names
+// what led to the operation recorded ("3+4": a platform's login started from a platform chosen).
+namespace RZUsageCode {
+inline constexpr char kPresentSnsController[] = "1";
+inline constexpr char kPresentSnsIconSheet[] = "2";
+inline constexpr char kPlatformChosen[] = "3";  // a platform's click handler
+inline constexpr char kPlatformLogin[] = "4";
+inline constexpr char kShareListScreen[] = "5";
+inline constexpr char kIconSheetScreen[] = "6";
+inline constexpr char kOauthScreen[] = "7";
+inline constexpr char kShareEditScreen[] = "9";
+inline constexpr char kShare[] = "14";
+inline constexpr char kRequestSocialData[] = "15";
+inline constexpr char kLikeOrCancel[] = "16";
+inline constexpr char kComment[] = "17";
+inline constexpr char kCommentWithShare[] = "18";
+inline constexpr char kCommentList[] = "19";
+inline constexpr char kSocialAccount[] = "20";
+inline constexpr char kUnOauth[] = "21";
+inline constexpr char kBindToSns[] = "22";
+inline constexpr char kUnBindToSns[] = "23";
+inline constexpr char kSnsInformation[] = "24";
+inline constexpr char kSnsFriends[] = "25";
+inline constexpr char kAddFollow[] = "26";
+inline constexpr char kPostSnsAccount[] = "28";
+inline constexpr char kSetSnsPlatformNames[] = "29";
+inline constexpr char kSetSupportedInterfaceOrientations[] = "30";
+inline constexpr char kSetFollowWeiboUids[] = "31";
+inline constexpr char kAddSocialSnsPlatform[] = "32";
+inline constexpr char kSetDefaultColor[] = "33";
+inline constexpr char kSetBoundsSizeForiPad[] = "34";
+inline constexpr char kSetShouldShareSynchronous[] = "35";
+inline constexpr char kSetShouldCommentWithShare[] = "36";
+inline constexpr char kSetShouldCommentWithLocation[] = "37";
+inline constexpr char kSetSupportTencentSSO[] = "42";
+inline constexpr char kSetWXAppId[] = "45";
+}  // namespace RZUsageCode
 
 class RAZududeOpAnalytics {
   public:
@@ -41,6 +80,7 @@ class RAZududeOpAnalytics {
     static constexpr int kBatchSize = 6;
 
   private:
+    friend class platform::NoDestructor<RAZududeOpAnalytics>;
     RAZududeOpAnalytics();
     void record(std::string key, const std::optional<std::string>& snsName);
     void sendBatch();

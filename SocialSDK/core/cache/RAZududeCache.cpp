@@ -18,6 +18,7 @@
 #include "platform/Log.h"
 #include "platform/MainLoop.h"
 #include "platform/Mutex.h"
+#include "platform/NoDestructor.h"
 #include "platform/PropertyList.h"
 #include "platform/Text.h"
 #include "platform/Url.h"
@@ -199,7 +200,7 @@ struct RAZududeCache::State : std::enable_shared_from_this<State> {
 };
 
 RAZududeCache& RAZududeCache::currentCache() {
-    static RAZududeCache* const instance = new RAZududeCache(defaultDirectory());
+    static platform::NoDestructor<RAZududeCache> instance(defaultDirectory());
     return *instance;
 }
 
@@ -404,10 +405,10 @@ std::string RAZududeCache::fileNameForKey(std::string_view key) {
     // A leading "." would hide the file or name the folder itself; the index's own name loses
     // every ".", so that no key can be stored over it.
     // Never destroyed: the disk queue's thread names files while the process may be exiting.
-    static const std::string& kKeep = *new std::string(keptBytes(true));
-    static const std::string& kKeepButDot = *new std::string(keptBytes(false));
-    std::string name = platform::percentEncode(key.substr(0, 1), kKeepButDot) +
-                       platform::percentEncode(key.substr(1), isIndex ? kKeepButDot : kKeep);
+    static const platform::NoDestructor<std::string> kKeep(keptBytes(true));
+    static const platform::NoDestructor<std::string> kKeepButDot(keptBytes(false));
+    std::string name = platform::percentEncode(key.substr(0, 1), *kKeepButDot) +
+                       platform::percentEncode(key.substr(1), isIndex ? *kKeepButDot : *kKeep);
     if (name.size() > kMaxFileName) {
         std::size_t cut = kHashedHead;
         while (cut > 2 && (name[cut - 1] == '%' || name[cut - 2] == '%')) {

@@ -14,6 +14,7 @@
 // key reaches outside the folder or touches the index. Use from any thread.
 #pragma once
 
+#include <chrono>
 #include <concepts>
 #include <filesystem>
 #include <memory>
@@ -28,7 +29,7 @@ class RAZududeCache {
   public:
     static constexpr const char* kIndexFileName = "RZCache.plist";
     static constexpr double kDefaultTimeoutInterval = 86400;  // one day
-    static constexpr double kIndexSaveDelay = 0.3;
+    static constexpr std::chrono::milliseconds kIndexSaveDelay{300};
 
     // The shared cache in defaultDirectory(), made on first use and kept for the process.
     static RAZududeCache& currentCache();

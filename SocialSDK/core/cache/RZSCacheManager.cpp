@@ -11,6 +11,7 @@
 #include "platform/Files.h"
 #include "platform/Format.h"
 #include "platform/Log.h"
+#include "platform/NoDestructor.h"
 #include "platform/PropertyList.h"
 
 using platform::ArchiveObject;
@@ -20,7 +21,7 @@ using platform::Value;
 namespace {
 
 platform::Guarded<std::optional<std::string>>& currentIdentifier() {
-    static auto* identifier = new platform::Guarded<std::optional<std::string>>();
+    static platform::NoDestructor<platform::Guarded<std::optional<std::string>>> identifier;
     return *identifier;
 }
 

@@ -7,10 +7,12 @@
 #include "SocialSDK/core/config/RAZududeToastGravity.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformInternal.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
+#include "SocialSDK/core/platform/RAZududeSnsPlatformNames.h"
 #include "SocialSDK/core/screen/RAZududeScreenHooks.h"
 #include "platform/Device.h"
 #include "platform/Format.h"
 #include "platform/InterfaceOrientation.h"
+#include "platform/NoDestructor.h"
 
 // ---- RAZududeConfig --------------------------------------------------------------------
 
@@ -20,23 +22,23 @@ RAZududeConfig::RAZududeConfig() {
 }
 
 RAZududeConfig& RAZududeConfig::shareInstance() {
-    static auto* instance = new RAZududeConfig();
+    static platform::NoDestructor<RAZududeConfig> instance;
     return *instance;
 }
 
 void RAZududeConfig::setSnsPlatformNames(platform::Array names) {
     RAZududeConfigInternal::shareInstance().setSnsPlatformNames(std::move(names));
-    RAZududeOpAnalytics::postSocialAnalytics("29");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kSetSnsPlatformNames);
 }
 
 void RAZududeConfig::setSupportedInterfaceOrientations(unsigned mask) {
     RAZududeConfigInternal::shareInstance().setSocialInterfaceOrientations(mask);
-    RAZududeOpAnalytics::postSocialAnalytics("30");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kSetSupportedInterfaceOrientations);
 }
 
 void RAZududeConfig::setFollowWeiboUids(platform::Map uids) {
     RAZududeConfigInternal::shareInstance().setFollowSnsUids(std::move(uids));
-    RAZududeOpAnalytics::postSocialAnalytics("31");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kSetFollowWeiboUids);
 }
 
 // A platform of type 0 gets the first type from 34 up that no registered platform has, so
@@ -50,7 +52,7 @@ void RAZududeConfig::addSocialSnsPlatform(
             return entry.second && entry.second->shareToType() == type;
         });
     };
-    int counter = 34;
+    int counter = kRAZududeSnsPlatformFirstAppType;
     for (const auto& platform : list) {
         if (!platform) {
             RAZududeUtils::outLog("you must set a RAZududeSnsPlatform in snsPlatformArray!");
@@ -67,37 +69,37 @@ void RAZududeConfig::addSocialSnsPlatform(
         }
         manager.addSnsPlatform(platform);
     }
-    RAZududeOpAnalytics::postSocialAnalytics("32");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kAddSocialSnsPlatform);
 }
 
 void RAZududeConfig::setDefaultColor(platform::Color color) {
     RAZududeConfigInternal::shareInstance().setDefaultColor(color);
-    RAZududeOpAnalytics::postSocialAnalytics("33");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kSetDefaultColor);
 }
 
 void RAZududeConfig::setBoundsSizeForiPad(platform::Size size) {
     RAZududeConfigInternal::shareInstance().setBoundsSizeForiPad(size);
-    RAZududeOpAnalytics::postSocialAnalytics("34");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kSetBoundsSizeForiPad);
 }
 
 void RAZududeConfig::setShouldShareSynchronous(bool synchronous) {
     RAZududeConfigInternal::shareInstance().setShouldShareSynchronous(synchronous);
-    RAZududeOpAnalytics::postSocialAnalytics("35");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kSetShouldShareSynchronous);
 }
 
 void RAZududeConfig::setShouldCommentWithShare(bool comment) {
     RAZududeConfigInternal::shareInstance().setShouldCommentWithShare(comment);
-    RAZududeOpAnalytics::postSocialAnalytics("36");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kSetShouldCommentWithShare);
 }
 
 void RAZududeConfig::setShouldCommentWithLocation(bool location) {
     RAZududeConfigInternal::shareInstance().setShouldCommentWithLocation(location);
-    RAZududeOpAnalytics::postSocialAnalytics("37");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kSetShouldCommentWithLocation);
 }
 
 void RAZududeConfig::setSupportTencentSSO(bool support, std::string_view) {
     RAZududeConfigInternal::shareInstance().setSupportTencentSSO(support);
-    RAZududeOpAnalytics::postSocialAnalytics("42");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kSetSupportTencentSSO);
 }
 
 namespace {
@@ -180,7 +182,7 @@ RAZududeConfigInternal::RAZududeConfigInternal() {
 }
 
 RAZududeConfigInternal& RAZududeConfigInternal::shareInstance() {
-    static auto* instance = new RAZududeConfigInternal();
+    static platform::NoDestructor<RAZududeConfigInternal> instance;
     instanceMade_ = true;
     return *instance;
 }

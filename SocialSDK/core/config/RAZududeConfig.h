@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/NoDestructor.h"
+#include "platform/ScopedStateForTesting.h"
 #include "platform/Value.h"
 #include "platform/graphics/Color.h"
 #include "platform/graphics/Geometry.h"
@@ -43,8 +45,9 @@ class RAZududeConfig {
   public:
     static RAZududeConfig& shareInstance();
 
-    RAZududeConfig(const RAZududeConfig&) = delete;
-    RAZududeConfig& operator=(const RAZududeConfig&) = delete;
+    // Tests: what a test changes here goes back at the end of the scope.
+    using ScopedStateForTesting =
+        platform::ScopedStateForTesting<RAZududeConfig, &RAZududeConfig::shareInstance>;
 
     // ---- switches read by the widgets, the data service, the handlers and the requests
     bool hiddenLoadingHUD() const { return hiddenLoadingHUD_; }
@@ -99,7 +102,13 @@ class RAZududeConfig {
     }
 
   private:
+    friend class platform::NoDestructor<RAZududeConfig>;
     RAZududeConfig();
+    template <class, auto>
+    friend class platform::ScopedStateForTesting;
+    // Copies are for ScopedStateForTesting only.
+    RAZududeConfig(const RAZududeConfig&) = default;
+    RAZududeConfig& operator=(const RAZududeConfig&) = default;
 
     bool hiddenLoadingHUD_ = false;
     bool hiddenStatusTip_ = false;
@@ -112,8 +121,10 @@ class RAZududeConfigInternal {
   public:
     static RAZududeConfigInternal& shareInstance();
 
-    RAZududeConfigInternal(const RAZududeConfigInternal&) = delete;
-    RAZududeConfigInternal& operator=(const RAZududeConfigInternal&) = delete;
+    // Tests: what a test changes here goes back at the end of the scope.
+    using ScopedStateForTesting =
+        platform::ScopedStateForTesting<RAZududeConfigInternal,
+                                        &RAZududeConfigInternal::shareInstance>;
 
     // Whether a platform whose application is missing is shown: yes while the list is nothing,
     // no while it is empty, else whether it names the platform. The same rule for hiding.
@@ -204,7 +215,13 @@ class RAZududeConfigInternal {
     static void themeMakerInstalled();
 
   private:
+    friend class platform::NoDestructor<RAZududeConfigInternal>;
     RAZududeConfigInternal();
+    template <class, auto>
+    friend class platform::ScopedStateForTesting;
+    // Copies are for ScopedStateForTesting only.
+    RAZududeConfigInternal(const RAZududeConfigInternal&) = default;
+    RAZududeConfigInternal& operator=(const RAZududeConfigInternal&) = default;
     void installTheme(int theme);
 
     inline static bool instanceMade_ = false;

@@ -7,12 +7,13 @@
 #include "SocialSDK/core/manager/RZSUserManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformNames.h"
 #include "platform/Format.h"
+#include "platform/NoDestructor.h"
 
 // ---- class side ------------------------------------------------------------------------
 
 std::shared_ptr<RAZududeData> RAZududeData::defaultData() {
-    static auto* instance =
-        new std::shared_ptr<RAZududeData>(std::make_shared<RAZududeData>(kDefaultIdentifier));
+    static platform::NoDestructor<std::shared_ptr<RAZududeData>> instance(
+        std::make_shared<RAZududeData>(kDefaultIdentifier));
     return *instance;
 }
 

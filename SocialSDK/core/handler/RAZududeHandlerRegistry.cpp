@@ -1,4 +1,5 @@
 #include "SocialSDK/core/handler/RAZududeHandlerRegistry.h"
+#include "platform/NoDestructor.h"
 
 #include <map>
 #include <mutex>
@@ -11,7 +12,7 @@ struct Classes {
 };
 
 Classes& classes() {
-    static auto* c = new Classes;
+    static platform::NoDestructor<Classes> c;
     return *c;
 }
 
@@ -26,6 +27,26 @@ void RAZududeHandlerRegistry::registerHandlerClass(std::string className,
 bool RAZududeHandlerRegistry::hasHandlerClass(std::string_view className) {
     std::lock_guard lock(classes().mutex);
     return classes().byName.find(className) != classes().byName.end();
+}
+
+RAZududeHandlerRegistry::ScopedClassForTesting::ScopedClassForTesting(std::string className,
+                                                                      ShareInstance shareInstance)
+    : className_(std::move(className)) {
+    std::lock_guard lock(classes().mutex);
+    auto& byName = classes().byName;
+    if (auto it = byName.find(className_); it != byName.end()) {
+        previous_ = it->second;
+    }
+    byName.insert_or_assign(className_, std::move(shareInstance));
+}
+
+RAZududeHandlerRegistry::ScopedClassForTesting::~ScopedClassForTesting() {
+    std::lock_guard lock(classes().mutex);
+    if (previous_) {
+        classes().byName.insert_or_assign(className_, std::move(*previous_));
+    } else {
+        classes().byName.erase(className_);
+    }
 }
 
 std::shared_ptr<RAZududePlatformHandler> RAZududeHandlerRegistry::shareInstanceOf(

@@ -66,4 +66,18 @@ class RAZududeHandlerRegistry {
     static bool hasHandlerClass(std::string_view className);
     // The class's shared instance, or null when no class of that name is registered.
     static std::shared_ptr<RAZududePlatformHandler> shareInstanceOf(std::string_view className);
+
+    // Tests: the class under the name for the scope; afterwards the name finds what it found
+    // before, or nothing again.
+    class ScopedClassForTesting {
+      public:
+        ScopedClassForTesting(std::string className, ShareInstance shareInstance);
+        ~ScopedClassForTesting();
+        ScopedClassForTesting(const ScopedClassForTesting&) = delete;
+        ScopedClassForTesting& operator=(const ScopedClassForTesting&) = delete;
+
+      private:
+        std::string className_;
+        std::optional<ShareInstance> previous_;
+    };
 };

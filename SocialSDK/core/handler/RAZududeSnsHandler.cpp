@@ -25,6 +25,7 @@
 #include "platform/Format.h"
 #include "platform/Log.h"
 #include "platform/MainLoop.h"
+#include "platform/NoDestructor.h"
 #include "platform/PropertyList.h"
 #include "platform/TaskGuard.h"
 #include "platform/Text.h"
@@ -57,7 +58,7 @@ std::optional<platform::Array> appUrlTypes() {
 
 // How long a share waits for a remote picture: the loader's own time-out without progress,
 // and then some for a picture that arrives slowly.
-constexpr double kRemotePictureWait = 2 * RAZududeImageLoadConnection::kDefaultTimeoutInterval;
+constexpr auto kRemotePictureWait = 2 * RAZududeImageLoadConnection::kDefaultTimeoutInterval;
 
 // Hears the loader's word on one picture, on the main thread; whoever waits may be elsewhere.
 class PictureWait : public RZImageLoaderObserver {
@@ -81,13 +82,12 @@ class PictureWait : public RZImageLoaderObserver {
         return done_;
     }
     // The picture, once the loader spoke within the time; nothing otherwise.
-    platform::ImagePtr wait(double seconds) {
+    platform::ImagePtr wait(platform::Seconds timeout) {
         if (platform::MainLoop::main().isMainThread()) {
-            platform::MainLoop::main().runUntil([this] { return isDone(); }, seconds);
+            platform::MainLoop::main().runUntil([this] { return isDone(); }, timeout);
         } else {
             std::unique_lock lock(mutex_);
-            changed_.wait_for(lock, std::chrono::duration<double>(seconds),
-                              [this] { return done_; });
+            changed_.wait_for(lock, timeout, [this] { return done_; });
         }
         std::lock_guard lock(mutex_);
         return image_;
@@ -144,7 +144,7 @@ platform::ImagePtr loadImageAt(const std::string& address) {
 }  // namespace
 
 RAZududeSnsHandler& RAZududeSnsHandler::shareInstance() {
-    static auto* instance = new RAZududeSnsHandler();
+    static platform::NoDestructor<RAZududeSnsHandler> instance;
     return *instance;
 }
 
@@ -236,7 +236,8 @@ void RAZududeSnsHandler::handleClickHandler(const std::shared_ptr<RAZududeScreen
                                             const std::optional<std::string>& sourceOpType) {
     RZ_CHECK_MAIN_THREAD();
     handleClickHandler(service, name);
-    RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType("3", sourceOpType, name);
+    RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType(RZUsageCode::kPlatformChosen,
+                                                             sourceOpType, name);
 }
 
 void RAZududeSnsHandler::handleUIDelegate(const std::shared_ptr<RAZududeUIDelegate>& delegate,
@@ -260,7 +261,8 @@ void RAZududeSnsHandler::handleUIDelegate(const std::shared_ptr<RAZududeUIDelega
 // ---- operation records -----------------------------------------------------------------
 
 void RAZududeSnsHandler::postOpWithSnsName(const std::string& name) {
-    RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType("3", std::nullopt, name);
+    RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType(RZUsageCode::kPlatformChosen,
+                                                             std::nullopt, name);
 }
 
 void RAZududeSnsHandler::postOpWithText(std::optional<std::string> text, const std::string& name) {

@@ -19,6 +19,7 @@
 #include "SocialSDK/core/handler/RAZududeSnsHandlerDelegate.h"
 #include "SocialSDK/core/handler/RAZududeUIDelegate.h"
 #include "platform/Error.h"
+#include "platform/NoDestructor.h"
 #include "platform/Url.h"
 #include "platform/Value.h"
 #include "platform/graphics/Image.h"
@@ -130,6 +131,7 @@ class RAZududeSnsHandler {
                                             const std::string& snsType);
 
   private:
+    friend class platform::NoDestructor<RAZududeSnsHandler>;
     RAZududeSnsHandler() = default;
 
     std::optional<platform::Map> appInfo_;

@@ -106,14 +106,14 @@ void RAZududeImageLoadConnection::setDelegate(
     delegate_ = std::move(delegate);
 }
 
-double RAZududeImageLoadConnection::timeoutInterval() const {
+platform::Seconds RAZududeImageLoadConnection::timeoutInterval() const {
     std::lock_guard lock(mutex_);
     return timeoutInterval_;
 }
 
-void RAZududeImageLoadConnection::setTimeoutInterval(double seconds) {
+void RAZududeImageLoadConnection::setTimeoutInterval(platform::Seconds timeout) {
     std::lock_guard lock(mutex_);
-    timeoutInterval_ = seconds;
+    timeoutInterval_ = timeout;
 }
 
 std::size_t RAZududeImageLoadConnection::maximumBytes() const {
@@ -141,8 +141,9 @@ void RAZududeImageLoadConnection::start() {
     std::shared_ptr<platform::UrlConnection> connection;
     {
         std::lock_guard lock(mutex_);
-        platform::UrlRequest request(
-            *url_, platform::UrlRequestCachePolicy::kReturnCacheDataElseLoad, timeoutInterval_);
+        platform::UrlRequest request(*url_,
+                                     platform::UrlRequestCachePolicy::kReturnCacheDataElseLoad,
+                                     timeoutInterval_.count());
         request.setValue("gzip", "Accept-Encoding");
         connection_ =
             platform::UrlConnection::create(request, std::make_shared<Relay>(weak_from_this()));

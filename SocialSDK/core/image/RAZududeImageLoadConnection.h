@@ -20,6 +20,7 @@
 
 #include "platform/Dispatch.h"
 #include "platform/Error.h"
+#include "platform/MainLoop.h"
 #include "platform/Url.h"
 #include "platform/Value.h"
 #include "platform/net/UrlConnection.h"
@@ -46,7 +47,7 @@ class RZImageLoadConnectionDelegate {
 class RAZududeImageLoadConnection
     : public std::enable_shared_from_this<RAZududeImageLoadConnection> {
   public:
-    static constexpr double kDefaultTimeoutInterval = 30;
+    static constexpr std::chrono::seconds kDefaultTimeoutInterval{30};
 
     // A connection for the picture at the URL, not yet started. The delegate is not kept
     // alive by it. In GIF mode the bytes are the result as they are; the mode is the
@@ -78,8 +79,8 @@ class RAZududeImageLoadConnection
     void setDelegate(std::weak_ptr<RZImageLoadConnectionDelegate> delegate);
 
     // Seconds without progress before the download fails; read when it starts.
-    double timeoutInterval() const;
-    void setTimeoutInterval(double seconds);
+    platform::Seconds timeoutInterval() const;
+    void setTimeoutInterval(platform::Seconds timeout);
 
     // The most bytes, once decoded, that the download gathers: a picture announced or arriving
     // larger fails it with the URL error -1103 and the bytes gathered are let go. 0: none.
@@ -119,7 +120,7 @@ class RAZududeImageLoadConnection
     platform::Bytes responseData_;
     std::shared_ptr<const platform::UrlResponse> response_;
     std::weak_ptr<RZImageLoadConnectionDelegate> delegate_;
-    double timeoutInterval_ = kDefaultTimeoutInterval;
+    platform::Seconds timeoutInterval_ = kDefaultTimeoutInterval;
     std::size_t maximumBytes_ = kDefaultMaximumBytes;
     bool refused_ = false;  // past the ceiling: nothing more is taken
     std::shared_ptr<platform::UrlConnection> connection_;

@@ -9,6 +9,7 @@
 #include "platform/Dispatch.h"
 #include "platform/Format.h"
 #include "platform/Log.h"
+#include "platform/NoDestructor.h"
 #include "platform/TaskGuard.h"
 #include "platform/net/NetworkThread.h"
 #include "platform/net/UrlResponse.h"
@@ -63,8 +64,8 @@ bool isSuccessStatus(const std::shared_ptr<const platform::UrlResponse>& respons
 }  // namespace
 
 RAZududeImageLoader& RAZududeImageLoader::sharedImageLoader() {
-    static auto* const instance =
-        new std::shared_ptr<RAZududeImageLoader>(new RAZududeImageLoader());
+    static platform::NoDestructor<std::shared_ptr<RAZududeImageLoader>> instance(
+        new RAZududeImageLoader());
     return **instance;
 }
 

@@ -14,15 +14,16 @@
 #include "SocialSDK/core/manager/RZSDataManager.h"
 #include "SocialSDK/core/manager/RZSUserManager.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
+#include "SocialSDK/core/platform/RAZududeSnsPlatformNames.h"
 #include "SocialSDK/core/screen/RAZududeScreenHooks.h"
 #include "SocialSDK/core/screen/RAZududeScreenHost.h"
 #include "platform/Format.h"
+#include "platform/NoDestructor.h"
 #include "platform/NotificationCenter.h"
 #include "platform/TaskGuard.h"
 
 namespace {
 
-constexpr const char* kShareOp = "14";
 constexpr const char* kLoginSourceOp = "4";
 
 void callCompletion(const RAZududeResponseCompletion& completion,
@@ -34,7 +35,7 @@ void callCompletion(const RAZududeResponseCompletion& completion,
 
 // The platforms posted through the share service with the user's stored token.
 bool isServicePlatformType(int type) {
-    return type >= 11 && type <= 13;
+    return type >= kRAZududeSnsPlatformTencent && type <= kRAZududeSnsPlatformDouban;
 }
 
 bool isServicePlatformName(const std::string& name) {
@@ -107,7 +108,7 @@ void shareResultHandler(const std::string& platformName, const RAZududeResponseP
                     auto platform =
                         RAZududeSnsPlatformManager::getSocialPlatformWithName(platformName);
                     // The WeChat family, QQ and the system services tell of their own results.
-                    if (!platform || platform->shareToType() < 14) {
+                    if (!platform || platform->shareToType() < kRAZududeSnsPlatformWechatSession) {
                         showToast("shareEdit_post_finish", "发送成功");
                     }
                     platform::NotificationCenter::defaultCenter().post("UpdateSocialBar");
@@ -203,8 +204,8 @@ struct RAZududeDataService::PendingShare : public RAZududeUIDelegate,
 // ---- creation --------------------------------------------------------------------------
 
 std::shared_ptr<RAZududeDataService> RAZududeDataService::defaultDataService() {
-    static auto* instance =
-        new std::shared_ptr<RAZududeDataService>(std::make_shared<RAZududeDataService>());
+    static platform::NoDestructor<std::shared_ptr<RAZududeDataService>> instance(
+        std::make_shared<RAZududeDataService>());
     return *instance;
 }
 
@@ -280,7 +281,7 @@ std::optional<std::string> RAZududeDataService::preUrlResourceUrl() const {
 
 void RAZududeDataService::requestSocialDataWithCompletion(RAZududeResponseCompletion completion) {
     requestSocialDataWithCompletionInternal(std::move(completion));
-    RAZududeOpAnalytics::postSocialAnalytics("15");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kRequestSocialData);
 }
 
 void RAZududeDataService::requestSocialDataWithCompletionInternal(
@@ -293,7 +294,7 @@ void RAZududeDataService::requestSocialDataWithCompletionInternal(
 
 void RAZududeDataService::postAddLikeOrCancelWithCompletion(RAZududeResponseCompletion completion) {
     postAddLikeOrCancelWithCompletionInternal(std::move(completion));
-    RAZududeOpAnalytics::postSocialAnalytics("16");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kLikeOrCancel);
 }
 
 void RAZududeDataService::postAddLikeOrCancelWithCompletionInternal(
@@ -305,7 +306,7 @@ void RAZududeDataService::postAddLikeOrCancelWithCompletionInternal(
 void RAZududeDataService::postCommentWithContent(std::optional<std::string> content,
                                                  RAZududeResponseCompletion completion) {
     postCommentWithContentInternal(std::move(content), std::move(completion));
-    RAZududeOpAnalytics::postSocialAnalytics("17");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kComment);
 }
 
 void RAZududeDataService::postCommentWithContentInternal(std::optional<std::string> content,
@@ -322,7 +323,7 @@ void RAZududeDataService::postCommentWithContent(std::optional<std::string> cont
                                                  RAZududeResponseCompletion completion) {
     postCommentWithContentInternal(std::move(content), std::move(image), std::move(templateText),
                                    location, shareToSNSWithUsid, std::move(completion));
-    RAZududeOpAnalytics::postSocialAnalytics("18");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kCommentWithShare);
 }
 
 void RAZududeDataService::postCommentWithContentInternal(std::optional<std::string> content,
@@ -340,7 +341,7 @@ void RAZududeDataService::postCommentWithContentInternal(std::optional<std::stri
 void RAZududeDataService::requestCommentList(std::int64_t lastCommentTime,
                                              RAZududeResponseCompletion completion) {
     requestCommentListInternal(lastCommentTime, std::move(completion));
-    RAZududeOpAnalytics::postSocialAnalytics("19");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kCommentList);
 }
 
 void RAZududeDataService::requestCommentListInternal(std::int64_t lastCommentTime,
@@ -351,7 +352,7 @@ void RAZududeDataService::requestCommentListInternal(std::int64_t lastCommentTim
 void RAZududeDataService::requestSocialAccountWithCompletion(
     RAZududeResponseCompletion completion) {
     requestSocialAccountWithCompletionInternal(std::move(completion));
-    RAZududeOpAnalytics::postSocialAnalytics("20");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kSocialAccount);
 }
 
 void RAZududeDataService::requestSocialAccountWithCompletionInternal(
@@ -363,7 +364,7 @@ void RAZududeDataService::requestSocialAccountWithCompletionInternal(
 void RAZududeDataService::requestUnOauthWithType(const std::string& platformName,
                                                  RAZududeResponseCompletion completion) {
     requestUnOauthWithTypeInternal(platformName, std::move(completion));
-    RAZududeOpAnalytics::postSocialAnalytics("21");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kUnOauth);
 }
 
 void RAZududeDataService::requestUnOauthWithTypeInternal(const std::string& platformName,
@@ -375,7 +376,7 @@ void RAZududeDataService::requestUnOauthWithTypeInternal(const std::string& plat
 void RAZududeDataService::requestBindToSnsWithType(const std::string& platformName,
                                                    RAZududeResponseCompletion completion) {
     requestBindToSnsWithTypeInternal(platformName, std::move(completion));
-    RAZududeOpAnalytics::postSocialAnalytics("22");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kBindToSns);
 }
 
 void RAZududeDataService::requestBindToSnsWithTypeInternal(const std::string& platformName,
@@ -386,7 +387,7 @@ void RAZududeDataService::requestBindToSnsWithTypeInternal(const std::string& pl
 
 void RAZududeDataService::requestUnBindToSnsWithCompletion(RAZududeResponseCompletion completion) {
     requestUnBindToSnsWithCompletionInternal(std::move(completion));
-    RAZududeOpAnalytics::postSocialAnalytics("23");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kUnBindToSns);
 }
 
 void RAZududeDataService::requestUnBindToSnsWithCompletionInternal(
@@ -397,7 +398,7 @@ void RAZududeDataService::requestUnBindToSnsWithCompletionInternal(
 void RAZududeDataService::requestSnsInformation(const std::string& platformName,
                                                 RAZududeResponseCompletion completion) {
     requestSnsInformationInternal(platformName, std::move(completion));
-    RAZududeOpAnalytics::postSocialAnalytics("24");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kSnsInformation);
 }
 
 void RAZududeDataService::requestSnsInformationInternal(const std::string& platformName,
@@ -409,7 +410,7 @@ void RAZududeDataService::requestSnsInformationInternal(const std::string& platf
 void RAZududeDataService::requestSnsFriends(const std::string& platformName,
                                             RAZududeResponseCompletion completion) {
     requestSnsFriendsInternal(platformName, std::move(completion));
-    RAZududeOpAnalytics::postSocialAnalytics("25");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kSnsFriends);
 }
 
 void RAZududeDataService::requestSnsFriendsInternal(const std::string& platformName,
@@ -422,7 +423,7 @@ void RAZududeDataService::requestAddFollow(const std::string& platformName,
                                            const std::vector<std::string>& followedUsid,
                                            RAZududeResponseCompletion completion) {
     requestAddFollowInternal(platformName, followedUsid, std::move(completion));
-    RAZududeOpAnalytics::postSocialAnalytics("26");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kAddFollow);
 }
 
 void RAZududeDataService::requestAddFollowInternal(const std::string& platformName,
@@ -453,9 +454,9 @@ bool RAZududeDataService::canDirectShare(int platformType) {
     if (isServicePlatformType(platformType)) {
         return true;
     }
-    const char* className = platformType == 20   ? "RAZududeFacebookHandler"
-                            : platformType == 21 ? "RAZududeTwitterHandler"
-                                                 : nullptr;
+    const char* className = platformType == kRAZududeSnsPlatformFacebook ? "RAZududeFacebookHandler"
+                            : platformType == kRAZududeSnsPlatformTwitter ? "RAZududeTwitterHandler"
+                                                                          : nullptr;
     if (!className) {
         return false;
     }
@@ -608,10 +609,10 @@ void RAZududeDataService::postSNSWithTypesInternal(const std::vector<std::string
                                                    std::optional<std::string> sourceOpType) {
     bool single = platformNames.size() == 1;
     if (single) {
-        RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType(kShareOp, sourceOpType,
+        RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType(RZUsageCode::kShare, sourceOpType,
                                                                  platformNames.front());
     } else {
-        RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType(kShareOp, sourceOpType);
+        RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType(RZUsageCode::kShare, sourceOpType);
     }
     const std::string name = single ? platformNames.front() : std::string();
 

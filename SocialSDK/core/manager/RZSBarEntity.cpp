@@ -4,6 +4,7 @@
 #include <map>
 
 #include "SocialSDK/core/manager/RZSDataManager.h"
+#include "platform/NoDestructor.h"
 
 RZSBarEntity::RZSBarEntity(platform::KeyedUnarchiver& coder)
     : likeCount_(coder.decodeInt("likeCount")),
@@ -32,27 +33,28 @@ std::shared_ptr<RAZududeSnsData> RZSBarEntity::getSnsData(const std::string& pla
     }
     const RAZududeExtConfig& c = *extConfig_;
     using Getter = std::function<std::shared_ptr<RAZududeSnsData>(const RAZududeExtConfig&)>;
-    static const auto* getters = new std::map<std::string, Getter, std::less<>>{
-        {"sina", [](const RAZududeExtConfig& e) { return e.sinaData(); }},
-        {"tencent", [](const RAZududeExtConfig& e) { return e.tencentData(); }},
-        {"wxsession", [](const RAZududeExtConfig& e) { return e.wechatSessionData(); }},
-        {"wxtimeline", [](const RAZududeExtConfig& e) { return e.wechatTimelineData(); }},
-        {"wxfavorite", [](const RAZududeExtConfig& e) { return e.wechatFavoriteData(); }},
-        {"qzone", [](const RAZududeExtConfig& e) { return e.qzoneData(); }},
-        {"renren", [](const RAZududeExtConfig& e) { return e.renrenData(); }},
-        {"douban", [](const RAZududeExtConfig& e) { return e.doubanData(); }},
-        {"email", [](const RAZududeExtConfig& e) { return e.emailData(); }},
-        {"sms", [](const RAZududeExtConfig& e) { return e.smsData(); }},
-        {"facebook", [](const RAZududeExtConfig& e) { return e.facebookData(); }},
-        {"twitter", [](const RAZududeExtConfig& e) { return e.twitterData(); }},
-        {"qq", [](const RAZududeExtConfig& e) { return e.qqData(); }},
-        {"laiwang", [](const RAZududeExtConfig& e) { return e.lwsessionData(); }},
-        {"laiwang_dynamic", [](const RAZududeExtConfig& e) { return e.lwtimelineData(); }},
-        {"yixin", [](const RAZududeExtConfig& e) { return e.yxsessionData(); }},
-        {"yixin_circle", [](const RAZududeExtConfig& e) { return e.yxtimelineData(); }},
-        {"instagram", [](const RAZududeExtConfig& e) { return e.instagramData(); }},
-        {"tumblr", [](const RAZududeExtConfig& e) { return e.tumblrData(); }},
-    };
+    static const platform::NoDestructor<std::map<std::string, Getter, std::less<>>> getters(
+        std::map<std::string, Getter, std::less<>>{
+            {"sina", [](const RAZududeExtConfig& e) { return e.sinaData(); }},
+            {"tencent", [](const RAZududeExtConfig& e) { return e.tencentData(); }},
+            {"wxsession", [](const RAZududeExtConfig& e) { return e.wechatSessionData(); }},
+            {"wxtimeline", [](const RAZududeExtConfig& e) { return e.wechatTimelineData(); }},
+            {"wxfavorite", [](const RAZududeExtConfig& e) { return e.wechatFavoriteData(); }},
+            {"qzone", [](const RAZududeExtConfig& e) { return e.qzoneData(); }},
+            {"renren", [](const RAZududeExtConfig& e) { return e.renrenData(); }},
+            {"douban", [](const RAZududeExtConfig& e) { return e.doubanData(); }},
+            {"email", [](const RAZududeExtConfig& e) { return e.emailData(); }},
+            {"sms", [](const RAZududeExtConfig& e) { return e.smsData(); }},
+            {"facebook", [](const RAZududeExtConfig& e) { return e.facebookData(); }},
+            {"twitter", [](const RAZududeExtConfig& e) { return e.twitterData(); }},
+            {"qq", [](const RAZududeExtConfig& e) { return e.qqData(); }},
+            {"laiwang", [](const RAZududeExtConfig& e) { return e.lwsessionData(); }},
+            {"laiwang_dynamic", [](const RAZududeExtConfig& e) { return e.lwtimelineData(); }},
+            {"yixin", [](const RAZududeExtConfig& e) { return e.yxsessionData(); }},
+            {"yixin_circle", [](const RAZududeExtConfig& e) { return e.yxtimelineData(); }},
+            {"instagram", [](const RAZududeExtConfig& e) { return e.instagramData(); }},
+            {"tumblr", [](const RAZududeExtConfig& e) { return e.tumblrData(); }},
+        });
     auto it = getters->find(platformName);
     return it == getters->end() ? nullptr : it->second(c);
 }

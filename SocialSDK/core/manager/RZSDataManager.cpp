@@ -14,6 +14,7 @@
 #include "SocialSDK/core/protocol/RZSSNSEntity.h"
 #include "platform/Format.h"
 #include "platform/MainLoop.h"
+#include "platform/NoDestructor.h"
 #include "platform/TaskGuard.h"
 #include "platform/Text.h"
 #include "platform/ThreadCheck.h"
@@ -39,7 +40,7 @@ std::optional<std::string> removePercentEscapes(const std::string& text) {
 }
 
 RZSDataManager::RequestSender& requestSender() {
-    static auto* sender = new RZSDataManager::RequestSender;
+    static platform::NoDestructor<RZSDataManager::RequestSender> sender;
     return *sender;
 }
 
@@ -59,7 +60,7 @@ RZSJobParameters withCompletion(RAZududeResponseCompletion completion) {
 RZSDataManagerSet::RZSDataManagerSet() = default;
 
 RZSDataManagerSet& RZSDataManagerSet::shareInstance() {
-    static auto* instance = new RZSDataManagerSet();
+    static platform::NoDestructor<RZSDataManagerSet> instance;
     return *instance;
 }
 
@@ -78,6 +79,16 @@ void RZSDataManagerSet::setAppkey(std::optional<std::string> appkey) {
     if (const auto key = this->appkey(); key && !key->empty()) {
         RAZududeCryptor::sharedInstance().updateAESKey(*key);
     }
+}
+
+RZSDataManagerSet::ScopedAppkeyForTesting::ScopedAppkeyForTesting(std::optional<std::string> appkey)
+    : held_(shareInstance().appkey_), stored_(rzs_persistence::documentValue("appkey")) {
+    shareInstance().setAppkey(std::move(appkey));
+}
+
+RZSDataManagerSet::ScopedAppkeyForTesting::~ScopedAppkeyForTesting() {
+    shareInstance().setAppkey(held_);
+    rzs_persistence::setDocumentValue("appkey", stored_);
 }
 
 void RZSDataManagerSet::setCurrentDataHash(std::optional<std::string> hash) {

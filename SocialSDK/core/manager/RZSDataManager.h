@@ -30,6 +30,7 @@
 #include "SocialSDK/core/manager/RZSBarEntity.h"
 #include "SocialSDK/core/protocol/RAZududeJob.h"
 #include "platform/Location.h"
+#include "platform/NoDestructor.h"
 #include "platform/Value.h"
 
 class RZSDataManager;
@@ -90,6 +91,19 @@ class RZSDataManagerSet {
     // set to nothing is the stored value read.
     std::optional<std::string> appkey() const;
     void setAppkey(std::optional<std::string> appkey);
+    // Tests: the AppKey for the scope; then the held and the stored one as they were, and the
+    // cryptor keyed with it again. Main thread.
+    class ScopedAppkeyForTesting {
+      public:
+        explicit ScopedAppkeyForTesting(std::optional<std::string> appkey);
+        ~ScopedAppkeyForTesting();
+        ScopedAppkeyForTesting(const ScopedAppkeyForTesting&) = delete;
+        ScopedAppkeyForTesting& operator=(const ScopedAppkeyForTesting&) = delete;
+
+      private:
+        std::optional<std::string> held_;
+        std::optional<std::string> stored_;
+    };
 
     const std::optional<std::string>& currentDataHash() const { return currentDataHash_; }
     void setCurrentDataHash(std::optional<std::string> hash);
@@ -108,6 +122,7 @@ class RZSDataManagerSet {
     std::shared_ptr<RZSDataManager> dataManagerForIdentifier(const std::string& identifier) const;
 
   private:
+    friend class platform::NoDestructor<RZSDataManagerSet>;
     RZSDataManagerSet();
 
     std::optional<std::string> currentDataHash_;

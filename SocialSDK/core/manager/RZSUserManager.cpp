@@ -7,6 +7,7 @@
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
 #include "SocialSDK/core/protocol/RAZududeJob.h"
 #include "platform/Format.h"
+#include "platform/NoDestructor.h"
 #include "platform/Text.h"
 #include "platform/ThreadCheck.h"
 #include "platform/UserDefaults.h"
@@ -54,8 +55,26 @@ RZSUserManager::RZSUserManager() {
 }
 
 RZSUserManager& RZSUserManager::shareInstance() {
-    static auto* instance = new RZSUserManager();
+    static platform::NoDestructor<RZSUserManager> instance;
     return *instance;
+}
+
+RZSUserManager::ScopedStateForTesting::ScopedStateForTesting() {
+    auto& manager = shareInstance();
+    // Loaded first, so that what goes back to the store is what the store held.
+    manager.snsAccountDictionary();
+    manager.commentShareAccountDic();
+    saved_.reset(new RZSUserManager(manager));
+    storedUid_ = platform::UserDefaults::standardUserDefaults().objectForKey(kUidDefaultsKey);
+}
+
+RZSUserManager::ScopedStateForTesting::~ScopedStateForTesting() {
+    rzs_persistence::storeAccounts(*saved_->snsAccountDictionary_);
+    rzs_persistence::storeCommentShareAccounts(*saved_->commentShareAccountDic_);
+    auto& defaults = platform::UserDefaults::standardUserDefaults();
+    defaults.setObject(storedUid_, kUidDefaultsKey);
+    defaults.synchronize();
+    shareInstance() = *saved_;
 }
 
 // ---- stored values ---------------------------------------------------------------------

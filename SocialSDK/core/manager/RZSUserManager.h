@@ -15,14 +15,12 @@
 #include "SocialSDK/core/data/RAZududeCustomAccount.h"
 #include "SocialSDK/core/data/RAZududeResponseEntity.h"
 #include "SocialSDK/core/manager/RZSFriendEntity.h"
+#include "platform/NoDestructor.h"
 #include "platform/Value.h"
 
 class RZSUserManager {
   public:
     static RZSUserManager& shareInstance();
-
-    RZSUserManager(const RZSUserManager&) = delete;
-    RZSUserManager& operator=(const RZSUserManager&) = delete;
 
     // The held id when usable, else the one stored in the user defaults, else the one of the
     // document store for the AppKey; nothing when none is known.
@@ -89,13 +87,31 @@ class RZSUserManager {
     void requestUnOauthToPlatform(const std::string& platform,
                                   RAZududeResponseCompletion completion);
 
+    // Tests: whatever a test changes here is put back when this goes, as it was when this was
+    // made (held and stored values alike), even when the test stops half-way. Main thread.
+    class ScopedStateForTesting {
+      public:
+        ScopedStateForTesting();
+        ~ScopedStateForTesting();
+        ScopedStateForTesting(const ScopedStateForTesting&) = delete;
+        ScopedStateForTesting& operator=(const ScopedStateForTesting&) = delete;
+
+      private:
+        std::unique_ptr<RZSUserManager> saved_;
+        platform::Value storedUid_;
+    };
+
     static constexpr const char* kUidDefaultsKey = "RAZudude_uid";
     static constexpr const char* kUseLocationDefaultsKey = "userUseLocationSetting";
     // Bar requests that an account request makes while the share service gives no user id.
     static constexpr int kUidAttempts = 2;
 
   private:
+    friend class platform::NoDestructor<RZSUserManager>;
     RZSUserManager();
+    // Copies are for ScopedStateForTesting only.
+    RZSUserManager(const RZSUserManager&) = default;
+    RZSUserManager& operator=(const RZSUserManager&) = default;
     void requestSnsAccount(RAZududeResponseCompletion completion, int attemptsLeft);
     std::string friendsKey(const std::string& platform) const;
 

@@ -106,7 +106,7 @@ void RAZududeSnsPlatformInternal::snsClickHandlerWithController(
             return;
         }
         if (response && response->responseCode() == kRAZududeResponseSuccess) {
-            self->openEditor(weakController.lock(), owner, isPresent, "4");
+            self->openEditor(weakController.lock(), owner, isPresent, RZUsageCode::kPlatformLogin);
             return;
         }
         rz_ui_delegate::didFinishGetRAZududeDataInViewController(self->socialUIDelegate_, response);
@@ -114,16 +114,16 @@ void RAZududeSnsPlatformInternal::snsClickHandlerWithController(
         self->handBack(owner);
     };
 
-    if (shareToType() == 10) {
+    if (shareToType() == kRAZududeSnsPlatformQzone) {
         platform::consoleLog("你需要按照文档要求添加qq空间设置才能进行分享");
     }
     auto platform = snsPlatform();
     if (platform && platform->needLogin()) {
         if (RAZududeAccountManager::isOauthAndTokenNotExpired(platformName())) {
-            openEditor(controller, service, isPresent, "3");
+            openEditor(controller, service, isPresent, RZUsageCode::kPlatformChosen);
         } else {
             snsLoginHandlerrWithController(controller, service, isPresent, std::move(loginDone),
-                                           "3");
+                                           RZUsageCode::kPlatformChosen);
         }
         return;
     }
@@ -136,7 +136,8 @@ void RAZududeSnsPlatformInternal::snsLoginHandlerrWithController(
     const std::shared_ptr<platform::ViewController>& controller,
     const std::shared_ptr<RAZududeScreenHost>& service, bool isPresent,
     RAZududeResponseCompletion loginCompletion, std::optional<std::string> sourceOpType) {
-    RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType("4", sourceOpType, platformName());
+    RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType(RZUsageCode::kPlatformLogin,
+                                                             sourceOpType, platformName());
     if (!service) {
         platform::consoleLog("a login on %@ needs a screen host", platformName());
         return;
@@ -176,12 +177,13 @@ void RAZududeSnsPlatformInternal::snsLoginHandlerrWithController(
     }
     std::shared_ptr<platform::ViewController> page;
     if (isPresent) {
-        page = service->makeOauthScreen(platformName(), "4");
+        page = service->makeOauthScreen(platformName(), RZUsageCode::kPlatformLogin);
         if (page) {
             service->presentScreen(page, controller);
         }
     } else {
-        RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType("7", "4", platformName());
+        RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType(
+            RZUsageCode::kOauthScreen, RZUsageCode::kPlatformLogin, platformName());
         page = service->getSocialViewController(kRAZududeViewControllerOauth, platformName());
         if (page && !service->pushScreen(page, controller)) {
             page = nullptr;
@@ -234,7 +236,8 @@ std::optional<bool> RAZududeSnsPlatformInternal::closeOauthWebViewController(
     if (shareStatus_ != "1" || !service) {
         return false;
     }
-    RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType("9", "7", platformName());
+    RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType(
+        RZUsageCode::kShareEditScreen, RZUsageCode::kOauthScreen, platformName());
     auto editor = service->getSocialViewController(kRAZududeViewControllerShareEdit,
                                                    service->currentSnsPlatformName());
     if (!editor || !navigationController) {

@@ -10,6 +10,7 @@
 // Main thread only: taps, logins, results and closes all arrive there.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -79,7 +80,7 @@ class RAZududeSnsPlatformInternal : public RAZududeSnsPlatform, public RAZududeU
     void performLoginCompletion(const RAZududeResponsePtr& response);
 
     // The delay between the OAuth page's result and the login completion.
-    static constexpr double kLoginCompletionDelay = 0.5;
+    static constexpr std::chrono::milliseconds kLoginCompletionDelay{500};
 
   private:
     std::weak_ptr<RAZududeSnsPlatformInternal> weakSelf();

@@ -10,6 +10,7 @@
 #include "SocialSDK/core/platform/RAZududeSnsPlatformNames.h"
 #include "SocialSDK/core/screen/RAZududeScreenHooks.h"
 #include "platform/Log.h"
+#include "platform/NoDestructor.h"
 #include "platform/ThreadCheck.h"
 
 namespace {
@@ -27,10 +28,14 @@ struct Descriptor {
 };
 
 constexpr Descriptor kOwnPlatforms[] = {
-    {10, RZShareToQzone, "qzone", "QQ空间", "RZS_qzone", false, "/qzone/main"},
-    {11, RZShareToTencent, "tencent", "腾讯微博", "RZS_tencent", true, "/tenc2/main"},
-    {12, RZShareToRenren, "renren", "人人网", "RZS_renren", true, "/renr2/main"},
-    {13, RZShareToDouban, "douban", "豆瓣", "RZS_douban", true, "/douban/main"},
+    {kRAZududeSnsPlatformQzone, RZShareToQzone, "qzone", "QQ空间", "RZS_qzone", false,
+     "/qzone/main"},
+    {kRAZududeSnsPlatformTencent, RZShareToTencent, "tencent", "腾讯微博", "RZS_tencent", true,
+     "/tenc2/main"},
+    {kRAZududeSnsPlatformRenren, RZShareToRenren, "renren", "人人网", "RZS_renren", true,
+     "/renr2/main"},
+    {kRAZududeSnsPlatformDouban, RZShareToDouban, "douban", "豆瓣", "RZS_douban", true,
+     "/douban/main"},
 };
 
 std::string iconName(const char* stem, const char* suffix) {
@@ -75,7 +80,7 @@ RAZududeSnsPlatformManager::RAZududeSnsPlatformManager() {
 }
 
 RAZududeSnsPlatformManager& RAZududeSnsPlatformManager::sharedInstance() {
-    static auto* instance = new RAZududeSnsPlatformManager();
+    static platform::NoDestructor<RAZududeSnsPlatformManager> instance;
     return *instance;
 }
 
@@ -91,8 +96,9 @@ std::shared_ptr<RAZududeSnsPlatform> RAZududeSnsPlatformManager::makeSNSDescript
     platform->setPlatformName(d.name);
     platform->setShareToType(d.type);
     platform->setDisplayName(RAZududeLocalizedString(d.displayKey, d.displayDefault));
-    platform->setLoginName(type == 10 ? RAZududeLocalizedString("qzone_login", "QQ账号")
-                                      : platform->displayName());
+    platform->setLoginName(type == kRAZududeSnsPlatformQzone
+                               ? RAZududeLocalizedString("qzone_login", "QQ账号")
+                               : platform->displayName());
     platform->setBigImageName(iconName(d.icon, "_icon"));
     platform->setSmallImageOffName(iconName(d.icon, "_off"));
     platform->setSmallImageName(iconName(d.icon, "_on"));

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "SocialSDK/core/platform/RAZududeSnsPlatform.h"
+#include "platform/NoDestructor.h"
 #include "platform/Value.h"
 
 class RAZududeSnsPlatformManager {
@@ -67,6 +68,7 @@ class RAZududeSnsPlatformManager {
     static std::shared_ptr<RAZududeSnsPlatform> makeSNSDescriptorWithType(int type);
 
   private:
+    friend class platform::NoDestructor<RAZududeSnsPlatformManager>;
     RAZududeSnsPlatformManager();
 
     PlatformDictionary allSnsPlatformDictionary_;

@@ -26,6 +26,25 @@ inline constexpr char RZShareToTumblr[] = "tumblr";
 inline constexpr char RZShareToWhatsapp[] = "whatsapp";
 inline constexpr char RZShareToLine[] = "line";
 
+// The type of each platform the share service and its handlers build (shareToType). The app's
+// own platforms take types from kRAZududeSnsPlatformFirstAppType up.
+enum RAZududeSnsPlatformType : int {
+    kRAZududeSnsPlatformSina = 9,
+    kRAZududeSnsPlatformQzone = 10,
+    kRAZududeSnsPlatformTencent = 11,
+    kRAZududeSnsPlatformRenren = 12,
+    kRAZududeSnsPlatformDouban = 13,
+    kRAZududeSnsPlatformWechatSession = 14,
+    kRAZududeSnsPlatformWechatTimeline = 15,
+    kRAZududeSnsPlatformWechatFavorite = 16,
+    kRAZududeSnsPlatformEmail = 17,
+    kRAZududeSnsPlatformSms = 18,
+    kRAZududeSnsPlatformQQ = 19,
+    kRAZududeSnsPlatformFacebook = 20,
+    kRAZududeSnsPlatformTwitter = 21,
+    kRAZududeSnsPlatformFirstAppType = 34,
+};
+
 // Keys of the account dictionary that are not platforms.
 inline constexpr char RZLoginAccountKey[] = "loginAccount";
 inline constexpr char RZDefaultAccountKey[] = "defaultAccount";

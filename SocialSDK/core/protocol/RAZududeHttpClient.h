@@ -6,6 +6,7 @@
 // thread.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -19,9 +20,9 @@ class RAZududeHttpClient : public RAZududeHTTPSessionManager {
     RAZududeHttpClient(Key key, std::optional<platform::Url> baseURL);
 
     // Seconds that a job gives each request; every new job sets 60.
-    std::int64_t timeoutInterval() const { return timeoutInterval_; }
-    void setTimeoutInterval(std::int64_t seconds) { timeoutInterval_ = seconds; }
+    std::chrono::seconds timeoutInterval() const { return timeoutInterval_; }
+    void setTimeoutInterval(std::chrono::seconds timeout) { timeoutInterval_ = timeout; }
 
   private:
-    std::int64_t timeoutInterval_ = 60;
+    std::chrono::seconds timeoutInterval_{60};
 };

@@ -1,6 +1,7 @@
 #include "SocialSDK/core/protocol/RAZududeJob.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "RZBase_Source/Encode/RAZududeCryptor.h"
 #include "RZBase_Source/Encode/RAZududeUtils.h"
@@ -30,7 +31,7 @@ platform::Error jobError(int code, const std::string& message) {
 RAZududeJob::RAZududeJob()
     : rzHttpClient_(RAZududeHttpClient::sharedInstance()),
       queue_(std::make_unique<platform::OperationQueue>()) {
-    rzHttpClient_->setTimeoutInterval(60);
+    rzHttpClient_->setTimeoutInterval(std::chrono::seconds(60));
     dataManagerHash_ = RZSDataManager::currentDataManager()->identifier().value_or(std::string());
 }
 
@@ -140,7 +141,7 @@ void RAZududeJob::send(std::optional<platform::UrlRequest> request) {
         failLater(kErrorNotSent, "the request could not be built");
         return;
     }
-    request->setTimeoutInterval(static_cast<double>(rzHttpClient_->timeoutInterval()));
+    request->setTimeoutInterval(platform::Seconds(rzHttpClient_->timeoutInterval()).count());
     request->setCachePolicy(platform::UrlRequestCachePolicy::kReloadIgnoringLocalCacheData);
     operation_ = RAZududeHTTPRequestOperation::create(std::move(*request));
     auto self = shared_from_this();

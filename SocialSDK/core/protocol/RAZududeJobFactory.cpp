@@ -14,6 +14,7 @@
 #include "SocialSDK/core/protocol/RZSSNSEntity.h"
 #include "platform/Format.h"
 #include "platform/Log.h"
+#include "platform/NoDestructor.h"
 #include "platform/Url.h"
 
 namespace {
@@ -93,7 +94,7 @@ std::shared_ptr<RZSDataManager> current() {
 }  // namespace
 
 RAZududeJobFactory& RAZududeJobFactory::sharedInstance() {
-    static auto* instance = new RAZududeJobFactory();
+    static platform::NoDestructor<RAZududeJobFactory> instance;
     return *instance;
 }
 

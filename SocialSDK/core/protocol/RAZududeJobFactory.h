@@ -15,6 +15,7 @@
 #include <string>
 
 #include "SocialSDK/core/protocol/RAZududeJob.h"
+#include "platform/NoDestructor.h"
 #include "platform/Value.h"
 
 class RAZududeJobFactory {
@@ -43,5 +44,6 @@ class RAZududeJobFactory {
     static platform::Map getTokenDictionary(const RAZududeAccountEntity& account);
 
   private:
+    friend class platform::NoDestructor<RAZududeJobFactory>;
     RAZududeJobFactory() = default;
 };

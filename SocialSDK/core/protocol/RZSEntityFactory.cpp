@@ -7,6 +7,7 @@
 #include "SocialSDK/core/manager/RZSFriendEntity.h"
 #include "SocialSDK/core/manager/RZSUserManager.h"
 #include "platform/Format.h"
+#include "platform/NoDestructor.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ void fillAccount(RAZududeAccountEntity& account, const platform::Value& fields) 
 }  // namespace
 
 RZSEntityFactory& RZSEntityFactory::sharedInstance() {
-    static auto* instance = new RZSEntityFactory();
+    static platform::NoDestructor<RZSEntityFactory> instance;
     return *instance;
 }
 

@@ -11,6 +11,7 @@
 
 #include "SocialSDK/core/data/RAZududeResponseEntity.h"
 #include "SocialSDK/core/protocol/RAZududeJob.h"
+#include "platform/NoDestructor.h"
 #include "platform/Value.h"
 
 class RZSEntityFactory {
@@ -34,6 +35,7 @@ class RZSEntityFactory {
     void makeFriendDicFromDictioanry(const platform::Map& payload, const std::string& platformName);
 
   private:
+    friend class platform::NoDestructor<RZSEntityFactory>;
     RZSEntityFactory() = default;
     int config_ = 0;
 };

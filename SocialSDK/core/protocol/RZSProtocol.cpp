@@ -9,6 +9,7 @@
 #include "platform/Bundle.h"
 #include "platform/Format.h"
 #include "platform/Log.h"
+#include "platform/NoDestructor.h"
 #include "platform/PropertyList.h"
 #include "platform/Url.h"
 
@@ -86,7 +87,7 @@ RZSProtocol::RZSProtocol() {
 }
 
 RZSProtocol& RZSProtocol::sharedInstance() {
-    static auto* instance = new RZSProtocol();
+    static platform::NoDestructor<RZSProtocol> instance;
     return *instance;
 }
 

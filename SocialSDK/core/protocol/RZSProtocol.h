@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/NoDestructor.h"
 #include "platform/Value.h"
 
 class RZSBaseEntity {
@@ -75,6 +76,7 @@ class RZSProtocol {
     static std::string normalizedBaseURL(const std::string& configured);
 
   private:
+    friend class platform::NoDestructor<RZSProtocol>;
     RZSProtocol();
 
     std::string protocolVersionStr_ = "2.0";

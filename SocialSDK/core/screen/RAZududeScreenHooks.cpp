@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/Log.h"
+#include "platform/NoDestructor.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ struct Hooks {
 };
 
 Hooks& hooks() {
-    static auto* instance = new Hooks();
+    static platform::NoDestructor<Hooks> instance;
     return *instance;
 }
 

@@ -13,6 +13,8 @@
 #include <optional>
 #include <string>
 
+#include "SocialSDK/core/data/RAZududeResponseEntity.h"
+
 namespace platform {
 class NavigationController;
 class ViewController;
@@ -35,8 +37,8 @@ class RAZududeScreenHost {
     virtual const std::optional<std::string>& currentSnsPlatformName() const = 0;
     // The screen now shown, or the app's presenting screen for the icon sheet.
     virtual std::shared_ptr<platform::ViewController> currentViewController() const = 0;
-    // The view type of the screen to follow an OAuth page; -1 for none.
-    virtual void setNextViewController(int viewType) = 0;
+    // The view type of the screen to follow an OAuth page; kRAZududeViewControllerNone for none.
+    virtual void setNextViewController(RAZududeViewControllerType viewType) = 0;
 
     // ---- the share screens
     // A new bare screen of the view type for the platform; null when there is none. An editor

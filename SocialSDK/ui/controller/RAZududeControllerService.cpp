@@ -10,6 +10,7 @@
 #include "SocialSDK/core/data/RAZududeData.h"
 #include "SocialSDK/core/manager/RAZududeDataService.h"
 #include "SocialSDK/core/platform/RAZududeSnsPlatformManager.h"
+#include "SocialSDK/core/platform/RAZududeSnsPlatformNames.h"
 #include "SocialSDK/ui/controller/RAZududeNavigationController.h"
 #include "SocialSDK/ui/controller/RZSViewControllerFactory.h"
 #include "SocialSDK/ui/helper/RAZududeUIHelper.h"
@@ -17,6 +18,7 @@
 #include "SocialSDK/ui/startup/SocialUI.h"
 #include "platform/Device.h"
 #include "platform/Format.h"
+#include "platform/NoDestructor.h"
 #include "platform/ThreadCheck.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Button.h"
@@ -40,7 +42,7 @@ bool isEditorPlatformType(int type) {
 }  // namespace
 
 std::shared_ptr<RAZududeControllerService> RAZududeControllerService::defaultControllerService() {
-    static auto* instance = new std::shared_ptr<RAZududeControllerService>(
+    static platform::NoDestructor<std::shared_ptr<RAZududeControllerService>> instance(
         std::make_shared<RAZududeControllerService>(RAZududeData::defaultData()));
     return *instance;
 }
@@ -78,7 +80,7 @@ void RAZududeControllerService::setShareText(std::optional<std::string> text,
 
 // ---- the view-type stack -----------------------------------------------------------------
 
-void RAZududeControllerService::pushViewType(int type) {
+void RAZududeControllerService::pushViewType(RAZududeViewControllerType type) {
     currentViewControllerType_ = type;
     viewTypeStack_.push_back(type);
 }
@@ -107,7 +109,7 @@ std::shared_ptr<platform::NavigationController> RAZududeControllerService::wrapA
 std::shared_ptr<platform::NavigationController>
 RAZududeControllerService::getSocialShareListController() {
     RZ_CHECK_MAIN_THREAD();
-    RAZududeOpAnalytics::postSocialAnalytics("5");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kShareListScreen);
     return getSocialShareListControllerInternal();
 }
 
@@ -132,7 +134,7 @@ std::shared_ptr<RAZududeIconActionSheet>
 RAZududeControllerService::getSocialIconActionSheetInController(
     const std::shared_ptr<platform::ViewController>& controller) {
     RZ_CHECK_MAIN_THREAD();
-    RAZududeOpAnalytics::postSocialAnalytics("6");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kIconSheetScreen);
     return getSocialIconActionSheetInControllerInternal(controller);
 }
 
@@ -195,8 +197,8 @@ std::shared_ptr<platform::ViewController> RAZududeControllerService::getSocialSh
 std::shared_ptr<platform::ViewController>
 RAZududeControllerService::getSocialShareEditControllerInternal(
     const std::string& platformName, std::optional<std::string> sourceOpType) {
-    RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType("9", std::move(sourceOpType),
-                                                             platformName);
+    RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType(RZUsageCode::kShareEditScreen,
+                                                             std::move(sourceOpType), platformName);
     int previous = currentViewControllerType_;
     pushViewType(kRAZududeViewControllerShareEdit);
     auto screen = getSocialViewController(kRAZududeViewControllerShareEdit, platformName);
@@ -221,8 +223,8 @@ std::shared_ptr<platform::NavigationController> RAZududeControllerService::getSo
 std::shared_ptr<platform::NavigationController>
 RAZududeControllerService::getSocialOauthControllerInternal(
     const std::string& platformName, std::optional<std::string> sourceOpType) {
-    RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType("7", std::move(sourceOpType),
-                                                             platformName);
+    RAZududeOpAnalytics::postSocialAnalyticsFromSourceOpType(RZUsageCode::kOauthScreen,
+                                                             std::move(sourceOpType), platformName);
     int previous = currentViewControllerType_;
     pushViewType(kRAZududeViewControllerOauth);
     auto screen = getSocialViewController(kRAZududeViewControllerOauth, platformName);
@@ -263,7 +265,8 @@ std::shared_ptr<platform::ViewController> RAZududeControllerService::getSocialVi
             // this, their cancel would name the platform of an earlier flow.
             currentSnsPlatformName_ = platformName;
         }
-        int type = transformViewControllerType(viewType, platformType);
+        const auto type = transformViewControllerType(
+            static_cast<RAZududeViewControllerType>(viewType), platformType);
         return RZSViewControllerFactory::sharedInstance().createSocialViewController(
             type, platformType, shared_from_this());
     } catch (const std::exception&) {
@@ -272,8 +275,10 @@ std::shared_ptr<platform::ViewController> RAZududeControllerService::getSocialVi
     }
 }
 
-int RAZududeControllerService::transformViewControllerType(int viewType, int platformType) {
-    if (platformType == 20 || (platformType >= 1 && platformType <= 16)) {
+RAZududeViewControllerType RAZududeControllerService::transformViewControllerType(
+    RAZududeViewControllerType viewType, int platformType) {
+    if (platformType == kRAZududeSnsPlatformFacebook ||
+        (platformType >= 1 && platformType <= kRAZududeSnsPlatformWechatFavorite)) {
         auto name = RAZududeSnsPlatformManager::getSnsPlatformString(platformType);
         auto platform =
             name ? RAZududeSnsPlatformManager::getSocialPlatformWithName(*name) : nullptr;

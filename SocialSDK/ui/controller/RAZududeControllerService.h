@@ -58,9 +58,11 @@ class RAZududeControllerService : public RAZududeScreenHost,
     void setCurrentSnsPlatformName(std::optional<std::string> name) {
         currentSnsPlatformName_ = std::move(name);
     }
-    // The screen to follow an OAuth page; -1 when none.
-    int nextViewController() const { return nextViewController_; }
-    void setNextViewController(int type) override { nextViewController_ = type; }
+    // The screen to follow an OAuth page; kRAZududeViewControllerNone when none.
+    RAZududeViewControllerType nextViewController() const { return nextViewController_; }
+    void setNextViewController(RAZududeViewControllerType type) override {
+        nextViewController_ = type;
+    }
     int currentViewControllerType() const { return currentViewControllerType_; }
     void setCurrentViewControllerType(int type) { currentViewControllerType_ = type; }
     // The view types opened through this service, the last one on top.
@@ -116,7 +118,8 @@ class RAZududeControllerService : public RAZududeScreenHost,
     // valid token becomes the OAuth page, with the editor to follow.
     std::shared_ptr<platform::ViewController> getSocialViewController(
         int viewType, std::optional<std::string> platformName = std::nullopt) override;
-    int transformViewControllerType(int viewType, int platformType);
+    RAZududeViewControllerType transformViewControllerType(RAZududeViewControllerType viewType,
+                                                           int platformType);
 
     std::shared_ptr<RAZududeNavigationController> makeNavigationControllerWithContorller(
         const std::shared_ptr<platform::ViewController>& controller);
@@ -147,7 +150,7 @@ class RAZududeControllerService : public RAZududeScreenHost,
 
   private:
     void reportClosed(int closedType);
-    void pushViewType(int type);
+    void pushViewType(RAZududeViewControllerType type);
     void undoViewType();
     std::shared_ptr<platform::NavigationController> wrapAsCurrent(
         const std::shared_ptr<platform::ViewController>& screen);
@@ -156,7 +159,7 @@ class RAZududeControllerService : public RAZududeScreenHost,
     platform::Color defaultColor_;
     std::vector<int> viewTypeStack_;
     std::optional<std::string> currentSnsPlatformName_;
-    int nextViewController_ = kRAZududeViewControllerNone;
+    RAZududeViewControllerType nextViewController_ = kRAZududeViewControllerNone;
     int currentViewControllerType_ = 0;
     std::weak_ptr<RAZududeUIDelegate> uiDelegate_;
     std::weak_ptr<platform::NavigationController> currentNavigationController_;

@@ -4,9 +4,10 @@
 
 #include "RZBase_Source/Encode/RAZududeUtils.h"
 #include "SocialSDK/core/data/RAZududeResponseEntity.h"
+#include "platform/NoDestructor.h"
 
 RZSViewControllerFactory& RZSViewControllerFactory::sharedInstance() {
-    static auto* instance = new RZSViewControllerFactory();
+    static platform::NoDestructor<RZSViewControllerFactory> instance;
     return *instance;
 }
 
@@ -16,7 +17,8 @@ bool RZSViewControllerFactory::isScreenType(int viewType) {
            viewType == kRAZududeViewControllerOauth || viewType == kRAZududeViewControllerFriend;
 }
 
-RZSViewControllerFactory::Maker RZSViewControllerFactory::setMaker(int viewType, Maker maker) {
+RZSViewControllerFactory::Maker RZSViewControllerFactory::setMaker(
+    RAZududeViewControllerType viewType, Maker maker) {
     Maker previous;
     if (auto it = makers_.find(viewType); it != makers_.end()) {
         previous = std::move(it->second);
@@ -29,7 +31,8 @@ RZSViewControllerFactory::Maker RZSViewControllerFactory::setMaker(int viewType,
 }
 
 std::shared_ptr<platform::ViewController> RZSViewControllerFactory::createSocialViewController(
-    int viewType, int platformType, const std::shared_ptr<RAZududeControllerService>& service) {
+    RAZududeViewControllerType viewType, int platformType,
+    const std::shared_ptr<RAZududeControllerService>& service) {
     viewControllerStack_.push_back(viewType);
     auto it = makers_.find(viewType);
     if (it == makers_.end()) {

@@ -10,6 +10,8 @@
 #include <memory>
 #include <vector>
 
+#include "SocialSDK/core/data/RAZududeResponseEntity.h"
+#include "platform/NoDestructor.h"
 #include "platform/Value.h"
 
 namespace platform {
@@ -36,21 +38,23 @@ class RZSViewControllerFactory {
     RZSViewControllerFactory(const RZSViewControllerFactory&) = delete;
     RZSViewControllerFactory& operator=(const RZSViewControllerFactory&) = delete;
 
-    // The screens this factory makes: 2 share list, 3 share editor, 7 OAuth page, 9 friend
-    // picker. An empty maker takes the type's screen away; answers the maker it replaces.
-    Maker setMaker(int viewType, Maker maker);
+    // The screens this factory makes: the share list, the share editor, the OAuth page and the
+    // friend picker. An empty maker takes the type's screen away; answers the maker it replaces.
+    Maker setMaker(RAZududeViewControllerType viewType, Maker maker);
     static bool isScreenType(int viewType);
 
     // A new screen, or null when the type has none (or its maker failed, which is logged).
     std::shared_ptr<platform::ViewController> createSocialViewController(
-        int viewType, int platformType, const std::shared_ptr<RAZududeControllerService>& service);
+        RAZududeViewControllerType viewType, int platformType,
+        const std::shared_ptr<RAZududeControllerService>& service);
 
     // Every view type asked for, in order.
     const std::vector<int>& viewControllerStack() const { return viewControllerStack_; }
 
   private:
+    friend class platform::NoDestructor<RZSViewControllerFactory>;
     RZSViewControllerFactory() = default;
 
     std::vector<int> viewControllerStack_;
-    std::map<int, Maker> makers_;
+    std::map<RAZududeViewControllerType, Maker> makers_;
 };

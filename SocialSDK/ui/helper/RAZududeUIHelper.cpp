@@ -4,6 +4,7 @@
 
 #include "SocialSDK/core/config/RAZududeConfig.h"
 #include "platform/Bundle.h"
+#include "platform/NoDestructor.h"
 #include "platform/graphics/Font.h"
 #include "platform/graphics/Image.h"
 #include "platform/ui/Application.h"
@@ -56,7 +57,7 @@ void imageButton(Button& button, const char* image) {
 }  // namespace
 
 RAZududeUIHelper& RAZududeUIHelper::shareInstance() {
-    static auto* helper = new RAZududeUIHelper();
+    static platform::NoDestructor<RAZududeUIHelper> helper;
     return *helper;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "SocialSDK/ui/hud/RAZududeTkProgressHUD.h"
+#include "platform/NoDestructor.h"
 #include "platform/graphics/Color.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/NavigationBar.h"
@@ -58,6 +59,7 @@ class RAZududeUIHelper {
     const std::shared_ptr<RAZududeTkProgressHUD>& hud() const { return hud_; }
 
   private:
+    friend class platform::NoDestructor<RAZududeUIHelper>;
     RAZududeUIHelper() = default;
 
     struct Record {

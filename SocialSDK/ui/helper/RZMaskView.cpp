@@ -1,5 +1,7 @@
 #include "SocialSDK/ui/helper/RZMaskView.h"
 
+#include <chrono>
+
 #include "platform/Bundle.h"
 
 using platform::Color;
@@ -8,7 +10,7 @@ using platform::Rect;
 namespace {
 
 constexpr double kCornerRadius = 7;
-constexpr double kActivityDuration = 0.3;
+constexpr std::chrono::milliseconds kActivityDuration{300};
 
 }  // namespace
 

@@ -23,7 +23,7 @@ using platform::View;
 namespace {
 
 constexpr double kPadding = 4;
-constexpr double kAnimationDuration = 0.3;
+constexpr std::chrono::milliseconds kAnimationDuration{300};
 constexpr double kCornerRadius = 10;
 // Flexible left, right, top and bottom margins: the HUD stays centred as its host resizes.
 constexpr unsigned kHudAutoresizing =
@@ -257,7 +257,7 @@ void RAZududeTkProgressHUD::show(bool animated) {
     useAnimation_ = animated;
     // A hide that waits for the minimum show time must not take down this show.
     cancel(minShowTimer_);
-    if (graceTime_ > 0) {
+    if (graceTime_ > platform::Seconds::zero()) {
         cancel(graceTimer_);
         std::weak_ptr<RAZududeTkProgressHUD> weak = self();
         graceTimer_ = MainLoop::main().after(graceTime_, [weak] {
@@ -275,8 +275,8 @@ void RAZududeTkProgressHUD::hide(bool animated) {
     useAnimation_ = animated;
     // A show still waiting for its grace time is no longer wanted.
     cancel(graceTimer_);
-    if (minShowTime_ > 0 && showStarted_) {
-        double shown = MainLoop::main().now() - *showStarted_;
+    if (minShowTime_ > platform::Seconds::zero() && showStarted_) {
+        const platform::Seconds shown(MainLoop::main().now() - *showStarted_);
         if (shown < minShowTime_) {
             cancel(minShowTimer_);
             std::weak_ptr<RAZududeTkProgressHUD> weak = self();

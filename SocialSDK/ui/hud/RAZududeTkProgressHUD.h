@@ -110,10 +110,10 @@ class RAZududeTkProgressHUD : public platform::View {
     platform::Size size() const { return size_; }
 
     // ---- timing
-    double graceTime() const { return graceTime_; }
-    void setGraceTime(double seconds) { graceTime_ = seconds; }
-    double minShowTime() const { return minShowTime_; }
-    void setMinShowTime(double seconds) { minShowTime_ = seconds; }
+    platform::Seconds graceTime() const { return graceTime_; }
+    void setGraceTime(platform::Seconds time) { graceTime_ = time; }
+    platform::Seconds minShowTime() const { return minShowTime_; }
+    void setMinShowTime(platform::Seconds time) { minShowTime_ = time; }
     // The pending grace and minimum-show timers (null or no longer valid when none).
     const std::shared_ptr<platform::TimerHandle>& graceTimer() const { return graceTimer_; }
     const std::shared_ptr<platform::TimerHandle>& minShowTimer() const { return minShowTimer_; }
@@ -158,8 +158,8 @@ class RAZududeTkProgressHUD : public platform::View {
     platform::Size minSize_;
     bool square_ = false;
     platform::Size size_;
-    double graceTime_ = 0;
-    double minShowTime_ = 0;
+    platform::Seconds graceTime_{0};
+    platform::Seconds minShowTime_{0};
     std::shared_ptr<platform::TimerHandle> graceTimer_;
     std::shared_ptr<platform::TimerHandle> minShowTimer_;
     std::optional<double> showStarted_;

@@ -11,13 +11,14 @@
 #include "SocialSDK/ui/sheet/RAZududeIconActionSheet.h"
 #include "SocialSDK/ui/startup/SocialUI.h"
 #include "platform/Log.h"
+#include "platform/NoDestructor.h"
 #include "platform/ThreadCheck.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/TabBarController.h"
 
 RAZududeSnsService& RAZududeSnsService::sharedInstance() {
     installSocialUI();
-    static auto* instance = new RAZududeSnsService();
+    static platform::NoDestructor<RAZududeSnsService> instance;
     return *instance;
 }
 
@@ -29,7 +30,7 @@ void RAZududeSnsService::presentSnsIconSheetView(
     sharedInstance().showSnsIconSheetView(controller, std::move(appKey), std::move(shareText),
                                           std::move(shareImage), std::move(shareToSnsNames),
                                           std::move(delegate));
-    RAZududeOpAnalytics::postSocialAnalytics("2");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kPresentSnsIconSheet);
 }
 
 void RAZududeSnsService::presentSnsController(
@@ -40,7 +41,7 @@ void RAZududeSnsService::presentSnsController(
     sharedInstance().presentSnsControllerWithSnsStrings(
         controller, std::move(appKey), std::move(shareText), std::move(shareImage),
         std::move(shareToSnsNames), std::move(delegate));
-    RAZududeOpAnalytics::postSocialAnalytics("1");
+    RAZududeOpAnalytics::postSocialAnalytics(RZUsageCode::kPresentSnsController);
 }
 
 bool RAZududeSnsService::handleOpenURL(const platform::Url& url) {

@@ -10,6 +10,7 @@
 
 #include "SocialSDK/core/data/RAZududeShareImage.h"
 #include "SocialSDK/core/handler/RAZududeUIDelegate.h"
+#include "platform/NoDestructor.h"
 #include "platform/Url.h"
 
 namespace platform {
@@ -76,6 +77,7 @@ class RAZududeSnsService {
     }
 
   private:
+    friend class platform::NoDestructor<RAZududeSnsService>;
     RAZududeSnsService() = default;
 
     std::shared_ptr<RAZududeControllerService> socialControllerService_;

@@ -6,6 +6,7 @@
 // presenting screen's view. It lays itself out when it is first drawn. Main thread only.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -36,7 +37,7 @@ class RAZududeIconActionSheet : public platform::View {
     static constexpr int kLabelTagBase = 200;
     static constexpr int kOverlayTag = 100;
     static constexpr double kRowHeight = 80;
-    static constexpr double kAnimationDuration = 0.3;
+    static constexpr std::chrono::milliseconds kAnimationDuration{300};
 
     const std::vector<std::string>& snsNames() const { return snsNames_; }
     // Keeps the registered names, minus hidden platforms whose application is missing, and

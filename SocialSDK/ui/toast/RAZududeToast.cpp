@@ -1,5 +1,6 @@
 #include "SocialSDK/ui/toast/RAZududeToast.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <numbers>
@@ -164,7 +165,7 @@ void RAZududeToast::show(std::int32_t type) {
 
     // The timer holds the view, not the toast: a toast let go after show still goes away.
     std::shared_ptr<View> shown = toast;
-    platform::MainLoop::main().after(static_cast<double>(settings.duration()) * 0.001,
+    platform::MainLoop::main().after(std::chrono::milliseconds(settings.duration()),
                                      [shown] { fadeOut(*shown); });
 
     toast->setTag(kViewTag);

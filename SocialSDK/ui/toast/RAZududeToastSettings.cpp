@@ -1,7 +1,8 @@
 #include "SocialSDK/ui/toast/RAZududeToastSettings.h"
+#include "platform/NoDestructor.h"
 
 RAZududeToastSettings& RAZududeToastSettings::getSharedSettings() {
-    static auto* shared = new RAZududeToastSettings();
+    static platform::NoDestructor<RAZududeToastSettings> shared;
     return *shared;
 }
 

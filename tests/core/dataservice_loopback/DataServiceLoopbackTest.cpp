@@ -57,7 +57,6 @@ class DataServiceLoopbackTest : public ::testing::Test {
         EXPECT_TRUE(
             pumpUntil([] { return RZSDataManager::currentDataManager()->actionArray().empty(); }));
         RAZududeScreenHooks::setToastMaker(std::move(previousToast_));
-        RAZududeConfig::shareInstance().setIsGetInverseFlowUrl(false);
     }
 
     // A direct share as the icon sheet makes it; the responses the caller heard.
@@ -77,6 +76,8 @@ class DataServiceLoopbackTest : public ::testing::Test {
     Emulator* emulator_ = nullptr;
     std::vector<std::string> toasts_;
     RAZududeScreenHooks::ToastMaker previousToast_;
+    // A test that asks for tracking links leaves the switch as it found it.
+    RAZududeConfig::ScopedStateForTesting config_;
 };
 
 TEST_F(DataServiceLoopbackTest, ADirectShareReachesTheShareServiceAndToastsItsSuccess) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -506,7 +507,7 @@ TEST_F(ImageLoaderTest, AConnectionKeepsItsTimeOutAndSaysNothingAfterACancel) {
     // Its own time-out, not one of its own choosing.
     auto log = std::make_shared<ConnectionLog>();
     auto slow = RAZududeImageLoadConnection::create(urlOf("/picture/png/late?wait=8"), log);
-    slow->setTimeoutInterval(0.5);
+    slow->setTimeoutInterval(std::chrono::milliseconds(500));
     slow->start();
     ASSERT_TRUE(waitFor([&] { return log->failed > 0; }));
     {

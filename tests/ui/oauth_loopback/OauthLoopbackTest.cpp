@@ -77,7 +77,7 @@ class OauthLoopbackTest : protected EmulatorFirst, public social_test::SocialTes
 };
 
 TEST_F(OauthLoopbackTest, TheLoginPageLeadsToTheTokenTheAccountAndTheEditor) {
-    social_test::ScreenMaker editor(3);
+    social_test::ScreenMaker editor(kRAZududeViewControllerShareEdit);
     emulator_.control("/__emu/oauth", "{\"page\": true, \"expires_in\": 7200}");
     auto page = tapAndWaitForThePage("tencent");
     ASSERT_TRUE(page);
