@@ -192,7 +192,7 @@ TEST_F(OauthPageTest, ALoginStoresTheTokenFetchesTheAccountAndPushesTheEditor) {
 TEST_F(OauthPageTest, TheEditorPushedAfterALoginLiesBelowAnOpaqueBar) {
     auto page = open("tencent");
     ASSERT_TRUE(page);
-    service_->setNextViewController(3);
+    service_->setNextViewController(kRAZududeViewControllerShareEdit);
     accounts = accountsOf("tencent");
     EXPECT_FALSE(offer(*page, callback("tencent", "access_key=k&uid=7")));
     advance(RZSOauthViewController::kNextScreenDelay + 1);
