@@ -679,6 +679,10 @@ void RAZududeURLSessionManager::taskChangedState(const platform::Notification& n
     if (!task || task->taskDescription() != taskDescriptionForSessionTasks()) {
         return;
     }
+    // As for the complete notification: nobody to tell, no hop to the main queue.
+    if (!platform::NotificationCenter::defaultCenter().hasObservers(name)) {
+        return;
+    }
     // Posted even when the task has ended by the time the main queue gets here: its complete
     // notification is queued behind this one, and observers that count running tasks need
     // both.
@@ -689,11 +693,17 @@ void RAZududeURLSessionManager::taskChangedState(const platform::Notification& n
 
 // --- session callbacks ---
 
+namespace {
+
+template <class Block>
+bool isSet(const Block& block) {
+    return block.with([](const auto& value) { return static_cast<bool>(value); });
+}
+
+}  // namespace
+
 bool RAZududeURLSessionManager::respondsTo(platform::UrlSessionDelegateCallback callback) const {
     using C = platform::UrlSessionDelegateCallback;
-    auto isSet = [](const auto& block) {
-        return block.with([](const auto& value) { return static_cast<bool>(value); });
-    };
     switch (callback) {
         case C::kTaskWillPerformHttpRedirection:
             return isSet(taskWillPerformRedirection_);
@@ -705,6 +715,19 @@ bool RAZududeURLSessionManager::respondsTo(platform::UrlSessionDelegateCallback 
             return isSet(didFinishEventsForBackground_);
         default:
             return true;
+    }
+}
+
+bool RAZududeURLSessionManager::callbackReturnsAtOnce(
+    platform::UrlSessionDelegateCallback callback) const {
+    using C = platform::UrlSessionDelegateCallback;
+    switch (callback) {
+        case C::kDataTaskDidReceiveData:
+            return !isSet(dataTaskDidReceiveData_);
+        case C::kTaskDidComplete:
+            return !isSet(taskDidComplete_);
+        default:
+            return false;
     }
 }
 
