@@ -676,11 +676,10 @@ void RAZududeURLSessionManager::removeAllDelegates() {
 void RAZududeURLSessionManager::taskChangedState(const platform::Notification& notification,
                                                  const char* name) {
     const auto* task = static_cast<const platform::UrlSessionTask*>(notification.object);
-    if (!task || task->taskDescription() != taskDescriptionForSessionTasks()) {
-        return;
-    }
-    // As for the complete notification: nobody to tell, no hop to the main queue.
-    if (!platform::NotificationCenter::defaultCenter().hasObservers(name)) {
+    // As for the complete notification: nobody to tell, no hop to the main queue (and no
+    // need to learn whose task it is, which every manager would spell out for every task).
+    if (!task || !platform::NotificationCenter::defaultCenter().hasObservers(name) ||
+        task->taskDescription() != taskDescriptionForSessionTasks()) {
         return;
     }
     // Posted even when the task has ended by the time the main queue gets here: its complete
