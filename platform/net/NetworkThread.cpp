@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <optional>
 #include <stdexcept>
 
 #include "platform/TaskGuard.h"
@@ -33,15 +34,20 @@ void initializeCurlOnce() {
 
 }  // namespace
 
+// A cancelled timer leaves the table at once: a load cancels its idle check when it ends,
+// and the check would otherwise stay queued, with what it holds, until it fell due.
 class NetworkThread::State::Timer final : public TimerHandle {
   public:
-    explicit Timer(std::function<void()> task) : task_(std::move(task)) {}
+    Timer(State& loop, std::function<void()> task) : loop_(loop), task_(std::move(task)) {}
 
     void cancel() override {
-        std::function<void()> dropped;
-        std::lock_guard lock(mutex_);
-        valid_ = false;
-        dropped = std::move(task_);
+        std::function<void()> dropped;  // destroyed outside the locks
+        {
+            std::lock_guard lock(mutex_);
+            valid_ = false;
+            dropped = std::move(task_);
+        }
+        loop_.dropTimer(*this);
     }
     bool isValid() const override {
         std::lock_guard lock(mutex_);
@@ -57,7 +63,11 @@ class NetworkThread::State::Timer final : public TimerHandle {
         return std::move(task_);
     }
 
+    // Its place in the loop's table while it is there; guarded by the loop's mutex.
+    std::optional<Timers::iterator> place;
+
   private:
+    State& loop_;
     mutable std::mutex mutex_;
     bool valid_ = true;
     std::function<void()> task_;
@@ -102,13 +112,28 @@ void NetworkThread::State::post(std::function<void()> task) {
 
 std::shared_ptr<TimerHandle> NetworkThread::State::after(double seconds,
                                                          std::function<void()> task) {
-    auto timer = std::make_shared<Timer>(std::move(task));
+    auto timer = std::make_shared<Timer>(*this, std::move(task));
     {
         std::lock_guard lock(mutex_);
-        timers_.emplace(monotonicSeconds() + std::max(0.0, seconds), timer);
+        timer->place = timers_.emplace(monotonicSeconds() + std::max(0.0, seconds), timer);
     }
     wake();
     return timer;
+}
+
+void NetworkThread::State::dropTimer(Timer& timer) {
+    std::shared_ptr<Timer> dropped;  // the last owner may be the table: released unlocked
+    std::lock_guard lock(mutex_);
+    if (timer.place) {
+        dropped = std::move((*timer.place)->second);
+        timers_.erase(*timer.place);
+        timer.place.reset();
+    }
+}
+
+std::size_t NetworkThread::State::pendingTimers() {
+    std::lock_guard lock(mutex_);
+    return timers_.size();
 }
 
 // The loop looks at its tasks and timers before it waits again, so it need not be woken by
@@ -281,6 +306,7 @@ void NetworkThread::State::fireTimers() {
             }
             const auto first = timers_.begin();
             due = std::move(first->second);
+            due->place.reset();
             timers_.erase(first);
         }
         if (auto task = due->take()) {
@@ -330,6 +356,10 @@ std::shared_ptr<TimerHandle> NetworkThread::after(double seconds, std::function<
 
 void* NetworkThread::sharedCookieShare() {
     return shared().state_->cookieShare();
+}
+
+std::size_t NetworkThread::pendingTimers() const {
+    return state_->pendingTimers();
 }
 
 bool NetworkThread::isCurrent() const {

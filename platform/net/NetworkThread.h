@@ -10,6 +10,7 @@
 // without calling beforeLoopThreadWaits() first (the platform's own waits do).
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -29,6 +30,8 @@ class NetworkThread {
     // A call `seconds` from now (real time) on the network thread.
     std::shared_ptr<TimerHandle> after(double seconds, std::function<void()> task);
     bool isCurrent() const;
+    // The timers still waiting to fire; a cancelled one is not among them.
+    std::size_t pendingTimers() const;
 
     NetworkThread(const NetworkThread&) = delete;
     NetworkThread& operator=(const NetworkThread&) = delete;

@@ -189,6 +189,11 @@ std::shared_ptr<UrlSessionDelegate> UrlSession::delegateFor(Callback callback) c
     return delegate && delegate->respondsTo(callback) ? delegate : nullptr;
 }
 
+bool UrlSession::returnsAtOnce(Callback callback) const {
+    const auto delegate = delegateFor(callback);
+    return !delegate || delegate->callbackReturnsAtOnce(callback);
+}
+
 // --- making tasks --------------------------------------------------------------------------
 
 template <class T>
@@ -508,10 +513,15 @@ bool UrlSession::finishTask(const std::shared_ptr<UrlSessionTask>& task, std::op
         events_->push(
             id, [self, task, file = *downloadedFile] { self->deliverDownloadedFile(task, file); });
     }
-    events_->push(id,
-                  [self, task, body = std::move(body), file = std::move(downloadedFile)]() mutable {
-                      self->deliverCompletion(task, std::move(body), file);
-                  });
+    // A completion handler is the app's code; a delegate's callback may return at once.
+    const bool quick = !downloadedFile && !inner.hasCompletionHandler() &&
+                       returnsAtOnce(Callback::kTaskDidComplete);
+    events_->push(
+        id,
+        [self, task, body = std::move(body), file = std::move(downloadedFile)]() mutable {
+            self->deliverCompletion(task, std::move(body), file);
+        },
+        false, quick);
     return true;
 }
 

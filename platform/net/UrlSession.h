@@ -156,6 +156,11 @@ class UrlSessionDelegate {
     // the answer may change over the delegate's life but must be safe to give from any
     // thread, quickly, without waiting for anything.
     virtual bool respondsTo(UrlSessionDelegateCallback) const { return true; }
+    // Whether the callback only hands its work on, quickly, never waiting for another thread
+    // nor running code that might. The session may then call it on the network thread, still
+    // as work of the delegate queue and one at a time with the rest of it, instead of waking
+    // one of the queue's workers for it. Asked like respondsTo(). Default: false.
+    virtual bool callbackReturnsAtOnce(UrlSessionDelegateCallback) const { return false; }
 
     // --- the session ---
     virtual void sessionDidBecomeInvalid(const std::shared_ptr<UrlSession>& /*session*/,
@@ -357,6 +362,8 @@ class UrlSession : public std::enable_shared_from_this<UrlSession> {
     void becomeInvalidIfDone();
     // The delegate when it responds to the callback, else null.
     std::shared_ptr<UrlSessionDelegate> delegateFor(UrlSessionDelegateCallback callback) const;
+    // Whether the delegate's callback, if it responds to it, returns at once.
+    bool returnsAtOnce(UrlSessionDelegateCallback callback) const;
 
     const UrlSessionConfiguration configuration_;
     const std::shared_ptr<OperationQueue> delegateQueue_;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "platform/ThreadLoop.h"
 #include "platform/net/detail/UrlSessionInternals.h"
 
 namespace platform::detail {
@@ -14,26 +15,65 @@ constexpr int kEventsPerOperation = 32;
 
 }  // namespace
 
-void SessionEvents::push(std::uint64_t task, std::function<void()> run, bool holdAfter) {
+// Asynchronous only so that a loop thread may start it: it has finished when start() returns.
+class SessionEvents::Drain final : public Operation {
+  public:
+    Drain(std::shared_ptr<SessionEvents> events, bool quick)
+        : events_(std::move(events)), quick_(quick) {}
+    bool isAsynchronous() const override { return true; }
+    bool startReturnsAtOnce() const override { return quick_; }
+
+    // Someone cancelled the queue's operations before this one ran: the events are still
+    // due, so another operation takes them.
+    static void ranOrNot(const std::weak_ptr<Drain>& weak) {
+        const auto drain = weak.lock();
+        const auto self = drain ? drain->events_ : nullptr;
+        if (!self || drain->ran_) {
+            return;
+        }
+        {
+            std::lock_guard lock(self->mutex_);
+            self->draining_ = false;
+        }
+        self->schedule();
+    }
+
+  protected:
+    void main() override {
+        ran_ = true;
+        // On a loop thread only what returns at once; a worker takes anything.
+        events_->drain(ThreadLoop::current() != nullptr);
+        finish();
+    }
+
+  private:
+    const std::shared_ptr<SessionEvents> events_;
+    const bool quick_;
+    std::atomic<bool> ran_{false};
+};
+
+void SessionEvents::push(std::uint64_t task, std::function<void()> run, bool holdAfter,
+                         bool quick) {
     {
         std::lock_guard lock(mutex_);
-        events_.push_back(Event{task, holdAfter, nullptr, std::move(run)});
+        events_.push_back(Event{task, holdAfter, quick, nullptr, std::move(run)});
     }
     schedule();
 }
 
 void SessionEvents::pushData(std::uint64_t task, std::span<const std::uint8_t> bytes,
-                             std::function<void(const Bytes&)> deliver) {
+                             std::function<void(const Bytes&)> deliver, bool quick) {
     {
         std::lock_guard lock(mutex_);
-        if (!events_.empty() && events_.back().task == task && events_.back().data) {
+        if (!events_.empty() && events_.back().task == task && events_.back().data &&
+            events_.back().quick == quick) {
             Bytes& pending = *events_.back().data;
             pending.insert(pending.end(), bytes.begin(), bytes.end());
             return;
         }
         auto data = std::make_shared<Bytes>(bytes.begin(), bytes.end());
-        events_.push_back(
-            Event{task, false, data, [data, deliver = std::move(deliver)] { deliver(*data); }});
+        events_.push_back(Event{task, false, quick, data,
+                                [data, deliver = std::move(deliver)] { deliver(*data); }});
     }
     schedule();
 }
@@ -77,38 +117,28 @@ std::deque<SessionEvents::Event>::iterator SessionEvents::firstRunnable() {
 }
 
 void SessionEvents::schedule() {
+    bool quick;
     {
         std::lock_guard lock(mutex_);
-        if (draining_ || firstRunnable() == events_.end()) {
+        const auto first = firstRunnable();
+        if (draining_ || first == events_.end()) {
             return;
         }
         draining_ = true;
+        quick = first->quick;
     }
-    addOperation();
+    addOperation(quick);
 }
 
-void SessionEvents::addOperation() {
-    auto ran = std::make_shared<std::atomic<bool>>(false);
-    auto operation = BlockOperation::create([self = shared_from_this(), ran] {
-        ran->store(true);
-        self->drain();
-    });
-    // Someone cancelled the queue's operations before this one ran: the events are still
-    // due, so another operation takes them.
-    operation->setCompletionBlock([weak = weak_from_this(), ran] {
-        const auto self = weak.lock();
-        if (self && !ran->load()) {
-            {
-                std::lock_guard lock(self->mutex_);
-                self->draining_ = false;
-            }
-            self->schedule();
-        }
-    });
+void SessionEvents::addOperation(bool quick) {
+    auto operation = std::make_shared<Drain>(shared_from_this(), quick);
+    operation->setCompletionBlock(
+        [weak = std::weak_ptr<Drain>(operation)] { Drain::ranOrNot(weak); });
     queue_->addOperation(operation);
 }
 
-void SessionEvents::drain() {
+void SessionEvents::drain(bool onlyQuick) {
+    bool quick = true;
     for (int n = 0; n < kEventsPerOperation; ++n) {
         Event event;
         {
@@ -118,6 +148,10 @@ void SessionEvents::drain() {
                 draining_ = false;
                 return;
             }
+            if (onlyQuick && !it->quick) {
+                quick = false;
+                break;
+            }
             event = std::move(*it);
             events_.erase(it);
             if (event.holdAfter) {
@@ -126,14 +160,16 @@ void SessionEvents::drain() {
         }
         runCallback(event.run);
     }
-    {
+    if (quick) {
         std::lock_guard lock(mutex_);
-        if (firstRunnable() == events_.end()) {
+        const auto first = firstRunnable();
+        if (first == events_.end()) {
             draining_ = false;
             return;
         }
+        quick = first->quick;
     }
-    addOperation();
+    addOperation(quick);
 }
 
 }  // namespace platform::detail

@@ -293,7 +293,8 @@ void SessionTransfer::didReceiveData(UrlConnection&, std::span<const std::uint8_
             task_->taskIdentifier(), bytes,
             [session = session_, task = dataTask(), delegate](const Bytes& data) {
                 delegate->dataTaskDidReceiveData(session, task, data);
-            });
+            },
+            delegate->callbackReturnsAtOnce(Callback::kDataTaskDidReceiveData));
     }
 }
 

@@ -133,5 +133,34 @@ TEST(NetworkThread, WaitingThereForAQueueItFedLetsTheQueueRun) {
     EXPECT_EQ(ran, 3);
 }
 
+TEST(NetworkThread, ACancelledTimerLeavesTheTableAtOnceAndNeverRuns) {
+    auto& thread = NetworkThread::shared();
+    const std::size_t before = thread.pendingTimers();
+    std::atomic<int> ran{0};
+    auto holder = std::make_shared<int>(0);
+    std::vector<std::shared_ptr<TimerHandle>> timers;
+    for (int i = 0; i < 100; ++i) {
+        timers.push_back(thread.after(60, [&ran, holder] { ++ran; }));
+    }
+    EXPECT_EQ(thread.pendingTimers(), before + 100);
+    for (const auto& timer : timers) {
+        timer->cancel();
+        EXPECT_FALSE(timer->isValid());
+    }
+    EXPECT_EQ(thread.pendingTimers(), before);
+    EXPECT_EQ(holder.use_count(), 1) << "a cancelled timer still holds its task";
+    timers[0]->cancel();  // twice is harmless
+
+    // One that fired leaves too, and cancelling it afterwards changes nothing.
+    std::atomic<bool> fired{false};
+    auto due = thread.after(0, [&] { fired = true; });
+    ASSERT_TRUE(MainLoop::main().runUntil([&] { return fired.load(); }, kBound));
+    ASSERT_TRUE(
+        MainLoop::main().runUntil([&] { return thread.pendingTimers() == before; }, kBound));
+    due->cancel();
+    EXPECT_EQ(thread.pendingTimers(), before);
+    EXPECT_EQ(ran, 0);
+}
+
 }  // namespace
 }  // namespace platform

@@ -74,6 +74,11 @@ class Recorder : public platform::UrlSessionDelegate {
     bool respondsTo(UrlSessionDelegateCallback callback) const override {
         return !absent.contains(callback);
     }
+    // Callbacks the recorder says return at once.
+    std::set<UrlSessionDelegateCallback> quick;
+    bool callbackReturnsAtOnce(UrlSessionDelegateCallback callback) const override {
+        return quick.contains(callback);
+    }
 
     void sessionDidBecomeInvalid(const std::shared_ptr<UrlSession>&,
                                  const std::optional<Error>& error) override {

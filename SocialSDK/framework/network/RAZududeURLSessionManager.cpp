@@ -676,7 +676,10 @@ void RAZududeURLSessionManager::removeAllDelegates() {
 void RAZududeURLSessionManager::taskChangedState(const platform::Notification& notification,
                                                  const char* name) {
     const auto* task = static_cast<const platform::UrlSessionTask*>(notification.object);
-    if (!task || task->taskDescription() != taskDescriptionForSessionTasks()) {
+    // As for the complete notification: nobody to tell, no hop to the main queue (and no
+    // need to learn whose task it is, which every manager would spell out for every task).
+    if (!task || !platform::NotificationCenter::defaultCenter().hasObservers(name) ||
+        task->taskDescription() != taskDescriptionForSessionTasks()) {
         return;
     }
     // Posted even when the task has ended by the time the main queue gets here: its complete
@@ -689,11 +692,17 @@ void RAZududeURLSessionManager::taskChangedState(const platform::Notification& n
 
 // --- session callbacks ---
 
+namespace {
+
+template <class Block>
+bool isSet(const Block& block) {
+    return block.with([](const auto& value) { return static_cast<bool>(value); });
+}
+
+}  // namespace
+
 bool RAZududeURLSessionManager::respondsTo(platform::UrlSessionDelegateCallback callback) const {
     using C = platform::UrlSessionDelegateCallback;
-    auto isSet = [](const auto& block) {
-        return block.with([](const auto& value) { return static_cast<bool>(value); });
-    };
     switch (callback) {
         case C::kTaskWillPerformHttpRedirection:
             return isSet(taskWillPerformRedirection_);
@@ -705,6 +714,19 @@ bool RAZududeURLSessionManager::respondsTo(platform::UrlSessionDelegateCallback 
             return isSet(didFinishEventsForBackground_);
         default:
             return true;
+    }
+}
+
+bool RAZududeURLSessionManager::callbackReturnsAtOnce(
+    platform::UrlSessionDelegateCallback callback) const {
+    using C = platform::UrlSessionDelegateCallback;
+    switch (callback) {
+        case C::kDataTaskDidReceiveData:
+            return !isSet(dataTaskDidReceiveData_);
+        case C::kTaskDidComplete:
+            return !isSet(taskDidComplete_);
+        default:
+            return false;
     }
 }
 

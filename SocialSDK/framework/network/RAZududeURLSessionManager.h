@@ -304,6 +304,9 @@ class RAZududeURLSessionManager : public platform::UrlSessionDelegate,
 
     // platform::UrlSessionDelegate
     bool respondsTo(platform::UrlSessionDelegateCallback callback) const override;
+    // Received bytes and a task's end only hand work on (to the task's delegate, the
+    // completion queue), unless the app set a block of its own for them.
+    bool callbackReturnsAtOnce(platform::UrlSessionDelegateCallback callback) const override;
     void sessionDidBecomeInvalid(const Session& session,
                                  const std::optional<platform::Error>& error) override;
     void sessionDidReceiveChallenge(const Session& session,

@@ -23,12 +23,15 @@ namespace platform {
 
 struct NetworkThread::State final : ThreadLoop {
     class Timer;
+    using Timers = std::multimap<double, std::shared_ptr<Timer>>;
 
     State();
 
     // Any thread.
     void post(std::function<void()> task);
     std::shared_ptr<TimerHandle> after(double seconds, std::function<void()> task);
+    void dropTimer(Timer& timer);
+    std::size_t pendingTimers();
 
     // Hands an easy handle to the multi handle; `done` runs on the network thread once the
     // transfer ends, after the handle has left the multi handle.
@@ -79,7 +82,7 @@ struct NetworkThread::State final : ThreadLoop {
     std::atomic<bool> wakePending_{false};
     std::mutex mutex_;  // guards tasks_ and timers_
     std::deque<std::function<void()>> tasks_;
-    std::multimap<double, std::shared_ptr<Timer>> timers_;
+    Timers timers_;
 
     std::unordered_map<CURL*, std::function<void(CURLcode)>> transfers_;
     std::unordered_map<const Timed*, std::weak_ptr<Timed>> timed_;

@@ -18,18 +18,25 @@ namespace platform::detail {
 // operation at a time, so that they run one by one whatever the queue's width. A task's
 // events can be held back (while its response waits for a disposition) without holding back
 // the others'.
+//
+// An event marked quick only hands work on and never waits for another thread (the delegate
+// said so of its callback). Quick events that happen on a loop thread such as the network
+// thread run there, still as an operation of the delegate queue and so one at a time with its
+// other work, instead of waking a worker for each: the drain stops there at the first event
+// that is not quick and hands the rest to a worker.
 class SessionEvents : public std::enable_shared_from_this<SessionEvents> {
   public:
     explicit SessionEvents(std::shared_ptr<OperationQueue> queue) : queue_(std::move(queue)) {}
 
     // An event of the task (0: of the session). With holdAfter, the task's later events wait,
     // from the moment this one starts, until release().
-    void push(std::uint64_t task, std::function<void()> run, bool holdAfter = false);
+    void push(std::uint64_t task, std::function<void()> run, bool holdAfter = false,
+              bool quick = false);
 
     // Received bytes of the task: joined to its previous bytes while those still wait at the
     // end of the queue, so that a slow delegate gets fewer, larger pieces.
     void pushData(std::uint64_t task, std::span<const std::uint8_t> bytes,
-                  std::function<void(const Bytes&)> deliver);
+                  std::function<void(const Bytes&)> deliver, bool quick = false);
 
     void release(std::uint64_t task);
 
@@ -38,9 +45,12 @@ class SessionEvents : public std::enable_shared_from_this<SessionEvents> {
     void purge(std::uint64_t task);
 
   private:
+    class Drain;
+
     struct Event {
         std::uint64_t task;
         bool holdAfter;
+        bool quick;
         std::shared_ptr<Bytes> data;  // set for received bytes that more may join
         std::function<void()> run;
     };
@@ -49,8 +59,9 @@ class SessionEvents : public std::enable_shared_from_this<SessionEvents> {
     std::deque<Event>::iterator firstRunnable();
 
     void schedule();
-    void addOperation();
-    void drain();
+    void addOperation(bool quick);
+    // With onlyQuick, stops before the first event that is not quick.
+    void drain(bool onlyQuick);
 
     const std::shared_ptr<OperationQueue> queue_;
     std::mutex mutex_;

@@ -12,6 +12,7 @@
 #include "SocialSDK/framework/network/RAZududeSecurityPolicy.h"
 #include "SocialSDK/framework/network/RAZududeURLRequestSerialization.h"
 #include "platform/Files.h"
+#include "platform/net/NetworkThread.h"
 #include "platform/net/ServerTrust.h"
 #include "tests/network/SessionManagerTestSupport.h"
 #include "tests/support/LoopbackPeers.h"
@@ -243,6 +244,37 @@ TEST(SessionManagerLoopback, InvalidatingWithoutCancelLetsTasksFinish) {
     EXPECT_FALSE(done.error);
     ASSERT_TRUE(done.object.data());
     EXPECT_EQ(done.object.data()->size(), 20u);
+}
+
+// Without blocks of the app's, a task's bytes and end are handed on from the network thread;
+// the app's blocks still run on the delegate queue's workers, whatever may block in them.
+TEST(SessionManagerLoopback, TheAppsBlocksNeverRunOnTheNetworkThread) {
+    auto peer = httpPeer();
+    auto manager = Manager::create();
+    manager->setResponseSerializer(RAZududeHTTPResponseSerializer::serializer());
+    const std::string url = peer.baseUrl() + "/slow/20?delay=0.01";
+    Completion plain;
+    manager->dataTaskWithRequest(requestFor(url), plain.handler())->resume();
+    ASSERT_TRUE(pumpUntil([&] { return plain.done(); }));
+    ASSERT_TRUE(plain.object.data());
+    EXPECT_EQ(plain.object.data()->size(), 20u);
+
+    std::atomic<int> blocks{0}, onNetwork{0};
+    auto note = [&] {
+        ++blocks;
+        onNetwork += platform::NetworkThread::shared().isCurrent() ? 1 : 0;
+    };
+    manager->setDataTaskDidReceiveDataBlock([&](const auto&, const auto&, const auto&) { note(); });
+    manager->setTaskDidCompleteBlock([&](const auto&, const auto&, const auto&) { note(); });
+    Completion watched;
+    manager->dataTaskWithRequest(requestFor(url), watched.handler())->resume();
+    ASSERT_TRUE(pumpUntil([&] { return watched.done(); }));
+    ASSERT_TRUE(watched.object.data());
+    EXPECT_EQ(watched.object.data()->size(), 20u);
+    EXPECT_TRUE(watched.onMainThread);
+    ASSERT_TRUE(pumpUntil([&] { return blocks >= 2; }));
+    EXPECT_EQ(onNetwork, 0);
+    ASSERT_TRUE(endSession(manager, true));
 }
 
 TEST(SessionManagerLoopback, OnlyTheOwningManagerRepostsResumeOnceOnTheMainQueue) {

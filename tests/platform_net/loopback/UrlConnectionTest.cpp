@@ -522,6 +522,27 @@ TEST_F(UrlConnectionTest, NothingFollowsACancel) {
     EXPECT_TRUE(quiet->eventList().empty());
 }
 
+// Each load watches its time-out while it runs; ended or cancelled, it leaves nothing queued
+// on the network thread, however many loads went before.
+TEST_F(UrlConnectionTest, EndedAndCancelledLoadsLeaveNoTimerBehind) {
+    auto& thread = platform::NetworkThread::shared();
+    const auto settled = [&](std::size_t count) {
+        return platform::MainLoop::main().runUntil([&] { return thread.pendingTimers() <= count; },
+                                                   kWait);
+    };
+    load(request("/echo"));
+    ASSERT_TRUE(settled(0)) << thread.pendingTimers() << " timers left by one load";
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(load(request("/bytes/100", 60))->data.size(), 100u);
+        auto stalled = std::make_shared<Recorder>();
+        auto connection = UrlConnection::create(request("/stall", 60), stalled);
+        connection->start();
+        ASSERT_TRUE(stalled->waitForData());
+        connection->cancel();
+    }
+    EXPECT_TRUE(settled(0)) << thread.pendingTimers() << " timers left by 40 loads";
+}
+
 // A suspended connection holds its first hop back and its time-out still, however long the
 // suspension lasts; the same holds between two pieces of a body.
 TEST_F(UrlConnectionTest, ACancelRacingTheStartLetsTheConnectionGo) {

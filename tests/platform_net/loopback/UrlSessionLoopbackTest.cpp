@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -109,6 +111,55 @@ TEST_F(UrlSessionLoopbackTest, DataTaskReportsToItsDelegateInOrder) {
     EXPECT_EQ(http->statusCode(), 200);
     EXPECT_EQ(recorder->overlaps(), 0);
     EXPECT_EQ(recorder->onNetworkThread(), 0);
+}
+
+// Callbacks that return at once may run on the network thread, but as work of the delegate
+// queue: in order, and never beside the queue's other operations.
+TEST_F(UrlSessionLoopbackTest, QuickCallbacksStillRunOneAtATimeWithTheDelegateQueue) {
+    auto recorder = std::make_shared<Recorder>();
+    recorder->absent = {UrlSessionDelegateCallback::kDataTaskDidReceiveResponse};
+    recorder->quick = {UrlSessionDelegateCallback::kDataTaskDidReceiveData,
+                       UrlSessionDelegateCallback::kTaskDidComplete};
+    auto queue = std::make_shared<platform::OperationQueue>();
+    queue->setMaxConcurrentOperationCount(1);
+    auto session = makeSession(recorder, queue);
+    const auto first = session->dataTaskWithRequest(request("/chunked/100000"));
+    first->resume();
+    ASSERT_TRUE(recorder->waitForCompletion(first));
+    EXPECT_EQ(recorder->log(first).events, (std::vector<std::string>{"data", "complete"}));
+    EXPECT_EQ(recorder->log(first).data, pattern(100000));
+    EXPECT_GT(recorder->onNetworkThread(), 0) << "no worker needed for what returns at once";
+
+    // The queue busy with an operation of its own: the task's end waits for it.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool busy = false, release = false;
+    queue->addOperation([&] {
+        std::unique_lock lock(mutex);
+        busy = true;
+        changed.notify_all();
+        changed.wait_for(lock, std::chrono::seconds(static_cast<int>(kWait)),
+                         [&] { return release; });
+    });
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(static_cast<int>(kWait)),
+                                     [&] { return busy; }));
+    }
+    const auto second = session->dataTaskWithRequest(request("/bytes/1000"));
+    second->resume();
+    ASSERT_TRUE(waitUntil([&] { return second->state() == UrlSessionTaskState::kCompleted; }));
+    ASSERT_TRUE(networkThreadCaughtUp());
+    EXPECT_TRUE(recorder->log(second).events.empty());
+    {
+        std::lock_guard lock(mutex);
+        release = true;
+    }
+    changed.notify_all();
+    ASSERT_TRUE(recorder->waitForCompletion(second));
+    EXPECT_EQ(recorder->log(second).events, (std::vector<std::string>{"data", "complete"}));
+    EXPECT_EQ(recorder->log(second).data, pattern(1000));
+    EXPECT_EQ(recorder->overlaps(), 0);
 }
 
 TEST_F(UrlSessionLoopbackTest, CompletionHandlerGetsTheBodyAndTheDelegateNothing) {
