@@ -80,8 +80,9 @@ void RAZududeImageView::imageLoaderDidLoad(const RZImageLoaderNotification& noti
         return;
     }
     status_ = kLoaded;
+    platform::ImagePtr image;
     if (!isGif_) {
-        platform::ImagePtr image = notification.image;
+        image = notification.image;
         if (!image) {
             // A download that another caller started in GIF mode: its bytes are the picture.
             if (const auto* bytes =
@@ -89,11 +90,12 @@ void RAZududeImageView::imageLoaderDidLoad(const RZImageLoaderNotification& noti
                 image = platform::Image::decode(*bytes);
             }
         }
-        if (image) {
-            setImage(std::move(image));
-        }
     }
-    setNeedsDisplay();
+    if (image) {
+        setImage(std::move(image));  // redraws the view
+    } else {
+        setNeedsDisplay();
+    }
     tellDelegate([&](RZImageViewDelegate& delegate) { delegate.imageViewLoadedImage(*this); });
 }
 

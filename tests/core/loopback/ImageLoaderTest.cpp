@@ -481,6 +481,16 @@ TEST_F(ImageLoaderTest, AViewThatCancelsLeavesTheDownloadToTheOthersAndGoneObser
     EXPECT_EQ(loader.observedURLCountForTesting(), before + 1);
     forgetful.reset();
     EXPECT_EQ(loader.observedURLCountForTesting(), before);
+
+    // Nor do many of them, as others keep coming: their registrations with the centre go too.
+    const std::string first = urlOf("/picture/png/forgotten-0");
+    for (int i = 0; i < 300; ++i) {
+        loader.addObserver(std::make_shared<Recorder>(),
+                           urlOf("/picture/png/forgotten-" + std::to_string(i)));
+    }
+    EXPECT_FALSE(platform::NotificationCenter::defaultCenter().hasObservers(
+        RAZududeImageLoader::loadedNotificationName(first)));
+    EXPECT_EQ(loader.observedURLCountForTesting(), before);
 }
 
 // What a connection tells its delegate, from its delegate queue.
