@@ -298,16 +298,17 @@ void RAZududeImageLoader::imageLoadConnectionDidFinishLoading(
              Error(connection.url() ? connection.url()->host() : std::string(), kNotAPictureCode));
         return;
     }
+    const std::string key = cacheKey(url);
     Map userInfo;
     if (connection.isGif()) {
-        RAZududeCache::currentCache().setData(bytes, cacheKey(url), cacheSeconds_);
+        RAZududeCache::currentCache().setData(bytes, key, cacheSeconds_);
         userInfo.set(kImageGifKey, std::move(bytes));
     } else {
-        RAZududeCache::currentCache().setData(std::move(bytes), cacheKey(url), cacheSeconds_);
+        RAZududeCache::currentCache().setData(std::move(bytes), key, cacheSeconds_);
     }
     userInfo.set(kImageURLKey, url);
     forget(connection);
-    announce(loadedNotificationName(url), std::move(userInfo), std::move(image), nullptr);
+    announce(kLoadedNotificationPrefix + key, std::move(userInfo), std::move(image), nullptr);
     cleanUpConnection(connection);
 }
 
