@@ -119,17 +119,22 @@ struct RAZududeCache::State : std::enable_shared_from_this<State> {
     }
 
     // Disk errors are not reported: a failed write shows up as a missing entry. A folder that
-    // someone removed (a caches clean-up) is made again, so later stores still land.
+    // someone removed (a caches clean-up) is made again, so later stores still land. Nothing
+    // waits for the disk to hold a write (a removal's index write runs on the caller's thread,
+    // often the main one): after a power cut an entry may be missing or empty (a picture or
+    // property list that no longer reads is a miss), and a damaged index starts an empty cache.
     void writeFile(const std::filesystem::path& path, const Bytes& data) const {
+        constexpr auto kAccess = platform::Files::Access::kOwnerOnly;
+        constexpr auto kDurability = platform::Files::Durability::kUnsynced;
         platform::Error error;
-        if (platform::Files::writeAtomically(path, data, &error)) {
+        if (platform::Files::writeAtomically(path, data, &error, kAccess, kDurability)) {
             return;
         }
         const auto& posix = error.underlyingError();
         if (posix && posix->code() == ENOENT) {
             std::error_code ignored;
             std::filesystem::create_directories(directory, ignored);
-            platform::Files::writeAtomically(path, data);
+            platform::Files::writeAtomically(path, data, nullptr, kAccess, kDurability);
         }
     }
 
