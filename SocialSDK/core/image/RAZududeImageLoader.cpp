@@ -62,6 +62,17 @@ bool isSuccessStatus(const std::shared_ptr<const platform::UrlResponse>& respons
 
 }  // namespace
 
+ImagePtr RZImageLoaderNotification::picture() const {
+    if (image) {
+        return image;
+    }
+    if (!decodedGif_) {
+        const Bytes* bytes = userInfo()[RAZududeImageLoader::kImageGifKey].bytes();
+        decodedGif_ = bytes ? decodePicture(*bytes) : nullptr;
+    }
+    return *decodedGif_;
+}
+
 RAZududeImageLoader& RAZududeImageLoader::sharedImageLoader() {
     static auto* const instance =
         new std::shared_ptr<RAZududeImageLoader>(new RAZududeImageLoader());

@@ -41,6 +41,10 @@
 
 // A loader notification as its observers get it.
 struct RZImageLoaderNotification {
+    RZImageLoaderNotification(const platform::Notification& delivered, platform::ImagePtr picture,
+                              const platform::Error* failure)
+        : notification(delivered), image(std::move(picture)), error(failure) {}
+
     const platform::Notification& notification;
     // The picture of a loaded notification outside GIF mode.
     platform::ImagePtr image;
@@ -48,6 +52,12 @@ struct RZImageLoaderNotification {
     const platform::Error* error = nullptr;
 
     const platform::Map& userInfo() const { return notification.userInfo; }
+    // The picture to show: `image`, or for a download made in GIF mode its bytes decoded, once
+    // for all the observers that ask during one delivery; nothing when they hold no picture.
+    platform::ImagePtr picture() const;
+
+  private:
+    mutable std::optional<platform::ImagePtr> decodedGif_;
 };
 
 // Told about the pictures it asked for; every method is optional.

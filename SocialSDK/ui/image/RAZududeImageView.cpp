@@ -80,17 +80,8 @@ void RAZududeImageView::imageLoaderDidLoad(const RZImageLoaderNotification& noti
         return;
     }
     status_ = kLoaded;
-    platform::ImagePtr image;
-    if (!isGif_) {
-        image = notification.image;
-        if (!image) {
-            // A download that another caller started in GIF mode: its bytes are the picture.
-            if (const auto* bytes =
-                    notification.userInfo()[RAZududeImageLoader::kImageGifKey].bytes()) {
-                image = platform::Image::decode(*bytes);
-            }
-        }
-    }
+    // Of a download that another caller started in GIF mode too: its bytes are the picture.
+    platform::ImagePtr image = isGif_ ? nullptr : notification.picture();
     if (image) {
         setImage(std::move(image));  // redraws the view
     } else {
