@@ -116,7 +116,8 @@ std::optional<Bytes> read(const std::filesystem::path& path, Error* error) {
 }
 
 bool writeAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> data,
-                     Error* error, Access access) {
+                     Error* error, Access access, Durability durability) {
+    const bool synced = durability == Durability::kSynced;
     const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
     std::string temporary = (folder / ("." + path.filename().string() + ".tmp-XXXXXX")).string();
     auto fail = [&](int err, const char* what) {
@@ -143,7 +144,7 @@ bool writeAtomically(const std::filesystem::path& path, std::span<const std::uin
     if (!writeAll(fd.get(), data)) {
         return abandon(errno, "Cannot write");
     }
-    if (::fsync(fd.get()) != 0) {
+    if (synced && ::fsync(fd.get()) != 0) {
         return abandon(errno, "Cannot flush");
     }
     if (fd.close() != 0) {
@@ -151,6 +152,9 @@ bool writeAtomically(const std::filesystem::path& path, std::span<const std::uin
     }
     if (::rename(temporary.c_str(), path.c_str()) != 0) {
         return abandon(errno, "Cannot replace");
+    }
+    if (!synced) {
+        return true;
     }
     // The rename itself must reach the disk too, or a crash could bring the old file back.
     Descriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

@@ -38,9 +38,16 @@ enum class Access { kOwnerOnly, kShared };
 
 std::optional<Bytes> read(const std::filesystem::path& path, Error* error = nullptr);
 
+// Whether a write waits until the disk holds it. Synced writes survive a power cut; an unsynced
+// one may be lost or come back empty after one (never half old, half new while the system
+// runs), and costs no wait for the disk: for caches, whose readers already take a missing or
+// damaged file for a miss.
+enum class Durability { kSynced, kUnsynced };
+
 // Replaces the file whole or not at all. The folder must exist.
 bool writeAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> data,
-                     Error* error = nullptr, Access access = Access::kOwnerOnly);
+                     Error* error = nullptr, Access access = Access::kOwnerOnly,
+                     Durability durability = Durability::kSynced);
 
 // An error of the platform's domain for a failed system call, with the POSIX error beneath it.
 Error errorFromErrno(int errnoValue, bool writing, const std::filesystem::path& path,

@@ -105,6 +105,7 @@ View::View(const Rect& frame) : nullFrame_(frame.isNull()) {
 }
 
 View::~View() {
+    isWindow_ = false;  // what is left of a window is a view, as for dynamic_cast
     for (auto& sub : subviews_) {
         sub->superview_ = nullptr;
     }
@@ -245,7 +246,7 @@ Window* View::window() const {
     while (v->superview_) {
         v = v->superview_;
     }
-    return dynamic_cast<Window*>(const_cast<View*>(v));
+    return v->isWindow_ ? static_cast<Window*>(const_cast<View*>(v)) : nullptr;
 }
 
 bool View::isDescendantOf(const View* view) const {

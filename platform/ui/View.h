@@ -271,6 +271,9 @@ class View : public std::enable_shared_from_this<View> {
     Size drawingSize_;
 
     View* superview_ = nullptr;
+    // Set by Window: finding a view's window is asked on every change of every view, and a
+    // failed dynamic_cast walks the whole class tree each time.
+    bool isWindow_ = false;
     ViewController* controller_ = nullptr;
     std::vector<std::shared_ptr<View>> subviews_;
     std::vector<std::shared_ptr<GestureRecognizer>> recognizers_;

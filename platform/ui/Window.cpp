@@ -19,6 +19,7 @@ bool& updatePosted() {
 }  // namespace
 
 Window::Window(const Rect& frame) : View(frame) {
+    isWindow_ = true;
     setHidden(true);
 }
 

@@ -349,6 +349,16 @@ TEST_F(FileCache, TheIndexIsWrittenOncePerPauseInStores) {
     std::filesystem::remove(indexFile());
     cache.removeCacheForKey("never");
     EXPECT_EQ(indexSeenByPython(), "b=live\nc=live\n");
+
+    // A write in the middle of a burst of stores does not end the burst's wait.
+    cache.setData(bytesOf("4"), "d");
+    loop.advance(0.1);
+    cache.removeCacheForKey("b");
+    cache.setData(bytesOf("5"), "e");
+    loop.advance(0.29);
+    EXPECT_EQ(indexSeenByPython(), "c=live\nd=live\n");
+    loop.advance(0.02);
+    EXPECT_EQ(indexSeenByPython(), "c=live\nd=live\ne=live\n");
 }
 
 TEST_F(FileCache, PropertyListsAreStoredInTheBinaryForm) {

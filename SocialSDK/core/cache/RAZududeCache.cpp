@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <system_error>
 #include <unordered_map>
+#include <utility>
 
 #include "RZBase_Source/Encode/RAZududeUtils.h"
 #include "platform/AppFolders.h"
@@ -76,8 +77,14 @@ struct RAZududeCache::State : std::enable_shared_from_this<State> {
     // Disk work not yet done, by key.
     std::unordered_map<std::string, Pending> pending RZ_GUARDED_BY(mutex);
     std::uint64_t nextGeneration RZ_GUARDED_BY(mutex) = 0;
-    std::shared_ptr<platform::TimerHandle> saveTimer RZ_GUARDED_BY(mutex);
     bool indexChanged RZ_GUARDED_BY(mutex) = false;  // since the last index write
+    // An index write after stores waits for a pause in them: one timer for a whole burst,
+    // which looks at the time of the latest store when it fires and waits on for the rest of
+    // the pause. So a store costs the main loop nothing while the timer is set; writes made
+    // meanwhile (removals, saveCacheDictionary) leave the timer be, and it may find nothing
+    // left to write.
+    bool saveTimerSet RZ_GUARDED_BY(mutex) = false;  // or on its way to the main loop
+    double lastStore RZ_GUARDED_BY(mutex) = 0;       // on the main loop's clock
     // Files of entries that expired up to here are gone; later expiries are removed by the next
     // index write, so that a long-running process does not keep dead files until its next start.
     Date sweptUpTo RZ_GUARDED_BY(mutex) = Date::now();
@@ -113,17 +120,22 @@ struct RAZududeCache::State : std::enable_shared_from_this<State> {
     }
 
     // Disk errors are not reported: a failed write shows up as a missing entry. A folder that
-    // someone removed (a caches clean-up) is made again, so later stores still land.
+    // someone removed (a caches clean-up) is made again, so later stores still land. Nothing
+    // waits for the disk to hold a write (a removal's index write runs on the caller's thread,
+    // often the main one): after a power cut an entry may be missing or empty (a picture or
+    // property list that no longer reads is a miss), and a damaged index starts an empty cache.
     void writeFile(const std::filesystem::path& path, const Bytes& data) const {
+        constexpr auto kAccess = platform::Files::Access::kOwnerOnly;
+        constexpr auto kDurability = platform::Files::Durability::kUnsynced;
         platform::Error error;
-        if (platform::Files::writeAtomically(path, data, &error)) {
+        if (platform::Files::writeAtomically(path, data, &error, kAccess, kDurability)) {
             return;
         }
         const auto& posix = error.underlyingError();
         if (posix && posix->code() == ENOENT) {
             std::error_code ignored;
             std::filesystem::create_directories(directory, ignored);
-            platform::Files::writeAtomically(path, data);
+            platform::Files::writeAtomically(path, data, nullptr, kAccess, kDurability);
         }
     }
 
@@ -152,10 +164,6 @@ struct RAZududeCache::State : std::enable_shared_from_this<State> {
         {
             platform::MutexLock lock(mutex);
             sweepExpiredLocked();
-            if (saveTimer) {
-                saveTimer->cancel();
-                saveTimer.reset();
-            }
             indexChanged = false;
             snapshot.reserve(index.size());
             for (const auto& [key, expiry] : index) {
@@ -173,29 +181,52 @@ struct RAZududeCache::State : std::enable_shared_from_this<State> {
         }
     }
 
-    // Restarts the wait before the next index write; on the main loop, which owns the timer.
-    void saveAfterDelay() {
-        auto restart = [weak = weak_from_this()] {
+    // Notes a store made at `when` (the main loop's clock). True for the first store of a
+    // burst, whose caller then sets the timer with armSaveTimer().
+    bool noteStoreLocked(double when) RZ_REQUIRES(mutex) {
+        indexChanged = true;
+        lastStore = std::max(lastStore, when);
+        return !std::exchange(saveTimerSet, true);
+    }
+
+    // On the main loop, which owns the timer.
+    void armSaveTimer() {
+        auto arm = [weak = weak_from_this()] {
+            if (auto self = weak.lock()) {
+                platform::MutexLock lock(self->mutex);
+                self->armSaveTimerLocked();
+            }
+        };
+        platform::MainLoop& loop = platform::MainLoop::main();
+        if (loop.isMainThread()) {
+            arm();
+        } else {
+            loop.post(std::move(arm));
+        }
+    }
+
+    void armSaveTimerLocked() RZ_REQUIRES(mutex) {
+        platform::MainLoop& loop = platform::MainLoop::main();
+        loop.after(lastStore + kIndexSaveDelay - loop.now(), [weak = weak_from_this()] {
             auto self = weak.lock();
             if (!self) {
                 return;
             }
-            platform::MutexLock lock(self->mutex);
-            if (self->saveTimer) {
-                self->saveTimer->cancel();
-            }
-            self->saveTimer = platform::MainLoop::main().after(kIndexSaveDelay, [weak] {
-                if (auto alive = weak.lock()) {
-                    alive->saveIndex();
+            {
+                platform::MutexLock lock(self->mutex);
+                // The clock's rounding must not keep a due write waiting for ever.
+                constexpr double kSlack = 1e-6;
+                if (platform::MainLoop::main().now() + kSlack < self->lastStore + kIndexSaveDelay) {
+                    self->armSaveTimerLocked();  // stores came meanwhile
+                    return;
                 }
-            });
-        };
-        platform::MainLoop& loop = platform::MainLoop::main();
-        if (loop.isMainThread()) {
-            restart();
-        } else {
-            loop.post(std::move(restart));
-        }
+                self->saveTimerSet = false;
+                if (!self->indexChanged) {
+                    return;
+                }
+            }
+            self->saveIndex();
+        });
     }
 };
 
@@ -307,15 +338,19 @@ void RAZududeCache::setData(Bytes data, std::string_view key, double timeoutInte
     }
     const Date expiry =
         std::clamp(Date::now().addingTimeInterval(timeoutInterval), kEarliestExpiry, kLatestExpiry);
+    const double storedAt = platform::MainLoop::main().now();
+    bool firstOfBurst = false;
     {
         platform::MutexLock lock(state_->mutex);
         std::string name(key);
         state_->queueDiskWork(name, std::make_shared<const Bytes>(std::move(data)));
         state_->storedSinceSweep.insert(name);
         state_->index.insert_or_assign(std::move(name), expiry);
-        state_->indexChanged = true;
+        firstOfBurst = state_->noteStoreLocked(storedAt);
     }
-    state_->saveAfterDelay();
+    if (firstOfBurst) {
+        state_->armSaveTimer();
+    }
 }
 
 bool RAZududeCache::copyFilePath(const std::filesystem::path& source, std::string_view key) {

@@ -65,15 +65,7 @@ class PictureWait : public RZImageLoaderObserver {
   public:
     unsigned imageLoaderMethods() const override { return kDidLoad | kDidFailToLoad; }
     void imageLoaderDidLoad(const RZImageLoaderNotification& notification) override {
-        platform::ImagePtr image = notification.image;
-        if (!image) {
-            // A download started in GIF mode: the bytes are the picture.
-            if (const auto* bytes =
-                    notification.userInfo()[RAZududeImageLoader::kImageGifKey].bytes()) {
-                image = platform::Image::decode(*bytes);
-            }
-        }
-        finish(std::move(image));
+        finish(notification.picture());  // of a download started in GIF mode too
     }
     void imageLoaderDidFailToLoad(const RZImageLoaderNotification&) override { finish(nullptr); }
 

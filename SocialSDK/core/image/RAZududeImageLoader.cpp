@@ -63,6 +63,17 @@ bool isSuccessStatus(const std::shared_ptr<const platform::UrlResponse>& respons
 
 }  // namespace
 
+ImagePtr RZImageLoaderNotification::picture() const {
+    if (image) {
+        return image;
+    }
+    if (!decodedGif_) {
+        const Bytes* bytes = userInfo()[RAZududeImageLoader::kImageGifKey].bytes();
+        decodedGif_ = bytes ? decodePicture(*bytes) : nullptr;
+    }
+    return *decodedGif_;
+}
+
 RAZududeImageLoader& RAZududeImageLoader::sharedImageLoader() {
     static platform::NoDestructor<std::shared_ptr<RAZududeImageLoader>> instance(
         new RAZududeImageLoader());
@@ -274,8 +285,13 @@ void RAZududeImageLoader::setCache_seconds(double seconds) {
 void RAZududeImageLoader::imageLoadConnectionDidReceivePercent(
     float percent, RAZududeImageLoadConnection& connection) {
     const std::string& url = connection.imageURL();
-    announce(loadedPercentNotificationName(url),
-             Map{{kPercentKey, static_cast<double>(percent)}, {kImageURLKey, url}}, nullptr,
+    std::string name = loadedPercentNotificationName(url);
+    // Progress that nobody listens for would cost the main thread a turn, and this queue a
+    // wait that holds the end of the download behind it.
+    if (!platform::NotificationCenter::defaultCenter().hasObservers(name)) {
+        return;
+    }
+    announce(name, Map{{kPercentKey, static_cast<double>(percent)}, {kImageURLKey, url}}, nullptr,
              nullptr);
 }
 
@@ -294,16 +310,17 @@ void RAZududeImageLoader::imageLoadConnectionDidFinishLoading(
              Error(connection.url() ? connection.url()->host() : std::string(), kNotAPictureCode));
         return;
     }
+    const std::string key = cacheKey(url);
     Map userInfo;
     if (connection.isGif()) {
-        RAZududeCache::currentCache().setData(bytes, cacheKey(url), cacheSeconds_);
+        RAZududeCache::currentCache().setData(bytes, key, cacheSeconds_);
         userInfo.set(kImageGifKey, std::move(bytes));
     } else {
-        RAZududeCache::currentCache().setData(std::move(bytes), cacheKey(url), cacheSeconds_);
+        RAZududeCache::currentCache().setData(std::move(bytes), key, cacheSeconds_);
     }
     userInfo.set(kImageURLKey, url);
     forget(connection);
-    announce(loadedNotificationName(url), std::move(userInfo), std::move(image), nullptr);
+    announce(kLoadedNotificationPrefix + key, std::move(userInfo), std::move(image), nullptr);
     cleanUpConnection(connection);
 }
 
@@ -344,21 +361,27 @@ void RAZududeImageLoader::addObserver(const std::shared_ptr<RZImageLoaderObserve
     const unsigned methods = observer->imageLoaderMethods() & RZImageLoaderObserver::kAllMethods;
     std::vector<platform::ObserverToken> leftTokens;  // dies after the lock is let go
     std::lock_guard lock(observersLock_);
-    dropGoneObservers(leftTokens);
-    auto found = observers_.try_emplace(observer.get()).first;
-    if (found->second.observer.lock() != observer) {
+    sweepGoneObservers(leftTokens);
+    auto [found, added] = observers_.try_emplace(observer.get());
+    if (!added && !sameObserver(found->second.observer, observer)) {
         // Left behind by an observer that lived at this address before.
         dropListeners(observer.get(), nullptr, leftTokens);
         found = observers_.try_emplace(observer.get()).first;
-        found->second.observer = observer;
+        added = true;
     }
     Observed& observed = found->second;
-    if (std::find(observed.imageURLs.begin(), observed.imageURLs.end(), imageURL) !=
-        observed.imageURLs.end()) {
+    if (added) {
+        observed.observer = observer;
+    } else if (std::find(observed.imageURLs.begin(), observed.imageURLs.end(), imageURL) !=
+               observed.imageURLs.end()) {
         return;
     }
     observed.imageURLs.emplace_back(imageURL);
-    Audience& audience = audiences_[std::string(imageURL)];
+    auto audienceFound = audiences_.find(imageURL);
+    if (audienceFound == audiences_.end()) {
+        audienceFound = audiences_.emplace(observed.imageURLs.back(), Audience()).first;
+    }
+    Audience& audience = audienceFound->second;
     auto listener = std::make_shared<Listener>();
     listener->observer = observer;
     listener->identity = observer.get();
@@ -396,6 +419,7 @@ void RAZududeImageLoader::deliver(const std::string& imageURL, unsigned method,
         if (found == audiences_.end()) {
             return;
         }
+        listeners.reserve(found->second.listeners.size());
         for (const auto& listener : found->second.listeners) {
             if ((listener->methods & method) != 0) {
                 listeners.push_back(listener);
@@ -405,21 +429,26 @@ void RAZududeImageLoader::deliver(const std::string& imageURL, unsigned method,
     const Announcement* announcement = announcementOf(notification);
     const RZImageLoaderNotification note{notification, announcement ? announcement->image : nullptr,
                                          announcement ? announcement->error : nullptr};
+    // Made once for all the observers of the URL, however many there are.
+    const std::string where = "an observer of " + notification.name;
+    RZImageLoaderObserver* current = nullptr;
+    const std::function<void()> tell = [&] {
+        if (method == RZImageLoaderObserver::kDidLoadPercent) {
+            current->imageLoaderDidLoadPercent(note);
+        } else if (method == RZImageLoaderObserver::kDidLoad) {
+            current->imageLoaderDidLoad(note);
+        } else {
+            current->imageLoaderDidFailToLoad(note);
+        }
+    };
     for (const auto& listener : listeners) {
-        std::shared_ptr<RZImageLoaderObserver> observer = listener->observer.lock();
+        const std::shared_ptr<RZImageLoaderObserver> observer = listener->observer.lock();
         if (!observer || !listener->active) {
             continue;
         }
+        current = observer.get();
         // One observer that throws keeps none of the others from hearing it.
-        platform::runGuarded("an observer of " + notification.name, [&] {
-            if (method == RZImageLoaderObserver::kDidLoadPercent) {
-                observer->imageLoaderDidLoadPercent(note);
-            } else if (method == RZImageLoaderObserver::kDidLoad) {
-                observer->imageLoaderDidLoad(note);
-            } else {
-                observer->imageLoaderDidFailToLoad(note);
-            }
-        });
+        platform::runGuarded(where, tell);
     }
 }
 
@@ -459,6 +488,20 @@ void RAZududeImageLoader::dropListeners(const RZImageLoaderObserver* identity,
     }
 }
 
+bool RAZududeImageLoader::sameObserver(const std::weak_ptr<RZImageLoaderObserver>& registered,
+                                       const std::shared_ptr<RZImageLoaderObserver>& observer) {
+    // One owner is one object while the observer lives; no count is touched to find out.
+    return !registered.owner_before(observer) && !observer.owner_before(registered);
+}
+
+void RAZududeImageLoader::sweepGoneObservers(std::vector<platform::ObserverToken>& leftTokens) {
+    if (observers_.size() < sweepAt_) {
+        return;
+    }
+    dropGoneObservers(leftTokens);
+    sweepAt_ = std::max(kFirstSweep, 2 * observers_.size());
+}
+
 void RAZududeImageLoader::dropGoneObservers(std::vector<platform::ObserverToken>& leftTokens) {
     std::vector<const RZImageLoaderObserver*> gone;
     for (const auto& [identity, observed] : observers_) {
@@ -484,7 +527,7 @@ void RAZududeImageLoader::removeObserver(const RZImageLoaderObserver& observer) 
     std::vector<platform::ObserverToken> leftTokens;
     std::lock_guard lock(observersLock_);
     dropListeners(&observer, nullptr, leftTokens);
-    dropGoneObservers(leftTokens);
+    sweepGoneObservers(leftTokens);
 }
 
 void RAZududeImageLoader::removeObserver(const RZImageLoaderObserver& observer,

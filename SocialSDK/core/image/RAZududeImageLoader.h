@@ -21,6 +21,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -40,6 +41,10 @@
 
 // A loader notification as its observers get it.
 struct RZImageLoaderNotification {
+    RZImageLoaderNotification(const platform::Notification& delivered, platform::ImagePtr picture,
+                              const platform::Error* failure)
+        : notification(delivered), image(std::move(picture)), error(failure) {}
+
     const platform::Notification& notification;
     // The picture of a loaded notification outside GIF mode.
     platform::ImagePtr image;
@@ -47,6 +52,12 @@ struct RZImageLoaderNotification {
     const platform::Error* error = nullptr;
 
     const platform::Map& userInfo() const { return notification.userInfo; }
+    // The picture to show: `image`, or for a download made in GIF mode its bytes decoded, once
+    // for all the observers that ask during one delivery; nothing when they hold no picture.
+    platform::ImagePtr picture() const;
+
+  private:
+    mutable std::optional<platform::ImagePtr> decodedGif_;
 };
 
 // Told about the pictures it asked for; every method is optional.
@@ -225,10 +236,26 @@ class RAZududeImageLoader : public RZImageLoadConnectionDelegate,
     // The same for every observer that went away without removing itself. Under
     // observersLock_.
     void dropGoneObservers(std::vector<platform::ObserverToken>& leftTokens);
+    // dropGoneObservers once the observers have doubled since the last time, so that a
+    // hundred views that register one after the other do not each look at all the others.
+    // Under observersLock_.
+    void sweepGoneObservers(std::vector<platform::ObserverToken>& leftTokens);
+    static bool sameObserver(const std::weak_ptr<RZImageLoaderObserver>& registered,
+                             const std::shared_ptr<RZImageLoaderObserver>& observer);
 
-    std::mutex observersLock_;                             // guards the two below
-    std::unordered_map<std::string, Audience> audiences_;  // by URL
+    // URLs are looked up as they come, without a copy.
+    struct UrlHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view url) const {
+            return std::hash<std::string_view>()(url);
+        }
+    };
+    static constexpr std::size_t kFirstSweep = 64;
+
+    std::mutex observersLock_;  // guards the three below
+    std::unordered_map<std::string, Audience, UrlHash, std::equal_to<>> audiences_;  // by URL
     std::unordered_map<const RZImageLoaderObserver*, Observed> observers_;
+    std::size_t sweepAt_ = kFirstSweep;  // the size of observers_ that calls for a sweep
 
     std::atomic<double> cacheSeconds_{kDefaultCacheSeconds};
     std::atomic<bool> isGif_{false};

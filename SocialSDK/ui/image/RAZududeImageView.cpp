@@ -80,20 +80,13 @@ void RAZududeImageView::imageLoaderDidLoad(const RZImageLoaderNotification& noti
         return;
     }
     status_ = kLoaded;
-    if (!isGif_) {
-        platform::ImagePtr image = notification.image;
-        if (!image) {
-            // A download that another caller started in GIF mode: its bytes are the picture.
-            if (const auto* bytes =
-                    notification.userInfo()[RAZududeImageLoader::kImageGifKey].bytes()) {
-                image = platform::Image::decode(*bytes);
-            }
-        }
-        if (image) {
-            setImage(std::move(image));
-        }
+    // Of a download that another caller started in GIF mode too: its bytes are the picture.
+    platform::ImagePtr image = isGif_ ? nullptr : notification.picture();
+    if (image) {
+        setImage(std::move(image));  // redraws the view
+    } else {
+        setNeedsDisplay();
     }
-    setNeedsDisplay();
     tellDelegate([&](RZImageViewDelegate& delegate) { delegate.imageViewLoadedImage(*this); });
 }
 

@@ -387,6 +387,22 @@ TEST_F(ImageLoaderTest, GifModeBelongsToTheDownloadItStarted) {
     EXPECT_EQ(loader.dataForURL(gifUrl, gif, false), gif->gifBytes);
     EXPECT_EQ(hits("/picture/gif/moving"), 2);  // this test's own fetch is the second
 
+    // Views that join a download made in GIF mode show its bytes as one picture, decoded once.
+    const std::string joined = urlOf("/picture/png/joined?w=6&h=5&wait=0.1");
+    auto raw = std::make_shared<Recorder>();
+    EXPECT_FALSE(loader.dataForURL(joined, raw, true));
+    loader.setIsGif(false);
+    auto first = makeView();
+    auto second = makeView();
+    first->setImageURL(joined);
+    second->setImageURL(joined);
+    ASSERT_TRUE(waitFor([&] { return raw->done() && second->status() != 0; }));
+    ASSERT_TRUE(raw->gifBytes);
+    ASSERT_NE(first->image(), placeholder);
+    EXPECT_EQ(first->image()->pixelWidth(), 6);
+    EXPECT_EQ(first->image(), second->image());
+    loader.removeObserver(*raw);
+
     // A view in GIF mode loads nothing.
     auto view = makeView();
     view->setIsGif(true);
@@ -481,6 +497,16 @@ TEST_F(ImageLoaderTest, AViewThatCancelsLeavesTheDownloadToTheOthersAndGoneObser
     loader.addObserver(forgetful, urlOf("/picture/png/never-asked"));
     EXPECT_EQ(loader.observedURLCountForTesting(), before + 1);
     forgetful.reset();
+    EXPECT_EQ(loader.observedURLCountForTesting(), before);
+
+    // Nor do many of them, as others keep coming: their registrations with the centre go too.
+    const std::string first = urlOf("/picture/png/forgotten-0");
+    for (int i = 0; i < 300; ++i) {
+        loader.addObserver(std::make_shared<Recorder>(),
+                           urlOf("/picture/png/forgotten-" + std::to_string(i)));
+    }
+    EXPECT_FALSE(platform::NotificationCenter::defaultCenter().hasObservers(
+        RAZududeImageLoader::loadedNotificationName(first)));
     EXPECT_EQ(loader.observedURLCountForTesting(), before);
 }
 
