@@ -106,7 +106,7 @@ struct RAZududeCache::State : std::enable_shared_from_this<State> {
         diskQueue->async([self = shared_from_this(), key, generation, data] {
             const std::filesystem::path path = self->pathFor(key);
             if (data) {
-                self->writeFile(path, *data);
+                self->writeFile(path, *data, platform::Files::Durability::kSynced);
             } else {
                 std::error_code ignored;
                 std::filesystem::remove(path, ignored);
@@ -120,22 +120,23 @@ struct RAZududeCache::State : std::enable_shared_from_this<State> {
     }
 
     // Disk errors are not reported: a failed write shows up as a missing entry. A folder that
-    // someone removed (a caches clean-up) is made again, so later stores still land. Nothing
-    // waits for the disk to hold a write (a removal's index write runs on the caller's thread,
-    // often the main one): after a power cut an entry may be missing or empty (a picture or
-    // property list that no longer reads is a miss), and a damaged index starts an empty cache.
-    void writeFile(const std::filesystem::path& path, const Bytes& data) const {
+    // someone removed (a caches clean-up) is made again, so later stores still land. Entries
+    // are written on the disk queue and wait for the disk, so that a power cut never leaves one
+    // empty (an empty entry would read as empty bytes, not as a miss). The index does not
+    // wait: a removal writes it on the caller's thread, often the main one, and a damaged
+    // index only starts an empty cache.
+    void writeFile(const std::filesystem::path& path, const Bytes& data,
+                   platform::Files::Durability durability) const {
         constexpr auto kAccess = platform::Files::Access::kOwnerOnly;
-        constexpr auto kDurability = platform::Files::Durability::kUnsynced;
         platform::Error error;
-        if (platform::Files::writeAtomically(path, data, &error, kAccess, kDurability)) {
+        if (platform::Files::writeAtomically(path, data, &error, kAccess, durability)) {
             return;
         }
         const auto& posix = error.underlyingError();
         if (posix && posix->code() == ENOENT) {
             std::error_code ignored;
             std::filesystem::create_directories(directory, ignored);
-            platform::Files::writeAtomically(path, data, nullptr, kAccess, kDurability);
+            platform::Files::writeAtomically(path, data, nullptr, kAccess, durability);
         }
     }
 
@@ -174,7 +175,7 @@ struct RAZududeCache::State : std::enable_shared_from_this<State> {
         const std::optional<Bytes> data = platform::PropertyList::write(
             platform::Value(std::move(snapshot)), platform::PropertyList::Format::kXml, &error);
         if (data) {
-            writeFile(directory / kIndexFileName, *data);
+            writeFile(directory / kIndexFileName, *data, platform::Files::Durability::kUnsynced);
         } else {
             platform::consoleLog("RZCache: the index cannot be written: %@",
                                  error.localizedDescription());
@@ -205,9 +206,14 @@ struct RAZududeCache::State : std::enable_shared_from_this<State> {
         }
     }
 
+    // The main loop's clock, in seconds, at which the index falls due after the last store.
+    double indexDueLocked() const RZ_REQUIRES(mutex) {
+        return lastStore + platform::Seconds(kIndexSaveDelay).count();
+    }
+
     void armSaveTimerLocked() RZ_REQUIRES(mutex) {
         platform::MainLoop& loop = platform::MainLoop::main();
-        loop.after(lastStore + kIndexSaveDelay - loop.now(), [weak = weak_from_this()] {
+        loop.after(indexDueLocked() - loop.now(), [weak = weak_from_this()] {
             auto self = weak.lock();
             if (!self) {
                 return;
@@ -216,7 +222,7 @@ struct RAZududeCache::State : std::enable_shared_from_this<State> {
                 platform::MutexLock lock(self->mutex);
                 // The clock's rounding must not keep a due write waiting for ever.
                 constexpr double kSlack = 1e-6;
-                if (platform::MainLoop::main().now() + kSlack < self->lastStore + kIndexSaveDelay) {
+                if (platform::MainLoop::main().now() + kSlack < self->indexDueLocked()) {
                     self->armSaveTimerLocked();  // stores came meanwhile
                     return;
                 }
