@@ -27,20 +27,26 @@ bool writeAll(int fd, const char* data, std::size_t length) {
 
 }  // namespace
 
-LoopbackServer::LoopbackServer() {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+int listenOnLoopback(int& port) {
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
     int one = 1;
-    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener_, 128) != 0) {
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener, 128) != 0) {
+        close(listener);
         throw std::runtime_error("the benchmark server cannot listen");
     }
     socklen_t length = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    return listener;
+}
+
+LoopbackServer::LoopbackServer() {
+    listener_ = listenOnLoopback(port_);
     acceptor_ = std::thread([this] { acceptLoop(); });
 }
 

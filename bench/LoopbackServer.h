@@ -15,6 +15,10 @@
 #include <string>
 #include <thread>
 
+// A socket listening on 127.0.0.1 at a free port, which it writes to `port`; throws when it
+// cannot listen. Both benchmark servers start from it.
+int listenOnLoopback(int& port);
+
 class LoopbackServer {
   public:
     LoopbackServer();

@@ -1,5 +1,7 @@
 #include "TlsLoopbackServer.h"
 
+#include "LoopbackServer.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -92,18 +94,7 @@ TlsLoopbackServer::TlsLoopbackServer() {
                 SSL_CTX_use_PrivateKey(context_, key.get()) == 1,
             "use its certificate");
 
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    require(bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                listen(listener_, 128) == 0,
-            "listen");
-    socklen_t addressLength = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &addressLength);
-    port_ = ntohs(address.sin_port);
+    listener_ = listenOnLoopback(port_);
     acceptor_ = std::thread([this] { acceptLoop(); });
 }
 
