@@ -39,50 +39,13 @@ PY
 # Every contender of the network benchmark in one run, so that they share the machine's state.
 build/bench/bench/network_bench --benchmark_out=build/bench/network_bench.json \
   --benchmark_out_format=json --benchmark_repetitions=5 ${RZ_NETWORK_BENCH_ARGS:-}
-python3 - build/bench/network_bench.json <<'PY'
-import json, sys
-best = {}
-memory = {}
-for run in json.load(open(sys.argv[1]))["benchmarks"]:
-    if run.get("run_type", "iteration") != "iteration":
-        continue
-    name = run.get("run_name", run["name"]).split("/real_time")[0].split("/iterations")[0]
-    if "items_per_second" in run:
-        best[name] = max(best.get(name, 0), run["items_per_second"])
-    if "peak_rss_growth_MiB" in run:
-        memory[name] = max(memory.get(name, 0), run["peak_rss_growth_MiB"])
-raw = best.get("requests/raw_libcurl_multi")
-print("\nrequests per second over loopback keep-alive (best of the repetitions):")
-for name, rate in sorted(best.items()):
-    ratio = f" = {rate / raw:.2f} of raw libcurl" if raw else ""
-    print(f"  {name:38} {rate:10.0f}/s{ratio}")
-for name, growth in sorted(memory.items()):
-    print(f"  {name:38} peak memory growth {growth:.1f} MiB")
-PY
+python3 tools/request_ratios.py build/bench/network_bench.json "HTTP"
 
 # The same requests over HTTPS, each contender against raw libcurl reusing its connections.
 cmake --build build/bench -j 4 --target https_bench
 build/bench/bench/https_bench --benchmark_out=build/bench/https_bench.json \
   --benchmark_out_format=json --benchmark_repetitions=5 ${RZ_HTTPS_BENCH_ARGS:-}
-python3 - build/bench/https_bench.json <<'PY'
-import json, sys
-best = {}
-cost = {}
-for run in json.load(open(sys.argv[1]))["benchmarks"]:
-    if run.get("run_type", "iteration") != "iteration" or "items_per_second" not in run:
-        continue
-    name = run.get("run_name", run["name"]).split("/real_time")[0]
-    if run["items_per_second"] > best.get(name, 0):
-        best[name] = run["items_per_second"]
-        cost[name] = (run.get("net_thread_us_per_request"), run.get("handshakes_per_request", 0))
-raw = best.get("https/raw_libcurl_multi")
-print("\nrequests per second over loopback HTTPS keep-alive (best of the repetitions):")
-for name, rate in sorted(best.items()):
-    ratio = f" = {rate / raw:.2f} of raw libcurl" if raw else ""
-    cpu, handshakes = cost[name]
-    cpu = f", network thread {cpu:.1f} us/request" if cpu is not None else ""
-    print(f"  {name:32} {rate:10.0f}/s{ratio}{cpu}, {handshakes:.4f} handshakes/request")
-PY
+python3 tools/request_ratios.py build/bench/https_bench.json "HTTPS"
 
 # The demo's whole share road against the share-service emulator: one share, then rows of 1, 10
 # and 100, to see whether a share costs more time, requests, memory or files the more there were.

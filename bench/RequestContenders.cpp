@@ -1,0 +1,386 @@
+#include "RequestContenders.h"
+
+#include <curl/curl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <vector>
+
+#include "platform/MainLoop.h"
+#include "platform/Operation.h"
+#include "platform/net/ServerTrust.h"
+#include "platform/net/UrlConnection.h"
+
+#ifdef RZ_HAVE_NETWORK_LAYER
+#include "SocialSDK/framework/network/RAZududeHTTPRequestOperation.h"
+#include "SocialSDK/framework/network/RAZududeSecurityPolicy.h"
+#include "SocialSDK/framework/network/RAZududeURLResponseSerialization.h"
+#include "SocialSDK/framework/network/RAZududeURLSessionManager.h"
+#endif
+
+namespace {
+
+constexpr double kBound = 120;  // seconds a batch may take before it counts as failed
+
+bool isHttps(const RequestTarget& target) {
+    return !target.certificatePem.empty();
+}
+
+std::size_t discard(char*, std::size_t size, std::size_t count, void*) {
+    return size * count;
+}
+
+// The handles are made once and re-added as each request ends, as a client of libcurl does;
+// they keep their connections (and TLS sessions) between batches.
+class RawLibcurlMulti final : public RequestContender {
+  public:
+    RawLibcurlMulti(const RequestTarget& target, int inFlight) : url_(target.url) {
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+        multi_ = curl_multi_init();
+        curl_blob anchor{const_cast<char*>(target.certificatePem.data()),
+                         target.certificatePem.size(), CURL_BLOB_COPY};
+        for (int i = 0; i < inFlight; ++i) {
+            CURL* easy = curl_easy_init();
+            curl_easy_setopt(easy, CURLOPT_URL, url_.c_str());
+            curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &discard);
+            curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+            if (isHttps(target)) {
+                curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &anchor);
+                curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
+            }
+            handles_.push_back(easy);
+        }
+    }
+    ~RawLibcurlMulti() override {
+        for (CURL* easy : handles_) {
+            curl_easy_cleanup(easy);
+        }
+        curl_multi_cleanup(multi_);
+    }
+
+    bool run(int batch) override {
+        int started = 0, finished = 0;
+        bool failed = false;
+        for (CURL* easy : handles_) {
+            if (started < batch) {
+                curl_multi_add_handle(multi_, easy);
+                ++started;
+            }
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        while (finished < batch) {
+            int running = 0;
+            curl_multi_perform(multi_, &running);
+            int left = 0;
+            while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+                if (message->msg != CURLMSG_DONE) {
+                    continue;
+                }
+                failed = failed || message->data.result != CURLE_OK;
+                CURL* easy = message->easy_handle;
+                curl_multi_remove_handle(multi_, easy);
+                ++finished;
+                if (started < batch) {
+                    curl_multi_add_handle(multi_, easy);
+                    ++started;
+                }
+            }
+            if (finished < batch) {
+                if (std::chrono::steady_clock::now() > deadline) {
+                    return false;
+                }
+                curl_multi_poll(multi_, nullptr, 0, 100, nullptr);
+            }
+        }
+        return !failed;
+    }
+
+  private:
+    std::string url_;
+    CURLM* multi_ = nullptr;
+    std::vector<CURL*> handles_;
+};
+
+// Counts loads to their end and starts the next while there are some to start. Over HTTPS it
+// anchors the server's certificate at each trust challenge.
+class Relay final : public platform::UrlConnectionDelegate {
+  public:
+    Relay(platform::Bytes anchor, std::function<void(bool)> done)
+        : anchor_(std::move(anchor)), done_(std::move(done)) {}
+    void willSendRequestForAuthenticationChallenge(
+        platform::UrlConnection&, const platform::AuthenticationChallenge& challenge) override {
+        const auto& trust = challenge.protectionSpace().serverTrust();
+        if (trust && !anchor_.empty()) {
+            trust->setAnchorCertificates({anchor_});
+            if (trust->evaluate() == platform::TrustResult::kUnspecified) {
+                challenge.sender().useCredential(platform::Credential(trust), challenge);
+                return;
+            }
+        }
+        challenge.sender().cancelAuthenticationChallenge(challenge);
+    }
+    std::optional<std::string> serverTrustJudgement(platform::UrlConnection&) override {
+        return "the benchmark server's certificate as the only anchor";
+    }
+    void didFinishLoading(platform::UrlConnection&) override { done_(true); }
+    void didFailWithError(platform::UrlConnection&, const platform::Error&) override {
+        done_(false);
+    }
+
+  private:
+    platform::Bytes anchor_;
+    std::function<void(bool)> done_;
+};
+
+// URL connections with their delegate called on the network thread, each end starting the
+// next connection from there.
+class UrlConnections final : public RequestContender {
+  public:
+    UrlConnections(const RequestTarget& target, int inFlight)
+        : request_(*platform::Url::parse(target.url)),
+          anchor_(target.certificateDer),
+          inFlight_(inFlight) {}
+
+    bool run(int batch) override {
+        std::mutex mutex;
+        std::condition_variable changed;
+        int started = 0, finished = 0, failed = 0;
+        std::vector<std::shared_ptr<platform::UrlConnection>> connections;
+        connections.reserve(static_cast<std::size_t>(batch));
+        auto relay = std::make_shared<Relay>(anchor_, [&](bool ok) {
+            std::lock_guard lock(mutex);
+            ++finished;
+            failed += ok ? 0 : 1;
+            if (started < batch) {
+                connections[static_cast<std::size_t>(started++)]->start();
+            }
+            if (finished == batch) {
+                changed.notify_all();
+            }
+        });
+        for (int i = 0; i < batch; ++i) {
+            connections.push_back(platform::UrlConnection::create(request_, relay));
+        }
+        std::unique_lock lock(mutex);
+        for (; started < std::min(inFlight_, batch); ++started) {
+            connections[static_cast<std::size_t>(started)]->start();
+        }
+        return changed.wait_for(lock, std::chrono::duration<double>(kBound), [&] {
+            return finished == batch;
+        }) && failed == 0;
+    }
+
+  private:
+    platform::UrlRequest request_;
+    platform::Bytes anchor_;
+    int inFlight_;
+};
+
+#ifdef RZ_HAVE_NETWORK_LAYER
+
+// The server's certificate pinned: the chain must lead to it, for the host, and to nothing
+// else. The machine's anchors do not know it, hence invalid certificates are let through to
+// the pinning.
+std::shared_ptr<RAZududeSecurityPolicy> pinningPolicy(const RequestTarget& target) {
+    if (!isHttps(target)) {
+        return nullptr;
+    }
+    auto policy =
+        RAZududeSecurityPolicy::policyWithPinningMode(RAZududeSSLPinningMode::kCertificate);
+    policy->setPinnedCertificates(std::vector<platform::Bytes>{target.certificateDer});
+    policy->setAllowInvalidCertificates(true);
+    return policy;
+}
+
+// What the share service does for each request: an HTTP request operation on an operation
+// queue, its success block on the main queue.
+class HttpRequestOperations final : public RequestContender {
+  public:
+    HttpRequestOperations(const RequestTarget& target, int inFlight)
+        : request_(*platform::Url::parse(target.url)), policy_(pinningPolicy(target)) {
+        queue_.setMaxConcurrentOperationCount(inFlight);
+    }
+
+    bool run(int batch) override {
+        int succeeded = 0, failed = 0;
+        std::vector<std::shared_ptr<platform::Operation>> operations;
+        operations.reserve(static_cast<std::size_t>(batch));
+        for (int i = 0; i < batch; ++i) {
+            auto operation = RAZududeHTTPRequestOperation::create(request_);
+            if (policy_) {
+                operation->setSecurityPolicy(policy_);
+            }
+            operation->setCompletionBlockWithSuccess([&](const auto&, const auto&) { ++succeeded; },
+                                                     [&](const auto&, const auto&) { ++failed; });
+            operations.push_back(operation);
+        }
+        queue_.addOperations(operations, false);
+        return platform::MainLoop::main().runUntil([&] { return succeeded + failed == batch; },
+                                                   kBound) &&
+               failed == 0;
+    }
+
+  private:
+    platform::OperationQueue queue_;
+    platform::UrlRequest request_;
+    std::shared_ptr<RAZududeSecurityPolicy> policy_;
+};
+
+// The session layer's way: a session manager's data tasks, each completion on the main queue
+// resuming the next task while there are some to start.
+class SessionDataTasks final : public RequestContender {
+  public:
+    SessionDataTasks(const RequestTarget& target, int inFlight)
+        : manager_(RAZududeURLSessionManager::create()),
+          request_(*platform::Url::parse(target.url)),
+          inFlight_(inFlight) {
+        manager_->setResponseSerializer(RAZududeHTTPResponseSerializer::serializer());
+        if (auto policy = pinningPolicy(target)) {
+            manager_->setSecurityPolicy(policy);
+        }
+    }
+    ~SessionDataTasks() override { manager_->invalidateSessionCancelingTasks(true); }
+
+    bool run(int batch) override {
+        int started = 0, finished = 0, failed = 0;
+        std::function<void()> next = [&] {
+            ++started;
+            manager_
+                ->dataTaskWithRequest(request_,
+                                      [&](const auto&, const auto&, const auto& error) {
+                                          ++finished;
+                                          failed += error ? 1 : 0;
+                                          if (started < batch) {
+                                              next();
+                                          }
+                                      })
+                ->resume();
+        };
+        while (started < std::min(inFlight_, batch)) {
+            next();
+        }
+        return platform::MainLoop::main().runUntil([&] { return finished == batch; }, kBound) &&
+               failed == 0;
+    }
+
+  private:
+    std::shared_ptr<RAZududeURLSessionManager> manager_;
+    platform::UrlRequest request_;
+    int inFlight_;
+};
+
+#endif
+
+double networkThreadCpuSeconds() {
+    return threadCpuSeconds("RAZududeNetwork");  // a thread name holds 15 characters
+}
+
+}  // namespace
+
+std::unique_ptr<RequestContender> rawLibcurlMulti(const RequestTarget& target, int inFlight) {
+    return std::make_unique<RawLibcurlMulti>(target, inFlight);
+}
+
+std::unique_ptr<RequestContender> urlConnections(const RequestTarget& target, int inFlight) {
+    return std::make_unique<UrlConnections>(target, inFlight);
+}
+
+#ifdef RZ_HAVE_NETWORK_LAYER
+std::unique_ptr<RequestContender> httpRequestOperations(const RequestTarget& target, int inFlight) {
+    return std::make_unique<HttpRequestOperations>(target, inFlight);
+}
+
+std::unique_ptr<RequestContender> sessionDataTasks(const RequestTarget& target, int inFlight) {
+    return std::make_unique<SessionDataTasks>(target, inFlight);
+}
+#endif
+
+int requestsInFlight() {
+    const char* set = getenv("RZ_IN_FLIGHT");
+    return set ? std::max(1, atoi(set)) : 8;
+}
+
+double threadCpuSeconds(const std::string& name) {
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string found;
+        std::getline(comm, found);
+        if (found != name) {
+            continue;
+        }
+        std::ifstream stat(task.path() / "stat");
+        const std::string text((std::istreambuf_iterator<char>(stat)),
+                               std::istreambuf_iterator<char>());
+        std::istringstream fields(text.substr(text.rfind(')') + 2));
+        std::string skipped;
+        for (int field = 3; field < 14; ++field) {
+            fields >> skipped;
+        }
+        double user = 0, system = 0;
+        fields >> user >> system;
+        return (user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
+    return 0;
+}
+
+namespace {
+
+double secondsOf(const std::function<bool()>& batch, bool& ok) {
+    const auto start = std::chrono::steady_clock::now();
+    ok = batch() && ok;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+void measureRawLibcurl(benchmark::State& state, const RequestTarget& target) {
+    auto raw = rawLibcurlMulti(target, requestsInFlight());
+    for (auto _ : state) {
+        bool ok = true;
+        state.SetIterationTime(secondsOf([&] { return raw->run(kRequestBatch); }, ok));
+        if (!ok) {
+            state.SkipWithError("requests failed or timed out");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kRequestBatch);
+}
+
+void measureAgainstRawLibcurl(benchmark::State& state, const RequestTarget& target,
+                              const ContenderFactory& ours) {
+    const int inFlight = requestsInFlight();
+    auto raw = rawLibcurlMulti(target, inFlight);
+    auto contender = ours(target, inFlight);
+    // One batch each before timing: connections, TLS sessions and verdicts are made here.
+    bool ok = raw->run(kRequestBatch) && contender->run(kRequestBatch);
+    double rawSeconds = 0, ourSeconds = 0, cpu = 0;
+    std::uint64_t handshakes = 0;
+    for (auto _ : state) {
+        rawSeconds += secondsOf([&] { return raw->run(kRequestBatch); }, ok);
+        const double cpuBefore = networkThreadCpuSeconds();
+        const std::uint64_t handshakesBefore = target.handshakes ? target.handshakes() : 0;
+        const double seconds = secondsOf([&] { return contender->run(kRequestBatch); }, ok);
+        cpu += networkThreadCpuSeconds() - cpuBefore;
+        handshakes += (target.handshakes ? target.handshakes() : 0) - handshakesBefore;
+        ourSeconds += seconds;
+        state.SetIterationTime(seconds);
+        if (!ok) {
+            state.SkipWithError("requests failed or timed out");
+            break;
+        }
+    }
+    const double requests = static_cast<double>(state.iterations() * kRequestBatch);
+    state.SetItemsProcessed(state.iterations() * kRequestBatch);
+    if (requests > 0 && ourSeconds > 0) {
+        state.counters["ratio"] = rawSeconds / ourSeconds;
+        state.counters["net_thread_us_per_request"] = cpu * 1e6 / requests;
+        if (target.handshakes) {
+            state.counters["handshakes_per_request"] = static_cast<double>(handshakes) / requests;
+        }
+    }
+}

@@ -1,0 +1,63 @@
+// The contenders of the request benchmarks, over HTTP or HTTPS alike: raw libcurl multi, the
+// platform's URL connection, and the network layer's HTTP request operations and session data
+// tasks, each doing the same small requests with the same number in flight.
+//
+// Each contender is paired with raw libcurl in every iteration, one batch of each in turn, so
+// that the machine's moods (other work, frequency, the host's neighbours) weigh on both alike:
+// the ratio of their times is what the benchmark reports, and is steadier than two rates taken
+// a few seconds apart.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/Value.h"
+
+// The server the contenders ask: a URL with a small reply and, for HTTPS, the self-signed
+// certificate that each contender anchors its own way (libcurl as its CA, the URL connection
+// through its trust challenge, the network layer through a security policy that pins it).
+struct RequestTarget {
+    std::string url;
+    std::string certificatePem;  // empty over HTTP
+    platform::Bytes certificateDer;
+    std::function<std::uint64_t()> handshakes;  // the server's count so far, if it keeps one
+};
+
+class RequestContender {
+  public:
+    virtual ~RequestContender() = default;
+    // `batch` requests, `inFlight` at a time; false if one failed or the batch timed out.
+    virtual bool run(int batch) = 0;
+};
+
+using ContenderFactory =
+    std::function<std::unique_ptr<RequestContender>(const RequestTarget&, int inFlight)>;
+
+std::unique_ptr<RequestContender> rawLibcurlMulti(const RequestTarget& target, int inFlight);
+std::unique_ptr<RequestContender> urlConnections(const RequestTarget& target, int inFlight);
+#if __has_include("SocialSDK/framework/network/RAZududeHTTPRequestOperation.h")
+#define RZ_HAVE_NETWORK_LAYER 1
+std::unique_ptr<RequestContender> httpRequestOperations(const RequestTarget& target, int inFlight);
+std::unique_ptr<RequestContender> sessionDataTasks(const RequestTarget& target, int inFlight);
+#endif
+
+// Requests per iteration and at once (RZ_IN_FLIGHT changes the second, to see latency against
+// throughput).
+constexpr int kRequestBatch = 256;
+int requestsInFlight();
+
+// Raw libcurl alone: its rate, the yardstick.
+void measureRawLibcurl(benchmark::State& state, const RequestTarget& target);
+// `ours` against raw libcurl in the same iterations. Reports our rate (items per second, on
+// our batches' time), `ratio` (raw libcurl's time over ours: 1 is as fast), the network
+// thread's CPU time per request (the thread every request crosses, whose time bounds the rate
+// whatever the machine's load) and, when the server counts them, its handshakes per request.
+void measureAgainstRawLibcurl(benchmark::State& state, const RequestTarget& target,
+                              const ContenderFactory& ours);
+
+// CPU seconds the process's thread of that name has used so far (0 while there is none).
+double threadCpuSeconds(const std::string& name);

@@ -1,0 +1,34 @@
+"""Prints a request benchmark's results: each contender's rate against raw libcurl in the same
+iterations (the median of the repetitions' ratios), its network-thread CPU per request and the
+server's handshakes per request, and the peak memory of the large transfers."""
+import json
+import statistics
+import sys
+
+runs = [run for run in json.load(open(sys.argv[1]))["benchmarks"]
+        if run.get("run_type", "iteration") == "iteration" and not run.get("error_occurred")]
+by_name = {}
+for run in runs:
+    name = run.get("run_name", run["name"]).split("/manual_time")[0].split("/real_time")[0]
+    by_name.setdefault(name.split("/iterations")[0], []).append(run)
+
+print(f"\nrequests over loopback {sys.argv[2]} keep-alive (median of the repetitions):")
+for name, found in sorted(by_name.items()):
+    def median(key):
+        values = [run[key] for run in found if key in run]
+        return statistics.median(values) if values else None
+    rate, ratio = median("items_per_second"), median("ratio")
+    if rate is None:
+        continue
+    line = f"  {name:36} {rate:9.0f}/s"
+    if ratio is not None:
+        line += f" = {ratio:.2f} of raw libcurl in the same iterations"
+    if (cpu := median("net_thread_us_per_request")) is not None:
+        line += f", network thread {cpu:.1f} us/request"
+    if (handshakes := median("handshakes_per_request")) is not None:
+        line += f", {handshakes:.4f} handshakes/request"
+    print(line)
+for name, found in sorted(by_name.items()):
+    growth = [run["peak_rss_growth_MiB"] for run in found if "peak_rss_growth_MiB" in run]
+    if growth:
+        print(f"  {name:36} peak memory growth {max(growth):.1f} MiB")
