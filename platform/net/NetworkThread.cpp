@@ -16,6 +16,9 @@ namespace platform {
 
 namespace {
 
+// Easy handles kept for later loads, of each kind.
+constexpr std::size_t kSpareLimit = 32;
+
 double monotonicSeconds() {
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();
@@ -165,8 +168,26 @@ CURL* NetworkThread::State::takeEasyHandle(bool withCookies) {
     return easy;
 }
 
+CURL* NetworkThread::State::takeConfiguredHandle(bool withCookies, bool https) {
+    auto& kept = configuredHandles_[(withCookies ? 2 : 0) + (https ? 1 : 0)];
+    if (kept.empty()) {
+        return nullptr;
+    }
+    CURL* easy = kept.back();
+    kept.pop_back();
+    return easy;
+}
+
+void NetworkThread::State::keepConfiguredHandle(CURL* easy, bool withCookies, bool https) {
+    auto& kept = configuredHandles_[(withCookies ? 2 : 0) + (https ? 1 : 0)];
+    if (kept.size() >= kSpareLimit) {
+        giveBackEasyHandle(easy, withCookies);
+        return;
+    }
+    kept.push_back(easy);
+}
+
 void NetworkThread::State::giveBackEasyHandle(CURL* easy, bool withCookies) {
-    constexpr std::size_t kSpareLimit = 32;
     auto& spares = spareHandles_[withCookies ? 1 : 0];
     if (spares.size() >= kSpareLimit) {
         curl_easy_cleanup(easy);

@@ -269,41 +269,56 @@ void UrlConnection::Load::startHop() {
     }
 
     easyHasCookies_ = request.httpShouldHandleCookies();
-    easy_ = NetworkThread::shared().state().takeEasyHandle(easyHasCookies_);
+    const bool https = url.scheme() == "https";
+    easyHttps_ = https;
+    easyPlain_ = request.httpMethod() == "GET" && !request.httpBody() &&
+                 !request.httpBodyStream() && !freshConnectionNext_ &&
+                 !request.valueForHttpHeaderField("Accept-Encoding");
+    auto& loop = NetworkThread::shared().state();
+    easy_ = easyPlain_ ? loop.takeConfiguredHandle(easyHasCookies_, https) : nullptr;
+    const bool configured = easy_ != nullptr;
+    if (!easy_) {
+        easy_ = loop.takeEasyHandle(easyHasCookies_);
+    }
     if (!easy_) {
         fail(urlError(kUrlErrorUnknown, "The load could not be set up.", url));
         return;
     }
     CURL* e = easy_;
+    // What points into this load, or differs from one plain GET to the next.
     curl_easy_setopt(e, CURLOPT_PRIVATE, this);
     curl_easy_setopt(e, CURLOPT_URL, url.absoluteString().c_str());
-    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorText_);
     errorText_[0] = '\0';
     const double timeout = request.timeoutInterval();
-    if (timeout > 0) {
-        curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,
-                         static_cast<long>(std::max(1.0, timeout * 1000)));
-    }
-    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Load::onHeader);
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,
+                     timeout > 0 ? static_cast<long>(std::max(1.0, timeout * 1000)) : 0L);
     curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Load::onWrite);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &Load::onProgress);
     curl_easy_setopt(e, CURLOPT_XFERINFODATA, this);
-    if (request.httpShouldHandleCookies()) {
-        curl_easy_setopt(e, CURLOPT_SHARE, NetworkThread::shared().state().cookieShare());
-        curl_easy_setopt(e, CURLOPT_COOKIEFILE, "");
+    if (https) {
+        setTlsCallbackData(e);
     }
-    if (freshConnectionNext_) {
-        curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
-        freshConnectionNext_ = false;
-    }
-    if (url.scheme() == "https") {
-        configureTls(e);
+    if (!configured) {
+        curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
+        curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Load::onHeader);
+        curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Load::onWrite);
+        curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &Load::onProgress);
+        if (easyHasCookies_) {
+            // Once per handle: each call adds to the files libcurl reads at every transfer.
+            curl_easy_setopt(e, CURLOPT_SHARE, loop.cookieShare());
+            curl_easy_setopt(e, CURLOPT_COOKIEFILE, "");
+        }
+        if (freshConnectionNext_) {
+            curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
+            freshConnectionNext_ = false;
+        }
+        if (https) {
+            configureTls(e);
+        }
     }
 
     if (!setMethodAndBody(request)) {
@@ -621,6 +636,11 @@ void UrlConnection::Load::end() {
     const auto owner = std::move(owner_);
 }
 
+void UrlConnection::Load::forbidReuse() {
+    curl_easy_setopt(easy_, CURLOPT_FORBID_REUSE, 1L);
+    easyPlain_ = false;  // the option would stay with the handle
+}
+
 void UrlConnection::Load::releaseHop() {
     transferring_ = false;
     if (bodyHold_) {
@@ -633,7 +653,9 @@ void UrlConnection::Load::releaseHop() {
             loop.removeTransfer(easy_);
             // Only a handle whose transfer ran its course is kept: one stopped midway
             // (cancelled, paused, failed) may carry state that a reset does not clear.
-            if (easyReusable_) {
+            if (easyReusable_ && easyPlain_) {
+                loop.keepConfiguredHandle(easy_, easyHasCookies_, easyHttps_);
+            } else if (easyReusable_) {
                 loop.giveBackEasyHandle(easy_, easyHasCookies_);
             } else {
                 curl_easy_cleanup(easy_);
@@ -643,6 +665,7 @@ void UrlConnection::Load::releaseHop() {
         }
         easy_ = nullptr;
         easyReusable_ = false;
+        easyPlain_ = false;
     }
     if (headerList_) {
         curl_slist_free_all(headerList_);

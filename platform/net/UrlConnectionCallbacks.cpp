@@ -120,7 +120,7 @@ bool UrlConnection::Load::headerLine(std::string_view line) {
     const auto length =
         isLength ? contentLength(value, headers_.value("Content-Length")) : std::nullopt;
     if (value.find('\r') != std::string_view::npos || (isLength && !length)) {
-        curl_easy_setopt(easy_, CURLOPT_FORBID_REUSE, 1L);
+        forbidReuse();
         bodyError_ =
             urlError(kUrlErrorBadServerResponse,
                      "The server's response header \"" + std::string(name) + "\" cannot be read.",
@@ -142,7 +142,7 @@ void UrlConnection::Load::headersEnded() {
     if (headers_.contains("Transfer-Encoding") && headers_.contains("Content-Length")) {
         // The chunks frame the body; the server's idea of where its reply ends is not to
         // be trusted for the next one on this connection.
-        curl_easy_setopt(easy_, CURLOPT_FORBID_REUSE, 1L);
+        forbidReuse();
     }
     hopResponse_ = std::make_shared<HttpUrlResponse>(currentUrl(), static_cast<int>(status_),
                                                      httpVersion_, std::move(headers_));

@@ -79,13 +79,16 @@ void UrlConnection::Load::configureTls(CURL* easy) {
     curl_easy_setopt(easy, CURLOPT_CAINFO, static_cast<const char*>(nullptr));
     curl_easy_setopt(easy, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
     curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &Load::onSslContext);
-    curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, this);
     curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &Load::onPrerequest);
-    curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
     // libcurl copies what it sends over TLS through its upload buffer, made for each load and
     // freed at its end, and never sends more than a record's 16 kB at once: a larger buffer
     // only made the allocator give memory back to the system and fault it in again per load.
     curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, 16384L);
+}
+
+void UrlConnection::Load::setTlsCallbackData(CURL* easy) {
+    curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, this);
+    curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
 }
 
 CURLcode UrlConnection::Load::onSslContext(CURL*, void* context, void* user) {
@@ -154,7 +157,7 @@ bool UrlConnection::Load::mayUseTlsConnection() {
             verdicts->refused = true;
         }
         // The connection is closed when this transfer ends, rather than kept for the next.
-        curl_easy_setopt(easy_, CURLOPT_FORBID_REUSE, 1L);
+        forbidReuse();
         return false;
     };
     if (!verdicts) {

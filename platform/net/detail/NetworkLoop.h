@@ -45,6 +45,11 @@ struct NetworkThread::State final : ThreadLoop {
     // are kept apart.
     CURL* takeEasyHandle(bool withCookies);
     void giveBackEasyHandle(CURL* easy, bool withCookies);
+    // A plain GET (no body, no option beyond those every load sets) leaves its handle set up:
+    // the next plain GET of the same kind sets only what is its own, instead of a reset and
+    // every option again, as a client of libcurl keeps its handles. Null when none is kept.
+    CURL* takeConfiguredHandle(bool withCookies, bool https);
+    void keepConfiguredHandle(CURL* easy, bool withCookies, bool https);
 
     // The cookie jar every connection that handles cookies shares. Any thread.
     CURLSH* cookieShare() const { return share_; }
@@ -89,6 +94,8 @@ struct NetworkThread::State final : ThreadLoop {
     std::shared_ptr<TimerHandle> sweepTimer_;
     double sweepDue_ = 0;
     std::array<std::vector<CURL*>, 2> spareHandles_;  // without, with cookies
+    // Set up for a plain GET: index 2 * withCookies + https.
+    std::array<std::vector<CURL*>, 4> configuredHandles_;
     std::thread thread_;
 };
 

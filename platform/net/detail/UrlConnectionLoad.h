@@ -103,6 +103,8 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     void end();
 
     void releaseHop();
+    // The connection closes when this hop ends instead of staying for the next load.
+    void forbidReuse();
 
     // The request's time-out counts from the last sign of life of the load; the network
     // thread's sweep looks at it (Timed).
@@ -130,8 +132,10 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     static int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded);
     // --- server trust (UrlConnectionTrust.cpp) ----------------------------------------
 
-    // The options of a hop to an https URL.
+    // The options of a hop to an https URL: those a handle keeps, then those that point at
+    // the load that uses it.
     void configureTls(CURL* easy);
+    void setTlsCallbackData(CURL* easy);
 
     // A new connection's TLS context: its own verdicts, and our judgement in place of
     // OpenSSL's chain verification.
@@ -184,6 +188,8 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     bool transferring_ = false;  // easy_ is in the multi handle
     bool easyHasCookies_ = false;
     bool easyReusable_ = false;
+    bool easyPlain_ = false;  // a plain GET's options only: the handle may keep them
+    bool easyHttps_ = false;
     bool freshConnectionNext_ = false;
     bool retriedOnFreshConnection_ = false;
     curl_slist* headerList_ = nullptr;

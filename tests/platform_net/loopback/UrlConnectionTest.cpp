@@ -684,6 +684,33 @@ TEST_F(UrlConnectionTest, ResponsesFramedTwoWaysAreRefusedAndTheirConnectionsDro
     EXPECT_NE(port(), both->response->allHeaderFields().value("X-Port"));
 }
 
+// Handles stay set up from one plain GET to the next; nothing a load of another kind set may
+// reach a later GET through them.
+TEST_F(UrlConnectionTest, AGetCarriesNothingOfTheLoadsBeforeIt) {
+    auto echo = [] { return platform::toString(load(request("/echo"))->data); };
+    for (int round = 0; round < 3; ++round) {
+        UrlRequest put = request("/echo");
+        put.setHttpMethod("PUT");
+        put.setHttpBody(platform::toBytes("a body"));
+        load(put);
+        UrlRequest compressed = request("/gzip?body=x");
+        compressed.setValue("gzip", "Accept-Encoding");
+        load(compressed);
+        const std::string got = echo();
+        EXPECT_NE(got.find("\"method\": \"GET\""), std::string::npos) << got;
+        EXPECT_EQ(got.find("YSBib2R5"), std::string::npos) << got;  // "a body"
+        EXPECT_EQ(got.find("gzip"), std::string::npos) << got;
+    }
+
+    // A load whose connection may not be used again closes it; the loads after it keep theirs.
+    auto port = [] { return platform::toString(load(request("/port"))->data); };
+    for (int round = 0; round < 3; ++round) {
+        load(request("/framing/chunkedwithlength"));
+        const std::string first = port();
+        EXPECT_EQ(port(), first) << "round " << round;
+    }
+}
+
 TEST_F(UrlConnectionTest, KeepsCookiesUnlessTheRequestSaysNot) {
     platform::CookieJar::shared().deleteAllCookies();  // the jar is the process's
     load(request("/cookie/set?flavour=oat"));
