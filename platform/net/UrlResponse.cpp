@@ -91,9 +91,16 @@ std::string UrlResponse::description() const {
 
 HttpUrlResponse::HttpUrlResponse(Url url, int statusCode, std::string httpVersion,
                                  HeaderFields headers)
-    : UrlResponse(url, parseContentType(headers.value("Content-Type").value_or("")).mimeType,
-                  contentLength(headers),
-                  parseContentType(headers.value("Content-Type").value_or("")).charset),
+    : HttpUrlResponse(std::move(url), statusCode, std::move(httpVersion), std::move(headers), [&] {
+          auto type = parseContentType(headers.value("Content-Type").value_or(""));
+          return ContentType(std::move(type.mimeType), std::move(type.charset));
+      }()) {}
+
+// The fields move only once the content type is read from them.
+HttpUrlResponse::HttpUrlResponse(Url&& url, int statusCode, std::string&& httpVersion,
+                                 HeaderFields&& headers, ContentType type)
+    : UrlResponse(std::move(url), std::move(type.first), contentLength(headers),
+                  std::move(type.second)),
       status_(statusCode),
       version_(std::move(httpVersion)),
       headers_(std::move(headers)) {}

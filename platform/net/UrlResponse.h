@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/Url.h"
 #include "platform/Value.h"
@@ -55,6 +56,11 @@ class HttpUrlResponse : public UrlResponse {
     std::string description() const override;
 
   private:
+    // The MIME type and text encoding, read once from the header fields.
+    using ContentType = std::pair<std::string, std::optional<std::string>>;
+    HttpUrlResponse(Url&& url, int statusCode, std::string&& httpVersion, HeaderFields&& headers,
+                    ContentType type);
+
     int status_;
     std::string version_;
     HeaderFields headers_;
