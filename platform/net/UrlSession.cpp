@@ -500,8 +500,8 @@ void UrlSession::startConnection(const std::shared_ptr<UrlSessionTask>& task, Ur
     }
     auto transfer = std::make_shared<detail::SessionTransfer>(shared_from_this(), task,
                                                               inner.hasCompletionHandler());
-    inner.currentRequest = request;
     inner.connection = UrlConnection::create(request, transfer);
+    inner.currentRequest = std::move(request);
     inner.transfer = std::move(transfer);
     applyPause(inner);
     inner.connection->start();
