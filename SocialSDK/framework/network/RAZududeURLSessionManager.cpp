@@ -302,6 +302,7 @@ RAZududeURLSessionManager::RAZududeURLSessionManager(
                          ? *configuration
                          : platform::UrlSessionConfiguration::defaultSessionConfiguration()),
       operationQueue_(std::make_shared<platform::OperationQueue>()),
+      taskDescription_(platform::format("%p", static_cast<const void*>(this))),
       shell_(std::move(baseURL)) {
     operationQueue_->setMaxConcurrentOperationCount(1);
 }
@@ -995,8 +996,8 @@ void RAZududeURLSessionManager::downloadTaskDidResume(const Session& session,
 
 // --- description, copying, archiving ---
 
-std::string RAZududeURLSessionManager::taskDescriptionForSessionTasks() const {
-    return platform::format("%p", static_cast<const void*>(this));
+const std::string& RAZududeURLSessionManager::taskDescriptionForSessionTasks() const {
+    return taskDescription_;
 }
 
 std::string RAZududeURLSessionManager::description() const {

@@ -293,7 +293,7 @@ class RAZududeURLSessionManager : public platform::UrlSessionDelegate,
     void setDownloadTaskDidResumeBlock(DownloadTaskDidResumeBlock block);
 
     // The manager's address as "%p": the taskDescription of its tasks.
-    std::string taskDescriptionForSessionTasks() const;
+    const std::string& taskDescriptionForSessionTasks() const;
     // "<RAZududeURLSessionManager: 0x…, session: …, operationQueue: …>"
     virtual std::string description() const;
 
@@ -393,6 +393,7 @@ class RAZududeURLSessionManager : public platform::UrlSessionDelegate,
     const platform::UrlSessionConfiguration configuration_;
     const std::shared_ptr<platform::OperationQueue> operationQueue_;
     Session session_;
+    const std::string taskDescription_;  // every task's: the manager's address, made once
 
     mutable platform::Mutex lock_;  // the task delegates' table, and nothing else
     std::map<std::uint64_t, std::shared_ptr<RAZududeURLSessionManagerTaskDelegate>> delegates_
