@@ -612,7 +612,8 @@ void UrlSession::cancelTask(const std::shared_ptr<UrlSessionTask>& task,
         }
         inner.ended = true;
         inner.state = UrlSessionTaskState::kCanceling;
-        inner.error = urlError(kUrlErrorCancelled, "cancelled", inner.currentRequest.url());
+        inner.error =
+            urlError(kUrlErrorCancelled, "cancelled", inner.current(task->originalRequest()).url());
         inner.awaitingDisposition = false;
         connection = inner.connection;
         transfer = inner.transfer;
@@ -681,7 +682,8 @@ void UrlSession::refuseResponse(const std::shared_ptr<UrlSessionTask>& task) {
             // The load ended while the delegate made up its mind; its end waits behind the
             // answer, undelivered, and becomes a cancel like any other.
             inner.state = UrlSessionTaskState::kCanceling;
-            inner.error = urlError(kUrlErrorCancelled, "cancelled", inner.currentRequest.url());
+            inner.error = urlError(kUrlErrorCancelled, "cancelled",
+                                   inner.current(task->originalRequest()).url());
             endedByItself = true;
         }
     }

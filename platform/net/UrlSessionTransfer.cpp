@@ -367,7 +367,9 @@ std::optional<Bytes> SessionTransfer::produceResumeData() {
         std::lock_guard lock(inner().mutex);
         response = inner().response;
         resume = inner().resume;
-        request = inner().currentRequest;
+        if (inner().currentRequest) {
+            request = *inner().currentRequest;
+        }
     }
     if (!responded_) {
         // No response yet: a download made from resume data can go on from the same point.
