@@ -36,6 +36,10 @@ using detail::removeFile;
 using detail::runCallback;
 using detail::urlError;
 
+[[noreturn]] void refuseTask() {
+    throw std::logic_error("Task created in a session that has been invalidated");
+}
+
 }  // namespace
 
 namespace detail {
@@ -172,8 +176,7 @@ UrlSessionConfiguration UrlSession::configuration() const {
 }
 
 std::shared_ptr<UrlSessionDelegate> UrlSession::delegate() const {
-    std::lock_guard lock(mutex_);
-    return delegate_;
+    return delegate_.load(std::memory_order_acquire);
 }
 
 std::string UrlSession::description() const {
@@ -181,12 +184,11 @@ std::string UrlSession::description() const {
 }
 
 std::shared_ptr<UrlSessionDelegate> UrlSession::delegateFor(Callback callback) const {
-    std::shared_ptr<UrlSessionDelegate> delegate;
-    {
-        std::lock_guard lock(mutex_);
-        delegate = delegate_;
+    auto delegate = delegate_.load(std::memory_order_acquire);
+    if (delegate && !delegate->respondsTo(callback)) {
+        delegate.reset();
     }
-    return delegate && delegate->respondsTo(callback) ? delegate : nullptr;
+    return delegate;
 }
 
 bool UrlSession::returnsAtOnce(Callback callback) const {
@@ -203,11 +205,16 @@ std::shared_ptr<T> UrlSession::addTask(const UrlRequest& request,
                               ? UrlSessionTask::Kind::kDownload
                           : std::is_same_v<T, UrlSessionUploadTask> ? UrlSessionTask::Kind::kUpload
                                                                     : UrlSessionTask::Kind::kData;
-    std::lock_guard lock(mutex_);
-    if (validity_ != Validity::kValid) {
-        throw std::logic_error("Task created in a session that has been invalidated");
+    // The task is made outside the lock, which the network thread takes too.
+    std::uint64_t identifier;
+    {
+        std::lock_guard lock(mutex_);
+        if (validity_ != Validity::kValid) {
+            refuseTask();
+        }
+        identifier = nextIdentifier_++;
     }
-    auto task = std::shared_ptr<T>(new T(kind, nextIdentifier_++, request, shared_from_this()));
+    auto task = std::shared_ptr<T>(new T(kind, identifier, request, shared_from_this()));
     UrlSessionTask::Inner& inner = *task->inner_;
     if (const auto& body = request.httpBody()) {
         inner.expectedToSend = static_cast<std::int64_t>(body->size());
@@ -219,7 +226,11 @@ std::shared_ptr<T> UrlSession::addTask(const UrlRequest& request,
     if (setUp) {
         setUp(inner);
     }
-    tasks_.emplace(task->taskIdentifier(), task);
+    std::lock_guard lock(mutex_);
+    if (validity_ != Validity::kValid) {
+        refuseTask();  // invalidated meanwhile: the task is let go unlisted, as if never made
+    }
+    tasks_.emplace(identifier, task);
     return task;
 }
 
@@ -489,8 +500,8 @@ void UrlSession::startConnection(const std::shared_ptr<UrlSessionTask>& task, Ur
     }
     auto transfer = std::make_shared<detail::SessionTransfer>(shared_from_this(), task,
                                                               inner.hasCompletionHandler());
-    inner.currentRequest = request;
     inner.connection = UrlConnection::create(request, transfer);
+    inner.currentRequest = std::move(request);
     inner.transfer = std::move(transfer);
     applyPause(inner);
     inner.connection->start();
@@ -578,11 +589,9 @@ void UrlSession::deliverCompletion(const std::shared_ptr<UrlSessionTask>& task,
     } else if (const auto delegate = delegateFor(Callback::kTaskDidComplete)) {
         runCallback([&] { delegate->taskDidComplete(self, task, error); });
     }
-    {
-        std::lock_guard lock(mutex_);
-        tasks_.erase(task->taskIdentifier());
-    }
-    becomeInvalidIfDone();
+    std::unique_lock lock(mutex_);
+    tasks_.erase(task->taskIdentifier());
+    becomeInvalidIfDone(lock);
 }
 
 void UrlSession::cancelTask(const std::shared_ptr<UrlSessionTask>& task,
@@ -603,7 +612,8 @@ void UrlSession::cancelTask(const std::shared_ptr<UrlSessionTask>& task,
         }
         inner.ended = true;
         inner.state = UrlSessionTaskState::kCanceling;
-        inner.error = urlError(kUrlErrorCancelled, "cancelled", inner.currentRequest.url());
+        inner.error =
+            urlError(kUrlErrorCancelled, "cancelled", inner.current(task->originalRequest()).url());
         inner.awaitingDisposition = false;
         connection = inner.connection;
         transfer = inner.transfer;
@@ -672,7 +682,8 @@ void UrlSession::refuseResponse(const std::shared_ptr<UrlSessionTask>& task) {
             // The load ended while the delegate made up its mind; its end waits behind the
             // answer, undelivered, and becomes a cancel like any other.
             inner.state = UrlSessionTaskState::kCanceling;
-            inner.error = urlError(kUrlErrorCancelled, "cancelled", inner.currentRequest.url());
+            inner.error = urlError(kUrlErrorCancelled, "cancelled",
+                                   inner.current(task->originalRequest()).url());
             endedByItself = true;
         }
     }
@@ -751,23 +762,26 @@ void UrlSession::invalidateAndCancel() {
 }
 
 void UrlSession::becomeInvalidIfDone() {
-    {
-        std::lock_guard lock(mutex_);
-        if (validity_ != Validity::kFinishing || !tasks_.empty() || invalidQueued_) {
-            return;
-        }
-        invalidQueued_ = true;
+    std::unique_lock lock(mutex_);
+    becomeInvalidIfDone(lock);
+}
+
+void UrlSession::becomeInvalidIfDone(std::unique_lock<std::mutex>& held) {
+    if (validity_ != Validity::kFinishing || !tasks_.empty() || invalidQueued_) {
+        return;
     }
+    invalidQueued_ = true;
+    held.unlock();
     events_->push(0, [self = shared_from_this()] {
         if (const auto delegate = self->delegateFor(Callback::kSessionDidBecomeInvalid)) {
             runCallback([&] { delegate->sessionDidBecomeInvalid(self, std::nullopt); });
         }
-        std::shared_ptr<UrlSessionDelegate> released;
         {
             std::lock_guard lock(self->mutex_);
             self->validity_ = Validity::kInvalid;
-            released = std::move(self->delegate_);
         }
+        // Let go outside any lock: the delegate's destructor is the app's code.
+        const auto released = self->delegate_.exchange(nullptr, std::memory_order_acq_rel);
     });
 }
 

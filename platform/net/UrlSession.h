@@ -79,6 +79,7 @@
 // completion has been delivered.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -360,6 +361,8 @@ class UrlSession : public std::enable_shared_from_this<UrlSession> {
     void deliverCompletion(const std::shared_ptr<UrlSessionTask>& task, std::optional<Bytes> body,
                            const std::optional<std::filesystem::path>& downloadedFile);
     void becomeInvalidIfDone();
+    // The same with mutex_ held, which it may release.
+    void becomeInvalidIfDone(std::unique_lock<std::mutex>& held);
     // The delegate when it responds to the callback, else null.
     std::shared_ptr<UrlSessionDelegate> delegateFor(UrlSessionDelegateCallback callback) const;
     // Whether the delegate's callback, if it responds to it, returns at once.
@@ -369,8 +372,11 @@ class UrlSession : public std::enable_shared_from_this<UrlSession> {
     const std::shared_ptr<OperationQueue> delegateQueue_;
     const std::shared_ptr<detail::SessionEvents> events_;
 
-    mutable std::mutex mutex_;  // guards what follows
-    std::shared_ptr<UrlSessionDelegate> delegate_;
+    // Read on the network thread for every event: not behind the lock that the threads
+    // making tasks take. Null once the session has become invalid.
+    std::atomic<std::shared_ptr<UrlSessionDelegate>> delegate_;
+
+    mutable std::mutex mutex_;                                        // guards what follows
     std::map<std::uint64_t, std::shared_ptr<UrlSessionTask>> tasks_;  // not yet delivered
     std::uint64_t nextIdentifier_ = 1;
     Validity validity_ = Validity::kValid;

@@ -56,7 +56,7 @@ void SessionEvents::push(std::uint64_t task, std::function<void()> run, bool hol
                          bool quick) {
     {
         std::lock_guard lock(mutex_);
-        events_.push_back(Event{task, holdAfter, quick, nullptr, std::move(run)});
+        events_.push_back(Event{task, holdAfter, quick, std::move(run), {}, {}});
     }
     schedule();
 }
@@ -65,15 +65,14 @@ void SessionEvents::pushData(std::uint64_t task, std::span<const std::uint8_t> b
                              std::function<void(const Bytes&)> deliver, bool quick) {
     {
         std::lock_guard lock(mutex_);
-        if (!events_.empty() && events_.back().task == task && events_.back().data &&
+        if (!events_.empty() && events_.back().task == task && events_.back().deliver &&
             events_.back().quick == quick) {
-            Bytes& pending = *events_.back().data;
+            Bytes& pending = events_.back().data;
             pending.insert(pending.end(), bytes.begin(), bytes.end());
             return;
         }
-        auto data = std::make_shared<Bytes>(bytes.begin(), bytes.end());
-        events_.push_back(Event{task, false, quick, data,
-                                [data, deliver = std::move(deliver)] { deliver(*data); }});
+        events_.push_back(Event{task, false, quick, nullptr, std::move(deliver),
+                                Bytes(bytes.begin(), bytes.end())});
     }
     schedule();
 }
@@ -158,7 +157,11 @@ void SessionEvents::drain(bool onlyQuick) {
                 held_.insert(event.task);
             }
         }
-        runCallback(event.run);
+        if (event.deliver) {
+            runCallback([&] { event.deliver(event.data); });
+        } else {
+            runCallback(event.run);
+        }
     }
     if (quick) {
         std::lock_guard lock(mutex_);

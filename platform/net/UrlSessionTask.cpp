@@ -30,7 +30,7 @@ UrlSessionTask::UrlSessionTask(Kind kind, std::uint64_t identifier, UrlRequest o
     : kind_(kind),
       identifier_(identifier),
       originalRequest_(std::move(originalRequest)),
-      inner_(std::make_unique<Inner>(session, originalRequest_)) {}
+      inner_(std::make_unique<Inner>(session)) {}
 
 UrlSessionTask::~UrlSessionTask() = default;
 
@@ -46,7 +46,7 @@ void UrlSessionTask::setTaskDescription(std::optional<std::string> description) 
 
 UrlRequest UrlSessionTask::currentRequest() const {
     std::lock_guard lock(inner_->mutex);
-    return inner_->currentRequest;
+    return inner_->current(originalRequest_);
 }
 
 std::shared_ptr<const UrlResponse> UrlSessionTask::response() const {

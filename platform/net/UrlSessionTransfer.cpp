@@ -259,6 +259,10 @@ void SessionTransfer::didReceiveResponse(UrlConnection&,
 }
 
 void SessionTransfer::didReceiveData(UrlConnection&, std::span<const std::uint8_t> bytes) {
+    if (!download_ && !handler_) {
+        deliverData(bytes);
+        return;
+    }
     {
         std::lock_guard lock(inner().mutex);
         if (inner().ended) {
@@ -270,31 +274,36 @@ void SessionTransfer::didReceiveData(UrlConnection&, std::span<const std::uint8_
         writeToFile(bytes);
         return;
     }
-    if (handler_) {
-        const std::size_t most = session_->configuration_.maximumBodyBytesInMemory();
-        if (most != 0 && bytes.size() > most - std::min(most, body_.size())) {
-            Bytes().swap(body_);
-            fail(urlError(kUrlErrorDataLengthExceedsMaximum,
-                          "The response's body is larger than the " + std::to_string(most) +
-                              " bytes the session keeps in memory.",
-                          task_->currentRequest().url()));
-            return;
-        }
-        body_.insert(body_.end(), bytes.begin(), bytes.end());
+    // For the completion handler, within the ceiling.
+    const std::size_t most = session_->configuration_.maximumBodyBytesInMemory();
+    if (most != 0 && bytes.size() > most - std::min(most, body_.size())) {
+        Bytes().swap(body_);
+        fail(urlError(kUrlErrorDataLengthExceedsMaximum,
+                      "The response's body is larger than the " + std::to_string(most) +
+                          " bytes the session keeps in memory.",
+                      task_->currentRequest().url()));
         return;
     }
+    body_.insert(body_.end(), bytes.begin(), bytes.end());
+}
+
+void SessionTransfer::deliverData(std::span<const std::uint8_t> bytes) {
+    // The delegate is asked before the lock: its answers are its own code.
     const auto delegate = session_->delegateFor(Callback::kDataTaskDidReceiveData);
-    if (!delegate) {
+    const bool quick =
+        delegate && delegate->callbackReturnsAtOnce(Callback::kDataTaskDidReceiveData);
+    std::lock_guard lock(inner().mutex);
+    if (inner().ended) {
         return;
     }
-    std::lock_guard lock(inner().mutex);
-    if (!inner().ended) {
+    inner().received += static_cast<std::int64_t>(bytes.size());
+    if (delegate) {
         session_->events_->pushData(
             task_->taskIdentifier(), bytes,
             [session = session_, task = dataTask(), delegate](const Bytes& data) {
                 delegate->dataTaskDidReceiveData(session, task, data);
             },
-            delegate->callbackReturnsAtOnce(Callback::kDataTaskDidReceiveData));
+            quick);
     }
 }
 
@@ -358,7 +367,9 @@ std::optional<Bytes> SessionTransfer::produceResumeData() {
         std::lock_guard lock(inner().mutex);
         response = inner().response;
         resume = inner().resume;
-        request = inner().currentRequest;
+        if (inner().currentRequest) {
+            request = *inner().currentRequest;
+        }
     }
     if (!responded_) {
         // No response yet: a download made from resume data can go on from the same point.

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "platform/AppFolders.h"
@@ -348,6 +350,79 @@ TEST_F(UrlSessionUnitTest, InvalidationCancelsTasksThenLetsTheDelegateGo) {
         EXPECT_EQ(task->error()->code(), platform::kUrlErrorCancelled);
     }
     session->finishTasksAndInvalidate();  // once invalid, nothing more happens
+}
+
+// Tasks are made outside the session's lock, which invalidation takes: a task made while the
+// session is invalidated is either refused or listed, and then cancelled before the end.
+TEST_F(UrlSessionUnitTest, TasksMadeWhileTheSessionIsInvalidatedAreRefusedOrCancelled) {
+    auto recorder = std::make_shared<Recorder>();
+    auto session = makeSession(recorder);
+    std::atomic<bool> go{false};
+    std::mutex mutex;
+    std::vector<std::shared_ptr<UrlSessionTask>> made;
+    std::atomic<int> madeCount{0}, refused{0};
+    std::vector<std::thread> makers;
+    for (int m = 0; m < 4; ++m) {
+        makers.emplace_back([&] {
+            while (!go) {
+            }
+            for (int i = 0; i < 200; ++i) {
+                try {
+                    auto task = session->dataTaskWithRequest(requestFor("http://127.0.0.1/never"));
+                    std::lock_guard lock(mutex);
+                    made.push_back(task);
+                    ++madeCount;
+                } catch (const std::logic_error&) {
+                    ++refused;
+                }
+            }
+        });
+    }
+    go = true;
+    // Invalidated while the makers are at it (they make 800 in all).
+    while (madeCount < 20 && refused == 0) {
+        std::this_thread::yield();
+    }
+    session->invalidateAndCancel();
+    for (auto& maker : makers) {
+        maker.join();
+    }
+    ASSERT_TRUE(waitUntil([&] { return recorder->invalid(); }));
+    EXPECT_EQ(made.size() + static_cast<std::size_t>(refused.load()), 800u);
+    std::set<std::uint64_t> identifiers;
+    for (const auto& task : made) {
+        identifiers.insert(task->taskIdentifier());
+        EXPECT_EQ(task->state(), UrlSessionTaskState::kCompleted);
+        ASSERT_TRUE(task->error());
+        EXPECT_EQ(task->error()->code(), platform::kUrlErrorCancelled);
+    }
+    EXPECT_EQ(identifiers.size(), made.size());
+    EXPECT_EQ(recorder->order().back(), "invalid");
+}
+
+// The current request is the original one until the task starts, then the one sent, with
+// the session's settings.
+TEST_F(UrlSessionUnitTest, TheCurrentRequestIsTheOriginalUntilTheTaskStarts) {
+    auto configuration = UrlSessionConfiguration::defaultSessionConfiguration();
+    configuration.setHttpAdditionalHeaders({{"X-Session", "yes"}});
+    auto recorder = std::make_shared<Recorder>();
+    auto session = UrlSession::create(configuration, recorder);
+    sessions_.push_back(session);
+    // No scheme: it fails as soon as it starts, without a byte on the network.
+    const auto task = session->dataTaskWithRequest(requestFor("//no-scheme/path"));
+    EXPECT_EQ(task->currentRequest().url().absoluteString(), "//no-scheme/path");
+    EXPECT_FALSE(task->currentRequest().valueForHttpHeaderField("X-Session"));
+    task->resume();
+    ASSERT_TRUE(recorder->waitForCompletion(task));
+    EXPECT_EQ(task->error()->code(), platform::kUrlErrorBadUrl);
+    EXPECT_EQ(task->currentRequest().valueForHttpHeaderField("X-Session"), "yes");
+    EXPECT_FALSE(task->originalRequest().valueForHttpHeaderField("X-Session"));
+
+    const auto cancelled = session->dataTaskWithRequest(requestFor("http://127.0.0.1/never"));
+    cancelled->cancel();
+    ASSERT_TRUE(recorder->waitForCompletion(cancelled));
+    EXPECT_EQ(cancelled->error()->code(), platform::kUrlErrorCancelled);
+    EXPECT_EQ(cancelled->currentRequest().url().absoluteString(), "http://127.0.0.1/never");
 }
 
 TEST_F(UrlSessionUnitTest, FinishingAnIdleSessionMakesItInvalidAtOnce) {

@@ -188,6 +188,60 @@ void RAZududeURLSessionManagerTaskDelegate::downloadTaskDidFinishDownloading(
     }
 }
 
+// A task's end on its way to its completion handler and its complete notification.
+struct RAZududeURLSessionManagerTaskDelegate::Outcome {
+    std::shared_ptr<const RAZududeURLSessionManagerTaskDelegate> delegate;  // body, file, handler
+    std::shared_ptr<platform::UrlSessionTask> task;
+    std::shared_ptr<RAZududeURLResponseSerialization> serializer;
+    std::optional<platform::Error> transportError;  // the serializer does not run then
+    RAZududeResponseObject object;
+    std::optional<platform::Error> serializationError;
+
+    void serialize() {
+        object = serializer->responseObjectForResponse(task->response(), delegate->data_,
+                                                       &serializationError);
+        if (delegate->downloadFileURL_) {
+            object = RAZududeResponseObject(
+                platform::Value(delegate->downloadFileURL_->absoluteString()));
+        }
+    }
+
+    // On the completion queue.
+    void deliver() const {
+        const auto& error = transportError ? transportError : serializationError;
+        if (const auto& completion = delegate->completion_) {
+            platform::runGuarded("a task's completion handler",
+                                 [&] { completion(task->response(), object, error); });
+        }
+        // The user information is made only for someone to read it.
+        if (platform::NotificationCenter::defaultCenter().hasObservers(
+                RAZNetworkingTaskDidCompleteNotification)) {
+            platform::DispatchQueue::main()->async([task = task, info = userInfo(error)] {
+                platform::NotificationCenter::defaultCenter().post(
+                    RAZNetworkingTaskDidCompleteNotification, task.get(), info);
+            });
+        }
+    }
+
+    platform::Map userInfo(const std::optional<platform::Error>& error) const {
+        platform::Map info{
+            {RAZNetworkingTaskDidCompleteResponseSerializerKey, serializer->archiveClassName()}};
+        if (delegate->downloadFileURL_) {
+            info.set(RAZNetworkingTaskDidCompleteAssetPathKey,
+                     delegate->downloadFileURL_->absoluteString());
+        } else {
+            info.set(RAZNetworkingTaskDidCompleteResponseDataKey, delegate->data_);
+        }
+        if (!transportError && object) {
+            info.set(RAZNetworkingTaskDidCompleteSerializedResponseKey, valueOf(object));
+        }
+        if (error) {
+            info.set(RAZNetworkingTaskDidCompleteErrorKey, valueOf(*error));
+        }
+        return info;
+    }
+};
+
 void RAZududeURLSessionManagerTaskDelegate::taskDidComplete(
     const std::shared_ptr<platform::UrlSession>& /*session*/,
     const std::shared_ptr<platform::UrlSessionTask>& task, std::optional<platform::Error> error) {
@@ -195,70 +249,37 @@ void RAZududeURLSessionManagerTaskDelegate::taskDidComplete(
     if (!manager) {
         return;
     }
-    const auto settings = manager->shell_.completion();
+    auto settings = manager->shell_.completion();
     const auto queue = settings.queue ? settings.queue : platform::DispatchQueue::main();
     const auto group = settings.group ? settings.group : sharedCompletionGroup();
-
-    platform::Map userInfo{{RAZNetworkingTaskDidCompleteResponseSerializerKey,
-                            settings.serializer->archiveClassName()}};
-    if (downloadFileURL_) {
-        userInfo.set(RAZNetworkingTaskDidCompleteAssetPathKey, downloadFileURL_->absoluteString());
-    } else {
-        userInfo.set(RAZNetworkingTaskDidCompleteResponseDataKey, data_);
-    }
     // A download that never reached its destination has not succeeded, whatever the
     // transfer said.
     if (!error && moveError_) {
         error = moveError_;
     }
-
-    auto finish = [task, completion = completion_, queue, group](
-                      RAZududeResponseObject object, std::optional<platform::Error> failure,
-                      platform::Map info) {
-        group->async(queue, [task, completion, object = std::move(object),
-                             failure = std::move(failure), info = std::move(info)]() mutable {
-            if (completion) {
-                platform::runGuarded("a task's completion handler",
-                                     [&] { completion(task->response(), object, failure); });
+    // Nothing changes this delegate any more: the outcome reads its body and file in place.
+    auto outcome = std::make_shared<Outcome>(Outcome{shared_from_this(),
+                                                     task,
+                                                     std::move(settings.serializer),
+                                                     std::move(error),
+                                                     {},
+                                                     std::nullopt});
+    // A serializer that only checks the response and hands the body on is not worth a hop:
+    // it runs on the completion queue, just before the handler, as does everything else when
+    // the load failed. That keeps it off the delegate queue, which the network thread runs.
+    if (outcome->transportError || outcome->serializer->handsBodyOnAsIs()) {
+        group->async(queue, [outcome] {
+            if (!outcome->transportError) {
+                outcome->serialize();
             }
-            auto& center = platform::NotificationCenter::defaultCenter();
-            if (center.hasObservers(RAZNetworkingTaskDidCompleteNotification)) {
-                platform::DispatchQueue::main()->async([task, info = std::move(info)] {
-                    platform::NotificationCenter::defaultCenter().post(
-                        RAZNetworkingTaskDidCompleteNotification, task.get(), info);
-                });
-            }
+            outcome->deliver();
         });
-    };
-
-    if (error) {
-        userInfo.set(RAZNetworkingTaskDidCompleteErrorKey, valueOf(*error));
-        finish({}, std::move(error), std::move(userInfo));
         return;
     }
-    auto serialize = [task, serializer = settings.serializer, data = data_,
-                      fileURL = downloadFileURL_, finish = std::move(finish),
-                      userInfo = std::move(userInfo)]() mutable {
-        std::optional<platform::Error> serializationError;
-        auto object =
-            serializer->responseObjectForResponse(task->response(), data, &serializationError);
-        if (fileURL) {
-            object = RAZududeResponseObject(platform::Value(fileURL->absoluteString()));
-        }
-        if (object) {
-            userInfo.set(RAZNetworkingTaskDidCompleteSerializedResponseKey, valueOf(object));
-        }
-        if (serializationError) {
-            userInfo.set(RAZNetworkingTaskDidCompleteErrorKey, valueOf(*serializationError));
-        }
-        finish(std::move(object), std::move(serializationError), std::move(userInfo));
-    };
-    // A serializer that only checks the response and hands the body on is not worth a hop.
-    if (settings.serializer->handsBodyOnAsIs()) {
-        serialize();
-    } else {
-        processingQueue()->async(std::move(serialize));
-    }
+    processingQueue()->async([outcome, queue, group] {
+        outcome->serialize();
+        group->async(queue, [outcome] { outcome->deliver(); });
+    });
 }
 
 // --- manager: making and settings ---
@@ -281,6 +302,7 @@ RAZududeURLSessionManager::RAZududeURLSessionManager(
                          ? *configuration
                          : platform::UrlSessionConfiguration::defaultSessionConfiguration()),
       operationQueue_(std::make_shared<platform::OperationQueue>()),
+      taskDescription_(platform::format("%p", static_cast<const void*>(this))),
       shell_(std::move(baseURL)) {
     operationQueue_->setMaxConcurrentOperationCount(1);
 }
@@ -661,6 +683,18 @@ void RAZududeURLSessionManager::removeDelegateForTask(const Task& task) {
     delegates_.erase(task->taskIdentifier());
 }
 
+std::shared_ptr<RAZududeURLSessionManagerTaskDelegate>
+RAZududeURLSessionManager::takeDelegateForTask(const Task& task) {
+    platform::MutexLock lock(lock_);
+    const auto found = delegates_.find(task->taskIdentifier());
+    if (found == delegates_.end()) {
+        return nullptr;
+    }
+    auto delegate = std::move(found->second);
+    delegates_.erase(found);
+    return delegate;
+}
+
 void RAZududeURLSessionManager::removeAllDelegates() {
     decltype(delegates_) gone;
     {
@@ -853,10 +887,9 @@ void RAZududeURLSessionManager::taskDidSendBodyData(const Session& session, cons
 
 void RAZududeURLSessionManager::taskDidComplete(const Session& session, const Task& task,
                                                 const std::optional<platform::Error>& error) {
-    if (auto delegate = delegateForTask(task)) {
-        // Out of the table before the completion is handed on: the completion handler, on
-        // another thread, must find the task without a delegate, as a completed task is.
-        removeDelegateForTask(task);
+    // Out of the table before the completion is handed on: the completion handler, on
+    // another thread, must find the task without a delegate, as a completed task is.
+    if (auto delegate = takeDelegateForTask(task)) {
         delegate->taskDidComplete(session, task, error);
     }
     if (auto completed = taskDidComplete_.get()) {
@@ -963,8 +996,8 @@ void RAZududeURLSessionManager::downloadTaskDidResume(const Session& session,
 
 // --- description, copying, archiving ---
 
-std::string RAZududeURLSessionManager::taskDescriptionForSessionTasks() const {
-    return platform::format("%p", static_cast<const void*>(this));
+const std::string& RAZududeURLSessionManager::taskDescriptionForSessionTasks() const {
+    return taskDescription_;
 }
 
 std::string RAZududeURLSessionManager::description() const {

@@ -13,9 +13,10 @@
 //     queue), set blocks and settings, and invalidate.
 //   - Session callbacks, the blocks that override them, and the task delegates run on
 //     operationQueue(), one at a time. Serialization runs on a shared concurrent processing
-//     queue (on operationQueue() itself for a serializer that only checks the response and
-//     hands the body on, handsBodyOnAsIs()); completion handlers on completionQueue() (the main
-//     queue when none) inside completionGroup() (a shared group when none).
+//     queue (on completionQueue(), just before the handler, for a serializer that only checks
+//     the response and hands the body on, handsBodyOnAsIs()); completion handlers on
+//     completionQueue() (the main queue when none) inside completionGroup() (a shared group
+//     when none).
 //   - tasks() and its kin block their caller until the session answers: never read them on
 //     operationQueue().
 //
@@ -95,8 +96,10 @@ class RAZududeProgress {
     std::function<void()> cancellationHandler_ RZ_GUARDED_BY(mutex_);
 };
 
-// One per task: what the task's completion needs. Its methods run on the delegate queue.
-class RAZududeURLSessionManagerTaskDelegate {
+// One per task: what the task's completion needs. Its methods run on the delegate queue; it
+// is made shared (std::make_shared), and is read, not changed, once its task completed.
+class RAZududeURLSessionManagerTaskDelegate
+    : public std::enable_shared_from_this<RAZududeURLSessionManagerTaskDelegate> {
   public:
     using CompletionHandler = std::function<void(
         const std::shared_ptr<const platform::UrlResponse>& response,
@@ -130,6 +133,8 @@ class RAZududeURLSessionManagerTaskDelegate {
     void setMoveError(platform::Error error) { moveError_ = std::move(error); }
 
   private:
+    struct Outcome;
+
     std::weak_ptr<RAZududeURLSessionManager> manager_;
     platform::Bytes data_;
     std::shared_ptr<RAZududeProgress> progress_ = std::make_shared<RAZududeProgress>(0);
@@ -288,7 +293,7 @@ class RAZududeURLSessionManager : public platform::UrlSessionDelegate,
     void setDownloadTaskDidResumeBlock(DownloadTaskDidResumeBlock block);
 
     // The manager's address as "%p": the taskDescription of its tasks.
-    std::string taskDescriptionForSessionTasks() const;
+    const std::string& taskDescriptionForSessionTasks() const;
     // "<RAZududeURLSessionManager: 0x…, session: …, operationQueue: …>"
     virtual std::string description() const;
 
@@ -375,6 +380,8 @@ class RAZududeURLSessionManager : public platform::UrlSessionDelegate,
                                                                  DestinationBlock destination,
                                                                  CompletionHandler completion,
                                                                  bool adopting = false);
+    // Removes the task's delegate from the table and hands it back (null when none).
+    std::shared_ptr<RAZududeURLSessionManagerTaskDelegate> takeDelegateForTask(const Task& task);
     // False when adopting and the task has a delegate already.
     bool install(std::shared_ptr<RAZududeURLSessionManagerTaskDelegate> delegate, const Task& task,
                  bool adopting);
@@ -386,6 +393,7 @@ class RAZududeURLSessionManager : public platform::UrlSessionDelegate,
     const platform::UrlSessionConfiguration configuration_;
     const std::shared_ptr<platform::OperationQueue> operationQueue_;
     Session session_;
+    const std::string taskDescription_;  // every task's: the manager's address, made once
 
     mutable platform::Mutex lock_;  // the task delegates' table, and nothing else
     std::map<std::uint64_t, std::shared_ptr<RAZududeURLSessionManagerTaskDelegate>> delegates_

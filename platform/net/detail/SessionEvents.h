@@ -51,8 +51,10 @@ class SessionEvents : public std::enable_shared_from_this<SessionEvents> {
         std::uint64_t task;
         bool holdAfter;
         bool quick;
-        std::shared_ptr<Bytes> data;  // set for received bytes that more may join
         std::function<void()> run;
+        // Received bytes, which more may join while they wait: `deliver` is set instead.
+        std::function<void(const Bytes&)> deliver;
+        Bytes data;
     };
 
     // Under the lock.

@@ -70,6 +70,8 @@ class SessionTransfer final : public UrlConnectionDelegate {
     // Ends the task with the error from here (network thread).
     void fail(const Error& error);
 
+    // A data task's bytes for its delegate (not for a completion handler).
+    void deliverData(std::span<const std::uint8_t> bytes);
     void startFile(const UrlResponse& response);
     void writeToFile(std::span<const std::uint8_t> bytes);
     void closeFile();

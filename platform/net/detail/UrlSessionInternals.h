@@ -56,8 +56,7 @@ class Abandonable {
 }  // namespace detail
 
 struct UrlSessionTask::Inner {
-    Inner(const std::shared_ptr<UrlSession>& owner, UrlRequest request)
-        : session(owner), currentRequest(std::move(request)) {}
+    explicit Inner(const std::shared_ptr<UrlSession>& owner) : session(owner) {}
 
     // Where the body of an upload comes from.
     enum class Body { kRequest, kData, kFile, kStream };
@@ -75,7 +74,11 @@ struct UrlSessionTask::Inner {
 
     mutable std::mutex mutex;
     std::optional<std::string> description;
-    UrlRequest currentRequest;
+    // Unset until the task starts: the original request is the current one till then.
+    std::optional<UrlRequest> currentRequest;
+    const UrlRequest& current(const UrlRequest& original) const {
+        return currentRequest ? *currentRequest : original;
+    }
     std::shared_ptr<const UrlResponse> response;
     UrlSessionTaskState state = UrlSessionTaskState::kSuspended;
     std::optional<Error> error;

@@ -100,6 +100,56 @@ TEST(SessionManagerLoopback, AJSONBodyIsParsedAndTheCompleteNotificationCarriesI
     EXPECT_TRUE(complete.allOnMain());
 }
 
+// A serializer that hands the body on runs on the completion queue, and the complete
+// notification, made there only for observers, tells a refused status and a cancel apart.
+TEST(SessionManagerLoopback, ThePassThroughSerializerRunsOnTheCompletionQueueAndEachEndIsTold) {
+    auto peer = httpPeer();
+    auto manager = Manager::create();
+    SessionEnder ender(manager);
+    manager->setResponseSerializer(RAZududeHTTPResponseSerializer::serializer());
+    const auto queue = platform::DispatchQueue::serial("test.completion");
+    manager->setCompletionQueue(queue);
+    Recorder complete(RAZNetworkingTaskDidCompleteNotification);
+
+    std::atomic<int> onQueue{0};
+    Completion refused;
+    auto handler = refused.handler();
+    auto task = manager->dataTaskWithRequest(
+        requestFor(peer.baseUrl() + "/json/404"),
+        [&, handler](const auto& r, const RAZududeResponseObject& o, const auto& e) {
+            onQueue += queue->isCurrent() ? 1 : 0;
+            handler(r, o, e);
+        });
+    task->resume();
+    ASSERT_TRUE(pumpUntil([&] { return !complete.about(task.get()).empty(); }));
+    EXPECT_EQ(onQueue, 1);
+    ASSERT_TRUE(refused.error);
+    EXPECT_EQ(refused.error->code(), platform::kUrlErrorBadServerResponse);
+    ASSERT_TRUE(refused.object.data()) << "the body is handed on with the refusal";
+    const auto info = complete.about(task.get()).front().userInfo;
+    EXPECT_EQ(info[RAZNetworkingTaskDidCompleteResponseSerializerKey].stringValue(),
+              "RAZududeHTTPResponseSerializer");
+    ASSERT_TRUE(info[RAZNetworkingTaskDidCompleteResponseDataKey].bytes());
+    EXPECT_EQ(*info[RAZNetworkingTaskDidCompleteResponseDataKey].bytes(), *refused.object.data());
+    EXPECT_TRUE(info[RAZNetworkingTaskDidCompleteSerializedResponseKey].bytes());
+    EXPECT_EQ(info[RAZNetworkingTaskDidCompleteErrorKey]["code"].intValue(),
+              platform::kUrlErrorBadServerResponse);
+
+    Completion cancelled;
+    auto stalled =
+        manager->dataTaskWithRequest(requestFor(peer.baseUrl() + "/stall"), cancelled.handler());
+    stalled->resume();
+    stalled->cancel();
+    ASSERT_TRUE(pumpUntil([&] { return !complete.about(stalled.get()).empty(); }));
+    EXPECT_EQ(cancelled.error->code(), platform::kUrlErrorCancelled);
+    EXPECT_FALSE(cancelled.object) << "no serializer runs for a load that failed";
+    const auto gone = complete.about(stalled.get()).front().userInfo;
+    EXPECT_EQ(gone[RAZNetworkingTaskDidCompleteErrorKey]["code"].intValue(),
+              platform::kUrlErrorCancelled);
+    EXPECT_TRUE(gone[RAZNetworkingTaskDidCompleteSerializedResponseKey].isNull());
+    EXPECT_TRUE(complete.allOnMain());
+}
+
 TEST(SessionManagerLoopback, A404WithAJSONBodyGivesTheParsedObjectAndBadServerResponse) {
     auto peer = httpPeer();
     auto manager = Manager::create();
