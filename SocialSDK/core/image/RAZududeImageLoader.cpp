@@ -313,14 +313,17 @@ void RAZududeImageLoader::imageLoadConnectionDidFinishLoading(
     const std::string key = cacheKey(url);
     Map userInfo;
     if (connection.isGif()) {
-        RAZududeCache::currentCache().setData(bytes, key, cacheSeconds_);
-        userInfo.set(kImageGifKey, std::move(bytes));
-    } else {
-        RAZududeCache::currentCache().setData(std::move(bytes), key, cacheSeconds_);
+        userInfo.set(kImageGifKey, bytes);
     }
     userInfo.set(kImageURLKey, url);
-    forget(connection);
-    announce(kLoadedNotificationPrefix + key, std::move(userInfo), std::move(image), nullptr);
+    // Stored and out of the downloads on the main thread, in the turn that tells the
+    // observers: whoever asks for the URL meanwhile joins the download, and afterwards finds
+    // the cache. Stored here, the disk write that the store starts would hold this thread
+    // back, on a busy machine, for as long as the main thread takes to wake.
+    announce(kLoadedNotificationPrefix + key, std::move(userInfo), std::move(image), nullptr, [&] {
+        RAZududeCache::currentCache().setData(std::move(bytes), key, cacheSeconds_);
+        forget(connection);
+    });
     cleanUpConnection(connection);
 }
 
@@ -339,8 +342,11 @@ void RAZududeImageLoader::fail(RAZududeImageLoadConnection& connection, const Er
 }
 
 void RAZududeImageLoader::announce(const std::string& name, Map userInfo, ImagePtr image,
-                                   const Error* error) {
+                                   const Error* error, const std::function<void()>& first) {
     platform::DispatchQueue::main()->sync([&] {
+        if (first) {
+            first();
+        }
         const Announcement announcement{&name, this, std::move(image), error, tAnnouncing};
         tAnnouncing = &announcement;
         struct Restore {
@@ -370,17 +376,18 @@ void RAZududeImageLoader::addObserver(const std::shared_ptr<RZImageLoaderObserve
         added = true;
     }
     Observed& observed = found->second;
+    auto audienceFound = audiences_.find(imageURL);
     if (added) {
         observed.observer = observer;
-    } else if (std::find(observed.imageURLs.begin(), observed.imageURLs.end(), imageURL) !=
-               observed.imageURLs.end()) {
+    } else if (audienceFound != audiences_.end() &&
+               std::find(observed.imageURLs.begin(), observed.imageURLs.end(),
+                         &audienceFound->first) != observed.imageURLs.end()) {
         return;
     }
-    observed.imageURLs.emplace_back(imageURL);
-    auto audienceFound = audiences_.find(imageURL);
     if (audienceFound == audiences_.end()) {
-        audienceFound = audiences_.emplace(observed.imageURLs.back(), Audience()).first;
+        audienceFound = audiences_.emplace(std::string(imageURL), Audience()).first;
     }
+    observed.imageURLs.push_back(&audienceFound->first);
     Audience& audience = audienceFound->second;
     auto listener = std::make_shared<Listener>();
     listener->observer = observer;
@@ -461,11 +468,12 @@ void RAZududeImageLoader::dropListeners(const RZImageLoaderObserver* identity,
     }
     auto& urls = found->second.imageURLs;
     for (auto url = urls.begin(); url != urls.end();) {
-        if (imageURL != nullptr && *url != *imageURL) {
+        if (imageURL != nullptr && **url != *imageURL) {
             ++url;
             continue;
         }
-        if (auto audience = audiences_.find(*url); audience != audiences_.end()) {
+        // The audience's own key: *url dies with it.
+        if (auto audience = audiences_.find(**url); audience != audiences_.end()) {
             auto& listeners = audience->second.listeners;
             for (auto listener = listeners.begin(); listener != listeners.end();) {
                 if ((*listener)->identity == identity) {

@@ -198,9 +198,10 @@ class RAZududeImageLoader : public RZImageLoadConnectionDelegate,
     // Drops the connection from the downloads in flight when it is still the one there.
     void forget(const RAZududeImageLoadConnection& connection);
     void refreshSnapshot();  // under connectionsLock_
-    // Posts on the main thread and returns once it is delivered.
+    // Posts on the main thread and returns once it is delivered; `first` runs there just
+    // before the post.
     void announce(const std::string& name, platform::Map userInfo, platform::ImagePtr image,
-                  const platform::Error* error);
+                  const platform::Error* error, const std::function<void()>& first = {});
     void fail(RAZududeImageLoadConnection& connection, const platform::Error& error);
 
     mutable std::mutex connectionsLock_;  // guards the two below
@@ -224,7 +225,8 @@ class RAZududeImageLoader : public RZImageLoadConnectionDelegate,
     };
     struct Observed {
         std::weak_ptr<RZImageLoaderObserver> observer;
-        std::vector<std::string> imageURLs;
+        // The keys of the audiences it is among: each lives while the observer is in it.
+        std::vector<const std::string*> imageURLs;
     };
 
     void deliver(const std::string& imageURL, unsigned method,

@@ -27,17 +27,19 @@ RAZududeImageView::~RAZududeImageView() {
 
 void RAZududeImageView::setImageURL(const std::optional<std::string>& imageURL) {
     auto& loader = RAZududeImageLoader::sharedImageLoader();
-    if (imageURL_) {
-        loader.removeObserver(*this, *imageURL_);
-        imageURL_.reset();
-    }
     status_ = kNotLoaded;
     if (!imageURL) {
+        if (imageURL_) {
+            loader.removeObserver(*this, *imageURL_);
+            imageURL_.reset();
+        }
         setImage(placeholderImage_);
         return;
     }
-    imageURL_ = imageURL;
+    // Every registration of the view goes, that of the URL it had among them. Kept before
+    // anything lets the old URL go: the new one may be the view's own imageURL().
     loader.removeObserver(*this);
+    imageURL_ = imageURL;
     if (isGif_) {
         return;
     }
