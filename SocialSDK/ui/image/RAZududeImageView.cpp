@@ -36,14 +36,14 @@ void RAZududeImageView::setImageURL(const std::optional<std::string>& imageURL) 
         setImage(placeholderImage_);
         return;
     }
-    // Every registration of the view goes, that of the URL it had among them. Kept before
-    // anything lets the old URL go: the new one may be the view's own imageURL().
+    // Every registration of the view goes, that of its old URL among them. The old URL is
+    // replaced, never dropped first: the new one may be the view's own imageURL().
     loader.removeObserver(*this);
     imageURL_ = imageURL;
     if (isGif_) {
         return;
     }
-    auto self = std::static_pointer_cast<RAZududeImageView>(shared_from_this());
+    const std::shared_ptr<RZImageLoaderObserver> self(shared_from_this(), this);
     if (auto cached = loader.imageForURL(imageURL_, self, true)) {
         setImage(std::move(cached));
         setHidden(false);
