@@ -317,9 +317,9 @@ void RAZududeImageLoader::imageLoadConnectionDidFinishLoading(
     }
     userInfo.set(kImageURLKey, url);
     // Stored and out of the downloads on the main thread, in the turn that tells the
-    // observers: whoever asks for the URL meanwhile joins the download, and afterwards finds
-    // the cache. Stored here, the disk write that the store starts would hold this thread
-    // back, on a busy machine, for as long as the main thread takes to wake.
+    // observers: whoever asks for the URL before then joins the download, and from then on
+    // finds the cache. Stored from here, waking the disk queue's thread held this one back
+    // (tens of microseconds on a busy machine) just before it hands the picture over.
     announce(kLoadedNotificationPrefix + key, std::move(userInfo), std::move(image), nullptr, [&] {
         RAZududeCache::currentCache().setData(std::move(bytes), key, cacheSeconds_);
         forget(connection);
