@@ -126,8 +126,10 @@ std::shared_ptr<RAZududeImageLoadConnection> RAZududeImageLoader::loadImageForUR
     if (auto found = connections_.find(imageURL); found != connections_.end()) {
         return found->second.connection;
     }
-    auto connection =
-        RAZududeImageLoadConnection::create(std::string(imageURL), weak_from_this(), isGif_);
+    // Its news goes to the main thread, where the loader tells its observers anyway: straight
+    // there, rather than through a queue of the connection's own and on from it.
+    auto connection = RAZududeImageLoadConnection::create(std::string(imageURL), weak_from_this(),
+                                                          isGif_, platform::DispatchQueue::main());
     connection->setMaximumBytes(maximumPictureBytes_);
     Download& download = connections_[std::string(imageURL)];
     download.connection = connection;
@@ -297,14 +299,37 @@ void RAZududeImageLoader::imageLoadConnectionDidReceivePercent(
 
 void RAZududeImageLoader::imageLoadConnectionDidFinishLoading(
     RAZududeImageLoadConnection& connection) {
-    const std::string& url = connection.imageURL();
     Bytes bytes = connection.responseData();
     // An error page is not the picture, whatever it holds.
-    const bool answered = isSuccessStatus(connection.response());
-    ImagePtr image;
-    if (answered && !connection.isGif()) {
-        image = decodePicture(bytes);
+    if (!isSuccessStatus(connection.response())) {
+        finishLoading(connection, std::move(bytes), nullptr);
+        return;
     }
+    if (connection.isGif() || bytes.size() <= kLargestPictureDecodedInPlace) {
+        ImagePtr image = connection.isGif() ? nullptr : decodePicture(bytes);
+        finishLoading(connection, std::move(bytes), std::move(image));
+        return;
+    }
+    // Decoded on a worker, so that the main thread keeps drawing meanwhile; the download stays
+    // in flight until then, and whoever asks for the URL joins it.
+    platform::DispatchQueue::global()->async([self = shared_from_this(),
+                                              connection = connection.shared_from_this(),
+                                              bytes = std::move(bytes)]() mutable {
+        ImagePtr image = decodePicture(bytes);
+        platform::DispatchQueue::main()->async(
+            [self, connection, bytes = std::move(bytes), image = std::move(image)]() mutable {
+                // Cancelled meanwhile: nobody is told.
+                if (connection->delegate() == self) {
+                    self->finishLoading(*connection, std::move(bytes), std::move(image));
+                }
+            });
+    });
+}
+
+void RAZududeImageLoader::finishLoading(RAZududeImageLoadConnection& connection, Bytes bytes,
+                                        ImagePtr image) {
+    const std::string& url = connection.imageURL();
+    const bool answered = isSuccessStatus(connection.response());
     if (!answered || (!connection.isGif() && !image)) {
         fail(connection,
              Error(connection.url() ? connection.url()->host() : std::string(), kNotAPictureCode));
@@ -316,10 +341,9 @@ void RAZududeImageLoader::imageLoadConnectionDidFinishLoading(
         userInfo.set(kImageGifKey, bytes);
     }
     userInfo.set(kImageURLKey, url);
-    // Stored and out of the downloads on the main thread, in the turn that tells the
+    // Stored and out of the downloads in the turn of the main thread that tells the
     // observers: whoever asks for the URL before then joins the download, and from then on
-    // finds the cache. Stored from here, waking the disk queue's thread held this one back
-    // (tens of microseconds on a busy machine) just before it hands the picture over.
+    // finds the cache.
     announce(kLoadedNotificationPrefix + key, std::move(userInfo), std::move(image), nullptr, [&] {
         RAZududeCache::currentCache().setData(std::move(bytes), key, cacheSeconds_);
         forget(connection);

@@ -221,6 +221,28 @@ TEST_F(ImageLoaderTest, AViewMadeWhileThePictureIsToldFindsItInTheCache) {
     EXPECT_EQ(hits(path), 1);
 }
 
+TEST_F(ImageLoaderTest, ALargePictureIsDecodedAwayFromTheMainThreadAndShownAllTheSame) {
+    const std::string path = "/picture/png/large-decoded-apart";
+    const std::string url = urlOf(path + "?w=200&h=200");
+    auto first = makeView();
+    auto second = makeView();
+    auto recorder = std::make_shared<Recorder>();
+    first->setImageURL(url);
+    second->setImageURL(url);
+    loader.addObserver(recorder, url);
+    ASSERT_TRUE(waitFor([&] { return delegate->loaded + delegate->failed == 2; }));
+    EXPECT_EQ(delegate->loaded, 2);
+    ASSERT_TRUE(recorder->image);
+    EXPECT_FALSE(recorder->offMain);
+    EXPECT_GT(RAZududeCache::currentCache().dataForKey(RAZududeImageLoader::cacheKey(url))->size(),
+              RAZududeImageLoader::kLargestPictureDecodedInPlace);
+    EXPECT_EQ(first->image(), second->image());
+    EXPECT_EQ(first->image()->pixelRgba8(150, 120), peerPixel(150, 120));
+    EXPECT_FALSE(loader.isLoadingImageURL(url));
+    EXPECT_EQ(hits(path), 1);
+    loader.removeObserver(*recorder);
+}
+
 TEST_F(ImageLoaderTest, TheBytesStayInTheCacheSevenDaysUnderTheUrlsKey) {
     const std::string url = urlOf("/picture/png/kept?w=5&h=4");
     const std::string key = "RZImageLoader-" + md5Upper(url);
