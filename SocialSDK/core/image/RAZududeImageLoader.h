@@ -182,8 +182,9 @@ class RAZududeImageLoader : public RZImageLoadConnectionDelegate,
     void setIsGif(bool isGif) { isGif_ = isGif; }
 
     // Pictures of at most this many bytes are decoded where their download ends, on the main
-    // thread, which shows them next: they decode in well under a millisecond, less than a hop
-    // to a worker and back costs. Larger ones are decoded on a worker.
+    // thread, which shows them next: one takes a millisecond or so at most, and spares two
+    // hand-offs between threads. Larger ones are decoded on a worker, so that the main thread
+    // keeps drawing meanwhile.
     static constexpr std::size_t kLargestPictureDecodedInPlace = std::size_t{64} << 10;
 
     // RZImageLoadConnectionDelegate, on the connection's delegate queue (the main queue for
