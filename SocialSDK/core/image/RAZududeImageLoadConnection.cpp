@@ -66,17 +66,21 @@ class RAZududeImageLoadConnection::Relay : public platform::UrlConnectionDelegat
 };
 
 std::shared_ptr<RAZududeImageLoadConnection> RAZududeImageLoadConnection::create(
-    std::string imageURL, std::weak_ptr<RZImageLoadConnectionDelegate> delegate, bool isGif) {
-    return std::shared_ptr<RAZududeImageLoadConnection>(
-        new RAZududeImageLoadConnection(std::move(imageURL), std::move(delegate), isGif));
+    std::string imageURL, std::weak_ptr<RZImageLoadConnectionDelegate> delegate, bool isGif,
+    std::shared_ptr<platform::DispatchQueue> delegateQueue) {
+    return std::shared_ptr<RAZududeImageLoadConnection>(new RAZududeImageLoadConnection(
+        std::move(imageURL), std::move(delegate), isGif, std::move(delegateQueue)));
 }
 
 RAZududeImageLoadConnection::RAZududeImageLoadConnection(
-    std::string imageURL, std::weak_ptr<RZImageLoadConnectionDelegate> delegate, bool isGif)
+    std::string imageURL, std::weak_ptr<RZImageLoadConnectionDelegate> delegate, bool isGif,
+    std::shared_ptr<platform::DispatchQueue> delegateQueue)
     : imageURL_(std::move(imageURL)),
       url_(absoluteUrl(imageURL_)),
       isGif_(isGif),
-      delegateQueue_(platform::DispatchQueue::serial("RAZududeImageLoadConnection")),
+      delegateQueue_(delegateQueue
+                         ? std::move(delegateQueue)
+                         : platform::DispatchQueue::serial("RAZududeImageLoadConnection")),
       delegate_(std::move(delegate)) {}
 
 platform::Bytes RAZududeImageLoadConnection::responseData() const {

@@ -1,10 +1,11 @@
 // One download of a picture: a URL connection for the picture's URL that keeps the bytes as
 // they arrive and tells its delegate how far it got, that it finished, or why it failed.
 //
-// Threads: make, start and cancel it on any thread. The delegate hears from it on a serial
-// queue of the connection's own, in the order things happened, never on the network thread,
-// so a delegate that waits (the image loader waits for the main thread to deliver its
-// notifications) holds up no other load. Once cancel() returns, no delegate call starts.
+// Threads: make, start and cancel it on any thread. The delegate hears from it on its
+// delegate queue, in the order things happened, never on the network thread, so a delegate
+// that waits holds up no other load: a serial queue of the connection's own, or the queue it
+// was made with (the image loader, which tells the main thread anyway, takes the main queue).
+// Once cancel() returns, no delegate call starts.
 //
 // The URL is kept as the text it was given. Text that is no absolute URL fails the download
 // with the URL error -1000 (bad URL) instead of loading anything.
@@ -51,10 +52,11 @@ class RAZududeImageLoadConnection
 
     // A connection for the picture at the URL, not yet started. The delegate is not kept
     // alive by it. In GIF mode the bytes are the result as they are; the mode is the
-    // connection's own for its whole life.
+    // connection's own for its whole life, and so is the delegate queue (a serial one of its
+    // own when none is given).
     static std::shared_ptr<RAZududeImageLoadConnection> create(
         std::string imageURL, std::weak_ptr<RZImageLoadConnectionDelegate> delegate,
-        bool isGif = false);
+        bool isGif = false, std::shared_ptr<platform::DispatchQueue> delegateQueue = nullptr);
     static std::shared_ptr<RAZududeImageLoadConnection> create(
         const platform::Url& imageURL, std::weak_ptr<RZImageLoadConnectionDelegate> delegate,
         bool isGif = false) {
@@ -96,7 +98,8 @@ class RAZududeImageLoadConnection
   private:
     class Relay;
     RAZududeImageLoadConnection(std::string imageURL,
-                                std::weak_ptr<RZImageLoadConnectionDelegate> delegate, bool isGif);
+                                std::weak_ptr<RZImageLoadConnectionDelegate> delegate, bool isGif,
+                                std::shared_ptr<platform::DispatchQueue> delegateQueue);
 
     // Runs the call on the delegate queue unless the connection was cancelled by then.
     template <typename Call>

@@ -126,8 +126,10 @@ std::shared_ptr<RAZududeImageLoadConnection> RAZududeImageLoader::loadImageForUR
     if (auto found = connections_.find(imageURL); found != connections_.end()) {
         return found->second.connection;
     }
-    auto connection =
-        RAZududeImageLoadConnection::create(std::string(imageURL), weak_from_this(), isGif_);
+    // Its news goes to the main thread, where the loader tells its observers anyway: straight
+    // there, rather than through a queue of the connection's own and on from it.
+    auto connection = RAZududeImageLoadConnection::create(std::string(imageURL), weak_from_this(),
+                                                          isGif_, platform::DispatchQueue::main());
     connection->setMaximumBytes(maximumPictureBytes_);
     Download& download = connections_[std::string(imageURL)];
     download.connection = connection;
@@ -297,14 +299,37 @@ void RAZududeImageLoader::imageLoadConnectionDidReceivePercent(
 
 void RAZududeImageLoader::imageLoadConnectionDidFinishLoading(
     RAZududeImageLoadConnection& connection) {
-    const std::string& url = connection.imageURL();
     Bytes bytes = connection.responseData();
     // An error page is not the picture, whatever it holds.
-    const bool answered = isSuccessStatus(connection.response());
-    ImagePtr image;
-    if (answered && !connection.isGif()) {
-        image = decodePicture(bytes);
+    if (!isSuccessStatus(connection.response())) {
+        finishLoading(connection, std::move(bytes), nullptr);
+        return;
     }
+    if (connection.isGif() || bytes.size() <= kLargestPictureDecodedInPlace) {
+        ImagePtr image = connection.isGif() ? nullptr : decodePicture(bytes);
+        finishLoading(connection, std::move(bytes), std::move(image));
+        return;
+    }
+    // Decoded on a worker, so that the main thread keeps drawing meanwhile; the download stays
+    // in flight until then, and whoever asks for the URL joins it.
+    platform::DispatchQueue::global()->async([self = shared_from_this(),
+                                              connection = connection.shared_from_this(),
+                                              bytes = std::move(bytes)]() mutable {
+        ImagePtr image = decodePicture(bytes);
+        platform::DispatchQueue::main()->async(
+            [self, connection, bytes = std::move(bytes), image = std::move(image)]() mutable {
+                // Cancelled meanwhile: nobody is told.
+                if (connection->delegate() == self) {
+                    self->finishLoading(*connection, std::move(bytes), std::move(image));
+                }
+            });
+    });
+}
+
+void RAZududeImageLoader::finishLoading(RAZududeImageLoadConnection& connection, Bytes bytes,
+                                        ImagePtr image) {
+    const std::string& url = connection.imageURL();
+    const bool answered = isSuccessStatus(connection.response());
     if (!answered || (!connection.isGif() && !image)) {
         fail(connection,
              Error(connection.url() ? connection.url()->host() : std::string(), kNotAPictureCode));
@@ -313,14 +338,16 @@ void RAZududeImageLoader::imageLoadConnectionDidFinishLoading(
     const std::string key = cacheKey(url);
     Map userInfo;
     if (connection.isGif()) {
-        RAZududeCache::currentCache().setData(bytes, key, cacheSeconds_);
-        userInfo.set(kImageGifKey, std::move(bytes));
-    } else {
-        RAZududeCache::currentCache().setData(std::move(bytes), key, cacheSeconds_);
+        userInfo.set(kImageGifKey, bytes);
     }
     userInfo.set(kImageURLKey, url);
-    forget(connection);
-    announce(kLoadedNotificationPrefix + key, std::move(userInfo), std::move(image), nullptr);
+    // Stored and out of the downloads in the turn of the main thread that tells the
+    // observers: whoever asks for the URL before then joins the download, and from then on
+    // finds the cache.
+    announce(kLoadedNotificationPrefix + key, std::move(userInfo), std::move(image), nullptr, [&] {
+        RAZududeCache::currentCache().setData(std::move(bytes), key, cacheSeconds_);
+        forget(connection);
+    });
     cleanUpConnection(connection);
 }
 
@@ -339,8 +366,11 @@ void RAZududeImageLoader::fail(RAZududeImageLoadConnection& connection, const Er
 }
 
 void RAZududeImageLoader::announce(const std::string& name, Map userInfo, ImagePtr image,
-                                   const Error* error) {
+                                   const Error* error, const std::function<void()>& first) {
     platform::DispatchQueue::main()->sync([&] {
+        if (first) {
+            first();
+        }
         const Announcement announcement{&name, this, std::move(image), error, tAnnouncing};
         tAnnouncing = &announcement;
         struct Restore {
@@ -370,17 +400,18 @@ void RAZududeImageLoader::addObserver(const std::shared_ptr<RZImageLoaderObserve
         added = true;
     }
     Observed& observed = found->second;
+    auto audienceFound = audiences_.find(imageURL);
     if (added) {
         observed.observer = observer;
-    } else if (std::find(observed.imageURLs.begin(), observed.imageURLs.end(), imageURL) !=
-               observed.imageURLs.end()) {
+    } else if (audienceFound != audiences_.end() &&
+               std::find(observed.imageURLs.begin(), observed.imageURLs.end(),
+                         &audienceFound->first) != observed.imageURLs.end()) {
         return;
     }
-    observed.imageURLs.emplace_back(imageURL);
-    auto audienceFound = audiences_.find(imageURL);
     if (audienceFound == audiences_.end()) {
-        audienceFound = audiences_.emplace(observed.imageURLs.back(), Audience()).first;
+        audienceFound = audiences_.emplace(std::string(imageURL), Audience()).first;
     }
+    observed.imageURLs.push_back(&audienceFound->first);
     Audience& audience = audienceFound->second;
     auto listener = std::make_shared<Listener>();
     listener->observer = observer;
@@ -461,11 +492,12 @@ void RAZududeImageLoader::dropListeners(const RZImageLoaderObserver* identity,
     }
     auto& urls = found->second.imageURLs;
     for (auto url = urls.begin(); url != urls.end();) {
-        if (imageURL != nullptr && *url != *imageURL) {
+        if (imageURL != nullptr && **url != *imageURL) {
             ++url;
             continue;
         }
-        if (auto audience = audiences_.find(*url); audience != audiences_.end()) {
+        // The audience's own key: *url dies with it.
+        if (auto audience = audiences_.find(**url); audience != audiences_.end()) {
             auto& listeners = audience->second.listeners;
             for (auto listener = listeners.begin(); listener != listeners.end();) {
                 if ((*listener)->identity == identity) {

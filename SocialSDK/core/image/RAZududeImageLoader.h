@@ -181,7 +181,14 @@ class RAZududeImageLoader : public RZImageLoadConnectionDelegate,
     bool isGif() const { return isGif_; }
     void setIsGif(bool isGif) { isGif_ = isGif; }
 
-    // RZImageLoadConnectionDelegate, on the connection's delegate queue.
+    // Pictures of at most this many bytes are decoded where their download ends, on the main
+    // thread, which shows them next: one takes a millisecond or so at most, and spares two
+    // hand-offs between threads. Larger ones are decoded on a worker, so that the main thread
+    // keeps drawing meanwhile.
+    static constexpr std::size_t kLargestPictureDecodedInPlace = std::size_t{64} << 10;
+
+    // RZImageLoadConnectionDelegate, on the connection's delegate queue (the main queue for
+    // the connections the loader makes).
     void imageLoadConnectionDidReceivePercent(float percent,
                                               RAZududeImageLoadConnection& connection) override;
     void imageLoadConnectionDidFinishLoading(RAZududeImageLoadConnection& connection) override;
@@ -198,10 +205,14 @@ class RAZududeImageLoader : public RZImageLoadConnectionDelegate,
     // Drops the connection from the downloads in flight when it is still the one there.
     void forget(const RAZududeImageLoadConnection& connection);
     void refreshSnapshot();  // under connectionsLock_
-    // Posts on the main thread and returns once it is delivered.
+    // Posts on the main thread and returns once it is delivered; `first` runs there just
+    // before the post.
     void announce(const std::string& name, platform::Map userInfo, platform::ImagePtr image,
-                  const platform::Error* error);
+                  const platform::Error* error, const std::function<void()>& first = {});
     void fail(RAZududeImageLoadConnection& connection, const platform::Error& error);
+    // Stores and announces the picture, or fails the download when it holds none.
+    void finishLoading(RAZududeImageLoadConnection& connection, platform::Bytes bytes,
+                       platform::ImagePtr image);
 
     mutable std::mutex connectionsLock_;  // guards the two below
     std::map<std::string, Download, std::less<>> connections_;
@@ -224,7 +235,8 @@ class RAZududeImageLoader : public RZImageLoadConnectionDelegate,
     };
     struct Observed {
         std::weak_ptr<RZImageLoaderObserver> observer;
-        std::vector<std::string> imageURLs;
+        // The keys of the audiences it is among: each lives while the observer is in it.
+        std::vector<const std::string*> imageURLs;
     };
 
     void deliver(const std::string& imageURL, unsigned method,

@@ -27,21 +27,23 @@ RAZududeImageView::~RAZududeImageView() {
 
 void RAZududeImageView::setImageURL(const std::optional<std::string>& imageURL) {
     auto& loader = RAZududeImageLoader::sharedImageLoader();
-    if (imageURL_) {
-        loader.removeObserver(*this, *imageURL_);
-        imageURL_.reset();
-    }
     status_ = kNotLoaded;
     if (!imageURL) {
+        if (imageURL_) {
+            loader.removeObserver(*this, *imageURL_);
+            imageURL_.reset();
+        }
         setImage(placeholderImage_);
         return;
     }
-    imageURL_ = imageURL;
+    // Every registration of the view goes, that of its old URL among them. The old URL is
+    // replaced, never dropped first: the new one may be the view's own imageURL().
     loader.removeObserver(*this);
+    imageURL_ = imageURL;
     if (isGif_) {
         return;
     }
-    auto self = std::static_pointer_cast<RAZududeImageView>(shared_from_this());
+    const std::shared_ptr<RZImageLoaderObserver> self(shared_from_this(), this);
     if (auto cached = loader.imageForURL(imageURL_, self, true)) {
         setImage(std::move(cached));
         setHidden(false);

@@ -194,6 +194,55 @@ TEST_F(ImageLoaderTest, AHundredViewsOfOneUrlShareOneRequestThenTheCache) {
     EXPECT_EQ(hits(path), 1);
 }
 
+// Makes a view of the same URL from the delivery of its picture, as a table reloaded for
+// the picture that came would.
+class SameUrlFromTheDelivery : public RZImageViewDelegate {
+  public:
+    void imageViewLoadedImage(RAZududeImageView& view) override {
+        if (late) {
+            return;
+        }
+        late = std::make_shared<RAZududeImageView>(view.placeholderImage());
+        late->setImageURL(view.imageURL());
+    }
+    std::shared_ptr<RAZududeImageView> late;
+};
+
+TEST_F(ImageLoaderTest, AViewMadeWhileThePictureIsToldFindsItInTheCache) {
+    const std::string path = "/picture/png/told-then-asked";
+    auto reloads = std::make_shared<SameUrlFromTheDelivery>();
+    auto view = std::make_shared<RAZududeImageView>(placeholder, reloads);
+    view->setImageURL(urlOf(path + "?w=6&h=5"));
+    ASSERT_TRUE(waitFor([&] { return reloads->late != nullptr; }));
+    EXPECT_TRUE(reloads->late->isCacheImage());
+    EXPECT_EQ(reloads->late->status(), RAZududeImageView::kLoaded);
+    EXPECT_EQ(reloads->late->image()->pixelWidth(), 6);
+    EXPECT_FALSE(loader.isLoadingImageURL(*view->imageURL()));
+    EXPECT_EQ(hits(path), 1);
+}
+
+TEST_F(ImageLoaderTest, ALargePictureIsDecodedAwayFromTheMainThreadAndShownAllTheSame) {
+    const std::string path = "/picture/png/large-decoded-apart";
+    const std::string url = urlOf(path + "?w=200&h=200");
+    auto first = makeView();
+    auto second = makeView();
+    auto recorder = std::make_shared<Recorder>();
+    first->setImageURL(url);
+    second->setImageURL(url);
+    loader.addObserver(recorder, url);
+    ASSERT_TRUE(waitFor([&] { return delegate->loaded + delegate->failed == 2; }));
+    EXPECT_EQ(delegate->loaded, 2);
+    ASSERT_TRUE(recorder->image);
+    EXPECT_FALSE(recorder->offMain);
+    EXPECT_GT(RAZududeCache::currentCache().dataForKey(RAZududeImageLoader::cacheKey(url))->size(),
+              RAZududeImageLoader::kLargestPictureDecodedInPlace);
+    EXPECT_EQ(first->image(), second->image());
+    EXPECT_EQ(first->image()->pixelRgba8(150, 120), peerPixel(150, 120));
+    EXPECT_FALSE(loader.isLoadingImageURL(url));
+    EXPECT_EQ(hits(path), 1);
+    loader.removeObserver(*recorder);
+}
+
 TEST_F(ImageLoaderTest, TheBytesStayInTheCacheSevenDaysUnderTheUrlsKey) {
     const std::string url = urlOf("/picture/png/kept?w=5&h=4");
     const std::string key = "RZImageLoader-" + md5Upper(url);
@@ -443,6 +492,13 @@ TEST_F(ImageLoaderTest, AViewGivenAnotherUrlLeavesTheOldDownloadToFillTheCache) 
     ASSERT_TRUE(waitFor([&] { return loader.hasLoadedImageURL(slow) && view->status() == 1; }));
     EXPECT_EQ(view->image()->pixelWidth(), 7);
     EXPECT_EQ(delegate->loaded, 1);
+
+    // Given its own URL again, it keeps it and shows the picture from the cache.
+    view->setImageURL(view->imageURL());
+    EXPECT_EQ(view->imageURL(), quick);
+    EXPECT_TRUE(view->isCacheImage());
+    EXPECT_EQ(view->image()->pixelWidth(), 7);
+    EXPECT_EQ(delegate->loaded, 2);
 
     // A view that lets its URL go shows the placeholder again.
     view->setImageURL(std::nullopt);
