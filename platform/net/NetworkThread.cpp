@@ -300,17 +300,17 @@ void NetworkThread::State::run() {
 void NetworkThread::State::runTasks() {
     constexpr int kRounds = 8;
     for (int round = 0; round < kRounds; ++round) {
-        std::deque<std::function<void()>> tasks;
         {
             std::lock_guard lock(mutex_);
-            tasks.swap(tasks_);
+            running_.swap(tasks_);
         }
-        if (tasks.empty() && !hasJobs()) {
+        if (running_.empty() && !hasJobs()) {
             return;
         }
-        for (auto& task : tasks) {
+        for (auto& task : running_) {
             detail::runGuarded("a network-thread task", task);
         }
+        running_.clear();
         for (auto& job : takeJobs()) {
             detail::runGuarded("a network-thread job", job);
         }

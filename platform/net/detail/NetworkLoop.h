@@ -6,7 +6,6 @@
 
 #include <array>
 #include <atomic>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -86,7 +85,9 @@ struct NetworkThread::State final : ThreadLoop {
 
     std::atomic<bool> wakePending_{false};
     std::mutex mutex_;  // guards tasks_ and timers_
-    std::deque<std::function<void()>> tasks_;
+    std::vector<std::function<void()>> tasks_;
+    // The batch being run; kept with its room, which goes back and forth with tasks_.
+    std::vector<std::function<void()>> running_;
     Timers timers_;
 
     std::unordered_map<CURL*, std::function<void(CURLcode)>> transfers_;
