@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the benchmarks at -O2 and runs them; then prints how our JSON parser and writer
-# compare with the peer libraries, and how our HTTP request operations compare with raw
-# libcurl, and what a whole share costs as the demo walks it. Arguments go to the JSON benchmark
-# (e.g. --data=DIR, --benchmark_filter=parse); RZ_NETWORK_BENCH_ARGS goes to the network one,
-# RZ_SHARE_ROAD_BENCH_ARGS to the share road's. The JSON documents are made here, in
+# compare with the peer libraries, how our requests over HTTP and HTTPS and our image loader
+# compare with raw libcurl, and what a whole share costs as the demo walks it. Arguments go to
+# the JSON benchmark (e.g. --data=DIR, --benchmark_filter=parse); RZ_NETWORK_BENCH_ARGS,
+# RZ_HTTPS_BENCH_ARGS, RZ_IMAGE_BENCH_ARGS and RZ_SHARE_ROAD_BENCH_ARGS go to the others. The JSON documents are made here, in
 # build/bench/json, unless RZ_JSON_DATA or --data names others.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -46,6 +46,23 @@ cmake --build build/bench -j 4 --target https_bench
 build/bench/bench/https_bench --benchmark_out=build/bench/https_bench.json \
   --benchmark_out_format=json --benchmark_repetitions=5 ${RZ_HTTPS_BENCH_ARGS:-}
 python3 tools/request_ratios.py build/bench/https_bench.json "HTTPS"
+
+# A hundred image views of one picture against a plain libcurl download of it (and its decode).
+cmake --build build/bench -j 4 --target image_loader_bench
+build/bench/bench/image_loader_bench --benchmark_out=build/bench/image_loader_bench.json \
+  --benchmark_out_format=json --benchmark_repetitions=5 ${RZ_IMAGE_BENCH_ARGS:-}
+python3 - build/bench/image_loader_bench.json <<'PY'
+import json, statistics, sys
+ratios = {}
+for run in json.load(open(sys.argv[1]))["benchmarks"]:
+    if run.get("run_type", "iteration") != "iteration" or run.get("error_occurred"):
+        continue
+    name = run.get("run_name", run["name"]).split("/manual_time")[0]
+    ratios.setdefault(name, []).append(run.get("ratio_with_decode", run.get("ratio")))
+print("\nimage loader against libcurl (median of the repetitions; views: with one decode):")
+for name, values in sorted(ratios.items()):
+    print(f"  {name:34} {statistics.median(values):.2f}")
+PY
 
 # The demo's whole share road against the share-service emulator: one share, then rows of 1, 10
 # and 100, to see whether a share costs more time, requests, memory or files the more there were.
