@@ -152,7 +152,6 @@ void TlsLoopbackServer::serve(int fd) {
             break;
         }
         pending.erase(0, end + 4);  // GETs only: no body to drain
-        ++requests_;
         open = writeAll(tls, kResponse);
     }
     SSL_shutdown(tls);

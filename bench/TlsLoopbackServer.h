@@ -1,8 +1,8 @@
 // A small HTTPS/1.1 server for the TLS benchmarks: a self-signed certificate for 127.0.0.1
 // and "localhost" made when it starts (an EC P-256 key, valid for a day), keep-alive, TLS
 // session tickets, a thread per connection. Every GET is answered 200 with a 16-byte body.
-// It counts the handshakes it completed and the requests it answered, so that a benchmark can
-// tell how often its client made a new connection.
+// It counts the handshakes it completed, so that a benchmark can tell how often its client
+// made a new connection.
 #pragma once
 
 #include <atomic>
@@ -30,7 +30,6 @@ class TlsLoopbackServer {
     const std::string& certificatePem() const { return pem_; }
 
     std::uint64_t handshakes() const { return handshakes_; }
-    std::uint64_t requests() const { return requests_; }
 
   private:
     void acceptLoop();
@@ -43,6 +42,5 @@ class TlsLoopbackServer {
     int port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<std::uint64_t> handshakes_{0};
-    std::atomic<std::uint64_t> requests_{0};
     std::thread acceptor_;
 };

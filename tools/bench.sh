@@ -39,30 +39,20 @@ PY
 # Every contender of the network benchmark in one run, so that they share the machine's state.
 build/bench/bench/network_bench --benchmark_out=build/bench/network_bench.json \
   --benchmark_out_format=json --benchmark_repetitions=5 ${RZ_NETWORK_BENCH_ARGS:-}
-python3 tools/request_ratios.py build/bench/network_bench.json "HTTP"
+python3 tools/bench_ratios.py build/bench/network_bench.json "requests over loopback HTTP keep-alive"
 
 # The same requests over HTTPS, each contender against raw libcurl reusing its connections.
 cmake --build build/bench -j 4 --target https_bench
 build/bench/bench/https_bench --benchmark_out=build/bench/https_bench.json \
   --benchmark_out_format=json --benchmark_repetitions=5 ${RZ_HTTPS_BENCH_ARGS:-}
-python3 tools/request_ratios.py build/bench/https_bench.json "HTTPS"
+python3 tools/bench_ratios.py build/bench/https_bench.json "requests over loopback HTTPS keep-alive"
 
 # A hundred image views of one picture against a plain libcurl download of it (and its decode).
 cmake --build build/bench -j 4 --target image_loader_bench
 build/bench/bench/image_loader_bench --benchmark_out=build/bench/image_loader_bench.json \
   --benchmark_out_format=json --benchmark_repetitions=5 ${RZ_IMAGE_BENCH_ARGS:-}
-python3 - build/bench/image_loader_bench.json <<'PY'
-import json, statistics, sys
-ratios = {}
-for run in json.load(open(sys.argv[1]))["benchmarks"]:
-    if run.get("run_type", "iteration") != "iteration" or run.get("error_occurred"):
-        continue
-    name = run.get("run_name", run["name"]).split("/manual_time")[0]
-    ratios.setdefault(name, []).append(run.get("ratio_with_decode", run.get("ratio")))
-print("\nimage loader against libcurl (median of the repetitions; views: with one decode):")
-for name, values in sorted(ratios.items()):
-    print(f"  {name:34} {statistics.median(values):.2f}")
-PY
+python3 tools/bench_ratios.py build/bench/image_loader_bench.json \
+  "a hundred image views of one picture, against libcurl and one decode"
 
 # The demo's whole share road against the share-service emulator: one share, then rows of 1, 10
 # and 100, to see whether a share costs more time, requests, memory or files the more there were.

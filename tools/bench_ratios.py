@@ -1,6 +1,7 @@
-"""Prints a request benchmark's results: each contender's rate against raw libcurl in the same
-iterations (the median of the repetitions' ratios), its network-thread CPU per request and the
-server's handshakes per request, and the peak memory of the large transfers."""
+"""Prints what a benchmark measured against raw libcurl in the same iterations, the median of
+the repetitions: each contender's rate and ratio (the image views' ratio counts one decode of
+the picture on libcurl's side), its network-thread CPU and the server's handshakes per request,
+and the peak memory of the large transfers. Arguments: the JSON results and a title."""
 import json
 import statistics
 import sys
@@ -12,17 +13,22 @@ for run in runs:
     name = run.get("run_name", run["name"]).split("/manual_time")[0].split("/real_time")[0]
     by_name.setdefault(name.split("/iterations")[0], []).append(run)
 
-print(f"\nrequests over loopback {sys.argv[2]} keep-alive (median of the repetitions):")
+print(f"\n{sys.argv[2]} (median of the repetitions):")
 for name, found in sorted(by_name.items()):
     def median(key):
         values = [run[key] for run in found if key in run]
         return statistics.median(values) if values else None
-    rate, ratio = median("items_per_second"), median("ratio")
-    if rate is None:
+    rate = median("items_per_second")
+    ratio = median("ratio_with_decode")
+    if ratio is None:
+        ratio = median("ratio")
+    if rate is None and ratio is None:
         continue
-    line = f"  {name:36} {rate:9.0f}/s"
+    line = f"  {name:36}"
+    if rate is not None:
+        line += f" {rate:9.0f}/s"
     if ratio is not None:
-        line += f" = {ratio:.2f} of raw libcurl in the same iterations"
+        line += f" = {ratio:.2f} of libcurl's speed in the same iterations"
     if (cpu := median("net_thread_us_per_request")) is not None:
         line += f", network thread {cpu:.1f} us/request"
     if (handshakes := median("handshakes_per_request")) is not None:
