@@ -72,7 +72,9 @@ class RawLibcurlMulti final : public RequestContender {
                 ++started;
             }
         }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        const auto deadline = std::chrono::steady_clock::now() +
+                              std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                  std::chrono::duration<double>(kBound));
         while (finished < batch) {
             int running = 0;
             curl_multi_perform(multi_, &running);
