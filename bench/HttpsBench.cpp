@@ -18,29 +18,7 @@ RequestTarget target() {
             .handshakes = [] { return server().handshakes(); }};
 }
 
-void BM_RawLibcurlMulti(benchmark::State& state) {
-    measureRawLibcurl(state, target());
-}
-BENCHMARK(BM_RawLibcurlMulti)->Name("https/raw_libcurl_multi")->UseManualTime();
-
-void BM_UrlConnection(benchmark::State& state) {
-    measureAgainstRawLibcurl(state, target(), urlConnections);
-}
-BENCHMARK(BM_UrlConnection)->Name("https/url_connection")->UseManualTime();
-
-#ifdef RZ_HAVE_NETWORK_LAYER
-
-void BM_SessionDataTask(benchmark::State& state) {
-    measureAgainstRawLibcurl(state, target(), sessionDataTasks);
-}
-BENCHMARK(BM_SessionDataTask)->Name("https/session_data_task")->UseManualTime();
-
-void BM_HttpRequestOperation(benchmark::State& state) {
-    measureAgainstRawLibcurl(state, target(), httpRequestOperations);
-}
-BENCHMARK(BM_HttpRequestOperation)->Name("https/http_request_operation")->UseManualTime();
-
-#endif
+const bool registered = registerRequestBenchmarks("https", target);
 
 }  // namespace
 

@@ -70,27 +70,9 @@ RequestTarget target() {
     return {.url = server().url("/small")};
 }
 
-void BM_RawLibcurlMulti(benchmark::State& state) {
-    measureRawLibcurl(state, target());
-}
-BENCHMARK(BM_RawLibcurlMulti)->Name("requests/raw_libcurl_multi")->UseManualTime();
-
-void BM_UrlConnection(benchmark::State& state) {
-    measureAgainstRawLibcurl(state, target(), urlConnections);
-}
-BENCHMARK(BM_UrlConnection)->Name("requests/url_connection")->UseManualTime();
+const bool registered = registerRequestBenchmarks("requests", target);
 
 #ifdef RZ_HAVE_NETWORK_LAYER
-
-void BM_HttpRequestOperation(benchmark::State& state) {
-    measureAgainstRawLibcurl(state, target(), httpRequestOperations);
-}
-BENCHMARK(BM_HttpRequestOperation)->Name("requests/http_request_operation")->UseManualTime();
-
-void BM_SessionDataTask(benchmark::State& state) {
-    measureAgainstRawLibcurl(state, target(), sessionDataTasks);
-}
-BENCHMARK(BM_SessionDataTask)->Name("requests/session_data_task")->UseManualTime();
 
 // A sparse file of the size: its blocks read as zeros without taking the disk.
 std::filesystem::path sparseFile(std::uint64_t size) {

@@ -353,6 +353,27 @@ void measureRawLibcurl(benchmark::State& state, const RequestTarget& target) {
     state.SetItemsProcessed(state.iterations() * kRequestBatch);
 }
 
+void measureSustained(benchmark::State& state, const RequestTarget& target,
+                      const ContenderFactory& ours) {
+    auto contender = ours(target, requestsInFlight());
+    bool ok = contender->run(kRequestBatch);
+    double cpu = 0;
+    for (auto _ : state) {
+        const double cpuBefore = networkThreadCpuSeconds();
+        state.SetIterationTime(secondsOf([&] { return contender->run(kRequestBatch); }, ok));
+        cpu += networkThreadCpuSeconds() - cpuBefore;
+        if (!ok) {
+            state.SkipWithError("requests failed or timed out");
+            break;
+        }
+    }
+    const double requests = static_cast<double>(state.iterations() * kRequestBatch);
+    state.SetItemsProcessed(state.iterations() * kRequestBatch);
+    if (requests > 0) {
+        state.counters["net_thread_us_per_request"] = cpu * 1e6 / requests;
+    }
+}
+
 void measureAgainstRawLibcurl(benchmark::State& state, const RequestTarget& target,
                               const ContenderFactory& ours) {
     const int inFlight = requestsInFlight();
@@ -385,4 +406,31 @@ void measureAgainstRawLibcurl(benchmark::State& state, const RequestTarget& targ
             state.counters["handshakes_per_request"] = static_cast<double>(handshakes) / requests;
         }
     }
+}
+
+bool registerRequestBenchmarks(const std::string& prefix, std::function<RequestTarget()> target) {
+    benchmark::RegisterBenchmark(
+        (prefix + "/raw_libcurl_multi").c_str(),
+        [target](benchmark::State& state) { measureRawLibcurl(state, target()); })
+        ->UseManualTime();
+    std::vector<std::pair<std::string, ContenderFactory>> ours = {
+        {"url_connection", urlConnections}};
+#ifdef RZ_HAVE_NETWORK_LAYER
+    ours.emplace_back("http_request_operation", httpRequestOperations);
+    ours.emplace_back("session_data_task", sessionDataTasks);
+#endif
+    for (const auto& [name, factory] : ours) {
+        benchmark::RegisterBenchmark((prefix + "/" + name).c_str(), [target, factory](
+                                                                        benchmark::State& state) {
+            measureAgainstRawLibcurl(state, target(), factory);
+        })->UseManualTime();
+    }
+    for (const auto& [name, factory] : ours) {
+        benchmark::RegisterBenchmark((prefix + "/" + name + "_sustained").c_str(),
+                                     [target, factory](benchmark::State& state) {
+                                         measureSustained(state, target(), factory);
+                                     })
+            ->UseManualTime();
+    }
+    return true;
 }

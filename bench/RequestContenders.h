@@ -52,12 +52,24 @@ int requestsInFlight();
 
 // Raw libcurl alone: its rate, the yardstick.
 void measureRawLibcurl(benchmark::State& state, const RequestTarget& target);
+// `ours` alone, its batches back to back, as measureRawLibcurl runs raw libcurl: the rate a
+// steady stream of requests keeps. Raw libcurl's batch right after a pause runs on some
+// machines far faster than its steady rate (all its threads still on idle CPUs), which ours,
+// whose threads sleep between turns anyway, does not gain: the pairing below then flatters
+// raw libcurl, and the two steady rates side by side show by how much.
+void measureSustained(benchmark::State& state, const RequestTarget& target,
+                      const ContenderFactory& ours);
 // `ours` against raw libcurl in the same iterations. Reports our rate (items per second, on
 // our batches' time), `ratio` (raw libcurl's time over ours: 1 is as fast), the network
 // thread's CPU time per request (the thread every request crosses, whose time bounds the rate
 // whatever the machine's load) and, when the server counts them, its handshakes per request.
 void measureAgainstRawLibcurl(benchmark::State& state, const RequestTarget& target,
                               const ContenderFactory& ours);
+
+// Registers every contender under `prefix` ("requests/url_connection" and so on): raw libcurl
+// alone, each of ours against it in the same iterations, and each of ours sustained.
+// Returns true, so that a benchmark file can register at start-up.
+bool registerRequestBenchmarks(const std::string& prefix, std::function<RequestTarget()> target);
 
 // CPU seconds the process's thread of that name has used so far (0 while there is none).
 double threadCpuSeconds(const std::string& name);

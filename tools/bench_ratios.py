@@ -1,7 +1,8 @@
 """Prints what a benchmark measured against raw libcurl in the same iterations, the median of
 the repetitions: each contender's rate and ratio (the image views' ratio counts one decode of
 the picture on libcurl's side), its network-thread CPU and the server's handshakes per request,
-and the peak memory of the large transfers. Arguments: the JSON results and a title."""
+and the peak memory of the large transfers. A contender run alone ("..._sustained") is set
+against raw libcurl run alone in the same file. Arguments: the JSON results and a title."""
 import json
 import statistics
 import sys
@@ -13,22 +14,30 @@ for run in runs:
     name = run.get("run_name", run["name"]).split("/manual_time")[0].split("/real_time")[0]
     by_name.setdefault(name.split("/iterations")[0], []).append(run)
 
+def median_of(found, key):
+    values = [run[key] for run in found if key in run]
+    return statistics.median(values) if values else None
+
+
 print(f"\n{sys.argv[2]} (median of the repetitions):")
 for name, found in sorted(by_name.items()):
     def median(key):
-        values = [run[key] for run in found if key in run]
-        return statistics.median(values) if values else None
+        return median_of(found, key)
     rate = median("items_per_second")
     ratio = median("ratio_with_decode")
     if ratio is None:
         ratio = median("ratio")
     if rate is None and ratio is None:
         continue
-    line = f"  {name:36}"
+    line = f"  {name:42}"
     if rate is not None:
         line += f" {rate:9.0f}/s"
     if ratio is not None:
         line += f" = {ratio:.2f} of libcurl's speed in the same iterations"
+    elif name.endswith("_sustained") and rate is not None:
+        raw = by_name.get(name.rsplit("/", 1)[0] + "/raw_libcurl_multi")
+        if raw and (raw_rate := median_of(raw, "items_per_second")):
+            line += f" = {rate / raw_rate:.2f} of libcurl's steady rate"
     if (cpu := median("net_thread_us_per_request")) is not None:
         line += f", network thread {cpu:.1f} us/request"
     if (handshakes := median("handshakes_per_request")) is not None:
@@ -37,4 +46,4 @@ for name, found in sorted(by_name.items()):
 for name, found in sorted(by_name.items()):
     growth = [run["peak_rss_growth_MiB"] for run in found if "peak_rss_growth_MiB" in run]
     if growth:
-        print(f"  {name:36} peak memory growth {max(growth):.1f} MiB")
+        print(f"  {name:42} peak memory growth {max(growth):.1f} MiB")
