@@ -68,7 +68,13 @@ std::string RAZududeUtils::md5Value(std::string_view text) {
     text = text.substr(0, text.find('\0'));
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    if (EVP_Digest(text.data(), text.size(), digest, &length, EVP_md5(), nullptr) != 1) {
+    // Fetched once: handed EVP_md5(), each digest would look the algorithm up among the
+    // providers again, which costs several times the hashing of a key.
+    static const EVP_MD* const md5 = [] {
+        const EVP_MD* fetched = EVP_MD_fetch(nullptr, "MD5", nullptr);
+        return fetched ? fetched : EVP_md5();
+    }();
+    if (EVP_Digest(text.data(), text.size(), digest, &length, md5, nullptr) != 1) {
         return {};
     }
     static constexpr char kHex[] = "0123456789ABCDEF";
