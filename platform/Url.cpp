@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
+#include "platform/NoDestructor.h"
+
 namespace platform {
 
 namespace {
@@ -368,8 +370,9 @@ Url Url::fileUrl(const std::filesystem::path& path) {
 }
 
 const Url::Parts& Url::emptyParts() {
-    static const Parts empty;
-    return empty;
+    // Never destroyed: a moved-from Url may still be read while the process ends.
+    static const NoDestructor<Parts> empty;
+    return *empty;
 }
 
 void Url::Parts::compose() {
