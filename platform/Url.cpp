@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
+#include "platform/NoDestructor.h"
+
 namespace platform {
 
 namespace {
@@ -190,7 +192,8 @@ bool hasValidPercentEscapes(std::string_view text) {
 }
 
 std::optional<Url> Url::parse(std::string_view text) {
-    Url url;
+    auto parts = std::make_shared<Parts>();
+    Parts& url = *parts;
     std::string_view rest = text;
 
     if (std::size_t hash = rest.find('#'); hash != std::string_view::npos) {
@@ -200,7 +203,7 @@ std::optional<Url> Url::parse(std::string_view text) {
             })) {
             return std::nullopt;
         }
-        url.fragment_ = std::string(fragment);
+        url.fragment = std::string(fragment);
         rest = rest.substr(0, hash);
     }
     if (std::size_t question = rest.find('?'); question != std::string_view::npos) {
@@ -210,7 +213,7 @@ std::optional<Url> Url::parse(std::string_view text) {
             })) {
             return std::nullopt;
         }
-        url.query_ = std::string(query);
+        url.query = std::string(query);
         rest = rest.substr(0, question);
     }
     // A colon before the first slash ends the scheme; a relative reference cannot have one
@@ -221,7 +224,7 @@ std::optional<Url> Url::parse(std::string_view text) {
         if (!validScheme(scheme)) {
             return std::nullopt;
         }
-        url.scheme_ = std::string(scheme);
+        url.scheme = std::string(scheme);
         rest = rest.substr(colon + 1);
     }
     if (rest.starts_with("//")) {
@@ -229,7 +232,7 @@ std::optional<Url> Url::parse(std::string_view text) {
         std::size_t slash = rest.find('/');
         std::string_view authority = rest.substr(0, slash);
         rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
-        url.authority_ = std::string(authority);
+        url.authority = std::string(authority);
 
         std::string_view hostPort = authority;
         if (std::size_t at = authority.find('@'); at != std::string_view::npos) {
@@ -239,9 +242,9 @@ std::optional<Url> Url::parse(std::string_view text) {
                 return std::nullopt;
             }
             std::size_t colon = userInfo.find(':');
-            url.user_ = percentDecode(userInfo.substr(0, colon));
+            url.user = percentDecode(userInfo.substr(0, colon));
             if (colon != std::string_view::npos) {
-                url.password_ = percentDecode(userInfo.substr(colon + 1));
+                url.password = percentDecode(userInfo.substr(colon + 1));
             }
             hostPort = authority.substr(at + 1);
         }
@@ -251,7 +254,7 @@ std::optional<Url> Url::parse(std::string_view text) {
             if (close == std::string_view::npos || !validIpLiteral(hostPort.substr(1, close - 1))) {
                 return std::nullopt;
             }
-            url.host_ = std::string(hostPort.substr(1, close - 1));
+            url.host = std::string(hostPort.substr(1, close - 1));
             std::string_view after = hostPort.substr(close + 1);
             if (!after.empty()) {
                 if (after[0] != ':') {
@@ -268,7 +271,7 @@ std::optional<Url> Url::parse(std::string_view text) {
             if (!valid(host, [](char c) { return isUnreserved(c) || isSubDelim(c); })) {
                 return std::nullopt;
             }
-            url.host_ = std::string(host);
+            url.host = std::string(host);
         }
         if (!portText.empty()) {
             int port = 0;
@@ -281,15 +284,15 @@ std::optional<Url> Url::parse(std::string_view text) {
                     return std::nullopt;
                 }
             }
-            url.port_ = port;
+            url.port = port;
         }
     }
     if (!valid(rest, [](char c) { return isPchar(c) || c == '/'; })) {
         return std::nullopt;
     }
-    url.path_ = std::string(rest);
-    url.text_ = std::string(text);
-    return url;
+    url.path = std::string(rest);
+    url.text = std::string(text);
+    return Url(std::move(parts));
 }
 
 std::optional<Url> Url::parse(std::string_view text, const Url& base) {
@@ -300,52 +303,53 @@ std::optional<Url> Url::parse(std::string_view text, const Url& base) {
     return base.resolve(*reference);
 }
 
-Url Url::resolve(const Url& r) const {
-    const Url& base = *this;
-    Url t;
-    auto takeAuthority = [&t](const Url& from) {
-        t.authority_ = from.authority_;
-        t.user_ = from.user_;
-        t.password_ = from.password_;
-        t.host_ = from.host_;
-        t.port_ = from.port_;
+Url Url::resolve(const Url& reference) const {
+    const Parts& base = parts();
+    const Parts& r = reference.parts();
+    auto parts = std::make_shared<Parts>();
+    Parts& t = *parts;
+    auto takeAuthority = [&t](const Parts& from) {
+        t.authority = from.authority;
+        t.user = from.user;
+        t.password = from.password;
+        t.host = from.host;
+        t.port = from.port;
     };
-    if (!r.scheme_.empty()) {
-        t.scheme_ = r.scheme_;
+    if (!r.scheme.empty()) {
+        t.scheme = r.scheme;
         takeAuthority(r);
-        t.path_ = removeDotSegments(r.path_);
-        t.query_ = r.query_;
+        t.path = removeDotSegments(r.path);
+        t.query = r.query;
     } else {
-        if (r.authority_) {
+        if (r.authority) {
             takeAuthority(r);
-            t.path_ = removeDotSegments(r.path_);
-            t.query_ = r.query_;
+            t.path = removeDotSegments(r.path);
+            t.query = r.query;
         } else {
-            if (r.path_.empty()) {
-                t.path_ = base.path_;
-                t.query_ = r.query_ ? r.query_ : base.query_;
+            if (r.path.empty()) {
+                t.path = base.path;
+                t.query = r.query ? r.query : base.query;
             } else {
-                if (r.path_.starts_with('/')) {
-                    t.path_ = removeDotSegments(r.path_);
-                } else if (base.authority_ && base.path_.empty()) {
-                    t.path_ = removeDotSegments("/" + r.path_);
+                if (r.path.starts_with('/')) {
+                    t.path = removeDotSegments(r.path);
+                } else if (base.authority && base.path.empty()) {
+                    t.path = removeDotSegments("/" + r.path);
                 } else {
-                    std::size_t slash = base.path_.rfind('/');
-                    std::string merged = slash == std::string::npos
-                                             ? std::string()
-                                             : base.path_.substr(0, slash + 1);
-                    merged += r.path_;
-                    t.path_ = removeDotSegments(merged);
+                    std::size_t slash = base.path.rfind('/');
+                    std::string merged =
+                        slash == std::string::npos ? std::string() : base.path.substr(0, slash + 1);
+                    merged += r.path;
+                    t.path = removeDotSegments(merged);
                 }
-                t.query_ = r.query_;
+                t.query = r.query;
             }
             takeAuthority(base);
         }
-        t.scheme_ = base.scheme_;
+        t.scheme = base.scheme;
     }
-    t.fragment_ = r.fragment_;
+    t.fragment = r.fragment;
     t.compose();
-    return t;
+    return Url(std::move(parts));
 }
 
 Url Url::fileUrl(const std::filesystem::path& path) {
@@ -357,54 +361,61 @@ Url Url::fileUrl(const std::filesystem::path& path) {
             absolute = std::filesystem::path("/") / path;
         }
     }
-    Url url;
-    url.scheme_ = "file";
-    url.authority_ = std::string();
-    url.path_ = percentEncode(absolute.native(), kPathKeeps);
-    url.compose();
-    return url;
+    auto parts = std::make_shared<Parts>();
+    parts->scheme = "file";
+    parts->authority = std::string();
+    parts->path = percentEncode(absolute.native(), kPathKeeps);
+    parts->compose();
+    return Url(std::move(parts));
 }
 
-void Url::compose() {
+const Url::Parts& Url::emptyParts() {
+    // Never destroyed: a moved-from Url may still be read while the process ends.
+    static const NoDestructor<Parts> empty;
+    return *empty;
+}
+
+void Url::Parts::compose() {
     // A built path must read back as a path. Without an authority, one that begins with "//"
     // would read back as an authority, and in a reference without a scheme a first segment
     // holding ":" as a scheme; a dot segment in front keeps the same path (RFC 3986, sections
     // 3.3 and 4.2), and goes on the next resolution.
-    if (!authority_) {
-        if (path_.starts_with("//")) {
-            path_.insert(0, "/.");
-        } else if (scheme_.empty() &&
-                   path_.substr(0, path_.find('/')).find(':') != std::string::npos) {
-            path_.insert(0, "./");
+    if (!authority) {
+        if (path.starts_with("//")) {
+            path.insert(0, "/.");
+        } else if (scheme.empty() &&
+                   path.substr(0, path.find('/')).find(':') != std::string::npos) {
+            path.insert(0, "./");
         }
     }
-    text_.clear();
-    if (!scheme_.empty()) {
-        text_ += scheme_;
-        text_ += ':';
+    text.clear();
+    if (!scheme.empty()) {
+        text += scheme;
+        text += ':';
     }
-    if (authority_) {
-        text_ += "//";
-        text_ += *authority_;
+    if (authority) {
+        text += "//";
+        text += *authority;
     }
-    text_ += path_;
-    if (query_) {
-        text_ += '?';
-        text_ += *query_;
+    text += path;
+    if (query) {
+        text += '?';
+        text += *query;
     }
-    if (fragment_) {
-        text_ += '#';
-        text_ += *fragment_;
+    if (fragment) {
+        text += '#';
+        text += *fragment;
     }
 }
 
 bool Url::isFileUrl() const {
-    return scheme_.size() == 4 && (scheme_[0] | 0x20) == 'f' && (scheme_[1] | 0x20) == 'i' &&
-           (scheme_[2] | 0x20) == 'l' && (scheme_[3] | 0x20) == 'e';
+    const std::string& scheme = parts().scheme;
+    return scheme.size() == 4 && (scheme[0] | 0x20) == 'f' && (scheme[1] | 0x20) == 'i' &&
+           (scheme[2] | 0x20) == 'l' && (scheme[3] | 0x20) == 'e';
 }
 
 std::string Url::path() const {
-    return percentDecode(path_);
+    return percentDecode(parts().path);
 }
 
 std::string Url::lastPathComponent() const {
@@ -423,15 +434,18 @@ std::string Url::lastPathComponent() const {
 }
 
 Url Url::appendingPathComponent(std::string_view component) const {
-    Url url = *this;
-    if (url.path_.empty() && url.authority_) {
-        url.path_ = "/";
-    } else if (!url.path_.empty() && !url.path_.ends_with('/')) {
-        url.path_ += '/';
+    // The copy of the parts is this Url's to change; the parts shared with others stay as
+    // they are.
+    auto parts = std::make_shared<Parts>(this->parts());
+    std::string& path = parts->path;
+    if (path.empty() && parts->authority) {
+        path = "/";
+    } else if (!path.empty() && !path.ends_with('/')) {
+        path += '/';
     }
-    url.path_ += percentEncode(component, kPathKeeps);
-    url.compose();
-    return url;
+    path += percentEncode(component, kPathKeeps);
+    parts->compose();
+    return Url(std::move(parts));
 }
 
 }  // namespace platform

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,28 +32,28 @@ class Url {
     Url resolve(const Url& reference) const;
 
     // The whole URL as text. For a parsed URL this is the text it was parsed from.
-    const std::string& absoluteString() const { return text_; }
-    const std::string& description() const { return text_; }
+    const std::string& absoluteString() const { return parts().text; }
+    const std::string& description() const { return parts().text; }
 
     // Empty for a relative reference.
-    const std::string& scheme() const { return scheme_; }
+    const std::string& scheme() const { return parts().scheme; }
     bool isFileUrl() const;
 
     // The host as written, without the brackets of an IP literal; empty when there is none.
-    const std::string& host() const { return host_; }
-    std::optional<int> port() const { return port_; }
+    const std::string& host() const { return parts().host; }
+    std::optional<int> port() const { return parts().port; }
     // User and password of the authority, percent-decoded.
-    const std::optional<std::string>& user() const { return user_; }
-    const std::optional<std::string>& password() const { return password_; }
+    const std::optional<std::string>& user() const { return parts().user; }
+    const std::optional<std::string>& password() const { return parts().password; }
 
     // The path percent-decoded (bytes as they decode; a trailing "/" is kept), and as written.
     std::string path() const;
-    const std::string& rawPath() const { return path_; }
+    const std::string& rawPath() const { return parts().path; }
 
     // Query and fragment exactly as written, without their "?" and "#"; nullopt when absent,
     // "" when present but empty ("http://a/b?").
-    const std::optional<std::string>& query() const { return query_; }
-    const std::optional<std::string>& fragment() const { return fragment_; }
+    const std::optional<std::string>& query() const { return parts().query; }
+    const std::optional<std::string>& fragment() const { return parts().fragment; }
 
     // The last segment of the decoded path, a trailing "/" ignored; "/" for the root path.
     std::string lastPathComponent() const;
@@ -62,22 +63,37 @@ class Url {
     // reads back as the same URL: whatever the component, it gains no authority or scheme.
     Url appendingPathComponent(std::string_view component) const;
 
-    bool operator==(const Url& other) const { return text_ == other.text_; }
+    bool operator==(const Url& other) const {
+        return parts_ == other.parts_ || parts().text == other.parts().text;
+    }
 
   private:
-    Url() = default;
-    void compose();
+    // A Url's components, built once and then shared by all its copies: Urls travel with
+    // every request, response and task, and a copy must not cost an allocation per
+    // component. Whatever builds or changes a Url fills a Parts of its own before sharing it.
+    struct Parts {
+        std::string scheme;
+        std::optional<std::string> authority;  // raw, between "//" and the path
+        std::optional<std::string> user;
+        std::optional<std::string> password;
+        std::string host;
+        std::optional<int> port;
+        std::string path;
+        std::optional<std::string> query;
+        std::optional<std::string> fragment;
+        std::string text;
 
-    std::string scheme_;
-    std::optional<std::string> authority_;  // raw, between "//" and the path
-    std::optional<std::string> user_;
-    std::optional<std::string> password_;
-    std::string host_;
-    std::optional<int> port_;
-    std::string path_;
-    std::optional<std::string> query_;
-    std::optional<std::string> fragment_;
-    std::string text_;
+        // Sets the text from the components.
+        void compose();
+    };
+
+    explicit Url(std::shared_ptr<const Parts> parts) : parts_(std::move(parts)) {}
+
+    // A moved-from Url has no parts; it reads as the empty reference until assigned.
+    const Parts& parts() const { return parts_ ? *parts_ : emptyParts(); }
+    static const Parts& emptyParts();
+
+    std::shared_ptr<const Parts> parts_;
 };
 
 // The text with every byte percent-escaped (upper-case hex) except ASCII letters, digits and

@@ -253,7 +253,8 @@ void UrlConnection::Load::startHop() {
     cacheCopy_.clear();
     cacheable_ = true;
 
-    const UrlRequest request = currentRequest();
+    const std::shared_ptr<const UrlRequest> current = current_.get();
+    const UrlRequest& request = *current;
     const Url& url = request.url();
     if (url.scheme() != "http" && url.scheme() != "https") {
         fail(urlError(kUrlErrorUnsupportedUrl, "The URL's scheme is not supported.", url));
@@ -515,7 +516,7 @@ void UrlConnection::Load::deliverHeldResponse() {
 }
 
 void UrlConnection::Load::redirect() {
-    UrlRequest request = currentRequest();
+    UrlRequest request = *current_.get();
     const auto location = hopResponse_->allHeaderFields().value("Location");
     const auto target = location ? Url::parse(trim(*location), request.url()) : std::nullopt;
     if (!target) {
@@ -557,13 +558,13 @@ void UrlConnection::Load::redirect() {
         deliverHeldResponse();
         return;
     }
-    current_.set(std::move(*next));
+    current_.set(std::make_shared<const UrlRequest>(std::move(*next)));
     startHop();
 }
 
 void UrlConnection::Load::authenticate() {
-    const UrlRequest request = currentRequest();
-    const Url& url = request.url();
+    const std::shared_ptr<const UrlRequest> current = current_.get();
+    const Url& url = current->url();
     const auto header = hopResponse_->allHeaderFields().value("WWW-Authenticate");
     ProtectionSpace space(url.host(), url.port().value_or(url.scheme() == "https" ? 443 : 80),
                           url.scheme(), header ? *basicChallenge(*header) : std::nullopt,

@@ -4,6 +4,7 @@
 
 #include <random>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -383,6 +384,78 @@ TEST(Url, ResolutionTakesTheAuthorityWholeFromWhereItComes) {
     ASSERT_TRUE(kept);
     EXPECT_EQ(kept->absoluteString(), "http://u@h:80/z?q");
     EXPECT_EQ(kept->port(), 80);
+}
+
+// Copies of a Url share their components: whatever is made from a copy is a Url of its own.
+TEST(Url, CopiesStayApartFromWhatIsMadeOfThem) {
+    std::optional<Url> original = mustParse("http://user:pw@example.com:8080/v2/items?q=1#top");
+    Url copy = *original;
+    EXPECT_EQ(copy, *original);
+    Url appended = copy.appendingPathComponent("more");
+    Url resolved = copy.resolve(mustParse("../other?x"));
+    EXPECT_EQ(appended.absoluteString(), "http://user:pw@example.com:8080/v2/items/more?q=1#top");
+    EXPECT_EQ(resolved.absoluteString(), "http://user:pw@example.com:8080/other?x");
+    for (const Url* url : {&copy, &*original}) {
+        EXPECT_EQ(url->absoluteString(), "http://user:pw@example.com:8080/v2/items?q=1#top");
+        EXPECT_EQ(url->rawPath(), "/v2/items");
+        EXPECT_EQ(url->query(), "q=1");
+    }
+    EXPECT_NE(appended, copy);
+
+    // What an accessor hands out lives as long as the Url it came from, whatever other copies do.
+    const std::string& text = copy.absoluteString();
+    const std::optional<std::string>& user = copy.user();
+    original.reset();
+    appended = resolved;
+    EXPECT_EQ(text, "http://user:pw@example.com:8080/v2/items?q=1#top");
+    EXPECT_EQ(user, "user");
+}
+
+TEST(Url, AMovedFromUrlReadsAsEmptyAndTakesANewValue) {
+    Url from = mustParse("https://h/a?b#c");
+    Url to = std::move(from);
+    EXPECT_EQ(to.absoluteString(), "https://h/a?b#c");
+    // What a moved-from Url reads is what is checked here.
+    EXPECT_EQ(from.absoluteString(), "");
+    EXPECT_EQ(from.scheme(), "");
+    EXPECT_EQ(from.host(), "");
+    EXPECT_FALSE(from.port() || from.user() || from.query() || from.fragment());
+    EXPECT_EQ(from.path(), "");
+    EXPECT_EQ(from.lastPathComponent(), "");
+    EXPECT_EQ(from, mustParse(""));
+    EXPECT_EQ(from.appendingPathComponent("x").absoluteString(), "x");
+    EXPECT_EQ(from.resolve(mustParse("http://h/p")).absoluteString(), "http://h/p");
+    from = to;
+    EXPECT_EQ(from, to);
+    Url again = std::move(to);
+    to = std::move(again);
+    EXPECT_EQ(to.absoluteString(), "https://h/a?b#c");
+}
+
+TEST(Url, CopiesAreMadeReadAndDroppedOnManyThreadsAtOnce) {
+    const Url shared = mustParse("http://127.0.0.1:8080/api/v1/items?page=2");
+    std::vector<std::thread> threads;
+    std::vector<int> mismatches(4, 0);
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&shared, &mismatches, t] {
+            for (int i = 0; i < 500; ++i) {
+                Url copy = shared;
+                Url longer = copy.appendingPathComponent(std::to_string(i));
+                Url moved = std::move(copy);
+                copy = longer.resolve(mustParse(".."));
+                if (moved != shared || moved.host() != "127.0.0.1" ||
+                    longer.lastPathComponent() != std::to_string(i) ||
+                    copy.absoluteString() != "http://127.0.0.1:8080/api/v1/") {
+                    ++mismatches[t];
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(mismatches, std::vector<int>(4, 0));
+    EXPECT_EQ(shared.absoluteString(), "http://127.0.0.1:8080/api/v1/items?page=2");
 }
 
 TEST(PercentEscapes, DecodeLeavesMalformedEscapesAndTellsThemApart) {

@@ -36,8 +36,11 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
                                   public NetworkThread::State::Timed,
                                   public std::enable_shared_from_this<Load> {
   public:
-    Load(const UrlRequest& request, std::shared_ptr<UrlConnectionDelegate> delegate)
-        : original(request), current_(request), delegate_(std::move(delegate)) {}
+    Load(UrlRequest request, std::shared_ptr<UrlConnectionDelegate> delegate)
+        : original_(std::make_shared<const UrlRequest>(std::move(request))),
+          original(*original_),
+          current_(original_),
+          delegate_(std::move(delegate)) {}
 
     ~Load() override { releaseHop(); }
 
@@ -50,13 +53,19 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     // From any thread; applied on the network thread in the order asked.
     void setSuspended(bool suspended);
 
-    UrlRequest currentRequest() const { return current_.get(); }
+    UrlRequest currentRequest() const { return *current_.get(); }
     // The current hop's URL, without a copy of the whole request.
     Url currentUrl() const {
-        return current_.with([](const UrlRequest& request) { return request.url(); });
+        return current_.with(
+            [](const std::shared_ptr<const UrlRequest>& request) { return request->url(); });
     }
 
-    const UrlRequest original;
+  private:
+    // The request as given; the current one is the same until a redirect replaces it.
+    const std::shared_ptr<const UrlRequest> original_;
+
+  public:
+    const UrlRequest& original;
 
     // AuthenticationChallengeSender: the answer is taken when the delegate call returns.
     void useCredential(const Credential& credential, const AuthenticationChallenge&) override;
@@ -157,7 +166,9 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
 
     friend class UrlConnection;
 
-    Guarded<UrlRequest> current_;
+    // The current hop's request, shared with whoever reads it, as it never changes: a redirect
+    // puts another in its place.
+    Guarded<std::shared_ptr<const UrlRequest>> current_;
     std::shared_ptr<UrlConnectionDelegate> delegate_;
     std::atomic<bool> started_{false};
     std::atomic<bool> cancelled_{false};

@@ -338,6 +338,14 @@ TEST_F(UrlConnectionTest, OffersEachRedirectAndFollowsOnlyWhatTheDelegateReturns
                                   "redirect GET /echo", "response", "data", "cache", "finish"}));
     EXPECT_EQ(r->response->url().rawPath(), "/echo");
 
+    // The connection keeps the request it was given; only its current one follows the hops.
+    auto hops = std::make_shared<Recorder>();
+    auto connection = UrlConnection::create(request("/redirect/2?to=/echo"), hops);
+    connection->start();
+    ASSERT_TRUE(hops->waitForEnd());
+    EXPECT_EQ(connection->originalRequest().url().rawPath(), "/redirect/2");
+    EXPECT_EQ(connection->currentRequest().url().rawPath(), "/echo");
+
     auto stop = std::make_shared<Recorder>();
     stop->onRedirect = [](const UrlRequest&, const auto&) { return std::nullopt; };
     load(request("/redirect/1?to=/echo"), stop);
