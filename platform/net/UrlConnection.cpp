@@ -23,17 +23,6 @@ Error urlError(long code, const std::string& description, const Url& url) {
                      {kUrlErrorFailingUrlStringErrorKey, Value(url.absoluteString())}});
 }
 
-std::string_view trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' ||
-                             text.back() == '\n')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
 // Where the Basic scheme's name ends among the challenges, or npos. Only a scheme counts: a
 // token at the start or after a comma, outside quotes, so that a Digest challenge whose realm
 // says "basic" never gets the password in the clear.
@@ -243,7 +232,7 @@ void UrlConnection::Load::startHop() {
     kind_ = HopKind::kUndecided;
     status_ = 0;
     httpVersion_.clear();
-    headers_ = HeaderFields();
+    headerBlock_.clear();
     headerBytes_ = 0;
     heldBody_.clear();
     hopResponse_.reset();

@@ -22,29 +22,6 @@ constexpr std::size_t kCacheableBodyLimit = 1u << 20;
 // good faith; the load fails rather than growing without bound.
 constexpr std::size_t kHeaderBytesLimit = 256u << 10;
 
-// The one length that a Content-Length value (digits, or a list of the same digits) gives,
-// together with what an earlier field gave; nullopt when they are not one number.
-std::optional<std::string> contentLength(std::string_view value,
-                                         const std::optional<std::string>& earlier) {
-    const std::string all = earlier ? *earlier + "," + std::string(value) : std::string(value);
-    std::string_view rest(all);
-    std::optional<std::string_view> length;
-    while (true) {
-        const auto comma = rest.find(',');
-        const std::string_view item = trim(rest.substr(0, comma));
-        if (item.empty() || item.size() > 18 ||
-            item.find_first_not_of("0123456789") != std::string_view::npos ||
-            (length && item != *length)) {
-            return std::nullopt;
-        }
-        length = item;
-        if (comma == std::string_view::npos) {
-            return std::string(*length);
-        }
-        rest.remove_prefix(comma + 1);
-    }
-}
-
 bool isRedirectStatus(long status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -87,7 +64,7 @@ bool UrlConnection::Load::headerLine(std::string_view line) {
     if (line.rfind("HTTP/", 0) == 0) {
         // A new response begins (after a 1xx, or the first).
         headerBytes_ = line.size();
-        headers_ = HeaderFields();
+        headerBlock_.clear();
         const auto space = line.find(' ');
         httpVersion_ = std::string(trim(line.substr(0, space)));
         status_ = 0;
@@ -102,35 +79,26 @@ bool UrlConnection::Load::headerLine(std::string_view line) {
         }
         return true;
     }
-    const std::string_view content = trim(line);
-    if (content.empty()) {
+    if (trim(line).empty()) {
         headersEnded();
         return !cancelled_;
     }
-    const auto colon = content.find(':');
-    if (colon == std::string_view::npos) {
+    // The fields are read from the lines only if someone asks for them (HttpUrlResponse).
+    const auto field = headerBlock_.append(line);
+    if (!field) {
         return true;
     }
-    const std::string_view name = trim(content.substr(0, colon));
-    const std::string_view value = trim(content.substr(colon + 1));
     // A bare CR ends a line for some readers and not for others, and two lengths frame
     // the body two ways: either lets a server, or whoever sits between, smuggle a second
     // response into this one.
-    const bool isLength = HeaderFields::sameName(name, "Content-Length");
-    const auto length =
-        isLength ? contentLength(value, headers_.value("Content-Length")) : std::nullopt;
-    if (value.find('\r') != std::string_view::npos || (isLength && !length)) {
+    if (field->value.find('\r') != std::string_view::npos ||
+        !headerBlock_.contentLengthReadable()) {
         forbidReuse();
-        bodyError_ =
-            urlError(kUrlErrorBadServerResponse,
-                     "The server's response header \"" + std::string(name) + "\" cannot be read.",
-                     currentUrl());
+        bodyError_ = urlError(
+            kUrlErrorBadServerResponse,
+            "The server's response header \"" + std::string(field->name) + "\" cannot be read.",
+            currentUrl());
         return false;
-    }
-    if (isLength) {
-        headers_.set(name, *length);
-    } else {
-        headers_.add(name, value);
     }
     return true;
 }
@@ -139,21 +107,21 @@ void UrlConnection::Load::headersEnded() {
     if (status_ >= 100 && status_ < 200) {
         return;  // an interim response; the real one follows
     }
-    if (headers_.contains("Transfer-Encoding") && headers_.contains("Content-Length")) {
+    if (headerBlock_.hasTransferEncoding() && headerBlock_.contentLength()) {
         // The chunks frame the body; the server's idea of where its reply ends is not to
         // be trusted for the next one on this connection.
         forbidReuse();
     }
-    hopResponse_ = std::make_shared<HttpUrlResponse>(currentUrl(), static_cast<int>(status_),
-                                                     httpVersion_, std::move(headers_));
-    headers_ = HeaderFields();
-    const HeaderFields& headers = hopResponse_->allHeaderFields();
-    if (isRedirectStatus(status_) && headers.contains("Location")) {
+    hopResponse_ = HttpUrlResponse::fromHeaderBlock(currentUrl(), static_cast<int>(status_),
+                                                    httpVersion_, std::move(headerBlock_));
+    headerBlock_.clear();
+    // Only these statuses need a field: the block is read for them alone.
+    if (isRedirectStatus(status_) && hopResponse_->allHeaderFields().contains("Location")) {
         kind_ = HopKind::kRedirect;
         return;
     }
     if (status_ == 401) {
-        const auto challenge = headers.value("WWW-Authenticate");
+        const auto challenge = hopResponse_->allHeaderFields().value("WWW-Authenticate");
         if (challenge && basicChallenge(*challenge)) {
             kind_ = HopKind::kAuthentication;
             return;

@@ -7,12 +7,14 @@
 namespace platform {
 
 bool HeaderFields::sameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               const auto lower = [](char c) {
-                   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-               };
-               return lower(x) == lower(y);
-           });
+    // Names mostly come spelled alike, which one comparison of their bytes tells.
+    return a.size() == b.size() &&
+           (a == b || std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+                const auto lower = [](char c) {
+                    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+                };
+                return lower(x) == lower(y);
+            }));
 }
 
 HeaderFields::HeaderFields(std::initializer_list<Field> fields) {

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "platform/net/detail/HeaderLines.h"
+
 namespace platform {
 
 namespace {
@@ -57,8 +59,8 @@ ContentType parseContentType(std::string_view value) {
     return result;
 }
 
-std::int64_t contentLength(const HeaderFields& headers) {
-    const auto value = headers.value("Content-Length");
+// -1 when there is no length, or it cannot be read.
+std::int64_t expectedLength(const std::optional<std::string>& value) {
     if (!value) {
         return -1;
     }
@@ -70,6 +72,34 @@ std::int64_t contentLength(const HeaderFields& headers) {
     }
     return length;
 }
+
+// The fields as the load used to set them line by line: a Content-Length takes the one
+// length that it and the earlier ones agree on, other fields are added.
+HeaderFields readHeaderLines(std::string_view lines) {
+    HeaderFields headers;
+    while (!lines.empty()) {
+        const auto end = lines.find('\n');
+        const std::string_view line =
+            end == std::string_view::npos ? lines : lines.substr(0, end + 1);
+        lines.remove_prefix(line.size());
+        const auto field = detail::fieldLine(line);
+        if (!field) {
+            continue;
+        }
+        if (HeaderFields::sameName(field->name, "Content-Length")) {
+            if (auto length =
+                    detail::contentLength(field->value, headers.value("Content-Length"))) {
+                headers.set(field->name, std::move(*length));
+                continue;
+            }
+        }
+        headers.add(field->name, field->value);
+    }
+    return headers;
+}
+
+// Room for the lines of most responses' headers, so that they are not moved as they grow.
+constexpr std::size_t kHeaderLinesReserve = 512;
 
 }  // namespace
 
@@ -91,19 +121,101 @@ std::string UrlResponse::description() const {
 
 HttpUrlResponse::HttpUrlResponse(Url url, int statusCode, std::string httpVersion,
                                  HeaderFields headers)
-    : HttpUrlResponse(std::move(url), statusCode, std::move(httpVersion), std::move(headers), [&] {
-          auto type = parseContentType(headers.value("Content-Type").value_or(""));
-          return ContentType(std::move(type.mimeType), std::move(type.charset));
-      }()) {}
+    : HttpUrlResponse(
+          [&] {
+              auto type = parseContentType(headers.value("Content-Type").value_or(""));
+              return Content{std::move(type.mimeType), std::move(type.charset),
+                             expectedLength(headers.value("Content-Length"))};
+          }(),
+          std::move(url), statusCode, std::move(httpVersion)) {
+    headers_ = std::move(headers);
+}
 
-// The fields move only once the content type is read from them.
-HttpUrlResponse::HttpUrlResponse(Url&& url, int statusCode, std::string&& httpVersion,
-                                 HeaderFields&& headers, ContentType type)
-    : UrlResponse(std::move(url), std::move(type.first), contentLength(headers),
-                  std::move(type.second)),
+std::optional<HeaderBlock::Field> HeaderBlock::append(std::string_view line) {
+    const auto field = detail::fieldLine(line);
+    if (!field) {
+        return std::nullopt;
+    }
+    if (lines_.empty()) {
+        lines_.reserve(kHeaderLinesReserve);
+    }
+    const std::size_t at = lines_.size();
+    lines_ += line;
+    if (line.back() != '\n') {
+        lines_ += '\n';
+    }
+    const auto [name, value] = *field;
+    // Most names are none of these, and tell so by their length.
+    if (name.size() == 12 && HeaderFields::sameName(name, "Content-Type")) {
+        if (!hasType_) {
+            hasType_ = true;
+            typeAt_ = at + static_cast<std::size_t>(value.data() - line.data());
+            typeSize_ = value.size();
+        } else {
+            joinedType_ = std::string(*contentType()) + "," + std::string(value);
+        }
+    } else if (name.size() == 14 && HeaderFields::sameName(name, "Content-Length")) {
+        auto length = lengthReadable_ ? detail::contentLength(value, contentLength_) : std::nullopt;
+        if (length) {
+            contentLength_ = std::move(length);
+        } else {
+            lengthReadable_ = false;
+            contentLength_ =
+                contentLength_ ? *contentLength_ + "," + std::string(value) : std::string(value);
+        }
+    } else if (name.size() == 17 && HeaderFields::sameName(name, "Transfer-Encoding")) {
+        transferEncoding_ = true;
+    }
+    return Field{name, value};
+}
+
+void HeaderBlock::clear() {
+    *this = HeaderBlock();
+}
+
+std::optional<std::string_view> HeaderBlock::contentType() const {
+    if (joinedType_) {
+        return *joinedType_;
+    }
+    if (!hasType_) {
+        return std::nullopt;
+    }
+    return std::string_view(lines_).substr(typeAt_, typeSize_);
+}
+
+std::shared_ptr<const HttpUrlResponse> HttpUrlResponse::fromHeaderBlock(Url url, int statusCode,
+                                                                        std::string httpVersion,
+                                                                        HeaderBlock headers) {
+    return std::make_shared<const HttpUrlResponse>(FromBlock{}, std::move(url), statusCode,
+                                                   std::move(httpVersion), std::move(headers));
+}
+
+// The fields wait; the two the base class needs were noted as the lines came.
+HttpUrlResponse::HttpUrlResponse(FromBlock, Url url, int statusCode, std::string httpVersion,
+                                 HeaderBlock headers)
+    : HttpUrlResponse(
+          [&] {
+              auto type = parseContentType(headers.contentType().value_or(""));
+              return Content{std::move(type.mimeType), std::move(type.charset),
+                             expectedLength(headers.contentLength())};
+          }(),
+          std::move(url), statusCode, std::move(httpVersion)) {
+    lines_ = std::move(headers.lines_);
+}
+
+HttpUrlResponse::HttpUrlResponse(Content content, Url&& url, int statusCode,
+                                 std::string&& httpVersion)
+    : UrlResponse(std::move(url), std::move(content.mimeType), content.length,
+                  std::move(content.charset)),
       status_(statusCode),
-      version_(std::move(httpVersion)),
-      headers_(std::move(headers)) {}
+      version_(std::move(httpVersion)) {}
+
+const HeaderFields& HttpUrlResponse::allHeaderFields() const {
+    if (!lines_.empty()) {
+        std::call_once(linesRead_, [this] { headers_ = readHeaderLines(lines_); });
+    }
+    return headers_;
+}
 
 std::string HttpUrlResponse::localizedStringForStatusCode(int statusCode) {
     switch (statusCode) {

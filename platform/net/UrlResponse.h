@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/Url.h"
@@ -39,15 +41,70 @@ class UrlResponse {
     std::optional<std::string> encodingName_;
 };
 
+// A response's header fields as the lines that carried them, for a response that reads them
+// into fields only when they are asked for: most responses never are. What a response needs
+// at once (its Content-Type and Content-Length) and what a reader of the lines must judge
+// (whether a Transfer-Encoding came) are noted as the lines come.
+class HeaderBlock {
+  public:
+    // A field's name and value without the blanks around them.
+    struct Field {
+        std::string_view name;
+        std::string_view value;
+    };
+
+    // Appends one header line (its line end may be left out) and gives its field, as views
+    // into the line; a line without a colon holds no field and is left out.
+    std::optional<Field> append(std::string_view line);
+    void clear();
+    bool empty() const { return lines_.empty(); }
+
+    // The Content-Type fields' value, several joined as HeaderFields::add joins them.
+    std::optional<std::string_view> contentType() const;
+    // The one length the Content-Length fields agree on; else their values joined.
+    const std::optional<std::string>& contentLength() const { return contentLength_; }
+    // False once a Content-Length field gave no length, or another than the earlier ones.
+    bool contentLengthReadable() const { return lengthReadable_; }
+    bool hasTransferEncoding() const { return transferEncoding_; }
+
+  private:
+    friend class HttpUrlResponse;
+
+    std::string lines_;  // each ends in '\n'
+    std::size_t typeAt_ = 0;
+    std::size_t typeSize_ = 0;
+    bool hasType_ = false;
+    std::optional<std::string> joinedType_;  // only for more than one Content-Type
+    std::optional<std::string> contentLength_;
+    bool lengthReadable_ = true;
+    bool transferEncoding_ = false;
+};
+
 class HttpUrlResponse : public UrlResponse {
+    // Only the class itself names it: see fromHeaderBlock.
+    struct FromBlock {};
+
   public:
     // MIME type, text encoding and expected length are read from the header fields.
     HttpUrlResponse(Url url, int statusCode, std::string httpVersion, HeaderFields headers);
 
+    // A response whose fields are read from the block's lines when first asked for. They are
+    // the fields a HeaderFields gets line by line: a repeated field joined to the first as
+    // "old,new" under the first spelling, Content-Length as the one length its fields
+    // agree on.
+    static std::shared_ptr<const HttpUrlResponse> fromHeaderBlock(Url url, int statusCode,
+                                                                  std::string httpVersion,
+                                                                  HeaderBlock headers);
+    HttpUrlResponse(FromBlock, Url url, int statusCode, std::string httpVersion,
+                    HeaderBlock headers);
+
+    HttpUrlResponse(const HttpUrlResponse&) = delete;
+    HttpUrlResponse& operator=(const HttpUrlResponse&) = delete;
+
     int statusCode() const { return status_; }
     const std::string& httpVersion() const { return version_; }
-    // Looked up without regard to case.
-    const HeaderFields& allHeaderFields() const { return headers_; }
+    // Looked up without regard to case. Safe from any thread.
+    const HeaderFields& allHeaderFields() const;
 
     // The platform's lower-case text for a status code ("not found"); "server error" and the
     // like for codes it does not know, by class.
@@ -56,14 +113,20 @@ class HttpUrlResponse : public UrlResponse {
     std::string description() const override;
 
   private:
-    // The MIME type and text encoding, read once from the header fields.
-    using ContentType = std::pair<std::string, std::optional<std::string>>;
-    HttpUrlResponse(Url&& url, int statusCode, std::string&& httpVersion, HeaderFields&& headers,
-                    ContentType type);
+    // What the base class takes from the header fields, read once from them.
+    struct Content {
+        std::string mimeType;
+        std::optional<std::string> charset;
+        std::int64_t length;
+    };
+    HttpUrlResponse(Content content, Url&& url, int statusCode, std::string&& httpVersion);
 
     int status_;
     std::string version_;
-    HeaderFields headers_;
+    // The lines headers_ is read from on first use; empty when the fields were given.
+    std::string lines_;
+    mutable std::once_flag linesRead_;
+    mutable HeaderFields headers_;
 };
 
 // A response and its body as a cache would keep them.

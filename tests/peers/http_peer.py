@@ -274,6 +274,21 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(b"HTTP/1.1 200 OK\r\nX-Port: %d\r\n" % self.client_address[1]
                              + framing)
             self.wfile.flush()
+        elif head == "fields":
+            # Fields as servers write them: repeated, in other cases, with blanks around
+            # their values; after an interim response whose fields are not the final one's.
+            self.wfile.write(b"HTTP/1.1 103 Early Hints\r\nLink: </early>\r\n\r\n"
+                             b"HTTP/1.1 200 OK\r\n"
+                             b"Content-Type: Text/Plain; charset=\"UTF-8\"\r\n"
+                             b"X-Repeat: one\r\n"
+                             b"Content-Length: 2\r\n"
+                             b"x-REPEAT:   two  \r\n"
+                             b"X-Empty:\r\n"
+                             b"X-Inner:\t a  b \t\r\n"
+                             b"content-length:  2 \r\n"
+                             b"X-Repeat: three\r\n"
+                             b"\r\nok")
+            self.wfile.flush()
         elif head == "redirect":
             left = int(parts[1])
             status = int(query.get("status", "302"))

@@ -17,15 +17,13 @@
 #include "platform/Mutex.h"
 #include "platform/net/Stream.h"
 #include "platform/net/UrlConnection.h"
+#include "platform/net/detail/HeaderLines.h"
 #include "platform/net/detail/NetworkLoop.h"
 #include "platform/net/detail/UrlErrors.h"
 
 namespace platform {
 
 namespace detail {
-
-// The text without its leading blanks and its trailing blanks and line ends.
-std::string_view trim(std::string_view text);
 
 // realm="x" of a Basic challenge; nullopt when the header offers no Basic scheme.
 std::optional<std::optional<std::string>> basicChallenge(std::string_view header);
@@ -208,7 +206,7 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     HopKind kind_ = HopKind::kUndecided;
     long status_ = 0;
     std::string httpVersion_;
-    HeaderFields headers_;
+    HeaderBlock headerBlock_;  // the current response's field lines
     std::size_t headerBytes_ = 0;
     std::shared_ptr<const HttpUrlResponse> hopResponse_;
     Bytes heldBody_;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <latch>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -690,6 +691,100 @@ TEST_F(UrlConnectionTest, ResponsesFramedTwoWaysAreRefusedAndTheirConnectionsDro
     auto both = load(request("/framing/chunkedwithlength"));
     EXPECT_EQ(platform::toString(both->data), "hello world");
     EXPECT_NE(port(), both->response->allHeaderFields().value("X-Port"));
+}
+
+// A response keeps the server's header lines and reads them into fields when first asked:
+// the fields must be those the lines give one by one.
+TEST_F(UrlConnectionTest, ResponseFieldsReadLaterAreTheFieldsTheServerSent) {
+    const platform::HeaderFields sent{{"Content-Type", "Text/Plain; charset=\"UTF-8\""},
+                                      {"X-Repeat", "one,two,three"},
+                                      {"Content-Length", "2"},
+                                      {"X-Empty", ""},
+                                      {"X-Inner", "a  b"}};
+    auto r = load(request("/fields"));
+    ASSERT_TRUE(r->response);
+    EXPECT_EQ(platform::toString(r->data), "ok");
+    EXPECT_EQ(r->response->statusCode(), 200);
+    EXPECT_EQ(r->response->httpVersion(), "HTTP/1.1");
+    // Known before the fields are read.
+    EXPECT_EQ(r->response->mimeType(), "text/plain");
+    EXPECT_EQ(r->response->textEncodingName(), "UTF-8");
+    EXPECT_EQ(r->response->expectedContentLength(), 2);
+
+    const platform::HeaderFields& fields = r->response->allHeaderFields();
+    EXPECT_EQ(fields, sent);  // the interim response's Link is not among them
+    EXPECT_EQ(fields.value("x-repeat"), "one,two,three");
+    EXPECT_EQ(fields.value("CONTENT-LENGTH"), "2");
+    EXPECT_EQ(&r->response->allHeaderFields(), &fields) << "read once";
+
+    // The same response made from the fields themselves.
+    const platform::HttpUrlResponse given(r->response->url(), 200, "HTTP/1.1", sent);
+    EXPECT_EQ(given.allHeaderFields(), fields);
+    EXPECT_EQ(given.mimeType(), r->response->mimeType());
+    EXPECT_EQ(given.textEncodingName(), r->response->textEncodingName());
+    EXPECT_EQ(given.expectedContentLength(), r->response->expectedContentLength());
+
+    // Blocks no load would hand on are read as a HeaderFields would take them line by line:
+    // lengths that disagree are joined and give no length, a line without a colon is no field,
+    // and a line needs no line end.
+    platform::HeaderBlock block;
+    for (const char* line : {"Content-Length: 5\r\n", "no field here\n", "content-type: a/b\r\n",
+                             "Content-Length: 7\r\n", "Content-Type: c/d\n", "X-Last:  z"}) {
+        block.append(line);
+    }
+    EXPECT_FALSE(block.contentLengthReadable());
+    EXPECT_FALSE(block.hasTransferEncoding());
+    const auto odd = platform::HttpUrlResponse::fromHeaderBlock(r->response->url(), 200, "HTTP/1.1",
+                                                                std::move(block));
+    const platform::HeaderFields oddFields{
+        {"Content-Length", "5,7"}, {"content-type", "a/b,c/d"}, {"X-Last", "z"}};
+    const platform::HttpUrlResponse oddGiven(r->response->url(), 200, "HTTP/1.1", oddFields);
+    EXPECT_EQ(odd->allHeaderFields(), oddFields);
+    EXPECT_EQ(odd->expectedContentLength(), -1);
+    EXPECT_EQ(odd->mimeType(), oddGiven.mimeType());
+    EXPECT_TRUE(platform::HttpUrlResponse::fromHeaderBlock(r->response->url(), 204, "HTTP/1.1",
+                                                           platform::HeaderBlock())
+                    ->allHeaderFields()
+                    .empty());
+}
+
+// Responses are shared between threads; any of them may be the first to ask for the fields.
+TEST_F(UrlConnectionTest, ManyThreadsMayReadAResponsesFieldsFirstAtOnce) {
+    std::vector<std::shared_ptr<const platform::HttpUrlResponse>> responses;
+    for (int i = 0; i < 3; ++i) {
+        responses.push_back(load(request("/fields"))->response);
+        ASSERT_TRUE(responses.back());
+    }
+    for (int i = 0; i < 200; ++i) {
+        platform::HeaderBlock block;
+        block.append("X-Repeat: one\r\n");
+        block.append("x-repeat: two,three\r\n");
+        block.append("Content-Length: 2\r\n");
+        responses.push_back(platform::HttpUrlResponse::fromHeaderBlock(
+            responses.front()->url(), 200, "HTTP/1.1", std::move(block)));
+    }
+    constexpr int kThreads = 4;
+    std::latch start(kThreads);
+    std::vector<std::vector<const platform::HeaderFields*>> seen(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            start.arrive_and_wait();
+            for (const auto& response : responses) {
+                seen[t].push_back(&response->allHeaderFields());
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    for (std::size_t i = 0; i < responses.size(); ++i) {
+        for (int t = 1; t < kThreads; ++t) {
+            ASSERT_EQ(seen[t][i], seen[0][i]) << i;
+        }
+        EXPECT_EQ(seen[0][i]->value("X-REPEAT"), "one,two,three") << i;
+        EXPECT_EQ(seen[0][i]->value("Content-Length"), "2") << i;
+    }
 }
 
 // Handles stay set up from one plain GET to the next; nothing a load of another kind set may

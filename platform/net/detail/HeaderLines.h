@@ -1,0 +1,29 @@
+// The reading of a response's header lines, shared by the load that receives them and the
+// response that turns them into fields when they are first asked for: both must read a line
+// the same way.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform::detail {
+
+// The text without its leading blanks and its trailing blanks and line ends.
+std::string_view trim(std::string_view text);
+
+// A field line's name and value without the blanks around them.
+struct FieldLine {
+    std::string_view name;
+    std::string_view value;
+};
+
+// nullopt for a line without a colon, which holds no field.
+std::optional<FieldLine> fieldLine(std::string_view line);
+
+// The one length that a Content-Length value (digits, or a list of the same digits) gives,
+// together with what an earlier field gave; nullopt when they are not one number.
+std::optional<std::string> contentLength(std::string_view value,
+                                         const std::optional<std::string>& earlier);
+
+}  // namespace platform::detail
