@@ -249,6 +249,11 @@ TEST_F(UrlConnectionTest, SendsTheMethodHeadersInOrderAndTheBody) {
     EXPECT_NE(echo.find("aGVsbG8gYm9keQ=="), std::string::npos);  // "hello body"
     EXPECT_EQ(echo.find("Expect"), std::string::npos);
 
+    // A GET names no Accept of its own: it still accepts anything, and asks for no 100 Continue.
+    const std::string get = platform::toString(load(request("/echo"))->data);
+    EXPECT_NE(get.find("[\"Accept\", \"*/*\"]"), std::string::npos) << get;
+    EXPECT_EQ(get.find("Expect"), std::string::npos) << get;
+
     // A compressed body reaches the delegate decoded.
     UrlRequest compressed = request("/gzip?body=squeezed%20text");
     compressed.setValue("gzip", "Accept-Encoding");
