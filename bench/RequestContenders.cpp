@@ -340,22 +340,9 @@ double secondsOf(const std::function<bool()>& batch, bool& ok) {
 
 }  // namespace
 
-void measureRawLibcurl(benchmark::State& state, const RequestTarget& target) {
-    auto raw = rawLibcurlMulti(target, requestsInFlight());
-    for (auto _ : state) {
-        bool ok = true;
-        state.SetIterationTime(secondsOf([&] { return raw->run(kRequestBatch); }, ok));
-        if (!ok) {
-            state.SkipWithError("requests failed or timed out");
-            break;
-        }
-    }
-    state.SetItemsProcessed(state.iterations() * kRequestBatch);
-}
-
 void measureSustained(benchmark::State& state, const RequestTarget& target,
-                      const ContenderFactory& ours) {
-    auto contender = ours(target, requestsInFlight());
+                      const ContenderFactory& make) {
+    auto contender = make(target, requestsInFlight());
     bool ok = contender->run(kRequestBatch);
     double cpu = 0;
     for (auto _ : state) {
@@ -369,7 +356,7 @@ void measureSustained(benchmark::State& state, const RequestTarget& target,
     }
     const double requests = static_cast<double>(state.iterations() * kRequestBatch);
     state.SetItemsProcessed(state.iterations() * kRequestBatch);
-    if (requests > 0) {
+    if (requests > 0 && cpu > 0) {  // raw libcurl leaves the network thread idle
         state.counters["net_thread_us_per_request"] = cpu * 1e6 / requests;
     }
 }
@@ -411,7 +398,7 @@ void measureAgainstRawLibcurl(benchmark::State& state, const RequestTarget& targ
 bool registerRequestBenchmarks(const std::string& prefix, std::function<RequestTarget()> target) {
     benchmark::RegisterBenchmark(
         (prefix + "/raw_libcurl_multi").c_str(),
-        [target](benchmark::State& state) { measureRawLibcurl(state, target()); })
+        [target](benchmark::State& state) { measureSustained(state, target(), rawLibcurlMulti); })
         ->UseManualTime();
     std::vector<std::pair<std::string, ContenderFactory>> ours = {
         {"url_connection", urlConnections}};

@@ -50,15 +50,14 @@ std::unique_ptr<RequestContender> sessionDataTasks(const RequestTarget& target, 
 constexpr int kRequestBatch = 256;
 int requestsInFlight();
 
-// Raw libcurl alone: its rate, the yardstick.
-void measureRawLibcurl(benchmark::State& state, const RequestTarget& target);
-// `ours` alone, its batches back to back, as measureRawLibcurl runs raw libcurl: the rate a
-// steady stream of requests keeps. Raw libcurl's batch right after a pause runs on some
+// A contender alone, its batches back to back after one to warm up: the rate a steady stream
+// of requests keeps, and for ours the network thread's CPU time per request. Raw libcurl run
+// so is the yardstick of the steady rates. Its batch right after a pause runs on some
 // machines far faster than its steady rate (all its threads still on idle CPUs), which ours,
 // whose threads sleep between turns anyway, does not gain: the pairing below then flatters
-// raw libcurl, and the two steady rates side by side show by how much.
+// raw libcurl, and the steady rates side by side show by how much.
 void measureSustained(benchmark::State& state, const RequestTarget& target,
-                      const ContenderFactory& ours);
+                      const ContenderFactory& contender);
 // `ours` against raw libcurl in the same iterations. Reports our rate (items per second, on
 // our batches' time), `ratio` (raw libcurl's time over ours: 1 is as fast), the network
 // thread's CPU time per request (the thread every request crosses, whose time bounds the rate
