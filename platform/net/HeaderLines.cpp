@@ -15,13 +15,13 @@ std::string_view trim(std::string_view text) {
     return text;
 }
 
-std::optional<FieldLine> fieldLine(std::string_view line) {
+std::optional<HeaderBlock::Field> fieldLine(std::string_view line) {
     const std::string_view content = trim(line);
     const auto colon = content.find(':');
     if (colon == std::string_view::npos) {
         return std::nullopt;
     }
-    return FieldLine{trim(content.substr(0, colon)), trim(content.substr(colon + 1))};
+    return HeaderBlock::Field{trim(content.substr(0, colon)), trim(content.substr(colon + 1))};
 }
 
 std::optional<std::string> contentLength(std::string_view value,

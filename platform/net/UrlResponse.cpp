@@ -166,7 +166,7 @@ std::optional<HeaderBlock::Field> HeaderBlock::append(std::string_view line) {
     } else if (name.size() == 17 && HeaderFields::sameName(name, "Transfer-Encoding")) {
         transferEncoding_ = true;
     }
-    return Field{name, value};
+    return field;
 }
 
 void HeaderBlock::clear() {

@@ -7,19 +7,16 @@
 #include <string>
 #include <string_view>
 
+#include "platform/net/UrlResponse.h"
+
 namespace platform::detail {
 
 // The text without its leading blanks and its trailing blanks and line ends.
 std::string_view trim(std::string_view text);
 
-// A field line's name and value without the blanks around them.
-struct FieldLine {
-    std::string_view name;
-    std::string_view value;
-};
-
-// nullopt for a line without a colon, which holds no field.
-std::optional<FieldLine> fieldLine(std::string_view line);
+// A field line's name and value without the blanks around them; nullopt for a line without a
+// colon, which holds no field.
+std::optional<HeaderBlock::Field> fieldLine(std::string_view line);
 
 // The one length that a Content-Length value (digits, or a list of the same digits) gives,
 // together with what an earlier field gave; nullopt when they are not one number.
