@@ -1,11 +1,12 @@
 #include "platform/MainLoop.h"
 
+#include <semaphore.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <deque>
 #include <limits>
 #include <map>
@@ -37,11 +38,45 @@ constexpr double kLongestWait = 1e9;
 // A timer's place in the schedule: its due time, then the order in which timers were made.
 using TimerKey = std::pair<double, std::uint64_t>;
 
+// What the loop sleeps on (one thread pumps it at a time). Not a condition variable: a thread
+// woken from one takes the mutex back marked as contended, so that every hand-off to a
+// sleeping loop cost it a second system call, to wake nobody, when it let the mutex go.
+class Wakeup {
+  public:
+    Wakeup() { sem_init(&semaphore_, 0, 0); }
+    ~Wakeup() { sem_destroy(&semaphore_); }
+    Wakeup(const Wakeup&) = delete;
+    Wakeup& operator=(const Wakeup&) = delete;
+
+    void post() { sem_post(&semaphore_); }
+    // Forgets a post that came after the wait it was meant for had timed out.
+    void clear() {
+        while (sem_trywait(&semaphore_) == 0) {
+        }
+    }
+    // False when the deadline (steady clock, in seconds) came first.
+    bool waitUntil(double deadline) {
+        const double whole = std::floor(deadline);
+        timespec at{};
+        at.tv_sec = static_cast<time_t>(whole);
+        at.tv_nsec = static_cast<long>((deadline - whole) * 1e9);
+        while (sem_clockwait(&semaphore_, CLOCK_MONOTONIC, &at) != 0) {
+            if (errno != EINTR) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+  private:
+    sem_t semaphore_;
+};
+
 }  // namespace
 
 struct MainLoop::State {
     mutable Mutex mutex;
-    std::condition_variable wake;
+    Wakeup wake;
     std::uint64_t generation RZ_GUARDED_BY(mutex) = 0;  // bumped by everything a waiting loop
                                                         // must look at
 
@@ -73,7 +108,7 @@ struct MainLoop::State {
         ++generation;
         if (waiting && !woken) {
             woken = true;
-            wake.notify_all();
+            wake.post();
         }
     }
 };
@@ -410,12 +445,14 @@ void MainLoop::waitForWork(double realDeadline, bool poll) {
         return;
     }
     const std::uint64_t seen = state_->generation;
-    const auto wakeAt = std::chrono::steady_clock::time_point(
-        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-            std::chrono::duration<double>(until)));
+    state_->wake.clear();
     state_->waiting = true;
     state_->woken = false;
-    while (state_->generation == seen && lock.waitUntil(state_->wake, wakeAt)) {
+    bool posted = true;
+    while (state_->generation == seen && posted) {
+        lock.unlock();
+        posted = state_->wake.waitUntil(until);
+        lock.lock();
     }
     state_->waiting = false;
 }

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -251,6 +253,46 @@ TEST(MainLoop, RunReturnsOnStopFromAnyThread) {
     std::thread stopper([&] { loop.stop(); });
     loop.run();
     stopper.join();
+}
+
+// Each round, the other thread lets the loop fall asleep in run() before it posts. A wake-up
+// lost, or one that came before the loop slept and left it asleep after, leaves the task to
+// the next pass of a slow timer, whose period the task's wait then reaches.
+TEST(MainLoop, EveryPostWakesTheSleepingLoop) {
+    using Clock = std::chrono::steady_clock;
+    constexpr int kRounds = 1000;
+    constexpr double kTimerPeriod = 1;
+    MainLoop loop;
+    std::atomic<int> ran{0};
+    std::atomic<bool> over{false};
+    double longestWait = 0;  // loop thread only
+    const auto deadline = Clock::now() + std::chrono::duration<double>(kBound);
+    auto watchdog = loop.every(kTimerPeriod, [&] {
+        if (Clock::now() > deadline) {
+            loop.stop();
+        }
+    });
+    std::thread poster([&] {
+        for (int round = 0; round < kRounds && !over; ++round) {
+            while (ran.load() < round && !over) {
+                std::this_thread::yield();
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(round % 3 == 0 ? 0 : 100));
+            loop.post([&, posted = Clock::now()] {
+                longestWait = std::max(
+                    longestWait, std::chrono::duration<double>(Clock::now() - posted).count());
+                if (++ran == kRounds) {
+                    loop.stop();
+                }
+            });
+        }
+    });
+    loop.run();
+    over = true;
+    poster.join();
+    watchdog->cancel();
+    EXPECT_EQ(ran.load(), kRounds);
+    EXPECT_LT(longestWait, kTimerPeriod);
 }
 
 TEST(MainLoop, TheMainThreadIsTheOneThatRunsTheLoop) {
