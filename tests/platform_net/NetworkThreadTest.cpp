@@ -7,8 +7,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/Dispatch.h"
@@ -131,6 +134,27 @@ TEST(NetworkThread, WaitingThereForAQueueItFedLetsTheQueueRun) {
     ASSERT_TRUE(MainLoop::main().runUntil([&] { return waited.load(); }, kBound));
     queue.waitUntilAllOperationsAreFinished();
     EXPECT_EQ(ran, 3);
+}
+
+// The idle thread waits in its poll for up to a second; a post from elsewhere must end the
+// wait, each time, rather than leave the task to the poll's time-out.
+TEST(NetworkThread, APostFromAnotherThreadWakesItsIdleLoopEachTime) {
+    using Clock = std::chrono::steady_clock;
+    auto& thread = NetworkThread::shared();
+    double longestWait = 0;
+    for (int round = 0; round < 50; ++round) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));  // the loop falls asleep
+        auto ran = std::make_shared<std::atomic<bool>>(false);      // may outlive a failed round
+        const auto posted = Clock::now();
+        thread.post([ran] { *ran = true; });
+        while (!*ran && Clock::now() - posted < std::chrono::seconds(5)) {
+            std::this_thread::yield();
+        }
+        ASSERT_TRUE(*ran);
+        longestWait =
+            std::max(longestWait, std::chrono::duration<double>(Clock::now() - posted).count());
+    }
+    EXPECT_LT(longestWait, 0.5);
 }
 
 TEST(NetworkThread, ACancelledTimerLeavesTheTableAtOnceAndNeverRuns) {

@@ -83,6 +83,7 @@ struct NetworkThread::State final : ThreadLoop {
     CURLSH* share_ = nullptr;
     std::array<std::mutex, CURL_LOCK_DATA_LAST> shareLocks_;
 
+    int wakeFd_ = -1;  // an eventfd that others write to wake the loop's poll
     std::atomic<bool> wakePending_{false};
     std::mutex mutex_;  // guards tasks_ and timers_
     std::vector<std::function<void()>> tasks_;
