@@ -216,7 +216,7 @@ void UrlConnection::Load::begin() {
         d.connectionShouldUseCredentialStorage(c);
     });
     lastActivity_ = monotonicSeconds();
-    if (original.timeoutInterval() > 0) {
+    if (original().timeoutInterval() > 0) {
         watched_ = true;
         NetworkThread::shared().state().watch(shared_from_this());
     }
@@ -660,7 +660,7 @@ void UrlConnection::Load::releaseHop() {
 }
 
 double UrlConnection::Load::idleDue() const {
-    return lastActivity_ + original.timeoutInterval();
+    return lastActivity_ + original().timeoutInterval();
 }
 
 void UrlConnection::Load::idleCheck() {
@@ -677,7 +677,7 @@ void UrlConnection::Load::idleCheck() {
         touch();
         return;
     }
-    if (monotonicSeconds() - lastActivity_ >= original.timeoutInterval()) {
+    if (monotonicSeconds() - lastActivity_ >= original().timeoutInterval()) {
         fail(urlError(kUrlErrorTimedOut, "The request timed out.", currentUrl()));
     }
 }
@@ -733,7 +733,7 @@ void UrlConnection::resume() {
 }
 
 const UrlRequest& UrlConnection::originalRequest() const {
-    return load_->original;
+    return load_->original();
 }
 
 UrlRequest UrlConnection::currentRequest() const {

@@ -36,7 +36,6 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
   public:
     Load(UrlRequest request, std::shared_ptr<UrlConnectionDelegate> delegate)
         : original_(std::make_shared<const UrlRequest>(std::move(request))),
-          original(*original_),
           current_(original_),
           delegate_(std::move(delegate)) {}
 
@@ -58,12 +57,7 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
             [](const std::shared_ptr<const UrlRequest>& request) { return request->url(); });
     }
 
-  private:
-    // The request as given; the current one is the same until a redirect replaces it.
-    const std::shared_ptr<const UrlRequest> original_;
-
-  public:
-    const UrlRequest& original;
+    const UrlRequest& original() const { return *original_; }
 
     // AuthenticationChallengeSender: the answer is taken when the delegate call returns.
     void useCredential(const Credential& credential, const AuthenticationChallenge&) override;
@@ -164,8 +158,9 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
 
     friend class UrlConnection;
 
-    // The current hop's request, shared with whoever reads it, as it never changes: a redirect
-    // puts another in its place.
+    // The request as given, and the current hop's: the same one until a redirect puts another
+    // in its place. Shared with whoever reads them, as a request never changes.
+    const std::shared_ptr<const UrlRequest> original_;
     Guarded<std::shared_ptr<const UrlRequest>> current_;
     std::shared_ptr<UrlConnectionDelegate> delegate_;
     std::atomic<bool> started_{false};
