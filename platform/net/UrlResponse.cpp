@@ -8,15 +8,7 @@ namespace platform {
 
 namespace {
 
-std::string_view trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
+using detail::trim;
 
 std::string asciiLower(std::string_view text) {
     std::string out(text);
