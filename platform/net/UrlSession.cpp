@@ -3,6 +3,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
 
 #include "platform/AppFolders.h"
 #include "platform/Format.h"
@@ -176,7 +177,7 @@ UrlSessionConfiguration UrlSession::configuration() const {
 }
 
 std::shared_ptr<UrlSessionDelegate> UrlSession::delegate() const {
-    return delegate_.load(std::memory_order_acquire);
+    return delegate_.get();
 }
 
 std::string UrlSession::description() const {
@@ -184,7 +185,7 @@ std::string UrlSession::description() const {
 }
 
 std::shared_ptr<UrlSessionDelegate> UrlSession::delegateFor(Callback callback) const {
-    auto delegate = delegate_.load(std::memory_order_acquire);
+    auto delegate = delegate_.get();
     if (delegate && !delegate->respondsTo(callback)) {
         delegate.reset();
     }
@@ -781,7 +782,8 @@ void UrlSession::becomeInvalidIfDone(std::unique_lock<std::mutex>& held) {
             self->validity_ = Validity::kInvalid;
         }
         // Let go outside any lock: the delegate's destructor is the app's code.
-        const auto released = self->delegate_.exchange(nullptr, std::memory_order_acq_rel);
+        const auto released =
+            self->delegate_.with([](auto& delegate) { return std::exchange(delegate, nullptr); });
     });
 }
 

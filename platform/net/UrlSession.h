@@ -79,7 +79,6 @@
 // completion has been delivered.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -91,6 +90,7 @@
 #include <vector>
 
 #include "platform/Error.h"
+#include "platform/Mutex.h"
 #include "platform/Operation.h"
 #include "platform/Url.h"
 #include "platform/Value.h"
@@ -373,8 +373,10 @@ class UrlSession : public std::enable_shared_from_this<UrlSession> {
     const std::shared_ptr<detail::SessionEvents> events_;
 
     // Read on the network thread for every event: not behind the lock that the threads
-    // making tasks take. Null once the session has become invalid.
-    std::atomic<std::shared_ptr<UrlSessionDelegate>> delegate_;
+    // making tasks take. Null once the session has become invalid. Not an atomic shared
+    // pointer: the standard library's lets go of its inner lock with a relaxed store after a
+    // load, so a reader's copy and the release below are unordered.
+    Guarded<std::shared_ptr<UrlSessionDelegate>> delegate_;
 
     mutable std::mutex mutex_;                                        // guards what follows
     std::map<std::uint64_t, std::shared_ptr<UrlSessionTask>> tasks_;  // not yet delivered
