@@ -1,6 +1,7 @@
 #include "platform/MainLoop.h"
 
 #include <gtest/gtest.h>
+#include <time.h>
 
 #include <algorithm>
 #include <atomic>
@@ -293,6 +294,32 @@ TEST(MainLoop, EveryPostWakesTheSleepingLoop) {
     watchdog->cancel();
     EXPECT_EQ(ran.load(), kRounds);
     EXPECT_LT(longestWait, kTimerPeriod);
+}
+
+// A loop fed in quick succession stays awake a little between tasks; once the work stops
+// coming it must sleep again, not keep the processor busy while the app is idle.
+TEST(MainLoop, ALoopFedInQuickSuccessionSleepsOnceTheWorkStops) {
+    constexpr int kTasks = 2000;
+    constexpr double kIdle = 0.3;
+    MainLoop loop;
+    std::atomic<int> ran{0};
+    std::thread poster([&] {
+        for (int i = 0; i < kTasks; ++i) {
+            std::this_thread::sleep_for(std::chrono::microseconds(20));
+            loop.post([&] { ++ran; });
+        }
+    });
+    EXPECT_TRUE(loop.runUntil([&] { return ran == kTasks; }, kBound));
+    poster.join();
+
+    const auto cpuSeconds = [] {
+        timespec now{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+    };
+    const double before = cpuSeconds();
+    EXPECT_FALSE(loop.runUntil([] { return false; }, kIdle));
+    EXPECT_LT(cpuSeconds() - before, kIdle / 4);
 }
 
 TEST(MainLoop, TheMainThreadIsTheOneThatRunsTheLoop) {
