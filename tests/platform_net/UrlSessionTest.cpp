@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -350,6 +351,28 @@ TEST_F(UrlSessionUnitTest, InvalidationCancelsTasksThenLetsTheDelegateGo) {
         EXPECT_EQ(task->error()->code(), platform::kUrlErrorCancelled);
     }
     session->finishTasksAndInvalidate();  // once invalid, nothing more happens
+}
+
+// The delegate may be read from any thread while the session lets go of it on becoming
+// invalid (ThreadSanitizer checks that the two are ordered).
+TEST_F(UrlSessionUnitTest, TheDelegateCanBeReadFromAnyThreadWhileTheSessionLetsGoOfIt) {
+    constexpr int kSessions = 20;
+    for (int i = 0; i < kSessions; ++i) {
+        auto session = makeSession(std::make_shared<Recorder>());
+        std::atomic<bool> started{false};
+        std::thread reader([&] {
+            started = true;
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (session->delegate() && std::chrono::steady_clock::now() < deadline) {
+            }
+        });
+        while (!started) {
+            std::this_thread::yield();
+        }
+        session->finishTasksAndInvalidate();
+        reader.join();  // ends once the session has let go of its delegate
+        EXPECT_FALSE(session->delegate());
+    }
 }
 
 // Tasks are made outside the session's lock, which invalidation takes: a task made while the
