@@ -52,10 +52,9 @@ int requestsInFlight();
 
 // A contender alone, its batches back to back after one to warm up: the rate a steady stream
 // of requests keeps, and for ours the network thread's CPU time per request. Raw libcurl run
-// so is the yardstick of the steady rates. Its batch right after a pause runs on some
-// machines far faster than its steady rate (all its threads still on idle CPUs), which ours,
-// whose threads sleep between turns anyway, does not gain: the pairing below then flatters
-// raw libcurl, and the steady rates side by side show by how much.
+// so is the yardstick of the steady rates. On some machines a batch right after a pause runs
+// far faster than the steady rate, and not by the same factor for each contender: the steady
+// rates side by side show how the pause sways the pairing below.
 void measureSustained(benchmark::State& state, const RequestTarget& target,
                       const ContenderFactory& contender);
 // `ours` against raw libcurl in the same iterations. Reports our rate (items per second, on

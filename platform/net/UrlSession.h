@@ -375,7 +375,7 @@ class UrlSession : public std::enable_shared_from_this<UrlSession> {
     // Read on the network thread for every event: not behind the lock that the threads
     // making tasks take. Null once the session has become invalid. Not an atomic shared
     // pointer: the standard library's lets go of its inner lock with a relaxed store after a
-    // load, so a reader's copy and the release below are unordered.
+    // load, so a reader's copy and the release at invalidation would be unordered.
     Guarded<std::shared_ptr<UrlSessionDelegate>> delegate_;
 
     mutable std::mutex mutex_;                                        // guards what follows
