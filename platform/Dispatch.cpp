@@ -116,12 +116,15 @@ class SerialQueue final : public DispatchQueue {
             return;
         }
         beforeLoopThreadHandsOff();
-        std::lock_guard lock(mutex_);
-        tasks_.push_back({std::move(task), nullptr});
-        if (!owned_) {
-            owned_ = true;
-            scheduleDrainLocked();
+        {
+            std::lock_guard lock(mutex_);
+            tasks_.push_back({std::move(task), nullptr});
+            if (std::exchange(owned_, true)) {
+                return;
+            }
         }
+        // Outside the lock, which the drain takes first thing.
+        scheduleDrain();
     }
 
     // The task runs on the calling thread once everything submitted before it has run; the
@@ -156,19 +159,22 @@ class SerialQueue final : public DispatchQueue {
         std::shared_ptr<SyncTicket> ticket;  // set for a synchronous caller's place
     };
 
-    void scheduleDrainLocked() {
+    // The caller owns the queue and holds no lock of it.
+    void scheduleDrain() {
         ThreadPool::shared().submit(
             [self = std::static_pointer_cast<SerialQueue>(shared_from_this())] { self->drain(); });
     }
 
     // Gives up the queue: to the next drain when work is waiting, else to nobody.
     void release() {
-        std::lock_guard lock(mutex_);
-        if (tasks_.empty()) {
-            owned_ = false;
-        } else {
-            scheduleDrainLocked();
+        {
+            std::lock_guard lock(mutex_);
+            if (tasks_.empty()) {
+                owned_ = false;
+                return;
+            }
         }
+        scheduleDrain();
     }
 
     void drain() {

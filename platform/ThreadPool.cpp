@@ -35,7 +35,7 @@ constexpr auto kIdleLifetime = std::chrono::seconds(15);
 struct ThreadPool::State {
     mutable std::mutex mutex;
     std::condition_variable ready;    // a job was queued
-    std::condition_variable backlog;  // the queue went from empty to not empty
+    std::condition_variable backlog;  // a job came that no free thread was there to take
     std::condition_variable never;    // the overseer's timed sleep; nobody signals it
     std::deque<std::function<void()>> jobs;
     std::uint64_t taken = 0;  // jobs handed to threads so far: the queue's progress
@@ -108,21 +108,30 @@ void ThreadPool::submit(std::function<void()> job) {
     if (!job) {
         return;
     }
-    std::lock_guard lock(state_->mutex);
-    const bool wasEmpty = state_->jobs.empty();
-    state_->jobs.push_back(std::move(job));
-    if (!state_->overseerStarted) {
-        state_->overseerStarted = true;
-        std::thread([state = state_] { state->oversee(); }).detach();
+    bool wakeWorker = false;
+    bool wakeOverseer = false;
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->jobs.push_back(std::move(job));
+        if (!state_->overseerStarted) {
+            state_->overseerStarted = true;
+            std::thread([state = state_] { state->oversee(); }).detach();
+        }
+        if (state_->jobs.size() > state_->waiting + state_->starting &&
+            state_->threads < state_->core) {
+            state_->startThreadLocked();
+        }
+        wakeWorker = state_->waiting > 0;
+        // Only such a job can stall: waking the overseer for every job would cost each
+        // submission a second wake-up, and the overseer a context switch.
+        wakeOverseer = state_->jobs.size() > state_->waiting + state_->starting;
     }
-    if (state_->jobs.size() > state_->waiting + state_->starting &&
-        state_->threads < state_->core) {
-        state_->startThreadLocked();
-    }
-    if (state_->waiting > 0) {
+    // Woken under the lock, a thread would find it held, sleep on it and need a second wake.
+    // The state lives for ever, so signalling after letting go is safe.
+    if (wakeWorker) {
         state_->ready.notify_one();
     }
-    if (wasEmpty) {
+    if (wakeOverseer) {
         state_->backlog.notify_one();
     }
 }
