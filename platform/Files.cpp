@@ -117,7 +117,7 @@ std::optional<Bytes> read(const std::filesystem::path& path, Error* error) {
 
 bool writeAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> data,
                      Error* error, Access access, Durability durability) {
-    const bool synced = durability == Durability::kSynced;
+    const bool synced = durability != Durability::kUnsynced;
     const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
     std::string temporary = (folder / ("." + path.filename().string() + ".tmp-XXXXXX")).string();
     auto fail = [&](int err, const char* what) {
@@ -153,7 +153,7 @@ bool writeAtomically(const std::filesystem::path& path, std::span<const std::uin
     if (::rename(temporary.c_str(), path.c_str()) != 0) {
         return abandon(errno, "Cannot replace");
     }
-    if (!synced) {
+    if (durability != Durability::kSynced) {
         return true;
     }
     // The rename itself must reach the disk too, or a crash could bring the old file back.

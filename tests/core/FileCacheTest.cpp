@@ -169,6 +169,35 @@ TEST_F(FileCache, WritesAndRemovalsForOneKeyLandInTheOrderAsked) {
     EXPECT_FALSE(std::filesystem::exists(folder() / "key"));
 }
 
+TEST_F(FileCache, AWriteStartedLateNeverPutsBackWhatCameAfterIt) {
+    RAZududeCache cache(folder());
+    {
+        RAZududeCache::DeferredWrite write = cache.stageData(bytesOf("staged"), "key", 60);
+        EXPECT_EQ(textOf(cache.dataForKey("key")), "staged");
+        cache.waitForDiskOperations();
+        EXPECT_FALSE(std::filesystem::exists(folder() / "key"));
+    }
+    cache.waitForDiskOperations();
+    EXPECT_EQ(textOf(platform::Files::read(folder() / "key")), "staged");
+
+    // Writes started after later changes to their key leave the file as the last change left it.
+    RAZududeCache::DeferredWrite older = cache.stageData(bytesOf("older"), "key", 60);
+    cache.setData(bytesOf("newer"), "key");
+    cache.waitForDiskOperations();
+    older.start();
+    cache.waitForDiskOperations();
+    EXPECT_EQ(textOf(platform::Files::read(folder() / "key")), "newer");
+    EXPECT_EQ(textOf(cache.dataForKey("key")), "newer");
+
+    RAZududeCache::DeferredWrite removed = cache.stageData(bytesOf("removed"), "key", 60);
+    cache.removeCacheForKey("key");
+    cache.waitForDiskOperations();
+    removed = cache.stageData(bytesOf("other"), "other key", 60);  // starts the removed one
+    cache.waitForDiskOperations();
+    EXPECT_FALSE(std::filesystem::exists(folder() / "key"));
+    EXPECT_FALSE(cache.hasCacheForKey("key"));
+}
+
 TEST_F(FileCache, StoresFromManyThreadsAllReachTheIndex) {
     constexpr int kThreads = 8;
     constexpr int kKeys = 60;

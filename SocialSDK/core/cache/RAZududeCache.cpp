@@ -97,16 +97,31 @@ struct RAZududeCache::State : std::enable_shared_from_this<State> {
         return directory / fileNameForKey(key);
     }
 
-    // Queues the write (data) or removal (null) of the key's file; the caller holds `mutex`,
-    // so that the queue's order is the order in which the calls took it.
-    void queueDiskWork(const std::string& key, std::shared_ptr<const Bytes> data)
-        RZ_REQUIRES(mutex) {
-        const std::uint64_t generation = ++nextGeneration;
-        pending[key] = Pending{generation, data};
-        diskQueue->async([self = shared_from_this(), key, generation, data] {
+    // Asks for the write (data) or removal (null) of the key's file; the disk work that puts
+    // it there is queued by startDiskWork(), at once or when the caller is ready.
+    void stageLocked(const std::string& key, std::shared_ptr<const Bytes> data) RZ_REQUIRES(mutex) {
+        pending[key] = Pending{++nextGeneration, std::move(data)};
+    }
+
+    // Every staged change is followed by one of these. Each puts the file in the state last
+    // staged for the key, so the order in which they are queued does not matter, and one that
+    // finds the key's work done already does nothing.
+    void startDiskWork(std::string key) {
+        diskQueue->async([self = shared_from_this(), key = std::move(key)] {
+            std::uint64_t generation = 0;
+            std::shared_ptr<const Bytes> data;
+            {
+                platform::MutexLock lock(self->mutex);
+                auto it = self->pending.find(key);
+                if (it == self->pending.end()) {
+                    return;
+                }
+                generation = it->second.generation;
+                data = it->second.data;
+            }
             const std::filesystem::path path = self->pathFor(key);
             if (data) {
-                self->writeFile(path, *data, platform::Files::Durability::kSynced);
+                self->writeFile(path, *data, platform::Files::Durability::kContentsSynced);
             } else {
                 std::error_code ignored;
                 std::filesystem::remove(path, ignored);
@@ -119,10 +134,16 @@ struct RAZududeCache::State : std::enable_shared_from_this<State> {
         });
     }
 
+    void queueRemovalLocked(const std::string& key) RZ_REQUIRES(mutex) {
+        stageLocked(key, nullptr);
+        startDiskWork(key);
+    }
+
     // Disk errors are not reported: a failed write shows up as a missing entry. A folder that
     // someone removed (a caches clean-up) is made again, so later stores still land. Entries
-    // are written on the disk queue and wait for the disk, so that a power cut never leaves one
-    // empty (an empty entry would read as empty bytes, not as a miss). The index does not
+    // are written on the disk queue and wait for the disk to hold their contents, so that a
+    // power cut never leaves one empty (an empty entry would read as empty bytes, not as a
+    // miss); one may undo the latest write, which a cache can lose. The index does not
     // wait: a removal writes it on the caller's thread, often the main one, and a damaged
     // index only starts an empty cache.
     void writeFile(const std::filesystem::path& path, const Bytes& data,
@@ -141,7 +162,7 @@ struct RAZududeCache::State : std::enable_shared_from_this<State> {
     }
 
     void removeItemLocked(const std::string& key) RZ_REQUIRES(mutex) {
-        queueDiskWork(key, nullptr);
+        queueRemovalLocked(key);
         index.erase(key);
     }
 
@@ -152,7 +173,7 @@ struct RAZududeCache::State : std::enable_shared_from_this<State> {
         const Date now = Date::now();
         for (const auto& [key, expiry] : index) {
             if (expiry <= now && (sweptUpTo < expiry || storedSinceSweep.count(key))) {
-                queueDiskWork(key, nullptr);
+                queueRemovalLocked(key);
             }
         }
         sweptUpTo = now;
@@ -332,30 +353,52 @@ void RAZududeCache::setData(Bytes data, std::string_view key) {
 }
 
 void RAZududeCache::setData(Bytes data, std::string_view key, double timeoutInterval) {
+    stageData(std::move(data), key, timeoutInterval).start();
+}
+
+RAZududeCache::DeferredWrite RAZududeCache::stageData(Bytes data, std::string_view key,
+                                                      double timeoutInterval) {
     if (std::isnan(timeoutInterval)) {
         throw std::invalid_argument("Invalid parameter not satisfying: !isnan(timeoutInterval)");
     }
     if (key == kIndexFileName) {
-        return;
+        return {};
     }
     if (!storableKey(key)) {
         platform::consoleLog("RZCache: nothing stored: a key must be UTF-8 text without NUL");
-        return;
+        return {};
     }
     const Date expiry =
         std::clamp(Date::now().addingTimeInterval(timeoutInterval), kEarliestExpiry, kLatestExpiry);
     const double storedAt = platform::MainLoop::main().now();
+    std::string name(key);
     bool firstOfBurst = false;
     {
         platform::MutexLock lock(state_->mutex);
-        std::string name(key);
-        state_->queueDiskWork(name, std::make_shared<const Bytes>(std::move(data)));
+        state_->stageLocked(name, std::make_shared<const Bytes>(std::move(data)));
         state_->storedSinceSweep.insert(name);
-        state_->index.insert_or_assign(std::move(name), expiry);
+        state_->index.insert_or_assign(name, expiry);
         firstOfBurst = state_->noteStoreLocked(storedAt);
     }
     if (firstOfBurst) {
         state_->armSaveTimer();
+    }
+    return DeferredWrite(state_, std::move(name));
+}
+
+RAZududeCache::DeferredWrite& RAZududeCache::DeferredWrite::operator=(
+    DeferredWrite&& other) noexcept {
+    if (this != &other) {
+        start();
+        cache_ = std::move(other.cache_);
+        key_ = std::move(other.key_);
+    }
+    return *this;
+}
+
+void RAZududeCache::DeferredWrite::start() {
+    if (auto cache = std::exchange(cache_, nullptr)) {
+        cache->startDiskWork(std::move(key_));
     }
 }
 

@@ -2,12 +2,13 @@
 // and an index ("RZCache.plist" in the same folder) that maps each key to its expiry date.
 // Archived entities, downloaded pictures and property lists live here between launches.
 //
-// Writes and removals go to one serial disk queue, so those for one key reach the disk in the
-// order they were asked; until a write is on disk, reads answer from it, so a store is seen at
-// once. The caller never waits for the disk. The index is guarded by a lock; after a store it
-// is written once the stores pause for 0.3 s on the main loop, after a removal at once.
-// Expired entries lose their files when a cache is made and at every index write after that,
-// so that a long-running process does not keep them; their index entries stay, as misses.
+// Writes and removals go to one serial disk queue, each of which puts the key's file in the
+// state last asked for, so that the disk ends where the calls ended; until a write is on disk,
+// reads answer from it, so a store is seen at once. The caller never waits for the disk. The index
+// is guarded by a lock; after a store it is written once the stores pause for 0.3 s on the main
+// loop, after a removal at once. Expired entries lose their files when a cache is made and at every
+// index write after that, so that a long-running process does not keep them; their index entries
+// stay, as misses.
 //
 // Keys are file names as they stand when they are safe ones; a key with "/", "%" or a NUL, a
 // leading ".", the index's own name, or one too long for a file name is escaped, so that no
@@ -26,6 +27,8 @@
 #include "platform/Value.h"
 
 class RAZududeCache {
+    struct State;
+
   public:
     static constexpr const char* kIndexFileName = "RZCache.plist";
     static constexpr double kDefaultTimeoutInterval = 86400;  // one day
@@ -62,6 +65,27 @@ class RAZududeCache {
     // UTF-8 text or holds a NUL. A NaN interval throws std::invalid_argument.
     void setData(platform::Bytes data, std::string_view key);
     void setData(platform::Bytes data, std::string_view key, double timeoutInterval);
+
+    // A store whose disk write is queued when this dies, or at start(): a caller that has more
+    // to do at once (telling observers) does it before the cache wakes its disk thread. Reads
+    // see the entry from the store on. Empty when the key was refused.
+    class [[nodiscard]] DeferredWrite {
+      public:
+        DeferredWrite() = default;
+        DeferredWrite(DeferredWrite&& other) noexcept = default;
+        DeferredWrite& operator=(DeferredWrite&& other) noexcept;
+        ~DeferredWrite() { start(); }
+        void start();
+
+      private:
+        friend class RAZududeCache;
+        DeferredWrite(std::shared_ptr<RAZududeCache::State> cache, std::string key)
+            : cache_(std::move(cache)), key_(std::move(key)) {}
+        std::shared_ptr<RAZududeCache::State> cache_;
+        std::string key_;
+    };
+    // setData, with the disk write left to the returned object.
+    DeferredWrite stageData(platform::Bytes data, std::string_view key, double timeoutInterval);
 
     // Stores a copy of the file's current contents under the key, replacing an entry there;
     // false (and nothing changed) when the file cannot be read or the key is refused.
@@ -123,6 +147,5 @@ class RAZududeCache {
     // The entry's bytes (queued or on disk) whether or not it has expired.
     std::optional<platform::Bytes> entryData(std::string_view key) const;
 
-    struct State;
     std::shared_ptr<State> state_;
 };

@@ -343,9 +343,10 @@ void RAZududeImageLoader::finishLoading(RAZududeImageLoadConnection& connection,
     userInfo.set(kImageURLKey, url);
     // Stored and out of the downloads in the turn of the main thread that tells the
     // observers: whoever asks for the URL before then joins the download, and from then on
-    // finds the cache.
+    // finds the cache. The observers hear it before the disk thread is woken for the file.
+    RAZududeCache::DeferredWrite write;
     announce(kLoadedNotificationPrefix + key, std::move(userInfo), std::move(image), nullptr, [&] {
-        RAZududeCache::currentCache().setData(std::move(bytes), key, cacheSeconds_);
+        write = RAZududeCache::currentCache().stageData(std::move(bytes), key, cacheSeconds_);
         forget(connection);
     });
     cleanUpConnection(connection);
