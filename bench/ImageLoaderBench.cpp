@@ -1,6 +1,7 @@
 // A hundred image views of one picture URL over loopback: one download for all of them, and
-// the time until the last view shows the picture, set against a plain libcurl download of the
-// same bytes in the same iterations (ratio = libcurl's time / ours, so 1 means as fast).
+// the time until the last view shows the picture (its delegate hears of it), set against a plain
+// libcurl download of the same bytes in the same iterations (ratio = libcurl's time / ours, so 1
+// means as fast).
 //
 //   image/hundred_views/<side>        the views, against libcurl alone (ratio) and against
 //                                     libcurl plus decoding the picture (ratio_with_decode),
@@ -95,28 +96,32 @@ class PlainDownload {
     platform::Bytes body_;
 };
 
-class ViewCounter : public RZImageViewDelegate {
-  public:
-    void imageViewLoadedImage(RAZududeImageView&) override {
-        ++loaded;
-        noteIfLast();
+// What the hundred heard, and when the last of them heard it.
+struct Tally {
+    void heard(bool picture) {
+        ++(picture ? loaded : failed);
+        if (all()) {
+            last = Clock::now();
+        }
     }
-    void imageViewFailedToLoadImage(RAZududeImageView&, const platform::Error&) override {
-        ++failed;
-        noteIfLast();
+    bool all() const { return loaded + failed == kViews; }
+    // Negative when not all heard, or not all of the picture.
+    double secondsFrom(Clock::time_point start, bool done) const {
+        return done && failed == 0 ? std::chrono::duration<double>(last - start).count() : -1;
     }
-    bool allHeard() const { return loaded + failed == kViews; }
 
     int loaded = 0;
     int failed = 0;
-    Clock::time_point lastHeard;
+    Clock::time_point last;
+};
 
-  private:
-    void noteIfLast() {
-        if (allHeard()) {
-            lastHeard = Clock::now();
-        }
+class ViewCounter : public RZImageViewDelegate {
+  public:
+    void imageViewLoadedImage(RAZududeImageView&) override { tally.heard(true); }
+    void imageViewFailedToLoadImage(RAZududeImageView&, const platform::Error&) override {
+        tally.heard(false);
     }
+    Tally tally;
 };
 
 // Seconds from giving the views the URL to the last one showing the picture (as its delegate
@@ -133,43 +138,39 @@ double hundredViews(const std::string& url, const platform::ImagePtr& placeholde
         view->setImageURL(url);
     }
     const bool done =
-        platform::MainLoop::main().runUntil([&] { return counter->allHeard(); }, kWait);
-    const double seconds = std::chrono::duration<double>(counter->lastHeard - start).count();
-    return done && counter->failed == 0 ? seconds : -1;
+        platform::MainLoop::main().runUntil([&] { return counter->tally.all(); }, kWait);
+    return counter->tally.secondsFrom(start, done);
 }
 
 class BytesCounter : public RZImageLoaderObserver {
   public:
     unsigned imageLoaderMethods() const override { return kDidLoad | kDidFailToLoad; }
-    void imageLoaderDidLoad(const RZImageLoaderNotification&) override { ++*loaded; }
-    void imageLoaderDidFailToLoad(const RZImageLoaderNotification&) override { ++*failed; }
-    int* loaded = nullptr;
-    int* failed = nullptr;
+    void imageLoaderDidLoad(const RZImageLoaderNotification&) override { tally->heard(true); }
+    void imageLoaderDidFailToLoad(const RZImageLoaderNotification&) override {
+        tally->heard(false);
+    }
+    Tally* tally = nullptr;
 };
 
 // The same with observers that take the bytes as they are (GIF mode).
 double hundredRawObservers(const std::string& url) {
     auto& loader = RAZududeImageLoader::sharedImageLoader();
-    int loaded = 0;
-    int failed = 0;
+    Tally tally;
     std::vector<std::shared_ptr<BytesCounter>> observers;
     for (int i = 0; i < kViews; ++i) {
         observers.push_back(std::make_shared<BytesCounter>());
-        observers.back()->loaded = &loaded;
-        observers.back()->failed = &failed;
+        observers.back()->tally = &tally;
     }
     const auto start = Clock::now();
     for (const auto& observer : observers) {
         loader.dataForURL(url, observer, true);
     }
-    const bool done =
-        platform::MainLoop::main().runUntil([&] { return loaded + failed == kViews; }, kWait);
-    const double seconds = secondsSince(start);
+    const bool done = platform::MainLoop::main().runUntil([&] { return tally.all(); }, kWait);
     for (const auto& observer : observers) {
         loader.removeObserver(*observer);
     }
     loader.setIsGif(false);
-    return done && failed == 0 ? seconds : -1;
+    return tally.secondsFrom(start, done);
 }
 
 void BM_HundredViews(benchmark::State& state) {
