@@ -274,6 +274,41 @@ TEST(ThreadPool, GrowsWhenEveryThreadWaitsForQueuedWork) {
     EXPECT_EQ(freed, waiters);
 }
 
+TEST(ThreadPool, GrowsForALoneJobThatEveryBusyThreadWaitsFor) {
+    // As many waiting tasks as the pool starts at once, all running, and only then the task
+    // they wait for: no thread is free to take it, though the queue held nothing before it.
+    const int waiters = static_cast<int>(std::max(4u, std::thread::hardware_concurrency()));
+    std::mutex mutex;
+    std::condition_variable changed;
+    int running = 0;
+    bool released = false;
+    int freed = 0;
+    auto group = DispatchGroup::create();
+    for (int i = 0; i < waiters; ++i) {
+        group->async(DispatchQueue::global(), [&] {
+            std::unique_lock lock(mutex);
+            ++running;
+            changed.notify_all();
+            if (changed.wait_for(lock, std::chrono::duration<double>(kBound),
+                                 [&] { return released; })) {
+                ++freed;
+            }
+        });
+    }
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::duration<double>(kBound),
+                                     [&] { return running == waiters; }));
+    }
+    group->async(DispatchQueue::global(), [&] {
+        std::lock_guard lock(mutex);
+        released = true;
+        changed.notify_all();
+    });
+    EXPECT_TRUE(group->wait(2 * kBound));
+    EXPECT_EQ(freed, waiters);
+}
+
 TEST(DispatchQueue, PendingWorkKeepsItsQueueAlive) {
     MainLoop loop;
     std::atomic<int> ran{0};
