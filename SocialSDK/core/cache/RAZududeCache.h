@@ -137,7 +137,8 @@ class RAZududeCache {
 
     // Writes the index now.
     void saveCacheDictionary();
-    // Returns once every write and removal asked for so far is on the disk.
+    // Returns once every write and removal asked for so far is on the disk (a deferred write's
+    // once it has started).
     void waitForDiskOperations() const;
 
     // The name of the key's file in the folder.
