@@ -248,65 +248,68 @@ TEST(DispatchQueue, TheMainQueueIsTheMainLoop) {
     MainLoop::main().setManualClock(false);
 }
 
+// Pool tasks that each wait until a later task lets them go.
+class HeldTasks {
+  public:
+    void start(int count) {
+        for (int i = 0; i < count; ++i) {
+            group_->async(DispatchQueue::global(), [this] {
+                std::unique_lock lock(mutex_);
+                ++running_;
+                changed_.notify_all();
+                if (changed_.wait_for(lock, std::chrono::duration<double>(kBound),
+                                      [this] { return released_; })) {
+                    ++freed_;
+                }
+            });
+        }
+    }
+    bool allRunning(int count) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::duration<double>(kBound),
+                                 [&] { return running_ == count; });
+    }
+    // The task that lets them go, and whether all of them were let go by it.
+    bool release(int count) {
+        group_->async(DispatchQueue::global(), [this] {
+            std::lock_guard lock(mutex_);
+            released_ = true;
+            changed_.notify_all();
+        });
+        if (!group_->wait(2 * kBound)) {
+            return false;
+        }
+        std::lock_guard lock(mutex_);
+        return freed_ == count;
+    }
+
+  private:
+    std::shared_ptr<DispatchGroup> group_ = DispatchGroup::create();
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int running_ = 0;
+    bool released_ = false;
+    int freed_ = 0;
+};
+
+int poolCore() {
+    return static_cast<int>(std::max(4u, std::thread::hardware_concurrency()));
+}
+
 TEST(ThreadPool, GrowsWhenEveryThreadWaitsForQueuedWork) {
     // More waiting tasks than the pool starts at once, then the task they all wait for.
-    const int waiters = static_cast<int>(std::max(4u, std::thread::hardware_concurrency())) + 4;
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool released = false;
-    int freed = 0;
-    auto group = DispatchGroup::create();
-    for (int i = 0; i < waiters; ++i) {
-        group->async(DispatchQueue::global(), [&] {
-            std::unique_lock lock(mutex);
-            if (changed.wait_for(lock, std::chrono::duration<double>(kBound),
-                                 [&] { return released; })) {
-                ++freed;
-            }
-        });
-    }
-    group->async(DispatchQueue::global(), [&] {
-        std::lock_guard lock(mutex);
-        released = true;
-        changed.notify_all();
-    });
-    EXPECT_TRUE(group->wait(2 * kBound));
-    EXPECT_EQ(freed, waiters);
+    HeldTasks held;
+    held.start(poolCore() + 4);
+    EXPECT_TRUE(held.release(poolCore() + 4));
 }
 
 TEST(ThreadPool, GrowsForALoneJobThatEveryBusyThreadWaitsFor) {
     // As many waiting tasks as the pool starts at once, all running, and only then the task
     // they wait for: no thread is free to take it, though the queue held nothing before it.
-    const int waiters = static_cast<int>(std::max(4u, std::thread::hardware_concurrency()));
-    std::mutex mutex;
-    std::condition_variable changed;
-    int running = 0;
-    bool released = false;
-    int freed = 0;
-    auto group = DispatchGroup::create();
-    for (int i = 0; i < waiters; ++i) {
-        group->async(DispatchQueue::global(), [&] {
-            std::unique_lock lock(mutex);
-            ++running;
-            changed.notify_all();
-            if (changed.wait_for(lock, std::chrono::duration<double>(kBound),
-                                 [&] { return released; })) {
-                ++freed;
-            }
-        });
-    }
-    {
-        std::unique_lock lock(mutex);
-        ASSERT_TRUE(changed.wait_for(lock, std::chrono::duration<double>(kBound),
-                                     [&] { return running == waiters; }));
-    }
-    group->async(DispatchQueue::global(), [&] {
-        std::lock_guard lock(mutex);
-        released = true;
-        changed.notify_all();
-    });
-    EXPECT_TRUE(group->wait(2 * kBound));
-    EXPECT_EQ(freed, waiters);
+    HeldTasks held;
+    held.start(poolCore());
+    ASSERT_TRUE(held.allRunning(poolCore()));
+    EXPECT_TRUE(held.release(poolCore()));
 }
 
 TEST(DispatchQueue, PendingWorkKeepsItsQueueAlive) {
