@@ -269,18 +269,19 @@ class HeldTasks {
         return changed_.wait_for(lock, std::chrono::duration<double>(kBound),
                                  [&] { return running_ == count; });
     }
-    // The task that lets them go, and whether all of them were let go by it.
-    bool release(int count) {
+    // The task that lets them go; false when they were not all done in time.
+    bool release() {
         group_->async(DispatchQueue::global(), [this] {
             std::lock_guard lock(mutex_);
             released_ = true;
             changed_.notify_all();
         });
-        if (!group_->wait(2 * kBound)) {
-            return false;
-        }
+        return group_->wait(2 * kBound);
+    }
+    // How many were let go before their own wait ran out.
+    int freed() {
         std::lock_guard lock(mutex_);
-        return freed_ == count;
+        return freed_;
     }
 
   private:
@@ -300,7 +301,8 @@ TEST(ThreadPool, GrowsWhenEveryThreadWaitsForQueuedWork) {
     // More waiting tasks than the pool starts at once, then the task they all wait for.
     HeldTasks held;
     held.start(poolCore() + 4);
-    EXPECT_TRUE(held.release(poolCore() + 4));
+    EXPECT_TRUE(held.release());
+    EXPECT_EQ(held.freed(), poolCore() + 4);
 }
 
 TEST(ThreadPool, GrowsForALoneJobThatEveryBusyThreadWaitsFor) {
@@ -309,7 +311,8 @@ TEST(ThreadPool, GrowsForALoneJobThatEveryBusyThreadWaitsFor) {
     HeldTasks held;
     held.start(poolCore());
     ASSERT_TRUE(held.allRunning(poolCore()));
-    EXPECT_TRUE(held.release(poolCore()));
+    EXPECT_TRUE(held.release());
+    EXPECT_EQ(held.freed(), poolCore());
 }
 
 TEST(DispatchQueue, PendingWorkKeepsItsQueueAlive) {
