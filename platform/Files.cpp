@@ -117,7 +117,6 @@ std::optional<Bytes> read(const std::filesystem::path& path, Error* error) {
 
 bool writeAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> data,
                      Error* error, Access access, Durability durability) {
-    const bool synced = durability != Durability::kUnsynced;
     const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
     std::string temporary = (folder / ("." + path.filename().string() + ".tmp-XXXXXX")).string();
     auto fail = [&](int err, const char* what) {
@@ -144,7 +143,7 @@ bool writeAtomically(const std::filesystem::path& path, std::span<const std::uin
     if (!writeAll(fd.get(), data)) {
         return abandon(errno, "Cannot write");
     }
-    if (synced && ::fsync(fd.get()) != 0) {
+    if (durability != Durability::kUnsynced && ::fsync(fd.get()) != 0) {
         return abandon(errno, "Cannot flush");
     }
     if (fd.close() != 0) {
