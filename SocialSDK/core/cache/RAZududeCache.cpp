@@ -252,7 +252,9 @@ struct RAZududeCache::State : std::enable_shared_from_this<State> {
                     return;
                 }
             }
-            self->saveIndex();
+            // Off the main thread: a cache of a few thousand entries takes milliseconds to
+            // write out, and the rename that puts the index in place can wait on the disk.
+            self->diskQueue->async([self] { self->saveIndex(); });
         });
     }
 };

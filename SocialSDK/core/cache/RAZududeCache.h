@@ -4,11 +4,11 @@
 //
 // Writes and removals go to one serial disk queue, each of which puts the key's file in the
 // state last asked for, so that the disk ends where the calls ended; until a write is on disk,
-// reads answer from it, so a store is seen at once. The caller never waits for the disk. The index
-// is guarded by a lock; after a store it is written once the stores pause for 0.3 s on the main
-// loop, after a removal at once. Expired entries lose their files when a cache is made and at every
-// index write after that, so that a long-running process does not keep them; their index entries
-// stay, as misses.
+// reads answer from it, so a store is seen at once. A store never waits for the disk. The index
+// is guarded by a lock; after a store it is written on the disk queue once the stores pause for
+// 0.3 s on the main loop, after a removal at once on the caller's thread. Expired entries lose
+// their files when a cache is made and at every index write after that, so that a long-running
+// process does not keep them; their index entries stay, as misses.
 //
 // Keys are file names as they stand when they are safe ones; a key with "/", "%" or a NUL, a
 // leading ".", the index's own name, or one too long for a file name is escaped, so that no
@@ -137,8 +137,8 @@ class RAZududeCache {
 
     // Writes the index now.
     void saveCacheDictionary();
-    // Returns once every write and removal asked for so far is on the disk (a deferred write's
-    // once it has started).
+    // Returns once every write, removal and index write asked for so far is on the disk (a
+    // deferred write's once it has started).
     void waitForDiskOperations() const;
 
     // The name of the key's file in the folder.
