@@ -58,7 +58,8 @@ int requestsInFlight();
 void measureSustained(benchmark::State& state, const RequestTarget& target,
                       const ContenderFactory& contender);
 // `ours` against raw libcurl in the same iterations. Reports our rate (items per second, on
-// our batches' time), `ratio` (raw libcurl's time over ours: 1 is as fast), the network
+// our batches' time), `ratio` (raw libcurl's time over ours: 1 is as fast), raw libcurl's own
+// rate in the pairing (`libcurl_per_second`, to set against its steady rate), the network
 // thread's CPU time per request (the thread every request crosses, whose time bounds the rate
 // whatever the machine's load) and, when the server counts them, its handshakes per request.
 void measureAgainstRawLibcurl(benchmark::State& state, const RequestTarget& target,

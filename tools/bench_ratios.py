@@ -34,6 +34,8 @@ for name, found in sorted(by_name.items()):
         line += f" {rate:9.0f}/s"
     if ratio is not None:
         line += f" = {ratio:.2f} of libcurl's speed in the same iterations"
+        if (paired_raw := median("libcurl_per_second")) is not None:
+            line += f" (libcurl's {paired_raw:.0f}/s)"
     elif name.endswith("_sustained") and rate is not None:
         raw = by_name.get(name.rsplit("/", 1)[0] + "/raw_libcurl_multi")
         if raw and (raw_rate := median_of(raw, "items_per_second")):
