@@ -40,6 +40,9 @@ constexpr double kMinimumRepeatInterval = 0.0001;
 // a busy session come 200 to 500 µs apart. A loop whose work comes further apart sleeps at
 // once, so that an idle app spends nothing on it.
 constexpr double kSpinInterval = 0.0005;
+// How late a timer may be due and still fire in advance(): the clock starts where the steady
+// clock stood, so that 0.9 + 0.1 seconds from there can land a bit short of 1.0 from there.
+constexpr double kAdvanceSlack = 1e-6;
 // Longer waits are cut to this (the clock's arithmetic would overflow); nothing waits that long.
 constexpr double kLongestWait = 1e9;
 
@@ -438,7 +441,8 @@ void MainLoop::advance(double seconds) {
     }
     for (;;) {
         runTasks(std::numeric_limits<std::size_t>::max());
-        if (!fireNextTimer(target, std::numeric_limits<std::uint64_t>::max(), true)) {
+        if (!fireNextTimer(target + kAdvanceSlack, std::numeric_limits<std::uint64_t>::max(),
+                           true)) {
             MutexLock lock(state_->mutex);
             if (state_->tasks.empty()) {
                 state_->manualNow = std::max(state_->manualNow, target);

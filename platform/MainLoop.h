@@ -80,7 +80,9 @@ class MainLoop {
     // Manual clock only (throws std::logic_error otherwise): moves time on by `seconds`,
     // firing the timers that fall due on the way in time order, each seeing now() at its own
     // due time, and running the tasks posted meanwhile. Returns when nothing more is due
-    // by the end time; now() is then the end time.
+    // by the end time; now() is then the end time. A timer due within a microsecond after it
+    // counts as due: a time reached in steps of decimal seconds may miss the same time reached
+    // in other steps by its last bit.
     void advance(Seconds time) { advance(time.count()); }
     void advance(double seconds);
 
