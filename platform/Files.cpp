@@ -143,7 +143,7 @@ bool writeAtomically(const std::filesystem::path& path, std::span<const std::uin
     if (!writeAll(fd.get(), data)) {
         return abandon(errno, "Cannot write");
     }
-    if (durability != Durability::kUnsynced && ::fsync(fd.get()) != 0) {
+    if (durability == Durability::kSynced && ::fsync(fd.get()) != 0) {
         return abandon(errno, "Cannot flush");
     }
     if (fd.close() != 0) {
@@ -152,7 +152,7 @@ bool writeAtomically(const std::filesystem::path& path, std::span<const std::uin
     if (::rename(temporary.c_str(), path.c_str()) != 0) {
         return abandon(errno, "Cannot replace");
     }
-    if (durability != Durability::kSynced) {
+    if (durability == Durability::kUnsynced) {
         return true;
     }
     // The rename itself must reach the disk too, or a crash could bring the old file back.

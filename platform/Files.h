@@ -40,11 +40,9 @@ std::optional<Bytes> read(const std::filesystem::path& path, Error* error = null
 
 // Whether a write waits until the disk holds it. Synced writes survive a power cut; an unsynced
 // one may be lost or come back empty after one (never half old, half new while the system
-// runs), and costs no wait for the disk: for caches, whose readers already take a missing or
-// damaged file for a miss. In between, a write whose contents are synced may be undone by a
-// power cut, the old file (or none) coming back, but never comes back empty: for entries that
-// may be lost but must not read as empty, at one wait for the disk instead of two.
-enum class Durability { kSynced, kContentsSynced, kUnsynced };
+// runs), and costs no wait for the disk: for caches, whose readers take a missing or empty
+// file for a miss.
+enum class Durability { kSynced, kUnsynced };
 
 // Replaces the file whole or not at all. The folder must exist.
 bool writeAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> data,

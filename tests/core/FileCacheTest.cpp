@@ -276,6 +276,39 @@ TEST_F(FileCache, ANewCacheOnTheFolderFindsLiveEntriesAndDropsExpiredFiles) {
     EXPECT_FALSE(fresh.hasCacheForKey("live"));
 }
 
+// Entries are written without waiting for the disk, so a power cut can leave a live entry's
+// file empty: empty contents are a miss in every form, never empty bytes, nor a picture or
+// property list that fails to decode.
+TEST_F(FileCache, AnEntryLeftEmptyIsAMiss) {
+    {
+        RAZududeCache cache(folder(), 3600);
+        cache.setData(bytesOf("bytes"), "data");
+        cache.setPlist(Value(Map{{"a", 1}}), "plist");
+        cache.setData(onePixelPng(), "picture");
+        cache.setData(bytesOf("kept"), "kept");
+    }
+    for (const char* key : {"data", "plist", "picture"}) {
+        std::filesystem::resize_file(folder() / key, 0);
+    }
+    RAZududeCache cache(folder());
+    for (const char* key : {"data", "plist", "picture"}) {
+        EXPECT_FALSE(cache.hasCacheForKey(key)) << key;
+        EXPECT_FALSE(cache.dataForKey(key)) << key;
+    }
+    EXPECT_FALSE(cache.plistForKey("plist"));
+    EXPECT_FALSE(cache.imageForKey<Picture>("picture"));
+    EXPECT_EQ(textOf(cache.dataForKey("kept")), "kept");
+
+    // Stored empty, an entry is a miss too, before its write and after it.
+    cache.setData(Bytes(), "kept");
+    EXPECT_FALSE(cache.hasCacheForKey("kept"));
+    EXPECT_FALSE(cache.dataForKey("kept"));
+    cache.waitForDiskOperations();
+    EXPECT_FALSE(cache.dataForKey("kept"));
+    cache.setData(bytesOf("again"), "data");
+    EXPECT_EQ(textOf(cache.dataForKey("data")), "again");
+}
+
 // A process that runs for long must not keep the files of entries that expired meanwhile; a
 // key stored again after its sweep keeps its new file.
 TEST_F(FileCache, IndexWritesRemoveTheFilesOfEntriesThatExpiredMeanwhile) {

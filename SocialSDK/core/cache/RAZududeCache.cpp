@@ -12,6 +12,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include <sys/stat.h>
+
 #include "RZBase_Source/Encode/RAZududeUtils.h"
 #include "platform/AppFolders.h"
 #include "platform/Dispatch.h"
@@ -42,6 +44,12 @@ const Date kEarliestExpiry = Date::fromReferenceInterval(-2147483000.0);
 // hold would keep every later index write from happening.
 bool storableKey(std::string_view key) {
     return key.find('\0') == std::string_view::npos && platform::text::isValidUtf8(key);
+}
+
+// Empty contents are no entry: they are what a power cut leaves of a write that had not
+// reached the disk, and a miss is always a cache's right answer where the bytes may be wrong.
+bool isEntry(const Bytes* contents) {
+    return contents != nullptr && !contents->empty();
 }
 
 bool needsEscape(unsigned char c) {
@@ -121,7 +129,7 @@ struct RAZududeCache::State : std::enable_shared_from_this<State> {
             }
             const std::filesystem::path path = self->pathFor(key);
             if (data) {
-                self->writeFile(path, *data, platform::Files::Durability::kContentsSynced);
+                self->writeFile(path, *data);
             } else {
                 std::error_code ignored;
                 std::filesystem::remove(path, ignored);
@@ -140,24 +148,23 @@ struct RAZududeCache::State : std::enable_shared_from_this<State> {
     }
 
     // Disk errors are not reported: a failed write shows up as a missing entry. A folder that
-    // someone removed (a caches clean-up) is made again, so later stores still land. Entries
-    // are written on the disk queue and wait for the disk to hold their contents, so that a
-    // power cut never leaves one empty (an empty entry would read as empty bytes, not as a
-    // miss); one may undo the latest write, which a cache can lose. The index does not
-    // wait: a removal writes it on the caller's thread, often the main one, and a damaged
-    // index only starts an empty cache.
-    void writeFile(const std::filesystem::path& path, const Bytes& data,
-                   platform::Files::Durability durability) const {
+    // someone removed (a caches clean-up) is made again, so later stores still land. Nothing
+    // waits for the disk to hold what is written: a cache may lose entries, and a wait per
+    // entry would cost a flush of the disk for every picture shown. A power cut may undo the
+    // latest writes or leave an entry's file empty, which reads as a miss; a damaged index
+    // only starts an empty cache.
+    void writeFile(const std::filesystem::path& path, const Bytes& data) const {
         constexpr auto kAccess = platform::Files::Access::kOwnerOnly;
+        constexpr auto kDurability = platform::Files::Durability::kUnsynced;
         platform::Error error;
-        if (platform::Files::writeAtomically(path, data, &error, kAccess, durability)) {
+        if (platform::Files::writeAtomically(path, data, &error, kAccess, kDurability)) {
             return;
         }
         const auto& posix = error.underlyingError();
         if (posix && posix->code() == ENOENT) {
             std::error_code ignored;
             std::filesystem::create_directories(directory, ignored);
-            platform::Files::writeAtomically(path, data, nullptr, kAccess, durability);
+            platform::Files::writeAtomically(path, data, nullptr, kAccess, kDurability);
         }
     }
 
@@ -196,7 +203,7 @@ struct RAZududeCache::State : std::enable_shared_from_this<State> {
         const std::optional<Bytes> data = platform::PropertyList::write(
             platform::Value(std::move(snapshot)), platform::PropertyList::Format::kXml, &error);
         if (data) {
-            writeFile(directory / kIndexFileName, *data, platform::Files::Durability::kUnsynced);
+            writeFile(directory / kIndexFileName, *data);
         } else {
             platform::consoleLog("RZCache: the index cannot be written: %@",
                                  error.localizedDescription());
@@ -323,10 +330,11 @@ bool RAZududeCache::hasCacheForKey(std::string_view key) const {
         return false;
     }
     if (auto it = state_->pending.find(std::string(key)); it != state_->pending.end()) {
-        return it->second.data != nullptr;
+        return isEntry(it->second.data.get());
     }
-    std::error_code ignored;
-    return std::filesystem::is_regular_file(state_->pathFor(key), ignored);
+    struct stat info {};
+    return ::stat(state_->pathFor(key).c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           info.st_size > 0;
 }
 
 std::optional<Bytes> RAZududeCache::dataForKey(std::string_view key) const {
@@ -340,14 +348,18 @@ std::optional<Bytes> RAZududeCache::entryData(std::string_view key) const {
     {
         platform::MutexLock lock(state_->mutex);
         if (auto it = state_->pending.find(std::string(key)); it != state_->pending.end()) {
-            if (!it->second.data) {
+            if (!isEntry(it->second.data.get())) {
                 return std::nullopt;
             }
             return *it->second.data;
         }
     }
     // A queued write replaces the file whole, so this reads the old or the new contents.
-    return platform::Files::read(state_->pathFor(key));
+    std::optional<Bytes> data = platform::Files::read(state_->pathFor(key));
+    if (!data || !isEntry(&*data)) {
+        return std::nullopt;
+    }
+    return data;
 }
 
 void RAZududeCache::setData(Bytes data, std::string_view key) {

@@ -4,7 +4,9 @@
 //
 // Writes and removals go to one serial disk queue, each of which puts the key's file in the
 // state last asked for, so that the disk ends where the calls ended; until a write is on disk,
-// reads answer from it, so a store is seen at once. A store never waits for the disk. The index
+// reads answer from it, so a store is seen at once. Nothing waits for the disk to hold what is
+// written, so a power cut may lose the latest stores or leave an entry's file empty: an entry
+// whose contents are empty is a miss, whether it was stored so or left so. The index
 // is guarded by a lock; after a store it is written on the disk queue once the stores pause for
 // 0.3 s on the main loop, after a removal at once on the caller's thread. Expired entries lose
 // their files when a cache is made and at every index write after that, so that a long-running
@@ -54,7 +56,8 @@ class RAZududeCache {
     double defaultTimeoutInterval() const;
     void setDefaultTimeoutInterval(double seconds);
 
-    // Whether the key has an entry that has not expired (its expiry is later than now).
+    // Whether the key has an entry that has not expired (its expiry is later than now) and
+    // holds some bytes.
     bool hasCacheForKey(std::string_view key) const;
     // The entry's bytes while it has not expired.
     std::optional<platform::Bytes> dataForKey(std::string_view key) const;
