@@ -1,6 +1,7 @@
 #include "RequestContenders.h"
 
 #include <curl/curl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -282,6 +283,13 @@ double networkThreadCpuSeconds() {
     return threadCpuSeconds("RAZududeNetwork");  // a thread name holds 15 characters
 }
 
+// Raw libcurl's batches run on the calling thread.
+double callingThreadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
 }  // namespace
 
 std::unique_ptr<RequestContender> rawLibcurlMulti(const RequestTarget& target, int inFlight) {
@@ -368,10 +376,12 @@ void measureAgainstRawLibcurl(benchmark::State& state, const RequestTarget& targ
     auto contender = ours(target, inFlight);
     // One batch each before timing: connections, TLS sessions and verdicts are made here.
     bool ok = raw->run(kRequestBatch) && contender->run(kRequestBatch);
-    double rawSeconds = 0, ourSeconds = 0, cpu = 0;
+    double rawSeconds = 0, ourSeconds = 0, cpu = 0, rawCpu = 0;
     std::uint64_t handshakes = 0;
     for (auto _ : state) {
+        const double rawCpuBefore = callingThreadCpuSeconds();
         rawSeconds += secondsOf([&] { return raw->run(kRequestBatch); }, ok);
+        rawCpu += callingThreadCpuSeconds() - rawCpuBefore;
         const double cpuBefore = networkThreadCpuSeconds();
         const std::uint64_t handshakesBefore = target.handshakes ? target.handshakes() : 0;
         const double seconds = secondsOf([&] { return contender->run(kRequestBatch); }, ok);
@@ -390,6 +400,8 @@ void measureAgainstRawLibcurl(benchmark::State& state, const RequestTarget& targ
         state.counters["ratio"] = rawSeconds / ourSeconds;
         // Set against raw libcurl's row alone, this shows how far the pairing swayed it.
         state.counters["libcurl_per_second"] = requests / rawSeconds;
+        // Whether the thread rested before its batch sways what each request costs it.
+        state.counters["libcurl_thread_us_per_request"] = rawCpu * 1e6 / requests;
         state.counters["net_thread_us_per_request"] = cpu * 1e6 / requests;
         if (target.handshakes) {
             state.counters["handshakes_per_request"] = static_cast<double>(handshakes) / requests;

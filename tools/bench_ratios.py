@@ -1,8 +1,9 @@
 """Prints what a benchmark measured against raw libcurl in the same iterations, the median of
 the repetitions: each contender's rate and ratio (the image views' ratio counts one decode of
-the picture on libcurl's side), its network-thread CPU and the server's handshakes per request,
-and the peak memory of the large transfers. A contender run alone ("..._sustained") is set
-against raw libcurl run alone in the same file. Arguments: the JSON results and a title."""
+the picture on libcurl's side), its network thread's CPU per request (and raw libcurl's
+thread's, paired), the server's handshakes per request, and the peak memory of the large
+transfers. A contender run alone ("..._sustained") is set against raw libcurl run alone in the
+same file. Arguments: the JSON results and a title."""
 import json
 import statistics
 import sys
@@ -35,7 +36,10 @@ for name, found in sorted(by_name.items()):
     if ratio is not None:
         line += f" = {ratio:.2f} of libcurl's speed in the same iterations"
         if (paired_raw := median("libcurl_per_second")) is not None:
-            line += f" (libcurl's {paired_raw:.0f}/s)"
+            line += f" (libcurl's {paired_raw:.0f}/s"
+            if (raw_cpu := median("libcurl_thread_us_per_request")) is not None:
+                line += f", its thread {raw_cpu:.1f} us/request"
+            line += ")"
     elif name.endswith("_sustained") and rate is not None:
         raw = by_name.get(name.rsplit("/", 1)[0] + "/raw_libcurl_multi")
         if raw and (raw_rate := median_of(raw, "items_per_second")):
