@@ -1,6 +1,7 @@
 // Whole-file reads and writes. A write either replaces the file with the complete new contents
 // or fails and leaves the old file exactly as it was: the bytes go to a temporary file in the
-// same folder, are flushed to the disk, and only then take the old file's name.
+// same folder, are flushed to the disk unless the write is unsynced, and only then take the old
+// file's name.
 #pragma once
 
 #include <cstdint>

@@ -6,10 +6,10 @@
 // state last asked for, so that the disk ends where the calls ended; until a write is on disk,
 // reads answer from it, so a store is seen at once. Nothing waits for the disk to hold what is
 // written, so a power cut may lose the latest stores or leave an entry's file empty: an entry
-// whose contents are empty is a miss, whether it was stored so or left so. The index
-// is guarded by a lock; after a store it is written on the disk queue once the stores pause for
-// 0.3 s on the main loop, after a removal at once on the caller's thread. Expired entries lose
-// their files when a cache is made and at every index write after that, so that a long-running
+// whose contents are empty is a miss, whether it was stored so or left so. The index is guarded
+// by a lock; after a store it is written on the disk queue once the stores pause for 0.3 s on
+// the main loop, after a removal at once on the caller's thread. Expired entries lose their
+// files when a cache is made and at every index write after that, so that a long-running
 // process does not keep them; their index entries stay, as misses.
 //
 // Keys are file names as they stand when they are safe ones; a key with "/", "%" or a NUL, a
