@@ -59,9 +59,11 @@ void measureSustained(benchmark::State& state, const RequestTarget& target,
                       const ContenderFactory& contender);
 // `ours` against raw libcurl in the same iterations. Reports our rate (items per second, on
 // our batches' time), `ratio` (raw libcurl's time over ours: 1 is as fast), raw libcurl's own
-// rate in the pairing (`libcurl_per_second`, to set against its steady rate), the network
-// thread's CPU time per request (the thread every request crosses, whose time bounds the rate
-// whatever the machine's load) and, when the server counts them, its handshakes per request.
+// rate in the pairing (`libcurl_per_second`, to set against its steady rate) and its thread's
+// CPU time per request (`libcurl_thread_us_per_request`, which a rest before the batch
+// lowers), the network thread's CPU time per request (the thread every request crosses, whose
+// time bounds the rate whatever the machine's load) and, when the server counts them, its
+// handshakes per request.
 void measureAgainstRawLibcurl(benchmark::State& state, const RequestTarget& target,
                               const ContenderFactory& ours);
 
