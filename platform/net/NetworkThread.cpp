@@ -151,15 +151,13 @@ void NetworkThread::State::wake() {
     }
 }
 
-void NetworkThread::State::addTransfer(CURL* easy, std::function<void(CURLcode)> done) {
-    transfers_[easy] = std::move(done);
+void NetworkThread::State::addTransfer(CURL* easy, Transfer& transfer) {
+    curl_easy_setopt(easy, CURLOPT_PRIVATE, &transfer);
     curl_multi_add_handle(multi_, easy);
 }
 
 void NetworkThread::State::removeTransfer(CURL* easy) {
-    if (transfers_.erase(easy) > 0) {
-        curl_multi_remove_handle(multi_, easy);
-    }
+    curl_multi_remove_handle(multi_, easy);
 }
 
 CURL* NetworkThread::State::takeEasyHandle(bool withCookies) {
@@ -172,23 +170,33 @@ CURL* NetworkThread::State::takeEasyHandle(bool withCookies) {
     return easy;
 }
 
-CURL* NetworkThread::State::takeConfiguredHandle(bool withCookies, bool https) {
+NetworkThread::State::ConfiguredHandle NetworkThread::State::takeConfiguredHandle(bool withCookies,
+                                                                                  bool https,
+                                                                                  const Url& url) {
     auto& kept = configuredHandles_[(withCookies ? 2 : 0) + (https ? 1 : 0)];
     if (kept.empty()) {
-        return nullptr;
+        return {};
     }
-    CURL* easy = kept.back();
+    // The most recently kept first: its connection and its memory are the warmest.
+    auto chosen = std::find_if(kept.rbegin(), kept.rend(),
+                               [&](const KeptHandle& handle) { return handle.url == url; });
+    const bool hasUrl = chosen != kept.rend();
+    if (!hasUrl) {
+        chosen = kept.rbegin();
+    }
+    CURL* easy = chosen->easy;
+    std::swap(*chosen, kept.back());
     kept.pop_back();
-    return easy;
+    return {easy, hasUrl};
 }
 
-void NetworkThread::State::keepConfiguredHandle(CURL* easy, bool withCookies, bool https) {
+void NetworkThread::State::keepConfiguredHandle(CURL* easy, bool withCookies, bool https, Url url) {
     auto& kept = configuredHandles_[(withCookies ? 2 : 0) + (https ? 1 : 0)];
     if (kept.size() >= kSpareLimit) {
         giveBackEasyHandle(easy, withCookies);
         return;
     }
-    kept.push_back(easy);
+    kept.push_back({easy, std::move(url)});
 }
 
 void NetworkThread::State::giveBackEasyHandle(CURL* easy, bool withCookies) {
@@ -358,14 +366,13 @@ void NetworkThread::State::finishedTransfers() {
         }
         CURL* easy = message->easy_handle;
         const CURLcode result = message->data.result;
-        auto found = transfers_.find(easy);
-        if (found == transfers_.end()) {
-            continue;
+        void* transfer = nullptr;
+        curl_easy_getinfo(easy, CURLINFO_PRIVATE, &transfer);
+        curl_multi_remove_handle(multi_, easy);  // frees the message
+        if (transfer) {
+            detail::runGuarded("a finished transfer",
+                               [&] { static_cast<Transfer*>(transfer)->transferEnded(result); });
         }
-        auto done = std::move(found->second);
-        transfers_.erase(found);
-        curl_multi_remove_handle(multi_, easy);
-        detail::runGuarded("a finished transfer", [&] { done(result); });
     }
 }
 

@@ -240,7 +240,7 @@ void UrlConnection::Load::startHop() {
     bodySent_ = 0;
     bodyError_.reset();
     cacheCopy_.clear();
-    cacheable_ = true;
+    cacheable_ = false;
 
     const std::shared_ptr<const UrlRequest> current = current_.get();
     const UrlRequest& request = *current;
@@ -265,7 +265,9 @@ void UrlConnection::Load::startHop() {
                  !request.httpBodyStream() && !freshConnectionNext_ &&
                  !request.valueForHttpHeaderField("Accept-Encoding");
     auto& loop = NetworkThread::shared().state();
-    easy_ = easyPlain_ ? loop.takeConfiguredHandle(easyHasCookies_, https) : nullptr;
+    const auto kept = easyPlain_ ? loop.takeConfiguredHandle(easyHasCookies_, https, url)
+                                 : NetworkThread::State::ConfiguredHandle{};
+    easy_ = kept.easy;
     const bool configured = easy_ != nullptr;
     if (!easy_) {
         easy_ = loop.takeEasyHandle(easyHasCookies_);
@@ -276,8 +278,10 @@ void UrlConnection::Load::startHop() {
     }
     CURL* e = easy_;
     // What points into this load, or differs from one plain GET to the next.
-    curl_easy_setopt(e, CURLOPT_PRIVATE, this);
-    curl_easy_setopt(e, CURLOPT_URL, url.absoluteString().c_str());
+    if (!kept.hasUrl) {
+        curl_easy_setopt(e, CURLOPT_URL, url.absoluteString().c_str());
+    }
+    hopUrl_ = url;
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorText_);
     errorText_[0] = '\0';
     const double timeout = request.timeoutInterval();
@@ -285,7 +289,6 @@ void UrlConnection::Load::startHop() {
                      timeout > 0 ? static_cast<long>(std::max(1.0, timeout * 1000)) : 0L);
     curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(e, CURLOPT_XFERINFODATA, this);
     if (https) {
         setTlsCallbackData(e);
     }
@@ -295,8 +298,6 @@ void UrlConnection::Load::startHop() {
         curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Load::onHeader);
         curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Load::onWrite);
-        curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &Load::onProgress);
         if (easyHasCookies_) {
             // Once per handle: each call adds to the files libcurl reads at every transfer.
             curl_easy_setopt(e, CURLOPT_SHARE, loop.cookieShare());
@@ -318,8 +319,14 @@ void UrlConnection::Load::startHop() {
         return;
     }
     transferring_ = true;
-    NetworkThread::shared().state().addTransfer(
-        e, [self = shared_from_this()](CURLcode result) { self->hopDone(result); });
+    transferSelf_ = shared_from_this();
+    NetworkThread::shared().state().addTransfer(e, *this);
+}
+
+void UrlConnection::Load::transferEnded(CURLcode result) {
+    transferring_ = false;
+    const auto self = std::move(transferSelf_);
+    hopDone(result);
 }
 
 void UrlConnection::Load::pause(bool on) {
@@ -381,6 +388,11 @@ bool UrlConnection::Load::setMethodAndBody(const UrlRequest& request) {
         curl_easy_setopt(e, CURLOPT_POST, 1L);
         curl_easy_setopt(e, CURLOPT_READFUNCTION, &Load::onRead);
         curl_easy_setopt(e, CURLOPT_READDATA, this);
+        // The progress callback tells of the body sent; a load without one is spared
+        // libcurl's calls to it, several per transfer.
+        curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &Load::onProgress);
+        curl_easy_setopt(e, CURLOPT_XFERINFODATA, this);
         curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bodyLength_));
         if (bodyData_) {
             curl_easy_setopt(e, CURLOPT_SEEKFUNCTION, &Load::onSeek);
@@ -444,7 +456,6 @@ bool UrlConnection::Load::setHeaders(const UrlRequest& request) {
 }
 
 void UrlConnection::Load::hopDone(CURLcode result) {
-    transferring_ = false;
     easyReusable_ = result == CURLE_OK && !cancelled_ && !bodyError_;
     if (ended_) {
         return;
@@ -628,7 +639,9 @@ void UrlConnection::Load::forbidReuse() {
 }
 
 void UrlConnection::Load::releaseHop() {
+    const bool inMulti = transferring_;
     transferring_ = false;
+    const auto self = std::move(transferSelf_);  // let go once nothing here needs this
     if (bodyHold_) {
         bodyHold_->cancel();
         bodyHold_.reset();
@@ -636,11 +649,13 @@ void UrlConnection::Load::releaseHop() {
     if (easy_) {
         if (NetworkThread::shared().isCurrent()) {
             auto& loop = NetworkThread::shared().state();
-            loop.removeTransfer(easy_);
+            if (inMulti) {
+                loop.removeTransfer(easy_);
+            }
             // Only a handle whose transfer ran its course is kept: one stopped midway
             // (cancelled, paused, failed) may carry state that a reset does not clear.
             if (easyReusable_ && easyPlain_) {
-                loop.keepConfiguredHandle(easy_, easyHasCookies_, easyHttps_);
+                loop.keepConfiguredHandle(easy_, easyHasCookies_, easyHttps_, std::move(*hopUrl_));
             } else if (easyReusable_) {
                 loop.giveBackEasyHandle(easy_, easyHasCookies_);
             } else {

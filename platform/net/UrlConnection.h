@@ -19,7 +19,8 @@
 //      Proxy-Authorization or Cookie field; the jar's own cookies go by their domains.
 //   4. didReceiveResponse: once, for the final response.
 //   5. didReceiveData: zero or more times, in order.
-//   6. willCacheResponse: once, before the end of a successful load.
+//   6. willCacheResponse: once, before the end of a successful load, to a delegate that
+//      responds to it (respondsToWillCacheResponse); only then is the body gathered for it.
 //   7. exactly one of didFinishLoading and didFailWithError, last.
 // Once cancel() returns, on whatever thread, no delegate call starts, not even
 // didFailWithError (a call already running on the network thread ends normally).
@@ -97,9 +98,11 @@ class UrlConnectionDelegate {
     virtual void didReceiveResponse(UrlConnection&, const std::shared_ptr<const UrlResponse>&) {}
     virtual void didReceiveData(UrlConnection&, std::span<const std::uint8_t>) {}
     // Default: the proposed response. Nothing caches responses here; the answer is only
-    // taken as the delegate's wish.
+    // taken as the delegate's wish. Called only if respondsToWillCacheResponse says so, asked
+    // when the final response's header ends: a copy of the body up to 1 MiB goes with it.
     virtual std::optional<CachedUrlResponse> willCacheResponse(UrlConnection& connection,
                                                                const CachedUrlResponse& proposed);
+    virtual bool respondsToWillCacheResponse() const { return false; }
     virtual void didFinishLoading(UrlConnection&) {}
     virtual void didFailWithError(UrlConnection&, const Error&) {}
 };

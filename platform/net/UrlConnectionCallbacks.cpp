@@ -128,6 +128,7 @@ void UrlConnection::Load::headersEnded() {
         }
     }
     kind_ = HopKind::kFinal;
+    cacheable_ = delegate_ && delegate_->respondsToWillCacheResponse();
     tell(
         [&](UrlConnectionDelegate& d, UrlConnection& c) { d.didReceiveResponse(c, hopResponse_); });
 }

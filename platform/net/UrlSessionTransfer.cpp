@@ -307,6 +307,10 @@ void SessionTransfer::deliverData(std::span<const std::uint8_t> bytes) {
     }
 }
 
+bool SessionTransfer::respondsToWillCacheResponse() const {
+    return !download_ && !handler_ && session_->delegateFor(Callback::kDataTaskWillCacheResponse);
+}
+
 std::optional<CachedUrlResponse> SessionTransfer::willCacheResponse(
     UrlConnection&, const CachedUrlResponse& proposed) {
     if (download_ || handler_) {

@@ -571,6 +571,11 @@ void RAZududeURLConnectionOperation::didReceiveData(platform::UrlConnection& con
     });
 }
 
+bool RAZududeURLConnectionOperation::respondsToWillCacheResponse() const {
+    return cacheResponse_.with(
+        [](const CacheResponseBlock& block) { return static_cast<bool>(block); });
+}
+
 std::optional<platform::CachedUrlResponse> RAZududeURLConnectionOperation::willCacheResponse(
     platform::UrlConnection& connection, const platform::CachedUrlResponse& proposed) {
     if (auto block = cacheResponse_.get()) {

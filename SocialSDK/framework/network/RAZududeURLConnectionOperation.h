@@ -258,6 +258,8 @@ class RAZududeURLConnectionOperation : public platform::Operation,
                             const std::shared_ptr<const platform::UrlResponse>& response) override;
     void didReceiveData(platform::UrlConnection& connection,
                         std::span<const std::uint8_t> data) override;
+    // Only a cache-response block reads the offer: nothing caches here.
+    bool respondsToWillCacheResponse() const override;
     std::optional<platform::CachedUrlResponse> willCacheResponse(
         platform::UrlConnection& connection, const platform::CachedUrlResponse& proposed) override;
     void didFinishLoading(platform::UrlConnection& connection) override;

@@ -16,6 +16,7 @@
 
 #include "platform/MainLoop.h"
 #include "platform/ThreadLoop.h"
+#include "platform/Url.h"
 #include "platform/net/NetworkThread.h"
 
 namespace platform {
@@ -32,10 +33,20 @@ struct NetworkThread::State final : ThreadLoop {
     void dropTimer(Timer& timer);
     std::size_t pendingTimers();
 
-    // Hands an easy handle to the multi handle; `done` runs on the network thread once the
-    // transfer ends, after the handle has left the multi handle.
-    void addTransfer(CURL* easy, std::function<void(CURLcode)> done);
-    // Takes a transfer out before its end; its `done` never runs.
+    // What hears of a transfer's end. The handle's private pointer names it, so that a
+    // transfer costs the loop no table entry and no allocation.
+    class Transfer {
+      public:
+        virtual void transferEnded(CURLcode result) = 0;
+
+      protected:
+        ~Transfer() = default;
+    };
+    // Hands an easy handle to the multi handle; `transfer` hears of its end on the network
+    // thread, after the handle has left the multi handle, and must stay alive until then or
+    // take the handle out first.
+    void addTransfer(CURL* easy, Transfer& transfer);
+    // Takes a transfer out before its end; its end is never told.
     void removeTransfer(CURL* easy);
 
     // Easy handles are kept for the next load rather than made anew: making one allocates
@@ -46,9 +57,15 @@ struct NetworkThread::State final : ThreadLoop {
     void giveBackEasyHandle(CURL* easy, bool withCookies);
     // A plain GET (no body, no option beyond those every load sets) leaves its handle set up:
     // the next plain GET of the same kind sets only what is its own, instead of a reset and
-    // every option again, as a client of libcurl keeps its handles. Null when none is kept.
-    CURL* takeConfiguredHandle(bool withCookies, bool https);
-    void keepConfiguredHandle(CURL* easy, bool withCookies, bool https);
+    // every option again, as a client of libcurl keeps its handles. A handle kept with the
+    // URL it was given is handed out first to a load of the same URL, which need not give it
+    // again (libcurl copies and reads a URL at each setting). Null when none is kept.
+    struct ConfiguredHandle {
+        CURL* easy = nullptr;
+        bool hasUrl = false;  // the handle is set to the URL asked for
+    };
+    ConfiguredHandle takeConfiguredHandle(bool withCookies, bool https, const Url& url);
+    void keepConfiguredHandle(CURL* easy, bool withCookies, bool https, Url url);
 
     // The cookie jar every connection that handles cookies shares. Any thread.
     CURLSH* cookieShare() const { return share_; }
@@ -91,13 +108,16 @@ struct NetworkThread::State final : ThreadLoop {
     std::vector<std::function<void()>> running_;
     Timers timers_;
 
-    std::unordered_map<CURL*, std::function<void(CURLcode)>> transfers_;
     std::unordered_map<const Timed*, std::weak_ptr<Timed>> timed_;
     std::shared_ptr<TimerHandle> sweepTimer_;
     double sweepDue_ = 0;
     std::array<std::vector<CURL*>, 2> spareHandles_;  // without, with cookies
-    // Set up for a plain GET: index 2 * withCookies + https.
-    std::array<std::vector<CURL*>, 4> configuredHandles_;
+    // Set up for a plain GET, each with its URL: index 2 * withCookies + https.
+    struct KeptHandle {
+        CURL* easy;
+        Url url;
+    };
+    std::array<std::vector<KeptHandle>, 4> configuredHandles_;
     std::thread thread_;
 };
 

@@ -40,6 +40,7 @@ class SessionTransfer final : public UrlConnectionDelegate {
     void didReceiveData(UrlConnection&, std::span<const std::uint8_t> bytes) override;
     std::optional<CachedUrlResponse> willCacheResponse(UrlConnection&,
                                                        const CachedUrlResponse& proposed) override;
+    bool respondsToWillCacheResponse() const override;
     void didFinishLoading(UrlConnection& connection) override;
     void didFailWithError(UrlConnection&, const Error& error) override;
 

@@ -32,6 +32,7 @@ std::optional<std::optional<std::string>> basicChallenge(std::string_view header
 
 class UrlConnection::Load final : public AuthenticationChallengeSender,
                                   public NetworkThread::State::Timed,
+                                  public NetworkThread::State::Transfer,
                                   public std::enable_shared_from_this<Load> {
   public:
     Load(UrlRequest request, std::shared_ptr<UrlConnectionDelegate> delegate)
@@ -84,6 +85,7 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     void pause(bool on);
     bool setMethodAndBody(const UrlRequest& request);
     bool setHeaders(const UrlRequest& request);
+    void transferEnded(CURLcode result) override;
     void hopDone(CURLcode result);
 
     // The hop's response goes to the delegate as the final one, with the body held so far.
@@ -189,11 +191,13 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
 
     // The current hop.
     CURL* easy_ = nullptr;
-    bool transferring_ = false;  // easy_ is in the multi handle
+    bool transferring_ = false;           // easy_ is in the multi handle
+    std::shared_ptr<Load> transferSelf_;  // the loop holds no reference while it transfers
     bool easyHasCookies_ = false;
     bool easyReusable_ = false;
     bool easyPlain_ = false;  // a plain GET's options only: the handle may keep them
     bool easyHttps_ = false;
+    std::optional<Url> hopUrl_;  // the URL easy_ was given
     bool freshConnectionNext_ = false;
     bool retriedOnFreshConnection_ = false;
     curl_slist* headerList_ = nullptr;

@@ -267,6 +267,21 @@ TEST_F(OperationLoopback, RedirectsAreFollowedUnlessTheBlockStopsThem) {
     EXPECT_EQ(http->statusCode(), 302);
 }
 
+TEST_F(OperationLoopback, TheCacheResponseBlockIsOfferedTheFinalResponseWithItsBody) {
+    auto op = Op::create(requestFor(url("/redirect/1")));
+    std::vector<std::pair<std::string, std::string>> offers;
+    op->setCacheResponseBlock(
+        [&](platform::UrlConnection&, const platform::CachedUrlResponse& proposed)
+            -> std::optional<platform::CachedUrlResponse> {
+            offers.emplace_back(proposed.response->url().rawPath(),
+                                std::string(proposed.data.begin(), proposed.data.end()));
+            return proposed;
+        });
+    run(op);
+    EXPECT_EQ(offers,
+              (std::vector<std::pair<std::string, std::string>>{{"/redirect/0", "arrived"}}));
+}
+
 TEST_F(OperationLoopback, BasicCredentialsAreOfferedOnceOnly) {
     auto welcome = Op::create(requestFor(url("/basic?user=ann&pw=s3cret&tag=good")));
     welcome->setCredential(

@@ -98,6 +98,7 @@ class Recorder : public platform::UrlConnectionDelegate {
         note("cache");
         return proposed;
     }
+    bool respondsToWillCacheResponse() const override { return true; }
     void didFinishLoading(UrlConnection&) override { end("finish"); }
     void didFailWithError(UrlConnection&, const Error& e) override {
         {
