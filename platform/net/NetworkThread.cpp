@@ -214,16 +214,32 @@ void NetworkThread::State::giveBackEasyHandle(CURL* easy, bool withCookies) {
 }
 
 void NetworkThread::State::watch(const std::shared_ptr<Timed>& load) {
-    timed_[load.get()] = load;
+    if (load->watchedAt_ == Timed::kUnwatched) {
+        load->watchedAt_ = timed_.size();
+        timed_.push_back(load);
+    }
     armSweep(load->idleDue());
 }
 
-void NetworkThread::State::unwatch(const Timed* load) {
-    timed_.erase(load);
+void NetworkThread::State::unwatch(Timed* load) {
+    if (load->watchedAt_ != Timed::kUnwatched) {
+        dropWatched(load->watchedAt_);
+        load->watchedAt_ = Timed::kUnwatched;
+    }
     if (timed_.empty() && sweepTimer_) {
         sweepTimer_->cancel();
         sweepTimer_.reset();
     }
+}
+
+void NetworkThread::State::dropWatched(std::size_t index) {
+    if (index + 1 != timed_.size()) {
+        timed_[index] = std::move(timed_.back());
+        if (const auto moved = timed_[index].lock()) {
+            moved->watchedAt_ = index;
+        }
+    }
+    timed_.pop_back();
 }
 
 // The sweep is due at the earliest time-out, but not sooner than shortly after the last one:
@@ -245,23 +261,23 @@ void NetworkThread::State::sweep() {
     sweepTimer_.reset();
     const double now = monotonicSeconds();
     std::vector<std::shared_ptr<Timed>> due;
-    for (auto it = timed_.begin(); it != timed_.end();) {
-        auto load = it->second.lock();
+    for (std::size_t i = 0; i < timed_.size();) {
+        auto load = timed_[i].lock();
         if (!load) {
-            it = timed_.erase(it);
+            dropWatched(i);  // brings the last one here
             continue;
         }
         if (load->idleDue() <= now) {
             due.push_back(std::move(load));
         }
-        ++it;
+        ++i;
     }
     // Checked outside the walk: a check may end its load, which leaves the table.
     for (const auto& load : due) {
         detail::runGuarded("a load's time-out", [&] { load->idleCheck(); });
     }
     double next = 0;
-    for (const auto& [key, weak] : timed_) {
+    for (const auto& weak : timed_) {
         if (auto load = weak.lock()) {
             next = next == 0 ? load->idleDue() : std::min(next, load->idleDue());
         }

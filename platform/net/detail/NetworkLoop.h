@@ -11,7 +11,6 @@
 #include <memory>
 #include <mutex>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/MainLoop.h"
@@ -80,9 +79,14 @@ struct NetworkThread::State final : ThreadLoop {
         virtual double idleDue() const = 0;
         // Called by the sweep once idleDue() has passed; may end the load.
         virtual void idleCheck() = 0;
+
+      private:
+        friend struct State;
+        static constexpr std::size_t kUnwatched = static_cast<std::size_t>(-1);
+        std::size_t watchedAt_ = kUnwatched;  // its index in the loop's table
     };
     void watch(const std::shared_ptr<Timed>& load);
-    void unwatch(const Timed* load);
+    void unwatch(Timed* load);
 
     std::thread::id threadId;
 
@@ -108,7 +112,11 @@ struct NetworkThread::State final : ThreadLoop {
     std::vector<std::function<void()>> running_;
     Timers timers_;
 
-    std::unordered_map<const Timed*, std::weak_ptr<Timed>> timed_;
+    // The loads watched, each knowing its index: a load joins and leaves without an
+    // allocation or a lookup. Weak, so that the table never reaches a load that is gone.
+    std::vector<std::weak_ptr<Timed>> timed_;
+    // Moves the last entry into the index's place; the entry there is forgotten.
+    void dropWatched(std::size_t index);
     std::shared_ptr<TimerHandle> sweepTimer_;
     double sweepDue_ = 0;
     std::array<std::vector<CURL*>, 2> spareHandles_;  // without, with cookies

@@ -556,6 +556,24 @@ TEST_F(UrlConnectionTest, EndedAndCancelledLoadsLeaveNoTimerBehind) {
         connection->cancel();
     }
     EXPECT_TRUE(settled(0)) << thread.pendingTimers() << " timers left by 40 loads";
+
+    // Loads leave the watch in another order than they came: the first is cancelled, the
+    // last times out, and the one between still times out after them.
+    std::vector<std::shared_ptr<Recorder>> recorders;
+    std::vector<std::shared_ptr<UrlConnection>> connections;
+    for (const double timeout : {60.0, 1.0, 0.3}) {
+        recorders.push_back(std::make_shared<Recorder>());
+        connections.push_back(UrlConnection::create(request("/stall", timeout), recorders.back()));
+        connections.back()->start();
+        ASSERT_TRUE(recorders.back()->waitForData());
+    }
+    connections[0]->cancel();
+    for (const std::size_t i : {2u, 1u}) {
+        ASSERT_TRUE(recorders[i]->waitForEnd()) << "load " << i;
+        ASSERT_TRUE(recorders[i]->error);
+        EXPECT_EQ(recorders[i]->error->code(), platform::kUrlErrorTimedOut);
+    }
+    EXPECT_TRUE(settled(0)) << thread.pendingTimers() << " timers left by loads ended out of order";
 }
 
 // A suspended connection holds its first hop back and its time-out still, however long the
