@@ -4,17 +4,6 @@
 
 namespace platform::detail {
 
-std::string_view trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' ||
-                             text.back() == '\n')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
 std::optional<HeaderBlock::Field> fieldLine(std::string_view line) {
     const std::string_view content = trim(line);
     const auto colon = content.find(':');

@@ -161,8 +161,16 @@ std::optional<HeaderBlock::Field> HeaderBlock::append(std::string_view line) {
     return field;
 }
 
+// Field by field, keeping the room of the lines: cheaper than assigning a new block.
 void HeaderBlock::clear() {
-    *this = HeaderBlock();
+    lines_.clear();
+    typeAt_ = 0;
+    typeSize_ = 0;
+    hasType_ = false;
+    joinedType_.reset();
+    contentLength_.reset();
+    lengthReadable_ = true;
+    transferEncoding_ = false;
 }
 
 std::optional<std::string_view> HeaderBlock::contentType() const {
