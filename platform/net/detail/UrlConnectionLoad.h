@@ -73,8 +73,9 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     enum class Answer { kNone, kUseCredential, kContinueWithout, kCancel, kDefault };
     enum class HopKind { kUndecided, kFinal, kRedirect, kAuthentication };
 
-    // Calls the delegate unless the load was cancelled or has ended; the delegate is held
-    // for the call, since cancelling inside it lets the connection's reference go.
+    // Calls the delegate unless the load was cancelled or has ended. The load holds the
+    // delegate and the connection until end(), which never runs inside a delegate call (a
+    // cancel from the delegate is posted to the loop), so the call borrows them.
     template <typename F>
     void tell(F&& call);
 
@@ -224,10 +225,8 @@ void UrlConnection::Load::tell(F&& call) {
     if (cancelled_ || ended_) {
         return;
     }
-    std::shared_ptr<UrlConnectionDelegate> delegate = delegate_;
-    std::shared_ptr<UrlConnection> owner = owner_;
-    if (delegate && owner) {
-        call(*delegate, *owner);
+    if (delegate_ && owner_) {
+        call(*delegate_, *owner_);
     }
 }
 
