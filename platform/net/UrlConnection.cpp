@@ -174,11 +174,14 @@ void UrlConnection::Load::start(std::shared_ptr<UrlConnection> owner) {
     if (started_.exchange(true)) {
         return;
     }
-    // Kept alive by the network thread until the load ends; set there, since the end of
-    // the load lets it go there, whatever thread started it or cancelled it meanwhile.
-    NetworkThread::shared().post([self = shared_from_this(), owner = std::move(owner)] {
-        self->owner_ = owner;
-        self->begin();
+    // Kept alive by the network thread until the load ends; owner_ is set there, since the
+    // end of the load lets it go there, whatever thread started it or cancelled it
+    // meanwhile. Until then the connection travels in startingOwner_, which holds this load
+    // too, so that the task carries a bare pointer and costs no allocation.
+    startingOwner_ = std::move(owner);
+    NetworkThread::shared().post([this] {
+        owner_ = std::move(startingOwner_);
+        begin();
     });
 }
 
@@ -247,8 +250,7 @@ void UrlConnection::Load::startHop() {
     cacheCopy_.clear();
     cacheable_ = false;
 
-    const std::shared_ptr<const UrlRequest> current = current_.get();
-    const UrlRequest& request = *current;
+    const UrlRequest& request = *hopRequest_;
     const Url& url = request.url();
     if (url.scheme() != "http" && url.scheme() != "https") {
         fail(urlError(kUrlErrorUnsupportedUrl, "The URL's scheme is not supported.", url));
@@ -517,7 +519,7 @@ void UrlConnection::Load::deliverHeldResponse() {
 }
 
 void UrlConnection::Load::redirect() {
-    UrlRequest request = *current_.get();
+    UrlRequest request = *hopRequest_;
     const auto location = hopResponse_->allHeaderFields().value("Location");
     const auto target = location ? Url::parse(trim(*location), request.url()) : std::nullopt;
     if (!target) {
@@ -559,13 +561,13 @@ void UrlConnection::Load::redirect() {
         deliverHeldResponse();
         return;
     }
-    current_.set(std::make_shared<const UrlRequest>(std::move(*next)));
+    hopRequest_ = std::make_shared<const UrlRequest>(std::move(*next));
+    current_.set(hopRequest_);
     startHop();
 }
 
 void UrlConnection::Load::authenticate() {
-    const std::shared_ptr<const UrlRequest> current = current_.get();
-    const Url& url = current->url();
+    const Url& url = currentUrl();
     const auto header = hopResponse_->allHeaderFields().value("WWW-Authenticate");
     ProtectionSpace space(url.host(), url.port().value_or(url.scheme() == "https" ? 443 : 80),
                           url.scheme(), header ? *basicChallenge(*header) : std::nullopt,

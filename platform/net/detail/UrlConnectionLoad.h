@@ -38,6 +38,7 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     Load(UrlRequest request, std::shared_ptr<UrlConnectionDelegate> delegate)
         : original_(std::make_shared<const UrlRequest>(std::move(request))),
           current_(original_),
+          hopRequest_(original_),
           delegate_(std::move(delegate)) {}
 
     ~Load() override { releaseHop(); }
@@ -52,11 +53,8 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     void setSuspended(bool suspended);
 
     UrlRequest currentRequest() const { return *current_.get(); }
-    // The current hop's URL, without a copy of the whole request.
-    Url currentUrl() const {
-        return current_.with(
-            [](const std::shared_ptr<const UrlRequest>& request) { return request->url(); });
-    }
+    // The current hop's URL (network thread).
+    const Url& currentUrl() const { return hopRequest_->url(); }
 
     const UrlRequest& original() const { return *original_; }
 
@@ -165,8 +163,12 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     // in its place. Shared with whoever reads them, as a request never changes.
     const std::shared_ptr<const UrlRequest> original_;
     Guarded<std::shared_ptr<const UrlRequest>> current_;
+    // The same, for the network thread, which alone changes it and so reads it unlocked.
+    std::shared_ptr<const UrlRequest> hopRequest_;
     std::shared_ptr<UrlConnectionDelegate> delegate_;
     std::atomic<bool> started_{false};
+    // Written once by start() before it posts the task that takes it (any thread).
+    std::shared_ptr<UrlConnection> startingOwner_;
     std::atomic<bool> cancelled_{false};
 
     // Tells this load's handshakes apart from another's: an address may be taken again.
