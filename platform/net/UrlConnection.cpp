@@ -636,6 +636,15 @@ void UrlConnection::Load::end() {
         bodyStream_->close();
         bodyStream_.reset();
     }
+    // What the load gathered goes now, on this thread: a connection kept after its end holds
+    // no body, response or password, and the network thread reuses the memory it frees.
+    bodyData_.reset();
+    hopResponse_.reset();
+    headerBlock_ = HeaderBlock();
+    Bytes().swap(heldBody_);
+    Bytes().swap(cacheCopy_);
+    authorization_.reset();
+    credential_ = Credential("", "", CredentialPersistence::kNone);
     const auto delegate = std::move(delegate_);
     const auto owner = std::move(owner_);
 }

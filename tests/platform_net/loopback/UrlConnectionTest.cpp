@@ -235,6 +235,19 @@ TEST_F(UrlConnectionTest, LoadsABodyOnTheNetworkThreadInTheDocumentedOrder) {
     EXPECT_EQ(large->eventList(), (std::vector<std::string>{"response", "data", "finish"}));
 }
 
+// A connection kept after its end holds nothing of its load: the response is the
+// delegate's alone once the load has let it go.
+TEST_F(UrlConnectionTest, AnEndedConnectionLetsItsResponseGo) {
+    auto recorder = std::make_shared<Recorder>();
+    auto connection = UrlConnection::create(request("/redirect/1"), recorder);
+    connection->start();
+    ASSERT_TRUE(recorder->waitForEnd());
+    ASSERT_TRUE(recorder->response);
+    EXPECT_TRUE(platform::MainLoop::main().runUntil(
+        [&] { return recorder->response.use_count() == 1; }, kWait))
+        << recorder->response.use_count() << " holders of the response";
+}
+
 TEST_F(UrlConnectionTest, SendsTheMethodHeadersInOrderAndTheBody) {
     UrlRequest r = request("/echo?x=1");
     r.setHttpMethod("PUT");
