@@ -588,9 +588,9 @@ void UrlConnection::Load::authenticate() {
                       url));
         return;
     }
-    if (answer_ == Answer::kUseCredential && !credential_.serverTrust()) {
+    if (answer_ == Answer::kUseCredential && !credential_->serverTrust()) {
         ++authenticationFailures_;
-        authorization_ = "Basic " + base64(credential_.user() + ":" + credential_.password());
+        authorization_ = "Basic " + base64(credential_->user() + ":" + credential_->password());
         if (bodyStream_) {
             fail(urlError(kUrlErrorUnknown,
                           "The request's body stream was read already and cannot be sent "
@@ -644,7 +644,7 @@ void UrlConnection::Load::end() {
     Bytes().swap(heldBody_);
     Bytes().swap(cacheCopy_);
     authorization_.reset();
-    credential_ = Credential("", "", CredentialPersistence::kNone);
+    credential_.reset();
     const auto delegate = std::move(delegate_);
     const auto owner = std::move(owner_);
 }

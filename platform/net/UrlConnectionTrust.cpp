@@ -221,7 +221,7 @@ bool UrlConnection::Load::judgeServerTrust(std::vector<Bytes> chain) {
         bodyError_ = untrusted(url, "the server's certificate was not accepted");
         return false;
     }
-    if (answer_ == Answer::kUseCredential && credential_.serverTrust()) {
+    if (answer_ == Answer::kUseCredential && credential_->serverTrust()) {
         return true;
     }
     const auto result = trust->evaluate();

@@ -185,7 +185,7 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     int authenticationFailures_ = 0;
     std::optional<std::string> authorization_;
     Answer answer_ = Answer::kNone;
-    Credential credential_{"", "", CredentialPersistence::kNone};
+    std::optional<Credential> credential_;  // the delegate's answer to the last challenge
     double lastActivity_ = 0;
     bool watched_ = false;                   // by the network thread's time-out sweep
     std::shared_ptr<TimerHandle> bodyHold_;  // lets a paced body go on
