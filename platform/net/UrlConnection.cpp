@@ -225,7 +225,6 @@ void UrlConnection::Load::begin() {
     });
     lastActivity_ = activitySeconds();
     if (original().timeoutInterval() > 0) {
-        watched_ = true;
         NetworkThread::shared().state().watch(shared_from_this());
     }
     startHop();
@@ -628,10 +627,7 @@ void UrlConnection::Load::end() {
     const auto self = shared_from_this();
     ended_ = true;
     releaseHop();
-    if (watched_) {
-        watched_ = false;
-        NetworkThread::shared().state().unwatch(this);
-    }
+    NetworkThread::shared().state().unwatch(this);  // nothing if it was never watched
     if (bodyStream_) {
         bodyStream_->close();
         bodyStream_.reset();

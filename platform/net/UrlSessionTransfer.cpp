@@ -313,9 +313,6 @@ bool SessionTransfer::respondsToWillCacheResponse() const {
 
 std::optional<CachedUrlResponse> SessionTransfer::willCacheResponse(
     UrlConnection&, const CachedUrlResponse& proposed) {
-    if (download_ || handler_) {
-        return proposed;
-    }
     if (const auto delegate = session_->delegateFor(Callback::kDataTaskWillCacheResponse)) {
         // Nothing caches here: the answer is the delegate's wish and changes nothing.
         queue([session = session_, task = dataTask(), delegate, proposed] {

@@ -86,7 +86,7 @@ struct NetworkThread::State final : ThreadLoop {
         std::size_t watchedAt_ = kUnwatched;  // its index in the loop's table
     };
     void watch(const std::shared_ptr<Timed>& load);
-    void unwatch(Timed* load);
+    void unwatch(Timed* load);  // nothing for a load not watched
 
     std::thread::id threadId;
 

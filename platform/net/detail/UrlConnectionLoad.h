@@ -187,7 +187,6 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     Answer answer_ = Answer::kNone;
     std::optional<Credential> credential_;  // the delegate's answer to the last challenge
     double lastActivity_ = 0;
-    bool watched_ = false;                   // by the network thread's time-out sweep
     std::shared_ptr<TimerHandle> bodyHold_;  // lets a paced body go on
     bool paused_ = false;
     bool hopWaiting_ = false;  // a hop was due while paused
