@@ -7,6 +7,8 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <initializer_list>
 #include <optional>
 #include <stdexcept>
 
@@ -34,6 +36,17 @@ void initializeCurlOnce() {
             throw std::runtime_error("libcurl could not be initialised");
         }
     });
+}
+
+// The first of the variables that is set and not empty, or empty.
+std::string environmentValue(std::initializer_list<const char*> names) {
+    for (const char* name : names) {
+        const char* value = std::getenv(name);
+        if (value && *value) {
+            return value;
+        }
+    }
+    return {};
 }
 
 }  // namespace
@@ -87,6 +100,11 @@ NetworkThread::State::State() {
     if (!multi_ || !share_ || wakeFd_ < 0) {
         throw std::runtime_error("the network thread could not make its handles");
     }
+    // The variables libcurl would read. Only http's is not read in capitals: a web server
+    // running a program sets HTTP_PROXY from its request's "Proxy" header.
+    httpProxy_ = environmentValue({"http_proxy", "all_proxy", "ALL_PROXY"});
+    httpsProxy_ = environmentValue({"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"});
+    noProxy_ = environmentValue({"no_proxy", "NO_PROXY"});
     curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
     curl_share_setopt(share_, CURLSHOPT_USERDATA, this);
     curl_share_setopt(
@@ -160,14 +178,24 @@ void NetworkThread::State::removeTransfer(CURL* easy) {
     curl_multi_remove_handle(multi_, easy);
 }
 
-CURL* NetworkThread::State::takeEasyHandle(bool withCookies) {
+void NetworkThread::State::destroyEasyHandle(EasyHandle handle) {
+    curl_easy_cleanup(handle.easy);
+    curl_url_cleanup(handle.url);
+}
+
+NetworkThread::State::EasyHandle NetworkThread::State::takeEasyHandle(bool withCookies) {
     auto& spares = spareHandles_[withCookies ? 1 : 0];
     if (spares.empty()) {
-        return curl_easy_init();
+        EasyHandle made{curl_easy_init(), curl_url()};
+        if (!made.easy || !made.url) {
+            destroyEasyHandle(made);
+            return {};
+        }
+        return made;
     }
-    CURL* easy = spares.back();
+    const EasyHandle handle = spares.back();
     spares.pop_back();
-    return easy;
+    return handle;
 }
 
 NetworkThread::State::ConfiguredHandle NetworkThread::State::takeConfiguredHandle(bool withCookies,
@@ -184,33 +212,35 @@ NetworkThread::State::ConfiguredHandle NetworkThread::State::takeConfiguredHandl
     if (!hasUrl) {
         chosen = kept.rbegin();
     }
-    CURL* easy = chosen->easy;
+    const EasyHandle handle = chosen->handle;
     std::swap(*chosen, kept.back());
     kept.pop_back();
-    return {easy, hasUrl};
+    return {handle, hasUrl};
 }
 
-void NetworkThread::State::keepConfiguredHandle(CURL* easy, bool withCookies, bool https, Url url) {
+void NetworkThread::State::keepConfiguredHandle(EasyHandle handle, bool withCookies, bool https,
+                                                Url url) {
     auto& kept = configuredHandles_[(withCookies ? 2 : 0) + (https ? 1 : 0)];
     if (kept.size() >= kSpareLimit) {
-        giveBackEasyHandle(easy, withCookies);
+        giveBackEasyHandle(handle, withCookies);
         return;
     }
-    kept.push_back({easy, std::move(url)});
+    kept.push_back({handle, std::move(url)});
 }
 
-void NetworkThread::State::giveBackEasyHandle(CURL* easy, bool withCookies) {
+void NetworkThread::State::giveBackEasyHandle(EasyHandle handle, bool withCookies) {
     auto& spares = spareHandles_[withCookies ? 1 : 0];
     if (spares.size() >= kSpareLimit) {
-        curl_easy_cleanup(easy);
+        destroyEasyHandle(handle);
         return;
     }
     if (withCookies) {
         // A reset forgets the list of cookie files to read without freeing it.
-        curl_easy_setopt(easy, CURLOPT_COOKIEFILE, nullptr);
+        curl_easy_setopt(handle.easy, CURLOPT_COOKIEFILE, nullptr);
     }
-    curl_easy_reset(easy);
-    spares.push_back(easy);
+    // The parsed URL stays ours through the reset, to be given the next load's URL.
+    curl_easy_reset(handle.easy);
+    spares.push_back(handle);
 }
 
 void NetworkThread::State::watch(const std::shared_ptr<Timed>& load) {

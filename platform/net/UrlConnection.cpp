@@ -273,11 +273,10 @@ void UrlConnection::Load::startHop() {
     auto& loop = NetworkThread::shared().state();
     const auto kept = easyPlain_ ? loop.takeConfiguredHandle(easyHasCookies_, https, url)
                                  : NetworkThread::State::ConfiguredHandle{};
-    easy_ = kept.easy;
-    const bool configured = easy_ != nullptr;
-    if (!easy_) {
-        easy_ = loop.takeEasyHandle(easyHasCookies_);
-    }
+    const bool configured = kept.handle.easy != nullptr;
+    const auto handle = configured ? kept.handle : loop.takeEasyHandle(easyHasCookies_);
+    easy_ = handle.easy;
+    easyUrl_ = handle.url;
     if (!easy_) {
         fail(urlError(kUrlErrorUnknown, "The load could not be set up.", url));
         return;
@@ -285,7 +284,15 @@ void UrlConnection::Load::startHop() {
     CURL* e = easy_;
     // What points into this load, or differs from one plain GET to the next.
     if (!kept.hasUrl) {
-        curl_easy_setopt(e, CURLOPT_URL, url.absoluteString().c_str());
+        const std::string& text = url.absoluteString();
+        if (curl_url_set(easyUrl_, CURLUPART_URL, text.c_str(), CURLU_NON_SUPPORT_SCHEME) ==
+            CURLUE_OK) {
+            curl_easy_setopt(e, CURLOPT_CURLU, easyUrl_);
+        } else {
+            // libcurl's own reading of the text fails the transfer as it always did.
+            curl_easy_setopt(e, CURLOPT_CURLU, nullptr);
+            curl_easy_setopt(e, CURLOPT_URL, text.c_str());
+        }
     }
     hopUrl_ = url;
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorText_);
@@ -299,6 +306,8 @@ void UrlConnection::Load::startHop() {
         setTlsCallbackData(e);
     }
     if (!configured) {
+        curl_easy_setopt(e, CURLOPT_PROXY, loop.proxyFor(https).c_str());
+        curl_easy_setopt(e, CURLOPT_NOPROXY, loop.noProxy().c_str());
         curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
         curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
@@ -666,17 +675,19 @@ void UrlConnection::Load::releaseHop() {
             }
             // Only a handle whose transfer ran its course is kept: one stopped midway
             // (cancelled, paused, failed) may carry state that a reset does not clear.
+            const NetworkThread::State::EasyHandle handle{easy_, easyUrl_};
             if (easyReusable_ && easyPlain_) {
-                loop.keepConfiguredHandle(easy_, easyHasCookies_, easyHttps_, std::move(*hopUrl_));
+                loop.keepConfiguredHandle(handle, easyHasCookies_, easyHttps_, std::move(*hopUrl_));
             } else if (easyReusable_) {
-                loop.giveBackEasyHandle(easy_, easyHasCookies_);
+                loop.giveBackEasyHandle(handle, easyHasCookies_);
             } else {
-                curl_easy_cleanup(easy_);
+                NetworkThread::State::destroyEasyHandle(handle);
             }
         } else {
-            curl_easy_cleanup(easy_);
+            NetworkThread::State::destroyEasyHandle({easy_, easyUrl_});
         }
         easy_ = nullptr;
+        easyUrl_ = nullptr;
         easyReusable_ = false;
         easyPlain_ = false;
     }

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -48,23 +49,39 @@ struct NetworkThread::State final : ThreadLoop {
     // Takes a transfer out before its end; its end is never told.
     void removeTransfer(CURL* easy);
 
+    // An easy handle and the parsed URL that it is given. libcurl parses a URL given as text
+    // again at every transfer, a third of a small request's work on loopback; one given
+    // parsed it only copies. Both are null when the handle could not be made.
+    struct EasyHandle {
+        CURL* easy = nullptr;
+        CURLU* url = nullptr;
+    };
+    // Any thread: the handle must be in no multi handle.
+    static void destroyEasyHandle(EasyHandle handle);
+
     // Easy handles are kept for the next load rather than made anew: making one allocates
     // its buffers, which costs as much as a small request on loopback. A handle that once
     // shared the cookie jar keeps it through a reset, so handles with and without cookies
     // are kept apart.
-    CURL* takeEasyHandle(bool withCookies);
-    void giveBackEasyHandle(CURL* easy, bool withCookies);
+    EasyHandle takeEasyHandle(bool withCookies);
+    void giveBackEasyHandle(EasyHandle handle, bool withCookies);
     // A plain GET (no body, no option beyond those every load sets) leaves its handle set up:
     // the next plain GET of the same kind sets only what is its own, instead of a reset and
     // every option again, as a client of libcurl keeps its handles. A handle kept with the
     // URL it was given is handed out first to a load of the same URL, which need not give it
-    // again (libcurl copies and reads a URL at each setting). Null when none is kept.
+    // again. Null when none is kept.
     struct ConfiguredHandle {
-        CURL* easy = nullptr;
+        EasyHandle handle;
         bool hasUrl = false;  // the handle is set to the URL asked for
     };
     ConfiguredHandle takeConfiguredHandle(bool withCookies, bool https, const Url& url);
-    void keepConfiguredHandle(CURL* easy, bool withCookies, bool https, Url url);
+    void keepConfiguredHandle(EasyHandle handle, bool withCookies, bool https, Url url);
+
+    // The proxy the environment names for a scheme's loads, and the hosts it leaves out;
+    // empty for none. Read once, as the thread starts: libcurl would read the environment
+    // at every transfer, five look-ups a request, racing any change to it.
+    const std::string& proxyFor(bool https) const { return https ? httpsProxy_ : httpProxy_; }
+    const std::string& noProxy() const { return noProxy_; }
 
     // The cookie jar every connection that handles cookies shares. Any thread.
     CURLSH* cookieShare() const { return share_; }
@@ -119,13 +136,16 @@ struct NetworkThread::State final : ThreadLoop {
     void dropWatched(std::size_t index);
     std::shared_ptr<TimerHandle> sweepTimer_;
     double sweepDue_ = 0;
-    std::array<std::vector<CURL*>, 2> spareHandles_;  // without, with cookies
+    std::array<std::vector<EasyHandle>, 2> spareHandles_;  // without, with cookies
     // Set up for a plain GET, each with its URL: index 2 * withCookies + https.
     struct KeptHandle {
-        CURL* easy;
+        EasyHandle handle;
         Url url;
     };
     std::array<std::vector<KeptHandle>, 4> configuredHandles_;
+    std::string httpProxy_;
+    std::string httpsProxy_;
+    std::string noProxy_;
     std::thread thread_;
 };
 

@@ -193,6 +193,7 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
 
     // The current hop.
     CURL* easy_ = nullptr;
+    CURLU* easyUrl_ = nullptr;            // easy_'s URL, parsed
     bool transferring_ = false;           // easy_ is in the multi handle
     std::shared_ptr<Load> transferSelf_;  // the loop holds no reference while it transfers
     bool easyHasCookies_ = false;

@@ -694,6 +694,18 @@ TEST_F(UrlConnectionTest, BrokenServersFailWithTheirOwnCodes) {
     auto unsupported = load(UrlRequest(*platform::Url::parse("ftp://127.0.0.1/x")));
     ASSERT_TRUE(unsupported->error);
     EXPECT_EQ(unsupported->error->code(), platform::kUrlErrorUnsupportedUrl);
+
+    // A host libcurl cannot read, on the handle a plain GET before it kept with its URL: the
+    // load fails as a bad URL, and the handles stay fit for the next.
+    load(request("/status/200"));
+    auto unreadable = load(UrlRequest(*platform::Url::parse("http://h%20x/status/200")));
+    ASSERT_TRUE(unreadable->error);
+    EXPECT_EQ(unreadable->error->code(), platform::kUrlErrorBadUrl);
+    for (const char* path : {"/status/200", "/status/201"}) {
+        auto next = load(request(path));
+        EXPECT_FALSE(next->error) << next->error->localizedDescription();
+        EXPECT_EQ(platform::toString(next->data), std::string("status ") + (path + 8));
+    }
 }
 
 TEST_F(UrlConnectionTest, ResponsesFramedTwoWaysAreRefusedAndTheirConnectionsDropped) {
