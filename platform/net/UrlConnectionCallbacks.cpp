@@ -113,7 +113,7 @@ void UrlConnection::Load::headersEnded() {
         forbidReuse();
     }
     hopResponse_ = HttpUrlResponse::fromHeaderBlock(currentUrl(), static_cast<int>(status_),
-                                                    httpVersion_, std::move(headerBlock_));
+                                                    httpVersion_, headerBlock_);
     headerBlock_.clear();
     // Only these statuses need a field: the block is read for them alone.
     if (isRedirectStatus(status_) && hopResponse_->allHeaderFields().contains("Location")) {

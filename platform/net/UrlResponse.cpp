@@ -183,16 +183,15 @@ std::optional<std::string_view> HeaderBlock::contentType() const {
     return std::string_view(lines_).substr(typeAt_, typeSize_);
 }
 
-std::shared_ptr<const HttpUrlResponse> HttpUrlResponse::fromHeaderBlock(Url url, int statusCode,
-                                                                        std::string httpVersion,
-                                                                        HeaderBlock headers) {
+std::shared_ptr<const HttpUrlResponse> HttpUrlResponse::fromHeaderBlock(
+    Url url, int statusCode, std::string httpVersion, const HeaderBlock& headers) {
     return std::make_shared<const HttpUrlResponse>(FromBlock{}, std::move(url), statusCode,
-                                                   std::move(httpVersion), std::move(headers));
+                                                   std::move(httpVersion), headers);
 }
 
 // The fields wait; the two the base class needs were noted as the lines came.
 HttpUrlResponse::HttpUrlResponse(FromBlock, Url url, int statusCode, std::string httpVersion,
-                                 HeaderBlock headers)
+                                 const HeaderBlock& headers)
     : HttpUrlResponse(
           [&] {
               auto type = parseContentType(headers.contentType().value_or(""));
@@ -200,7 +199,7 @@ HttpUrlResponse::HttpUrlResponse(FromBlock, Url url, int statusCode, std::string
                              expectedLength(headers.contentLength())};
           }(),
           std::move(url), statusCode, std::move(httpVersion)) {
-    lines_ = std::move(headers.lines_);
+    lines_ = headers.lines_;
 }
 
 HttpUrlResponse::HttpUrlResponse(Content content, Url&& url, int statusCode,

@@ -91,12 +91,13 @@ class HttpUrlResponse : public UrlResponse {
     // A response whose fields are read from the block's lines when first asked for. They are
     // the fields a HeaderFields gets line by line: a repeated field joined to the first as
     // "old,new" under the first spelling, Content-Length as the one length its fields
-    // agree on.
+    // agree on. The response takes a copy of the lines just their size: the block's room
+    // stays with the reader that fills it again, on its own thread.
     static std::shared_ptr<const HttpUrlResponse> fromHeaderBlock(Url url, int statusCode,
                                                                   std::string httpVersion,
-                                                                  HeaderBlock headers);
+                                                                  const HeaderBlock& headers);
     HttpUrlResponse(FromBlock, Url url, int statusCode, std::string httpVersion,
-                    HeaderBlock headers);
+                    const HeaderBlock& headers);
 
     HttpUrlResponse(const HttpUrlResponse&) = delete;
     HttpUrlResponse& operator=(const HttpUrlResponse&) = delete;
