@@ -50,7 +50,7 @@ struct NetworkThread::State final : ThreadLoop {
     void removeTransfer(CURL* easy);
 
     // An easy handle and the parsed URL that it is given. libcurl parses a URL given as text
-    // again at every transfer, a third of a small request's work on loopback; one given
+    // again at every transfer, a sixth of a small request's work on loopback; one given
     // parsed it only copies. Both are null when the handle could not be made.
     struct EasyHandle {
         CURL* easy = nullptr;
