@@ -51,15 +51,16 @@ std::string pathSeen(const std::string& url) {
 }
 
 TEST(ProxyEnvironment, LoadsGoThroughTheNamedProxyButForTheHostsLeftOut) {
-    // The peer answers a proxy's requests as its own, so it stands in for the proxy; the host
-    // behind it is never looked up.
+    // The peer answers a proxy's requests as its own, so it stands in for the proxy. The host
+    // behind it is a loopback address where nothing listens: a load that went there directly
+    // fails, and none leaves the machine even then.
     auto peer = testing_support::PeerProcess::python("http_peer.py");
     const std::string proxy = "http://127.0.0.1:" + std::to_string(peer.port());
     setenv("http_proxy", proxy.c_str(), 1);
     setenv("HTTPS_PROXY", "http://127.0.0.1:1", 1);  // only https loads would use it
     setenv("no_proxy", "localhost", 1);
 
-    EXPECT_EQ(pathSeen("http://origin.invalid/echo?a=1"), "http://origin.invalid/echo?a=1");
+    EXPECT_EQ(pathSeen("http://127.0.0.2:9/echo?a=1"), "http://127.0.0.2:9/echo?a=1");
     EXPECT_EQ(pathSeen(proxy + "/echo"), proxy + "/echo");
     EXPECT_EQ(pathSeen("http://localhost:" + std::to_string(peer.port()) + "/echo"), "/echo");
 }
