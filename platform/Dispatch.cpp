@@ -508,6 +508,15 @@ void DispatchGroup::async(const std::shared_ptr<DispatchQueue>& queue, std::func
     });
 }
 
+void asyncInGroup(const std::shared_ptr<DispatchGroup>& group,
+                  const std::shared_ptr<DispatchQueue>& queue, std::function<void()> task) {
+    if (group) {
+        group->async(queue, std::move(task));
+    } else {
+        queue->async(std::move(task));
+    }
+}
+
 void DispatchGroup::notify(const std::shared_ptr<DispatchQueue>& queue,
                            std::function<void()> task) {
     {

@@ -90,4 +90,9 @@ class DispatchGroup : public std::enable_shared_from_this<DispatchGroup> {
     std::unique_ptr<State> state_;
 };
 
+// Submits the task to the queue, as part of the group when there is one. Without one nothing
+// waits for the task, so it costs no count to keep.
+void asyncInGroup(const std::shared_ptr<DispatchGroup>& group,
+                  const std::shared_ptr<DispatchQueue>& queue, std::function<void()> task);
+
 }  // namespace platform

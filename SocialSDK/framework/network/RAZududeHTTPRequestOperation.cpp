@@ -14,12 +14,6 @@ const std::shared_ptr<platform::DispatchQueue>& processingQueue() {
     return *queue;
 }
 
-const std::shared_ptr<platform::DispatchGroup>& sharedCompletionGroup() {
-    static const auto* group =
-        new std::shared_ptr<platform::DispatchGroup>(platform::DispatchGroup::create());
-    return *group;
-}
-
 }  // namespace
 
 std::shared_ptr<RAZududeHTTPRequestOperation> RAZududeHTTPRequestOperation::create(
@@ -133,10 +127,10 @@ void RAZududeHTTPRequestOperation::setCompletionBlockWithSuccess(SuccessBlock su
             if (!queue) {
                 queue = platform::DispatchQueue::main();
             }
-            const auto& callbackGroup = group ? group : sharedCompletionGroup();
             auto fail = [&](const platform::Error& error) {
                 if (failure) {
-                    callbackGroup->async(queue, [self, failure, error] { failure(self, error); });
+                    platform::asyncInGroup(group, queue,
+                                           [self, failure, error] { failure(self, error); });
                 }
             };
             if (auto error = self->error()) {
@@ -146,9 +140,9 @@ void RAZududeHTTPRequestOperation::setCompletionBlockWithSuccess(SuccessBlock su
                 if (auto serializationError = self->error()) {
                     fail(*serializationError);
                 } else if (success) {
-                    callbackGroup->async(queue, [self, success, object = std::move(object)] {
-                        success(self, object);
-                    });
+                    platform::asyncInGroup(
+                        group, queue,
+                        [self, success, object = std::move(object)] { success(self, object); });
                 }
             }
             if (group) {

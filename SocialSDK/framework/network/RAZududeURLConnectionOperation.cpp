@@ -25,12 +25,6 @@ std::string localized(std::string_view key) {
     return platform::Bundle::mainBundle().localizedString(key, "", kStringsTable);
 }
 
-const std::shared_ptr<platform::DispatchGroup>& sharedCompletionGroup() {
-    static const auto* group =
-        new std::shared_ptr<platform::DispatchGroup>(platform::DispatchGroup::create());
-    return *group;
-}
-
 bool transitionAllowed(std::int64_t from, std::int64_t to, bool cancelled) {
     using Op = RAZududeURLConnectionOperation;
     switch (from) {
@@ -303,15 +297,12 @@ void RAZududeURLConnectionOperation::setCompletionBlock(std::function<void()> bl
             callerBlock = std::exchange(self->callerCompletion_, nullptr);
         }
         if (callerBlock) {
-            auto group = self->completionGroup();
             auto queue = self->completionQueue();
-            if (!group) {
-                group = sharedCompletionGroup();
-            }
             if (!queue) {
                 queue = platform::DispatchQueue::main();
             }
-            group->async(queue, [self, callerBlock = std::move(callerBlock)] { callerBlock(); });
+            platform::asyncInGroup(self->completionGroup(), queue,
+                                   [self, callerBlock = std::move(callerBlock)] { callerBlock(); });
         }
     });
 }

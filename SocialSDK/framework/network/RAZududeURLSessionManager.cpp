@@ -17,11 +17,6 @@
 
 namespace {
 
-const std::shared_ptr<platform::DispatchGroup>& sharedCompletionGroup() {
-    static const auto group = platform::DispatchGroup::create();
-    return group;
-}
-
 const std::shared_ptr<platform::DispatchQueue>& processingQueue() {
     static const auto queue =
         platform::DispatchQueue::concurrent("com.razudude.networking.session.manager.processing");
@@ -251,7 +246,7 @@ void RAZududeURLSessionManagerTaskDelegate::taskDidComplete(
     }
     auto settings = manager->shell_.completion();
     const auto queue = settings.queue ? settings.queue : platform::DispatchQueue::main();
-    const auto group = settings.group ? settings.group : sharedCompletionGroup();
+    const auto group = settings.group;
     // A download that never reached its destination has not succeeded, whatever the
     // transfer said.
     if (!error && moveError_) {
@@ -268,7 +263,7 @@ void RAZududeURLSessionManagerTaskDelegate::taskDidComplete(
     // it runs on the completion queue, just before the handler, as does everything else when
     // the load failed. That keeps it off the delegate queue, which the network thread runs.
     if (outcome->transportError || outcome->serializer->handsBodyOnAsIs()) {
-        group->async(queue, [outcome] {
+        platform::asyncInGroup(group, queue, [outcome] {
             if (!outcome->transportError) {
                 outcome->serialize();
             }
@@ -278,7 +273,7 @@ void RAZududeURLSessionManagerTaskDelegate::taskDidComplete(
     }
     processingQueue()->async([outcome, queue, group] {
         outcome->serialize();
-        group->async(queue, [outcome] { outcome->deliver(); });
+        platform::asyncInGroup(group, queue, [outcome] { outcome->deliver(); });
     });
 }
 
