@@ -147,58 +147,56 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
         }
     }
 
-    // Starts ready operations in the order they were added while there is room. Pending
-    // entries are looked at a few at a time, so that a long queue is not copied per pump.
+    // Starts ready operations in the order they were added while there is room. Each pending
+    // entry is taken out of the table alone and asked for its readiness unlocked: most pumps
+    // start the first one they look at, and a copy of more would touch operations that wait.
     void startReadyOperations() {
         const bool onLoopThread = ThreadLoop::current() != nullptr;
         std::uint64_t resumeAfter = 0;
         for (;;) {
-            std::vector<std::pair<std::uint64_t, std::shared_ptr<Operation>>> candidates;
+            std::uint64_t sequence = 0;
+            std::shared_ptr<Operation> candidate;
             {
                 MutexLock lock(mutex);
-                const long room = width() - running;
-                if (suspended || room <= 0) {
+                if (suspended || running >= width()) {
                     return;
                 }
-                const auto batch = static_cast<std::size_t>(std::max(8L, 2 * room));
-                for (auto it = entries.upper_bound(resumeAfter);
-                     it != entries.end() && candidates.size() < batch; ++it) {
-                    if (!it->second.started) {
-                        candidates.emplace_back(it->first, it->second.operation);
-                    }
-                    resumeAfter = it->first;
+                auto it = entries.upper_bound(resumeAfter);
+                while (it != entries.end() && it->second.started) {
+                    ++it;
                 }
+                if (it == entries.end()) {
+                    return;
+                }
+                sequence = it->first;
+                candidate = it->second.operation;
             }
-            if (candidates.empty()) {
-                return;
+            resumeAfter = sequence;
+            if (!candidate->isReady()) {
+                continue;
             }
-            for (const auto& [sequence, candidate] : candidates) {
-                if (!candidate->isReady()) {
+            {
+                MutexLock lock(mutex);
+                if (suspended || running >= width()) {
+                    return;
+                }
+                auto it = entries.find(sequence);
+                if (it == entries.end() || it->second.started) {
                     continue;
                 }
-                {
-                    MutexLock lock(mutex);
-                    if (suspended || running >= width()) {
-                        return;
-                    }
-                    auto it = entries.find(sequence);
-                    if (it == entries.end() || it->second.started) {
-                        continue;
-                    }
-                    it->second.started = true;
-                    ++running;
-                }
-                // A cancelled one finishes inside start() and runs its completion block, which
-                // may wait for this queue: that gets a thread of its own. So does one whose
-                // start may take a while, when a loop thread pumps.
-                if (candidate->isAsynchronous() && !candidate->isCancelled() &&
-                    (!onLoopThread || candidate->startReturnsAtOnce())) {
-                    // Starting one only sets it going elsewhere: no need for a thread of its
-                    // own, and the hand-over would cost as much as a small request.
-                    candidate->start();
-                } else {
-                    ThreadPool::shared().submit([operation = candidate] { operation->start(); });
-                }
+                it->second.started = true;
+                ++running;
+            }
+            // A cancelled one finishes inside start() and runs its completion block, which
+            // may wait for this queue: that gets a thread of its own. So does one whose
+            // start may take a while, when a loop thread pumps.
+            if (candidate->isAsynchronous() && !candidate->isCancelled() &&
+                (!onLoopThread || candidate->startReturnsAtOnce())) {
+                // Starting one only sets it going elsewhere: no need for a thread of its
+                // own, and the hand-over would cost as much as a small request.
+                candidate->start();
+            } else {
+                ThreadPool::shared().submit([operation = candidate] { operation->start(); });
             }
         }
     }
