@@ -267,8 +267,7 @@ bool Operation::isFinished() const {
 }
 
 bool Operation::isCancelled() const {
-    MutexLock lock(mutex_);
-    return cancelled_;
+    return cancelled_.load(std::memory_order_acquire);
 }
 
 void Operation::addDependency(const std::shared_ptr<Operation>& dependency) {

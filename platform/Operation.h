@@ -7,6 +7,7 @@
 // queue was suspended, or of width 0: then what had not started is let go unrun).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -85,7 +86,8 @@ class Operation : public std::enable_shared_from_this<Operation> {
 
     mutable Mutex mutex_;
     State state_ RZ_GUARDED_BY(mutex_) = State::kPending;
-    bool cancelled_ RZ_GUARDED_BY(mutex_) = false;
+    // Set under mutex_ with the state's checks; read without it, as often as work looks.
+    std::atomic<bool> cancelled_{false};
     std::vector<std::shared_ptr<Operation>> dependencies_ RZ_GUARDED_BY(mutex_);
     std::vector<std::weak_ptr<Operation>> dependents_ RZ_GUARDED_BY(mutex_);
     std::function<void()> completion_ RZ_GUARDED_BY(mutex_);
