@@ -147,8 +147,8 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
         }
     }
 
-    // Starts ready operations in the order they were added while there is room. Each pending
-    // entry is taken out of the table alone and asked for its readiness unlocked: most pumps
+    // Starts ready operations in the order they were added while there is room. The pending
+    // entries are looked at one by one, each asked for its readiness unlocked: most pumps
     // start the first one they look at, and a copy of more would touch operations that wait.
     void startReadyOperations() {
         const bool onLoopThread = ThreadLoop::current() != nullptr;
