@@ -51,12 +51,21 @@ constexpr int kRequestBatch = 256;
 int requestsInFlight();
 
 // A contender alone, its batches back to back after one to warm up: the rate a steady stream
-// of requests keeps, and for ours the network thread's CPU time per request. Raw libcurl run
-// so is the yardstick of the steady rates. On some machines a batch right after a pause runs
-// far faster than the steady rate, and not by the same factor for each contender: the steady
-// rates side by side show how the pause sways the pairing below.
+// of requests keeps, and for ours the network thread's CPU time per request.
 void measureSustained(benchmark::State& state, const RequestTarget& target,
                       const ContenderFactory& contender);
+// The same for `ours` and raw libcurl in the same iterations: a run of kSteadyRun batches of
+// each in turn, of which the first kSteadyWarmUp are not timed. A machine whose speed drifts
+// within a run weighs on both alike, which two steady rates taken minutes apart do not, and
+// the runs are long enough that neither the first batch after a switch, which runs slower, nor
+// the next few, which on some machines run much faster once the thread has rested, set the
+// rate. Reports our steady
+// rate, `ratio` (raw libcurl's time over ours), raw libcurl's steady rate
+// (`libcurl_per_second`) and the network thread's CPU time per request.
+constexpr int kSteadyRun = 16;
+constexpr int kSteadyWarmUp = 4;
+void measureSteadyAgainstRawLibcurl(benchmark::State& state, const RequestTarget& target,
+                                    const ContenderFactory& ours);
 // `ours` against raw libcurl in the same iterations. Reports our rate (items per second, on
 // our batches' time), `ratio` (raw libcurl's time over ours: 1 is as fast), raw libcurl's own
 // rate in the pairing (`libcurl_per_second`, to set against its steady rate) and its thread's
@@ -68,7 +77,8 @@ void measureAgainstRawLibcurl(benchmark::State& state, const RequestTarget& targ
                               const ContenderFactory& ours);
 
 // Registers every contender under `prefix` ("requests/url_connection" and so on): raw libcurl
-// alone, each of ours against it in the same iterations, and each of ours sustained.
+// alone, each of ours against it in the same iterations, and each of ours against it in steady
+// runs ("..._sustained").
 // Returns true, so that a benchmark file can register at start-up.
 bool registerRequestBenchmarks(const std::string& prefix, std::function<RequestTarget()> target);
 

@@ -2,8 +2,8 @@
 the repetitions: each contender's rate and ratio (the image views' ratio counts one decode of
 the picture on libcurl's side), its network thread's CPU per request (and raw libcurl's
 thread's, paired), the server's handshakes per request, and the peak memory of the large
-transfers. A contender run alone ("..._sustained") is set against raw libcurl run alone in the
-same file. Arguments: the JSON results and a title."""
+transfers. The steady rows ("..._sustained") set long runs of each contender's batches against
+each other in the same iterations. Arguments: the JSON results and a title."""
 import json
 import statistics
 import sys
@@ -34,16 +34,13 @@ for name, found in sorted(by_name.items()):
     if rate is not None:
         line += f" {rate:9.0f}/s"
     if ratio is not None:
-        line += f" = {ratio:.2f} of libcurl's speed in the same iterations"
+        speed = "steady rate" if name.endswith("_sustained") else "speed"
+        line += f" = {ratio:.2f} of libcurl's {speed} in the same iterations"
         if (paired_raw := median("libcurl_per_second")) is not None:
             line += f" (libcurl's {paired_raw:.0f}/s"
             if (raw_cpu := median("libcurl_thread_us_per_request")) is not None:
                 line += f", its thread {raw_cpu:.1f} us/request"
             line += ")"
-    elif name.endswith("_sustained") and rate is not None:
-        raw = by_name.get(name.rsplit("/", 1)[0] + "/raw_libcurl_multi")
-        if raw and (raw_rate := median_of(raw, "items_per_second")):
-            line += f" = {rate / raw_rate:.2f} of libcurl's steady rate"
     if (cpu := median("net_thread_us_per_request")) is not None:
         line += f", network thread {cpu:.1f} us/request"
     if (handshakes := median("handshakes_per_request")) is not None:
