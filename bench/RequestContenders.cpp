@@ -351,33 +351,44 @@ double secondsOf(const std::function<bool()>& batch, bool& ok) {
 
 }  // namespace
 
-void measureSustained(benchmark::State& state, const RequestTarget& target,
-                      const ContenderFactory& make) {
-    auto contender = make(target, requestsInFlight());
-    bool ok = contender->run(kRequestBatch);
-    double cpu = 0;
+void measureRawLibcurlAlone(benchmark::State& state, const RequestTarget& target) {
+    auto raw = rawLibcurlMulti(target, requestsInFlight());
+    bool ok = raw->run(kRequestBatch);
     for (auto _ : state) {
-        const double cpuBefore = networkThreadCpuSeconds();
-        state.SetIterationTime(secondsOf([&] { return contender->run(kRequestBatch); }, ok));
-        cpu += networkThreadCpuSeconds() - cpuBefore;
+        state.SetIterationTime(secondsOf([&] { return raw->run(kRequestBatch); }, ok));
         if (!ok) {
             state.SkipWithError("requests failed or timed out");
             break;
         }
     }
-    const double requests = static_cast<double>(state.iterations() * kRequestBatch);
     state.SetItemsProcessed(state.iterations() * kRequestBatch);
-    if (requests > 0 && cpu > 0) {  // raw libcurl leaves the network thread idle
-        state.counters["net_thread_us_per_request"] = cpu * 1e6 / requests;
-    }
 }
+
+namespace {
+
+// Raw libcurl and one of ours on the same target, one batch each behind them: connections, TLS
+// sessions and verdicts are made there, before any timing.
+struct Pairing {
+    std::unique_ptr<RequestContender> raw;
+    std::unique_ptr<RequestContender> ours;
+    bool ok = false;
+};
+
+Pairing pairWithRawLibcurl(const RequestTarget& target, const ContenderFactory& ours) {
+    const int inFlight = requestsInFlight();
+    Pairing pairing{rawLibcurlMulti(target, inFlight), ours(target, inFlight)};
+    pairing.ok = pairing.raw->run(kRequestBatch) && pairing.ours->run(kRequestBatch);
+    return pairing;
+}
+
+}  // namespace
 
 void measureSteadyAgainstRawLibcurl(benchmark::State& state, const RequestTarget& target,
                                     const ContenderFactory& ours) {
-    const int inFlight = requestsInFlight();
-    auto raw = rawLibcurlMulti(target, inFlight);
-    auto contender = ours(target, inFlight);
-    bool ok = raw->run(kRequestBatch) && contender->run(kRequestBatch);
+    Pairing pairing = pairWithRawLibcurl(target, ours);
+    auto& raw = pairing.raw;
+    auto& contender = pairing.ours;
+    bool& ok = pairing.ok;
     double rawSeconds = 0, ourSeconds = 0, cpu = 0;
     // One contender's run of batches back to back, of which the first few are not timed.
     const auto steadyRun = [&](RequestContender& who, double& seconds, double* cpuSeconds) {
@@ -415,11 +426,10 @@ void measureSteadyAgainstRawLibcurl(benchmark::State& state, const RequestTarget
 
 void measureAgainstRawLibcurl(benchmark::State& state, const RequestTarget& target,
                               const ContenderFactory& ours) {
-    const int inFlight = requestsInFlight();
-    auto raw = rawLibcurlMulti(target, inFlight);
-    auto contender = ours(target, inFlight);
-    // One batch each before timing: connections, TLS sessions and verdicts are made here.
-    bool ok = raw->run(kRequestBatch) && contender->run(kRequestBatch);
+    Pairing pairing = pairWithRawLibcurl(target, ours);
+    auto& raw = pairing.raw;
+    auto& contender = pairing.ours;
+    bool& ok = pairing.ok;
     double rawSeconds = 0, ourSeconds = 0, cpu = 0, rawCpu = 0;
     std::uint64_t handshakes = 0;
     for (auto _ : state) {
@@ -456,7 +466,7 @@ void measureAgainstRawLibcurl(benchmark::State& state, const RequestTarget& targ
 bool registerRequestBenchmarks(const std::string& prefix, std::function<RequestTarget()> target) {
     benchmark::RegisterBenchmark(
         (prefix + "/raw_libcurl_multi").c_str(),
-        [target](benchmark::State& state) { measureSustained(state, target(), rawLibcurlMulti); })
+        [target](benchmark::State& state) { measureRawLibcurlAlone(state, target()); })
         ->UseManualTime();
     std::vector<std::pair<std::string, ContenderFactory>> ours = {
         {"url_connection", urlConnections}};

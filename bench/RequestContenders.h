@@ -50,18 +50,15 @@ std::unique_ptr<RequestContender> sessionDataTasks(const RequestTarget& target, 
 constexpr int kRequestBatch = 256;
 int requestsInFlight();
 
-// A contender alone, its batches back to back after one to warm up: the rate a steady stream
-// of requests keeps, and for ours the network thread's CPU time per request.
-void measureSustained(benchmark::State& state, const RequestTarget& target,
-                      const ContenderFactory& contender);
-// The same for `ours` and raw libcurl in the same iterations: a run of kSteadyRun batches of
+// Raw libcurl alone, its batches back to back after one to warm up: the rate it keeps.
+void measureRawLibcurlAlone(benchmark::State& state, const RequestTarget& target);
+// `ours` and raw libcurl in steady runs in the same iterations: a run of kSteadyRun batches of
 // each in turn, of which the first kSteadyWarmUp are not timed. A machine whose speed drifts
 // within a run weighs on both alike, which two steady rates taken minutes apart do not, and
 // the runs are long enough that neither the first batch after a switch, which runs slower, nor
 // the next few, which on some machines run much faster once the thread has rested, set the
-// rate. Reports our steady
-// rate, `ratio` (raw libcurl's time over ours), raw libcurl's steady rate
-// (`libcurl_per_second`) and the network thread's CPU time per request.
+// rate. Reports our steady rate, `ratio` (raw libcurl's time over ours), raw libcurl's steady
+// rate (`libcurl_per_second`) and the network thread's CPU time per request.
 constexpr int kSteadyRun = 16;
 constexpr int kSteadyWarmUp = 4;
 void measureSteadyAgainstRawLibcurl(benchmark::State& state, const RequestTarget& target,
