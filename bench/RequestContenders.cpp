@@ -144,7 +144,11 @@ class Relay final : public platform::UrlConnectionDelegate {
 };
 
 // URL connections with their delegate called on the network thread, each end starting the
-// next connection from there.
+// next connection from there. The calling thread makes the batch's connections while the
+// first of them are in flight, and lets the last batch's go once this one has started, as an
+// app makes its requests while others are loading: made all before the first went out, they
+// kept the network thread idle for the time it takes to make and free a batch of them, which
+// raw libcurl, its handles made once, never pays.
 class UrlConnections final : public RequestContender {
   public:
     UrlConnections(const RequestTarget& target, int inFlight)
@@ -155,36 +159,53 @@ class UrlConnections final : public RequestContender {
     bool run(int batch) override {
         std::mutex mutex;
         std::condition_variable changed;
-        int started = 0, finished = 0, failed = 0;
-        std::vector<std::shared_ptr<platform::UrlConnection>> connections;
-        connections.reserve(static_cast<std::size_t>(batch));
+        int made = 0, started = 0, finished = 0, failed = 0;
+        std::vector<std::shared_ptr<platform::UrlConnection>> connections(
+            static_cast<std::size_t>(batch));
+        // Under the lock: starts those made while fewer than inFlight_ are loading.
+        const auto startMade = [&] {
+            for (; started < made && started - finished < inFlight_; ++started) {
+                connections[static_cast<std::size_t>(started)]->start();
+            }
+        };
+        // Called only while a connection of this batch loads, hence never after run returns,
+        // although the last batch's connections, kept a while longer, still hold it.
         auto relay = std::make_shared<Relay>(anchor_, [&](bool ok) {
             std::lock_guard lock(mutex);
             ++finished;
             failed += ok ? 0 : 1;
-            if (started < batch) {
-                connections[static_cast<std::size_t>(started++)]->start();
-            }
+            startMade();
             if (finished == batch) {
                 changed.notify_all();
             }
         });
         for (int i = 0; i < batch; ++i) {
-            connections.push_back(platform::UrlConnection::create(request_, relay));
+            auto connection = platform::UrlConnection::create(request_, relay);
+            {
+                std::lock_guard lock(mutex);
+                connections[static_cast<std::size_t>(i)] = std::move(connection);
+                ++made;
+                startMade();
+            }
+            if (i + 1 == std::min(inFlight_, batch)) {
+                lastBatch_.clear();
+            }
         }
         std::unique_lock lock(mutex);
-        for (; started < std::min(inFlight_, batch); ++started) {
-            connections[static_cast<std::size_t>(started)]->start();
+        const bool ended = changed.wait_for(lock, std::chrono::duration<double>(kBound),
+                                            [&] { return finished == batch; });
+        lock.unlock();
+        if (ended) {
+            lastBatch_ = std::move(connections);
         }
-        return changed.wait_for(lock, std::chrono::duration<double>(kBound), [&] {
-            return finished == batch;
-        }) && failed == 0;
+        return ended && failed == 0;
     }
 
   private:
     platform::UrlRequest request_;
     platform::Bytes anchor_;
     int inFlight_;
+    std::vector<std::shared_ptr<platform::UrlConnection>> lastBatch_;
 };
 
 #ifdef RZ_HAVE_NETWORK_LAYER
