@@ -1,6 +1,7 @@
 #include "platform/net/NetworkThread.h"
 
 #include <pthread.h>
+#include <sched.h>
 #include <sys/eventfd.h>
 
 #include <algorithm>
@@ -146,6 +147,14 @@ std::shared_ptr<TimerHandle> NetworkThread::State::after(double seconds,
     return timer;
 }
 
+void NetworkThread::State::expectPost(double seconds) {
+    // From the thread itself the post could only come after the watch.
+    if (std::this_thread::get_id() != threadId) {
+        postExpectedUntil_.store(monotonicSeconds() + seconds, std::memory_order_relaxed);
+        wake();
+    }
+}
+
 void NetworkThread::State::dropTimer(Timer& timer) {
     std::shared_ptr<Timer> dropped;  // the last owner may be the table: released unlocked
     std::lock_guard lock(mutex_);
@@ -167,6 +176,16 @@ void NetworkThread::State::wake() {
     if (std::this_thread::get_id() != threadId && !wakePending_.exchange(true)) {
         eventfd_write(wakeFd_, 1);
     }
+}
+
+bool NetworkThread::State::awaitPost(double until) {
+    while (!wakePending_.load(std::memory_order_acquire)) {
+        if (monotonicSeconds() >= until) {
+            return false;
+        }
+        sched_yield();
+    }
+    return true;
 }
 
 void NetworkThread::State::addTransfer(CURL* easy, Transfer& transfer) {
@@ -347,6 +366,17 @@ void NetworkThread::State::run() {
                 wait = 0;
             }
         }
+        // A post announced, and no transfer whose sockets need the poll (one added since the
+        // perform above left libcurl's time-out at 0): look for the post rather than sleep, up
+        // to the next timer.
+        const double expectedUntil = postExpectedUntil_.exchange(0, std::memory_order_relaxed);
+        if (wait > 0 && running == 0 && expectedUntil > 0) {
+            const double pollUntil = monotonicSeconds() + static_cast<double>(wait) / 1000;
+            wait = awaitPost(std::min(expectedUntil, pollUntil))
+                       ? 0
+                       : static_cast<long>(
+                             std::ceil(std::max(0.0, pollUntil - monotonicSeconds()) * 1000));
+        }
         curl_waitfd woken{wakeFd_, CURL_WAIT_POLLIN, 0};
         curl_multi_poll(multi_, &woken, 1, static_cast<int>(std::max(0L, wait)), nullptr);
         if (woken.revents & CURL_WAIT_POLLIN) {
@@ -369,6 +399,10 @@ void NetworkThread::State::runTasks() {
         }
         if (running_.empty() && !hasJobs()) {
             return;
+        }
+        // What was announced may be among them: the loop need not look for it any more.
+        if (!running_.empty() && postExpectedUntil_.load(std::memory_order_relaxed) != 0) {
+            postExpectedUntil_.store(0, std::memory_order_relaxed);
         }
         for (auto& task : running_) {
             detail::runGuarded("a network-thread task", task);
@@ -443,6 +477,10 @@ void* NetworkThread::sharedCookieShare() {
 
 std::size_t NetworkThread::pendingTimers() const {
     return state_->pendingTimers();
+}
+
+void NetworkThread::expectPost(double seconds) {
+    state_->expectPost(seconds);
 }
 
 bool NetworkThread::isCurrent() const {

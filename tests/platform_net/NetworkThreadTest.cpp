@@ -1,15 +1,21 @@
 // The network thread as a loop thread: what it posts to the main queue in one turn arrives in
-// order and before what it caused elsewhere, it may call the main queue synchronously, and an
-// operation queue it refills never runs blocking work on it nor waits for it while it blocks.
+// order and before what it caused elsewhere, it may call the main queue synchronously, an
+// operation queue it refills never runs blocking work on it nor waits for it while it blocks,
+// and a post announced to it holds nothing back, whether it comes or not.
 #include "platform/net/NetworkThread.h"
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -184,6 +190,57 @@ TEST(NetworkThread, ACancelledTimerLeavesTheTableAtOnceAndNeverRuns) {
     due->cancel();
     EXPECT_EQ(thread.pendingTimers(), before);
     EXPECT_EQ(ran, 0);
+}
+
+// CPU seconds the network thread has used so far, as the kernel counts them.
+double networkThreadCpuSeconds() {
+    const std::string name = std::string(NetworkThread::kName).substr(0, 15);
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string found;
+        std::getline(comm, found);
+        if (found != name) {
+            continue;
+        }
+        std::ifstream stat(task.path() / "stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        std::istringstream fields(text.substr(text.rfind(')') + 2));
+        std::string skipped;
+        for (int field = 3; field < 14; ++field) {
+            fields >> skipped;
+        }
+        double user = 0, system = 0;
+        fields >> user >> system;
+        return (user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
+    ADD_FAILURE() << "no thread named " << name;
+    return 0;
+}
+
+TEST(NetworkThread, APostAnnouncedHoldsNothingBackWhetherItComesOrNot) {
+    auto& thread = NetworkThread::shared();
+    thread.post([] {});  // the thread exists
+    const auto settle = [] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); };
+
+    // Announced for a minute and never made: the thread still fires its timer on time, for the
+    // watch ends at it and the wait after it does not sleep past it.
+    settle();
+    std::atomic<bool> fired{false};
+    auto timer = thread.after(0.03, [&] { fired = true; });
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    thread.expectPost(60);
+    ASSERT_TRUE(MainLoop::main().runUntil([&] { return fired.load(); }, kBound));
+
+    // Announced and made: the post runs, and ends the watch, so that the idle thread sleeps
+    // rather than spend the minute looking for another.
+    settle();
+    thread.expectPost(60);
+    std::atomic<bool> ran{false};
+    thread.post([&] { ran = true; });
+    ASSERT_TRUE(MainLoop::main().runUntil([&] { return ran.load(); }, kBound));
+    const double before = networkThreadCpuSeconds();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_LT(networkThreadCpuSeconds() - before, 0.1) << "the thread kept looking for a post";
 }
 
 }  // namespace

@@ -22,6 +22,11 @@ using platform::Value;
 
 namespace {
 
+// How long the network thread looks for a download's start once told of it: the rest of a
+// turn of the main loop, which a screen of views showing pictures seldom outlasts. A longer
+// turn only costs the start the wake it would have cost anyway.
+constexpr double kStartExpectedWithin = 0.0005;
+
 // A notification that this thread is delivering for a loader, with what its user information
 // cannot hold. Deliveries nest when an observer makes the loader post again.
 struct Announcement {
@@ -140,9 +145,14 @@ std::shared_ptr<RAZududeImageLoadConnection> RAZududeImageLoader::loadImageForUR
             pending->start();
         }
     };
-    download.pendingStart = platform::MainLoop::main().isMainThread()
-                                ? platform::MainLoop::main().after(0, std::move(start))
-                                : platform::NetworkThread::shared().after(0, std::move(start));
+    if (platform::MainLoop::main().isMainThread()) {
+        // The network thread wakes meanwhile: the rest of this turn, often the other views
+        // that show the same picture, hides the time a sleeping processor takes to come back.
+        platform::NetworkThread::shared().expectPost(kStartExpectedWithin);
+        download.pendingStart = platform::MainLoop::main().after(0, std::move(start));
+    } else {
+        download.pendingStart = platform::NetworkThread::shared().after(0, std::move(start));
+    }
     return connection;
 }
 

@@ -31,6 +31,7 @@ struct NetworkThread::State final : ThreadLoop {
     void post(std::function<void()> task);
     std::shared_ptr<TimerHandle> after(double seconds, std::function<void()> task);
     void dropTimer(Timer& timer);
+    void expectPost(double seconds);
     std::size_t pendingTimers();
 
     // What hears of a transfer's end. The handle's private pointer names it, so that a
@@ -109,6 +110,9 @@ struct NetworkThread::State final : ThreadLoop {
 
   private:
     void wake();
+    // Until `until` (monotonic seconds), whether a post came; the loop's thread gives the
+    // processor to any other that wants it meanwhile.
+    bool awaitPost(double until);
     void run();
     void runTasks();
     void fireTimers();            // runs those that are due
@@ -123,7 +127,8 @@ struct NetworkThread::State final : ThreadLoop {
 
     int wakeFd_ = -1;  // an eventfd that others write to wake the loop's poll
     std::atomic<bool> wakePending_{false};
-    std::mutex mutex_;  // guards tasks_ and timers_
+    std::atomic<double> postExpectedUntil_{0};  // monotonic seconds; 0 for none
+    std::mutex mutex_;                          // guards tasks_ and timers_
     std::vector<std::function<void()>> tasks_;
     // The batch being run; kept with its room, which goes back and forth with tasks_.
     std::vector<std::function<void()>> running_;
