@@ -2,18 +2,16 @@
 
 #include <curl/curl.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
-#include <filesystem>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <vector>
 
+#include "ThreadCpuTime.h"
 #include "platform/MainLoop.h"
 #include "platform/Operation.h"
+#include "platform/net/NetworkThread.h"
 #include "platform/net/ServerTrust.h"
 #include "platform/net/UrlConnection.h"
 
@@ -304,7 +302,7 @@ class SessionDataTasks final : public RequestContender {
 #endif
 
 double networkThreadCpuSeconds() {
-    return threadCpuSeconds("RAZududeNetwork");  // a thread name holds 15 characters
+    return testing_support::threadCpuSeconds(platform::NetworkThread::kName);
 }
 
 // Raw libcurl's batches run on the calling thread.
@@ -337,29 +335,6 @@ std::unique_ptr<RequestContender> sessionDataTasks(const RequestTarget& target, 
 int requestsInFlight() {
     const char* set = getenv("RZ_IN_FLIGHT");
     return set ? std::max(1, atoi(set)) : 8;
-}
-
-double threadCpuSeconds(const std::string& name) {
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream comm(task.path() / "comm");
-        std::string found;
-        std::getline(comm, found);
-        if (found != name) {
-            continue;
-        }
-        std::ifstream stat(task.path() / "stat");
-        const std::string text((std::istreambuf_iterator<char>(stat)),
-                               std::istreambuf_iterator<char>());
-        std::istringstream fields(text.substr(text.rfind(')') + 2));
-        std::string skipped;
-        for (int field = 3; field < 14; ++field) {
-            fields >> skipped;
-        }
-        double user = 0, system = 0;
-        fields >> user >> system;
-        return (user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
-    }
-    return 0;
 }
 
 namespace {

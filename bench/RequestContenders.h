@@ -78,6 +78,3 @@ void measureAgainstRawLibcurl(benchmark::State& state, const RequestTarget& targ
 // runs ("..._sustained").
 // Returns true, so that a benchmark file can register at start-up.
 bool registerRequestBenchmarks(const std::string& prefix, std::function<RequestTarget()> target);
-
-// CPU seconds the process's thread of that name has used so far (0 while there is none).
-double threadCpuSeconds(const std::string& name);

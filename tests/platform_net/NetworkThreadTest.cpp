@@ -6,16 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +18,7 @@
 #include "platform/Dispatch.h"
 #include "platform/MainLoop.h"
 #include "platform/Operation.h"
+#include "tests/support/ThreadCpuTime.h"
 
 namespace platform {
 namespace {
@@ -192,31 +188,6 @@ TEST(NetworkThread, ACancelledTimerLeavesTheTableAtOnceAndNeverRuns) {
     EXPECT_EQ(ran, 0);
 }
 
-// CPU seconds the network thread has used so far, as the kernel counts them.
-double networkThreadCpuSeconds() {
-    const std::string name = std::string(NetworkThread::kName).substr(0, 15);
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream comm(task.path() / "comm");
-        std::string found;
-        std::getline(comm, found);
-        if (found != name) {
-            continue;
-        }
-        std::ifstream stat(task.path() / "stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-        std::istringstream fields(text.substr(text.rfind(')') + 2));
-        std::string skipped;
-        for (int field = 3; field < 14; ++field) {
-            fields >> skipped;
-        }
-        double user = 0, system = 0;
-        fields >> user >> system;
-        return (user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
-    }
-    ADD_FAILURE() << "no thread named " << name;
-    return 0;
-}
-
 TEST(NetworkThread, APostAnnouncedHoldsNothingBackWhetherItComesOrNot) {
     auto& thread = NetworkThread::shared();
     thread.post([] {});  // the thread exists
@@ -238,9 +209,10 @@ TEST(NetworkThread, APostAnnouncedHoldsNothingBackWhetherItComesOrNot) {
     std::atomic<bool> ran{false};
     thread.post([&] { ran = true; });
     ASSERT_TRUE(MainLoop::main().runUntil([&] { return ran.load(); }, kBound));
-    const double before = networkThreadCpuSeconds();
+    const double before = testing_support::threadCpuSeconds(NetworkThread::kName);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_LT(networkThreadCpuSeconds() - before, 0.1) << "the thread kept looking for a post";
+    EXPECT_LT(testing_support::threadCpuSeconds(NetworkThread::kName) - before, 0.1)
+        << "the thread kept looking for a post";
 }
 
 }  // namespace
