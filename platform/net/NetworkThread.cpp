@@ -368,8 +368,10 @@ void NetworkThread::State::run() {
         }
         // A post announced, and no transfer whose sockets need the poll (one added since the
         // perform above left libcurl's time-out at 0): look for the post rather than sleep, up
-        // to the next timer.
-        const double expectedUntil = postExpectedUntil_.exchange(0, std::memory_order_relaxed);
+        // to the next timer. Read before it is taken: the turns with none spare the exchange.
+        const double expectedUntil = postExpectedUntil_.load(std::memory_order_relaxed) != 0
+                                         ? postExpectedUntil_.exchange(0, std::memory_order_relaxed)
+                                         : 0;
         if (wait > 0 && running == 0 && expectedUntil > 0) {
             const double pollUntil = monotonicSeconds() + static_cast<double>(wait) / 1000;
             wait = awaitPost(std::min(expectedUntil, pollUntil))
