@@ -381,17 +381,14 @@ Pairing pairWithRawLibcurl(const RequestTarget& target, const ContenderFactory& 
 
 void measureSteadyAgainstRawLibcurl(benchmark::State& state, const RequestTarget& target,
                                     const ContenderFactory& ours) {
-    Pairing pairing = pairWithRawLibcurl(target, ours);
-    auto& raw = pairing.raw;
-    auto& contender = pairing.ours;
-    bool& ok = pairing.ok;
+    Pairing pair = pairWithRawLibcurl(target, ours);
     double rawSeconds = 0, ourSeconds = 0, cpu = 0;
     // One contender's run of batches back to back, of which the first few are not timed.
     const auto steadyRun = [&](RequestContender& who, double& seconds, double* cpuSeconds) {
-        for (int batch = 0; batch < kSteadyRun && ok; ++batch) {
+        for (int batch = 0; batch < kSteadyRun && pair.ok; ++batch) {
             const bool timed = batch >= kSteadyWarmUp;
             const double cpuBefore = timed && cpuSeconds ? networkThreadCpuSeconds() : 0;
-            const double batchSeconds = secondsOf([&] { return who.run(kRequestBatch); }, ok);
+            const double batchSeconds = secondsOf([&] { return who.run(kRequestBatch); }, pair.ok);
             if (timed) {
                 seconds += batchSeconds;
                 if (cpuSeconds) {
@@ -402,10 +399,10 @@ void measureSteadyAgainstRawLibcurl(benchmark::State& state, const RequestTarget
     };
     for (auto _ : state) {
         const double ourBefore = ourSeconds;
-        steadyRun(*raw, rawSeconds, nullptr);
-        steadyRun(*contender, ourSeconds, &cpu);
+        steadyRun(*pair.raw, rawSeconds, nullptr);
+        steadyRun(*pair.ours, ourSeconds, &cpu);
         state.SetIterationTime(ourSeconds - ourBefore);
-        if (!ok) {
+        if (!pair.ok) {
             state.SkipWithError("requests failed or timed out");
             break;
         }
@@ -422,24 +419,21 @@ void measureSteadyAgainstRawLibcurl(benchmark::State& state, const RequestTarget
 
 void measureAgainstRawLibcurl(benchmark::State& state, const RequestTarget& target,
                               const ContenderFactory& ours) {
-    Pairing pairing = pairWithRawLibcurl(target, ours);
-    auto& raw = pairing.raw;
-    auto& contender = pairing.ours;
-    bool& ok = pairing.ok;
+    Pairing pair = pairWithRawLibcurl(target, ours);
     double rawSeconds = 0, ourSeconds = 0, cpu = 0, rawCpu = 0;
     std::uint64_t handshakes = 0;
     for (auto _ : state) {
         const double rawCpuBefore = callingThreadCpuSeconds();
-        rawSeconds += secondsOf([&] { return raw->run(kRequestBatch); }, ok);
+        rawSeconds += secondsOf([&] { return pair.raw->run(kRequestBatch); }, pair.ok);
         rawCpu += callingThreadCpuSeconds() - rawCpuBefore;
         const double cpuBefore = networkThreadCpuSeconds();
         const std::uint64_t handshakesBefore = target.handshakes ? target.handshakes() : 0;
-        const double seconds = secondsOf([&] { return contender->run(kRequestBatch); }, ok);
+        const double seconds = secondsOf([&] { return pair.ours->run(kRequestBatch); }, pair.ok);
         cpu += networkThreadCpuSeconds() - cpuBefore;
         handshakes += (target.handshakes ? target.handshakes() : 0) - handshakesBefore;
         ourSeconds += seconds;
         state.SetIterationTime(seconds);
-        if (!ok) {
+        if (!pair.ok) {
             state.SkipWithError("requests failed or timed out");
             break;
         }
