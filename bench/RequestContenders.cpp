@@ -302,7 +302,7 @@ class SessionDataTasks final : public RequestContender {
 #endif
 
 double networkThreadCpuSeconds() {
-    return testing_support::threadCpuSeconds(platform::NetworkThread::kName);
+    return testing_support::threadCpuSeconds(platform::NetworkThread::kName).value_or(0);
 }
 
 // Raw libcurl's batches run on the calling thread.

@@ -5,14 +5,15 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
 
 namespace testing_support {
 
 // CPU seconds, user and system, that the process's thread of that name (as the kernel keeps
-// it: its first 15 bytes) has used so far; 0 while there is none.
-inline double threadCpuSeconds(const std::string& name) {
+// it: its first 15 bytes) has used so far; nothing while there is none.
+inline std::optional<double> threadCpuSeconds(const std::string& name) {
     for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
         std::ifstream comm(task.path() / "comm");
         std::string found;
@@ -33,7 +34,7 @@ inline double threadCpuSeconds(const std::string& name) {
         fields >> user >> system;
         return (user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
     }
-    return 0;
+    return std::nullopt;
 }
 
 }  // namespace testing_support
