@@ -381,6 +381,9 @@ void NetworkThread::State::run() {
         }
         curl_waitfd woken{wakeFd_, CURL_WAIT_POLLIN, 0};
         curl_multi_poll(multi_, &woken, 1, static_cast<int>(std::max(0L, wait)), nullptr);
+        // Awake until the next turn looks at its tasks before it waits: what is posted
+        // meanwhile is found then, and costs neither side a system call.
+        wakePending_ = true;
         if (woken.revents & CURL_WAIT_POLLIN) {
             eventfd_t count = 0;
             eventfd_read(wakeFd_, &count);

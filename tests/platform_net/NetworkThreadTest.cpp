@@ -1,7 +1,8 @@
 // The network thread as a loop thread: what it posts to the main queue in one turn arrives in
 // order and before what it caused elsewhere, it may call the main queue synchronously, an
 // operation queue it refills never runs blocking work on it nor waits for it while it blocks,
-// and a post announced to it holds nothing back, whether it comes or not.
+// a post reaches it whether it sleeps or works, and a post announced to it holds nothing back,
+// whether it comes or not.
 #include "platform/net/NetworkThread.h"
 
 #include <gtest/gtest.h>
@@ -155,6 +156,30 @@ TEST(NetworkThread, APostFromAnotherThreadWakesItsIdleLoopEachTime) {
         ASSERT_TRUE(*ran);
         longestWait =
             std::max(longestWait, std::chrono::duration<double>(Clock::now() - posted).count());
+    }
+    EXPECT_LT(longestWait, 0.5);
+}
+
+// A loop that is awake is not woken again: what is posted while it works must still be found
+// before it next waits, even when its poll ended for something else than a post. Here its
+// timer's time-out ends the poll, and the timer's main-queue task, which goes out at the end
+// of that turn, posts to the loop just as it gets ready to wait again.
+TEST(NetworkThread, APostWhileItsLoopIsAwakeRunsWithoutWaitingForThePoll) {
+    using Clock = std::chrono::steady_clock;
+    auto& thread = NetworkThread::shared();
+    double longestWait = 0;
+    for (int round = 0; round < 50; ++round) {
+        std::atomic<bool> ran{false};
+        Clock::time_point postedAt;
+        auto timer = thread.after(0.001, [&] {
+            DispatchQueue::main()->async([&] {
+                postedAt = Clock::now();
+                thread.post([&] { ran = true; });
+            });
+        });
+        ASSERT_TRUE(MainLoop::main().runUntil([&] { return ran.load(); }, kBound));
+        longestWait =
+            std::max(longestWait, std::chrono::duration<double>(Clock::now() - postedAt).count());
     }
     EXPECT_LT(longestWait, 0.5);
 }
