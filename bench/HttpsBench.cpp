@@ -2,6 +2,7 @@
 // certificate: raw libcurl multi reusing its connections, and each of ours against it in the
 // same iterations (see RequestContenders.h), with the server's handshakes per request.
 #include "RequestContenders.h"
+#include "ServerPlacement.h"
 #include "TlsLoopbackServer.h"
 
 namespace {
@@ -22,4 +23,10 @@ const bool registered = registerRequestBenchmarks("https", target);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    bench::keepServersApart();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "LoopbackServer.h"
+#include "ServerPlacement.h"
 #include "SocialSDK/core/image/RAZududeImageLoader.h"
 #include "SocialSDK/ui/image/RAZududeImageView.h"
 #include "platform/AppFolders.h"
@@ -279,6 +280,7 @@ int main(int argc, char** argv) {
     const auto root =
         std::filesystem::temp_directory_path() / ("rz-image-bench-" + std::to_string(getpid()));
     platform::AppFolders::setRoot(root);
+    bench::keepServersApart();
     curl_global_init(CURL_GLOBAL_DEFAULT);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -1,4 +1,5 @@
 #include "LoopbackServer.h"
+#include "ServerPlacement.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -87,6 +88,7 @@ void LoopbackServer::acceptLoop() {
 
 void LoopbackServer::serve(int fd) {
     pthread_setname_np(pthread_self(), "bench-server");
+    bench::moveToServerProcessors();
     std::string pending;
     std::vector<char> buffer(1 << 16);
     static const std::vector<char> zeros(1 << 20, '\0');

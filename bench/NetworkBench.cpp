@@ -13,6 +13,7 @@
 
 #include "LoopbackServer.h"
 #include "RequestContenders.h"
+#include "ServerPlacement.h"
 #include "platform/MainLoop.h"
 #include "platform/Operation.h"
 
@@ -154,4 +155,10 @@ BENCHMARK(BM_DownloadToFile)
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    bench::keepServersApart();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,4 +1,5 @@
 #include "TlsLoopbackServer.h"
+#include "ServerPlacement.h"
 
 #include "LoopbackServer.h"
 
@@ -125,6 +126,7 @@ void TlsLoopbackServer::acceptLoop() {
 
 void TlsLoopbackServer::serve(int fd) {
     pthread_setname_np(pthread_self(), "bench-tls-server");
+    bench::moveToServerProcessors();
     SSL* tls = SSL_new(context_);
     SSL_CTX_free(context_);  // the reference taken for this thread; the SSL keeps its own
     if (!tls || SSL_set_fd(tls, fd) != 1 || SSL_accept(tls) != 1) {
