@@ -444,7 +444,7 @@ void measureAgainstRawLibcurl(benchmark::State& state, const RequestTarget& targ
         state.counters["ratio"] = rawSeconds / ourSeconds;
         // Set against raw libcurl's row alone, this shows how far the pairing swayed it.
         state.counters["libcurl_per_second"] = requests / rawSeconds;
-        // Whether the thread rested before its batch sways what each request costs it.
+        // Where the scheduler put the server's threads sways what each request costs it.
         state.counters["libcurl_thread_us_per_request"] = rawCpu * 1e6 / requests;
         state.counters["net_thread_us_per_request"] = cpu * 1e6 / requests;
         if (target.handshakes) {

@@ -55,10 +55,9 @@ void measureRawLibcurlAlone(benchmark::State& state, const RequestTarget& target
 // `ours` and raw libcurl in steady runs in the same iterations: a run of kSteadyRun batches of
 // each in turn, of which the first kSteadyWarmUp are not timed. A machine whose speed drifts
 // within a run weighs on both alike, which two steady rates taken minutes apart do not, and
-// the runs are long enough that neither the first batch after a switch, which runs slower, nor
-// the next few, which on some machines run much faster once the thread has rested, set the
-// rate. Reports our steady rate, `ratio` (raw libcurl's time over ours), raw libcurl's steady
-// rate (`libcurl_per_second`) and the network thread's CPU time per request.
+// the first batch after a switch, which runs slower, does not set the rate. Reports our steady
+// rate, `ratio` (raw libcurl's time over ours), raw libcurl's steady rate (`libcurl_per_second`)
+// and the network thread's CPU time per request.
 constexpr int kSteadyRun = 16;
 constexpr int kSteadyWarmUp = 4;
 void measureSteadyAgainstRawLibcurl(benchmark::State& state, const RequestTarget& target,
@@ -66,10 +65,9 @@ void measureSteadyAgainstRawLibcurl(benchmark::State& state, const RequestTarget
 // `ours` against raw libcurl in the same iterations. Reports our rate (items per second, on
 // our batches' time), `ratio` (raw libcurl's time over ours: 1 is as fast), raw libcurl's own
 // rate in the pairing (`libcurl_per_second`, to set against its steady rate) and its thread's
-// CPU time per request (`libcurl_thread_us_per_request`, which a rest before the batch
-// lowers), the network thread's CPU time per request (the thread every request crosses, whose
-// time bounds the rate whatever the machine's load) and, when the server counts them, its
-// handshakes per request.
+// CPU time per request (`libcurl_thread_us_per_request`), the network thread's CPU time per request
+// (the thread every request crosses, whose time bounds the rate whatever the machine's load) and,
+// when the server counts them, its handshakes per request.
 void measureAgainstRawLibcurl(benchmark::State& state, const RequestTarget& target,
                               const ContenderFactory& ours);
 
