@@ -24,9 +24,5 @@ const bool registered = registerRequestBenchmarks("https", target);
 }  // namespace
 
 int main(int argc, char** argv) {
-    bench::keepServersApart();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::runBenchmarks(argc, argv);
 }

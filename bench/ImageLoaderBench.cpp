@@ -280,12 +280,9 @@ int main(int argc, char** argv) {
     const auto root =
         std::filesystem::temp_directory_path() / ("rz-image-bench-" + std::to_string(getpid()));
     platform::AppFolders::setRoot(root);
-    bench::keepServersApart();
     curl_global_init(CURL_GLOBAL_DEFAULT);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    const int status = bench::runBenchmarks(argc, argv);
     std::error_code ignored;
     std::filesystem::remove_all(root, ignored);
-    return 0;
+    return status;
 }

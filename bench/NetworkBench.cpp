@@ -156,9 +156,5 @@ BENCHMARK(BM_DownloadToFile)
 }  // namespace
 
 int main(int argc, char** argv) {
-    bench::keepServersApart();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::runBenchmarks(argc, argv);
 }

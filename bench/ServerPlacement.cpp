@@ -1,5 +1,6 @@
 #include "ServerPlacement.h"
 
+#include <benchmark/benchmark.h>
 #include <pthread.h>
 #include <sched.h>
 
@@ -77,6 +78,17 @@ void moveToServerProcessors() {
     if (apart) {
         pthread_setaffinity_np(pthread_self(), sizeof serverProcessors, &serverProcessors);
     }
+}
+
+int runBenchmarks(int argc, char** argv) {
+    keepServersApart();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
 }
 
 }  // namespace bench

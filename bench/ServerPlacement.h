@@ -20,4 +20,8 @@ void keepServersApart();
 // Each server thread as it starts: onto the servers' processors, where they were set aside.
 void moveToServerProcessors();
 
+// A benchmark program's main: keeps the servers apart, then runs the benchmarks the command
+// line names. Returns the program's exit status.
+int runBenchmarks(int argc, char** argv);
+
 }  // namespace bench
