@@ -42,8 +42,6 @@ std::string listed(const std::vector<int>& processors) {
     return text;
 }
 
-}  // namespace
-
 void keepServersApart() {
     const char* setting = std::getenv("RZ_BENCH_SERVER_APART");
     const std::vector<int> allowed = allowedProcessors();
@@ -73,6 +71,8 @@ void keepServersApart() {
     std::fprintf(stderr, "benchmark servers on processors %s, clients on %s\n",
                  listed(servers).c_str(), listed(clients).c_str());
 }
+
+}  // namespace
 
 void moveToServerProcessors() {
     if (apart) {

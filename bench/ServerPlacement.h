@@ -11,17 +11,14 @@
 
 namespace bench {
 
-// First thing in main, before any thread starts: where the process may use three processors
-// or more, sets the last quarter of them (at least one) aside for the servers and keeps the
-// calling thread, and every thread it starts later, on the rest. RZ_BENCH_SERVER_APART=0
-// leaves the placement to the scheduler. Says on standard error what it chose.
-void keepServersApart();
+// A benchmark program's main, called before any thread starts: where the process may use three
+// processors or more, sets the last quarter of them (at least one) aside for the servers and
+// keeps the calling thread, and every thread it starts later, on the rest; then runs the
+// benchmarks the command line names. RZ_BENCH_SERVER_APART=0 leaves the placement to the
+// scheduler. Says on standard error what it chose; returns the program's exit status.
+int runBenchmarks(int argc, char** argv);
 
 // Each server thread as it starts: onto the servers' processors, where they were set aside.
 void moveToServerProcessors();
-
-// A benchmark program's main: keeps the servers apart, then runs the benchmarks the command
-// line names. Returns the program's exit status.
-int runBenchmarks(int argc, char** argv);
 
 }  // namespace bench
