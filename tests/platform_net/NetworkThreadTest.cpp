@@ -169,17 +169,21 @@ TEST(NetworkThread, APostWhileItsLoopIsAwakeRunsWithoutWaitingForThePoll) {
     auto& thread = NetworkThread::shared();
     double longestWait = 0;
     for (int round = 0; round < 50; ++round) {
-        std::atomic<bool> ran{false};
-        Clock::time_point postedAt;
-        auto timer = thread.after(0.001, [&] {
-            DispatchQueue::main()->async([&] {
-                postedAt = Clock::now();
-                thread.post([&] { ran = true; });
+        // Shared with the tasks, which may outlive a failed round.
+        struct Round {
+            std::atomic<bool> ran{false};
+            Clock::time_point postedAt;
+        };
+        auto state = std::make_shared<Round>();
+        auto timer = thread.after(0.001, [&thread, state] {
+            DispatchQueue::main()->async([&thread, state] {
+                state->postedAt = Clock::now();
+                thread.post([state] { state->ran = true; });
             });
         });
-        ASSERT_TRUE(MainLoop::main().runUntil([&] { return ran.load(); }, kBound));
-        longestWait =
-            std::max(longestWait, std::chrono::duration<double>(Clock::now() - postedAt).count());
+        ASSERT_TRUE(MainLoop::main().runUntil([&] { return state->ran.load(); }, kBound));
+        longestWait = std::max(
+            longestWait, std::chrono::duration<double>(Clock::now() - state->postedAt).count());
     }
     EXPECT_LT(longestWait, 0.5);
 }
@@ -220,20 +224,21 @@ TEST(NetworkThread, APostAnnouncedHoldsNothingBackWhetherItComesOrNot) {
 
     // Announced for a minute and never made: the watch ends at the thread's next timer, which
     // fires long before the minute is out.
+    // The flags are shared with the tasks, which may outlive a failed assertion.
     settle();
-    std::atomic<bool> fired{false};
-    auto timer = thread.after(0.03, [&] { fired = true; });
+    auto fired = std::make_shared<std::atomic<bool>>(false);
+    auto timer = thread.after(0.03, [fired] { *fired = true; });
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     thread.expectPost(60);
-    ASSERT_TRUE(MainLoop::main().runUntil([&] { return fired.load(); }, kBound));
+    ASSERT_TRUE(MainLoop::main().runUntil([&] { return fired->load(); }, kBound));
 
     // Announced and made: the post runs, and ends the watch, so that the idle thread sleeps
     // rather than spend the minute looking for another.
     settle();
     thread.expectPost(60);
-    std::atomic<bool> ran{false};
-    thread.post([&] { ran = true; });
-    ASSERT_TRUE(MainLoop::main().runUntil([&] { return ran.load(); }, kBound));
+    auto ran = std::make_shared<std::atomic<bool>>(false);
+    thread.post([ran] { *ran = true; });
+    ASSERT_TRUE(MainLoop::main().runUntil([&] { return ran->load(); }, kBound));
     const auto before = testing_support::threadCpuSeconds(NetworkThread::kName);
     ASSERT_TRUE(before) << "no thread named " << NetworkThread::kName;
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
