@@ -325,13 +325,8 @@ class MainQueue final : public DispatchQueue {
         // A loop thread's held main tasks go first (they come before this one); this one is
         // posted at once, not held until the end of a turn that waits for it.
         beforeLoopThreadWaits();
-        runAndWait(
-            [](std::function<void()> t) {
-                std::vector<std::function<void()>> one;
-                one.push_back(std::move(t));
-                MainLoop::main().postAll(std::move(one));
-            },
-            task);
+        runAndWait([](std::function<void()> t) { MainLoop::main().postAll(std::span(&t, 1)); },
+                   task);
     }
 
     std::shared_ptr<TimerHandle> after(double seconds, std::function<void()> task) override {

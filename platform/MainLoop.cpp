@@ -256,7 +256,7 @@ void MainLoop::post(std::function<void()> task) {
     state_->signalLocked();
 }
 
-void MainLoop::postAll(std::vector<std::function<void()>> tasks) {
+void MainLoop::postAll(std::span<std::function<void()>> tasks) {
     MutexLock lock(state_->mutex);
     bool added = false;
     for (auto& task : tasks) {

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -52,8 +53,8 @@ class MainLoop {
     // own (ThreadLoop), a task for the main loop is held until the end of that loop's turn and
     // posted with the others of the turn (see ThreadLoop.h).
     void post(std::function<void()> task);
-    // The tasks, in order, with one wake-up of the loop.
-    void postAll(std::vector<std::function<void()>> tasks);
+    // The tasks, in order, with one wake-up of the loop; they are moved from.
+    void postAll(std::span<std::function<void()>> tasks);
 
     // A call `seconds` from now on the loop's clock (0 or less: as soon as the loop looks at
     // its timers). Timers due at the same time fire in the order they were made. The loop

@@ -33,9 +33,13 @@ void ThreadLoop::flushMain() {
     if (mainTasks_.empty()) {
         return;
     }
-    // Moved out first: posting may run code that holds more.
-    auto tasks = std::exchange(mainTasks_, {});
-    MainLoop::main().postAll(std::move(tasks));
+    // Moved out first: posting may run code that holds more. The storage goes round between
+    // the two vectors, so that each turn's hand-off costs no allocation.
+    std::vector<std::function<void()>> tasks = std::move(spareMainTasks_);
+    tasks.swap(mainTasks_);
+    MainLoop::main().postAll(tasks);
+    tasks.clear();
+    spareMainTasks_ = std::move(tasks);
 }
 
 void ThreadLoop::beforeWaiting() {
@@ -45,8 +49,8 @@ void ThreadLoop::beforeWaiting() {
     }
 }
 
-std::vector<std::function<void()>> ThreadLoop::takeJobs() {
-    return std::exchange(jobs_, {});
+void ThreadLoop::takeJobs(std::vector<std::function<void()>>& jobs) {
+    jobs.swap(jobs_);
 }
 
 }  // namespace platform

@@ -41,8 +41,10 @@ class ThreadLoop {
     // thread go to the worker pool instead.
     void beforeWaiting();
 
-    // For the loop: the jobs to run now (those that came meanwhile wait for the next call).
-    std::vector<std::function<void()>> takeJobs();
+    // For the loop: swaps the jobs to run now into `jobs`, which must be empty (those that
+    // come meanwhile wait for the next call). Handing the same vector back each time keeps
+    // the storage of both, so that a turn with jobs costs no allocation.
+    void takeJobs(std::vector<std::function<void()>>& jobs);
     bool hasJobs() const { return !jobs_.empty(); }
 
   protected:
@@ -51,6 +53,8 @@ class ThreadLoop {
   private:
     std::vector<std::function<void()>> jobs_;
     std::vector<std::function<void()>> mainTasks_;
+    // Empty, with the storage of the last flush's tasks, for the turn after next.
+    std::vector<std::function<void()>> spareMainTasks_;
 };
 
 // What every waiting or handing-off point calls: flushes and hands off (see above) when the

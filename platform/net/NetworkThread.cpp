@@ -413,9 +413,11 @@ void NetworkThread::State::runTasks() {
             detail::runGuarded("a network-thread task", task);
         }
         running_.clear();
-        for (auto& job : takeJobs()) {
+        takeJobs(runningJobs_);
+        for (auto& job : runningJobs_) {
             detail::runGuarded("a network-thread job", job);
         }
+        runningJobs_.clear();
     }
 }
 

@@ -130,8 +130,10 @@ struct NetworkThread::State final : ThreadLoop {
     std::atomic<double> postExpectedUntil_{0};  // monotonic seconds; 0 for none
     std::mutex mutex_;                          // guards tasks_ and timers_
     std::vector<std::function<void()>> tasks_;
-    // The batch being run; kept with its room, which goes back and forth with tasks_.
+    // The batch being run; kept with its room, which goes back and forth with tasks_. The
+    // same for the loop's jobs (ThreadLoop), which are this thread's alone.
     std::vector<std::function<void()>> running_;
+    std::vector<std::function<void()>> runningJobs_;
     Timers timers_;
 
     // The loads watched, each knowing its index: a load joins and leaves without an
