@@ -231,20 +231,21 @@ NetworkThread::State::ConfiguredHandle NetworkThread::State::takeConfiguredHandl
     if (!hasUrl) {
         chosen = kept.rbegin();
     }
-    const EasyHandle handle = chosen->handle;
+    ConfiguredHandle taken{chosen->handle, hasUrl, std::move(chosen->acceptEncoding)};
     std::swap(*chosen, kept.back());
     kept.pop_back();
-    return {handle, hasUrl};
+    return taken;
 }
 
 void NetworkThread::State::keepConfiguredHandle(EasyHandle handle, bool withCookies, bool https,
-                                                Url url) {
+                                                Url url,
+                                                std::optional<std::string> acceptEncoding) {
     auto& kept = configuredHandles_[(withCookies ? 2 : 0) + (https ? 1 : 0)];
     if (kept.size() >= kSpareLimit) {
         giveBackEasyHandle(handle, withCookies);
         return;
     }
-    kept.push_back({handle, std::move(url)});
+    kept.push_back({handle, std::move(url), std::move(acceptEncoding)});
 }
 
 void NetworkThread::State::giveBackEasyHandle(EasyHandle handle, bool withCookies) {

@@ -268,8 +268,7 @@ void UrlConnection::Load::startHop() {
     const bool https = url.scheme() == "https";
     easyHttps_ = https;
     easyPlain_ = request.httpMethod() == "GET" && !request.httpBody() &&
-                 !request.httpBodyStream() && !freshConnectionNext_ &&
-                 !request.valueForHttpHeaderField("Accept-Encoding");
+                 !request.httpBodyStream() && !freshConnectionNext_;
     auto& loop = NetworkThread::shared().state();
     const auto kept = easyPlain_ ? loop.takeConfiguredHandle(easyHasCookies_, https, url)
                                  : NetworkThread::State::ConfiguredHandle{};
@@ -277,6 +276,7 @@ void UrlConnection::Load::startHop() {
     const auto handle = configured ? kept.handle : loop.takeEasyHandle(easyHasCookies_);
     easy_ = handle.easy;
     easyUrl_ = handle.url;
+    easyAcceptEncoding_ = configured ? kept.acceptEncoding : std::nullopt;
     if (!easy_) {
         fail(urlError(kUrlErrorUnknown, "The load could not be set up.", url));
         return;
@@ -429,6 +429,7 @@ bool UrlConnection::Load::setMethodAndBody(const UrlRequest& request) {
 
 bool UrlConnection::Load::setHeaders(const UrlRequest& request) {
     bool hasExpect = false;
+    std::optional<std::string> acceptEncoding;
     for (const auto& [name, value] : request.allHttpHeaderFields().fields()) {
         if (name.empty() || holdsLineBreakOrNul(name) || holdsLineBreakOrNul(value) ||
             name.find(':') != std::string::npos) {
@@ -444,7 +445,7 @@ bool UrlConnection::Load::setHeaders(const UrlRequest& request) {
         if (HeaderFields::sameName(name, "Accept-Encoding")) {
             // libcurl sends the header and decodes what comes back, so that the delegate
             // gets the body itself, as the request's maker expects of URL loading.
-            curl_easy_setopt(easy_, CURLOPT_ACCEPT_ENCODING, value.c_str());
+            acceptEncoding = value;
             continue;
         }
         if (HeaderFields::sameName(name, "Expect")) {
@@ -467,6 +468,13 @@ bool UrlConnection::Load::setHeaders(const UrlRequest& request) {
         headerList_ = curl_slist_append(headerList_, ("Authorization: " + *authorization_).c_str());
     }
     curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_);
+    // A kept handle may ask for other encodings than this request, or for some where this
+    // one asks for none.
+    if (acceptEncoding != easyAcceptEncoding_) {
+        curl_easy_setopt(easy_, CURLOPT_ACCEPT_ENCODING,
+                         acceptEncoding ? acceptEncoding->c_str() : nullptr);
+        easyAcceptEncoding_ = std::move(acceptEncoding);
+    }
     return true;
 }
 
@@ -677,7 +685,8 @@ void UrlConnection::Load::releaseHop() {
             // (cancelled, paused, failed) may carry state that a reset does not clear.
             const NetworkThread::State::EasyHandle handle{easy_, easyUrl_};
             if (easyReusable_ && easyPlain_) {
-                loop.keepConfiguredHandle(handle, easyHasCookies_, easyHttps_, std::move(*hopUrl_));
+                loop.keepConfiguredHandle(handle, easyHasCookies_, easyHttps_, std::move(*hopUrl_),
+                                          std::move(easyAcceptEncoding_));
             } else if (easyReusable_) {
                 loop.giveBackEasyHandle(handle, easyHasCookies_);
             } else {
@@ -690,6 +699,7 @@ void UrlConnection::Load::releaseHop() {
         easyUrl_ = nullptr;
         easyReusable_ = false;
         easyPlain_ = false;
+        easyAcceptEncoding_.reset();
     }
     if (headerList_) {
         curl_slist_free_all(headerList_);

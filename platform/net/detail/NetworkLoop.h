@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -74,9 +75,13 @@ struct NetworkThread::State final : ThreadLoop {
     struct ConfiguredHandle {
         EasyHandle handle;
         bool hasUrl = false;  // the handle is set to the URL asked for
+        // The encodings the handle asks for and decodes (CURLOPT_ACCEPT_ENCODING); none set
+        // when empty.
+        std::optional<std::string> acceptEncoding;
     };
     ConfiguredHandle takeConfiguredHandle(bool withCookies, bool https, const Url& url);
-    void keepConfiguredHandle(EasyHandle handle, bool withCookies, bool https, Url url);
+    void keepConfiguredHandle(EasyHandle handle, bool withCookies, bool https, Url url,
+                              std::optional<std::string> acceptEncoding);
 
     // The proxy the environment names for a scheme's loads, and the hosts it leaves out;
     // empty for none. Read once, as the thread starts: libcurl would read the environment
@@ -148,6 +153,7 @@ struct NetworkThread::State final : ThreadLoop {
     struct KeptHandle {
         EasyHandle handle;
         Url url;
+        std::optional<std::string> acceptEncoding;
     };
     std::array<std::vector<KeptHandle>, 4> configuredHandles_;
     std::string httpProxy_;

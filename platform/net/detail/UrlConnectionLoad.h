@@ -199,6 +199,7 @@ class UrlConnection::Load final : public AuthenticationChallengeSender,
     bool easyHasCookies_ = false;
     bool easyReusable_ = false;
     bool easyPlain_ = false;  // a plain GET's options only: the handle may keep them
+    std::optional<std::string> easyAcceptEncoding_;  // what easy_ was set to ask for
     bool easyHttps_ = false;
     std::optional<Url> hopUrl_;  // the URL easy_ was given
     bool freshConnectionNext_ = false;
