@@ -75,8 +75,8 @@ struct NetworkThread::State final : ThreadLoop {
     struct ConfiguredHandle {
         EasyHandle handle;
         bool hasUrl = false;  // the handle is set to the URL asked for
-        // The encodings the handle asks for and decodes (CURLOPT_ACCEPT_ENCODING); none set
-        // when empty.
+        // The encodings the handle asks for and decodes (CURLOPT_ACCEPT_ENCODING): none when
+        // absent, every one libcurl decodes when empty.
         std::optional<std::string> acceptEncoding;
     };
     ConfiguredHandle takeConfiguredHandle(bool withCookies, bool https, const Url& url);
