@@ -8,6 +8,8 @@
 //                                     the least any client does before it can show it
 //   image/hundred_observers_raw/<side>  a hundred observers asking for the bytes in GIF mode,
 //                                     where nothing is decoded: the loader's own cost
+//   image/hundred_registrations       the main thread's part before the download starts:
+//                                     the hundred views registering, timed alone
 //
 // The picture is a side × side PNG of a gradient with grain, as photographs compress.
 #include <benchmark/benchmark.h>
@@ -271,6 +273,37 @@ BENCHMARK(BM_HundredRawObservers)
     ->Arg(256)
     ->Arg(1024)
     ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+
+// The main thread's own part of a hundred views given one URL whose download has not started:
+// each view registers with the loader, the first looks in the cache and makes the download.
+// Nothing is sent: the download is cancelled before its start, on the next turn of the loop.
+void BM_HundredRegistrations(benchmark::State& state) {
+    const std::string url = server().url("/picture-registered.png");
+    const auto placeholder = std::make_shared<const platform::Image>(4, 4);
+    auto& loader = RAZududeImageLoader::sharedImageLoader();
+    loader.clearCacheForURL(url);
+    auto counter = std::make_shared<ViewCounter>();
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::vector<std::shared_ptr<RAZududeImageView>> views;
+        views.reserve(kViews);
+        for (int i = 0; i < kViews; ++i) {
+            views.push_back(std::make_shared<RAZududeImageView>(placeholder, counter));
+        }
+        state.ResumeTiming();
+        for (const auto& view : views) {
+            view->setImageURL(url);
+        }
+        state.PauseTiming();
+        loader.cancelLoadForURL(url);
+        views.clear();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * kViews);
+}
+BENCHMARK(BM_HundredRegistrations)
+    ->Name("image/hundred_registrations")
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -86,7 +86,16 @@ RAZududeImageLoader& RAZududeImageLoader::sharedImageLoader() {
 }
 
 std::string RAZududeImageLoader::cacheKey(std::string_view imageURL) {
-    return "RZImageLoader-" + RAZududeUtils::md5Value(imageURL);
+    // A picture's key is asked for several times in a row, on the main thread: by its views
+    // looking in the cache and registering, by its download's progress and by its end. The
+    // last one made on this thread spares hashing the URL again each time.
+    thread_local std::string lastURL;
+    thread_local std::string lastKey;
+    if (lastKey.empty() || imageURL != lastURL) {
+        lastKey = "RZImageLoader-" + RAZududeUtils::md5Value(imageURL);
+        lastURL = imageURL;
+    }
+    return lastKey;
 }
 
 std::string RAZududeImageLoader::cacheKey(std::string_view imageURL, std::size_t styleHash) {
@@ -403,11 +412,11 @@ void RAZududeImageLoader::addObserver(const std::shared_ptr<RZImageLoaderObserve
     std::vector<platform::ObserverToken> leftTokens;  // dies after the lock is let go
     std::lock_guard lock(observersLock_);
     sweepGoneObservers(leftTokens);
-    auto [found, added] = observers_.try_emplace(observer.get());
+    auto [found, added] = observers_.try_emplace(observer.get(), &registrationBlocks_);
     if (!added && !sameObserver(found->second.observer, observer)) {
         // Left behind by an observer that lived at this address before.
         dropListeners(observer.get(), nullptr, leftTokens);
-        found = observers_.try_emplace(observer.get()).first;
+        found = observers_.try_emplace(observer.get(), &registrationBlocks_).first;
         added = true;
     }
     Observed& observed = found->second;
@@ -424,7 +433,8 @@ void RAZududeImageLoader::addObserver(const std::shared_ptr<RZImageLoaderObserve
     }
     observed.imageURLs.push_back(&audienceFound->first);
     Audience& audience = audienceFound->second;
-    auto listener = std::make_shared<Listener>();
+    auto listener = std::allocate_shared<Listener>(
+        std::pmr::polymorphic_allocator<Listener>(&registrationBlocks_));
     listener->observer = observer;
     listener->identity = observer.get();
     listener->methods = methods;
@@ -455,6 +465,17 @@ void RAZududeImageLoader::addObserver(const std::shared_ptr<RZImageLoaderObserve
 void RAZududeImageLoader::deliver(const std::string& imageURL, unsigned method,
                                   const platform::Notification& notification) {
     std::vector<std::shared_ptr<Listener>> listeners;
+    // Their blocks go back to the registrations' pool, which the lock guards, however this ends.
+    struct ReleasedUnderLock {
+        std::mutex& lock;
+        std::vector<std::shared_ptr<Listener>>& listeners;
+        ~ReleasedUnderLock() {
+            if (!listeners.empty()) {
+                std::lock_guard locked(lock);
+                listeners.clear();
+            }
+        }
+    } released{observersLock_, listeners};
     {
         std::lock_guard lock(observersLock_);
         const auto found = audiences_.find(imageURL);

@@ -24,6 +24,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <memory_resource>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -234,9 +235,10 @@ class RAZududeImageLoader : public RZImageLoadConnectionDelegate,
         unsigned registered = 0;  // the methods that have a token
     };
     struct Observed {
+        explicit Observed(std::pmr::memory_resource* blocks) : imageURLs(blocks) {}
         std::weak_ptr<RZImageLoaderObserver> observer;
         // The keys of the audiences it is among: each lives while the observer is in it.
-        std::vector<const std::string*> imageURLs;
+        std::pmr::vector<const std::string*> imageURLs;
     };
 
     void deliver(const std::string& imageURL, unsigned method,
@@ -264,9 +266,13 @@ class RAZududeImageLoader : public RZImageLoadConnectionDelegate,
     };
     static constexpr std::size_t kFirstSweep = 64;
 
-    std::mutex observersLock_;  // guards the three below
+    std::mutex observersLock_;  // guards the four below
+    // A screen of views registers a hundred at once, each with blocks of its own that the
+    // allocator would look for one by one; the registrations reuse theirs instead.
+    std::pmr::unsynchronized_pool_resource registrationBlocks_;
     std::unordered_map<std::string, Audience, UrlHash, std::equal_to<>> audiences_;  // by URL
-    std::unordered_map<const RZImageLoaderObserver*, Observed> observers_;
+    std::pmr::unordered_map<const RZImageLoaderObserver*, Observed> observers_{
+        &registrationBlocks_};
     std::size_t sweepAt_ = kFirstSweep;  // the size of observers_ that calls for a sweep
 
     std::atomic<double> cacheSeconds_{kDefaultCacheSeconds};

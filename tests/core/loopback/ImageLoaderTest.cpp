@@ -248,6 +248,12 @@ TEST_F(ImageLoaderTest, TheBytesStayInTheCacheSevenDaysUnderTheUrlsKey) {
     const std::string key = "RZImageLoader-" + md5Upper(url);
     EXPECT_EQ(RAZududeImageLoader::cacheKey(url), key);
     EXPECT_EQ(RAZududeImageLoader::cacheKey(url, 77), key + "-77");
+    // Asked for in turns, each URL keeps its own key; an extension of the URL is another URL.
+    const std::string other = url + "&v=2";
+    EXPECT_EQ(RAZududeImageLoader::cacheKey(other), "RZImageLoader-" + md5Upper(other));
+    EXPECT_EQ(RAZududeImageLoader::cacheKey(url), key);
+    EXPECT_EQ(RAZududeImageLoader::cacheKey(url.substr(0, url.size() - 1)),
+              "RZImageLoader-" + md5Upper(url.substr(0, url.size() - 1)));
     EXPECT_EQ(RAZududeImageLoader::loadedNotificationName(url),
               "kRZImageLoaderNotificationLoaded-" + key);
 
