@@ -433,8 +433,7 @@ void RAZududeImageLoader::addObserver(const std::shared_ptr<RZImageLoaderObserve
     }
     observed.imageURLs.push_back(&audienceFound->first);
     Audience& audience = audienceFound->second;
-    auto listener = std::allocate_shared<Listener>(
-        std::pmr::polymorphic_allocator<Listener>(&registrationBlocks_));
+    auto listener = std::make_shared<Listener>();
     listener->observer = observer;
     listener->identity = observer.get();
     listener->methods = methods;
@@ -465,17 +464,6 @@ void RAZududeImageLoader::addObserver(const std::shared_ptr<RZImageLoaderObserve
 void RAZududeImageLoader::deliver(const std::string& imageURL, unsigned method,
                                   const platform::Notification& notification) {
     std::vector<std::shared_ptr<Listener>> listeners;
-    // Their blocks go back to the registrations' pool, which the lock guards, however this ends.
-    struct ReleasedUnderLock {
-        std::mutex& lock;
-        std::vector<std::shared_ptr<Listener>>& listeners;
-        ~ReleasedUnderLock() {
-            if (!listeners.empty()) {
-                std::lock_guard locked(lock);
-                listeners.clear();
-            }
-        }
-    } released{observersLock_, listeners};
     {
         std::lock_guard lock(observersLock_);
         const auto found = audiences_.find(imageURL);

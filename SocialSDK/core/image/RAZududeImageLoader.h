@@ -268,7 +268,8 @@ class RAZududeImageLoader : public RZImageLoadConnectionDelegate,
 
     std::mutex observersLock_;  // guards the four below
     // A screen of views registers a hundred at once, each with blocks of its own that the
-    // allocator would look for one by one; the registrations reuse theirs instead.
+    // allocator would look for one by one: the observers' entries and their lists of URLs,
+    // which never leave the lock, reuse theirs instead.
     std::pmr::unsynchronized_pool_resource registrationBlocks_;
     std::unordered_map<std::string, Audience, UrlHash, std::equal_to<>> audiences_;  // by URL
     std::pmr::unordered_map<const RZImageLoaderObserver*, Observed> observers_{
