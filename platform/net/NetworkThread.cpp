@@ -13,6 +13,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "platform/MainLoop.h"
 #include "platform/TaskGuard.h"
 #include "platform/net/detail/NetworkLoop.h"
 
@@ -367,24 +368,39 @@ void NetworkThread::State::run() {
                 wait = 0;
             }
         }
-        // A post announced, and no transfer whose sockets need the poll (one added since the
-        // perform above left libcurl's time-out at 0): look for the post rather than sleep, up
-        // to the next timer. Read before it is taken: the turns with none spare the exchange.
+        // With no transfer whose sockets need the poll (one added since the perform above
+        // left libcurl's time-out at 0), look for a post rather than sleep, up to the next
+        // timer: until an announced post comes, or for a moment after an idle wait that a post
+        // ended soon, as the main loop does. Read before it is taken: the turns with no
+        // announcement spare the exchange.
         const double expectedUntil = postExpectedUntil_.load(std::memory_order_relaxed) != 0
                                          ? postExpectedUntil_.exchange(0, std::memory_order_relaxed)
                                          : 0;
-        if (wait > 0 && running == 0 && expectedUntil > 0) {
-            const double pollUntil = monotonicSeconds() + static_cast<double>(wait) / 1000;
-            wait = awaitPost(std::min(expectedUntil, pollUntil))
-                       ? 0
-                       : static_cast<long>(
-                             std::ceil(std::max(0.0, pollUntil - monotonicSeconds()) * 1000));
+        const bool idleWait = wait > 0 && running == 0;
+        double idleSince = 0;
+        bool posted = false;
+        if (idleWait) {
+            idleSince = monotonicSeconds();
+            const double lookUntil =
+                std::max(expectedUntil, spins_ ? idleSince + kLoopSpinInterval : 0);
+            const double pollUntil = idleSince + static_cast<double>(wait) / 1000;
+            if (lookUntil > idleSince) {
+                posted = awaitPost(std::min(lookUntil, pollUntil));
+                wait = posted ? 0
+                              : static_cast<long>(std::ceil(
+                                    std::max(0.0, pollUntil - monotonicSeconds()) * 1000));
+            }
         }
         curl_waitfd woken{wakeFd_, CURL_WAIT_POLLIN, 0};
         curl_multi_poll(multi_, &woken, 1, static_cast<int>(std::max(0L, wait)), nullptr);
         // Awake until the next turn looks at its tasks before it waits: what is posted
         // meanwhile is found then, and costs neither side a system call.
         wakePending_ = true;
+        if (idleWait) {
+            // A timer's deadline is not work handed over: only a post keeps the loop looking.
+            posted = posted || (woken.revents & CURL_WAIT_POLLIN) != 0;
+            spins_ = posted && monotonicSeconds() - idleSince <= kLoopSpinInterval;
+        }
         if (woken.revents & CURL_WAIT_POLLIN) {
             eventfd_t count = 0;
             eventfd_read(wakeFd_, &count);

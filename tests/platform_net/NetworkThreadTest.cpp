@@ -1,8 +1,8 @@
 // The network thread as a loop thread: what it posts to the main queue in one turn arrives in
 // order and before what it caused elsewhere, it may call the main queue synchronously, an
 // operation queue it refills never runs blocking work on it nor waits for it while it blocks,
-// a post reaches it whether it sleeps or works, and a post announced to it holds nothing back,
-// whether it comes or not.
+// a post reaches it whether it sleeps, looks for posts or works, it sleeps once posts stop, and
+// a post announced to it holds nothing back, whether it comes or not.
 #include "platform/net/NetworkThread.h"
 
 #include <gtest/gtest.h>
@@ -158,6 +158,29 @@ TEST(NetworkThread, APostFromAnotherThreadWakesItsIdleLoopEachTime) {
             std::max(longestWait, std::chrono::duration<double>(Clock::now() - posted).count());
     }
     EXPECT_LT(longestWait, 0.5);
+}
+
+// Posts that come soon after one another keep the idle loop looking for the next one rather
+// than sleeping between them; once they stop, it must sleep, or an app that made a burst of
+// requests would keep a processor busy.
+TEST(NetworkThread, AStreamOfPostsRunsEachAndLeavesTheLoopAsleepOnceItEnds) {
+    using Clock = std::chrono::steady_clock;
+    auto& thread = NetworkThread::shared();
+    for (int post = 0; post < 200; ++post) {
+        auto ran = std::make_shared<std::atomic<bool>>(false);  // may outlive a failed post
+        const auto posted = Clock::now();
+        thread.post([ran] { *ran = true; });
+        while (!*ran && Clock::now() - posted < std::chrono::seconds(5)) {
+            std::this_thread::yield();
+        }
+        ASSERT_TRUE(*ran);
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    const auto before = testing_support::threadCpuSeconds(NetworkThread::kName);
+    ASSERT_TRUE(before) << "no thread named " << NetworkThread::kName;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_LT(*testing_support::threadCpuSeconds(NetworkThread::kName) - *before, 0.1)
+        << "the thread kept looking for a post after the stream ended";
 }
 
 // A loop that is awake is not woken again: what is posted while it works must still be found

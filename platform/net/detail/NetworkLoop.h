@@ -133,7 +133,9 @@ struct NetworkThread::State final : ThreadLoop {
     int wakeFd_ = -1;  // an eventfd that others write to wake the loop's poll
     std::atomic<bool> wakePending_{false};
     std::atomic<double> postExpectedUntil_{0};  // monotonic seconds; 0 for none
-    std::mutex mutex_;                          // guards tasks_ and timers_
+    // Whether the last idle wait ended in a post soon: the next one looks for posts first.
+    bool spins_ = false;
+    std::mutex mutex_;  // guards tasks_ and timers_
     std::vector<std::function<void()>> tasks_;
     // The batch being run; kept with its room, which goes back and forth with tasks_. The
     // same for the loop's jobs (ThreadLoop), which are this thread's alone.
