@@ -15,6 +15,7 @@
 
 #include "platform/MainLoop.h"
 #include "platform/TaskGuard.h"
+#include "platform/net/NetworkThreadAllocator.h"
 #include "platform/net/detail/NetworkLoop.h"
 
 namespace platform {
@@ -340,6 +341,7 @@ void NetworkThread::State::sweep() {
 
 void NetworkThread::State::run() {
     ThreadLoop::install(this);
+    detail::NetworkThreadBlocks::adoptCurrentThread();
     for (;;) {
         runTasks();
         fireTimers();

@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "platform/net/NetworkThreadAllocator.h"
 #include "platform/net/detail/HeaderLines.h"
 
 namespace platform {
@@ -185,8 +186,10 @@ std::optional<std::string_view> HeaderBlock::contentType() const {
 
 std::shared_ptr<const HttpUrlResponse> HttpUrlResponse::fromHeaderBlock(
     Url url, int statusCode, std::string httpVersion, const HeaderBlock& headers) {
-    return std::make_shared<const HttpUrlResponse>(FromBlock{}, std::move(url), statusCode,
-                                                   std::move(httpVersion), headers);
+    // Made on the network thread, mostly let go of on the main one.
+    return std::allocate_shared<HttpUrlResponse>(NetworkThreadAllocator<HttpUrlResponse>(),
+                                                 FromBlock{}, std::move(url), statusCode,
+                                                 std::move(httpVersion), headers);
 }
 
 // The fields wait; the two the base class needs were noted as the lines came.

@@ -14,6 +14,7 @@
 #include "platform/Format.h"
 #include "platform/Log.h"
 #include "platform/TaskGuard.h"
+#include "platform/net/NetworkThreadAllocator.h"
 
 namespace {
 
@@ -253,12 +254,15 @@ void RAZududeURLSessionManagerTaskDelegate::taskDidComplete(
         error = moveError_;
     }
     // Nothing changes this delegate any more: the outcome reads its body and file in place.
-    auto outcome = std::make_shared<Outcome>(Outcome{shared_from_this(),
-                                                     task,
-                                                     std::move(settings.serializer),
-                                                     std::move(error),
-                                                     {},
-                                                     std::nullopt});
+    // Made where the transfer ended, most often the network thread, and let go of on the
+    // completion queue.
+    auto outcome = std::allocate_shared<Outcome>(platform::NetworkThreadAllocator<Outcome>(),
+                                                 Outcome{shared_from_this(),
+                                                         task,
+                                                         std::move(settings.serializer),
+                                                         std::move(error),
+                                                         {},
+                                                         std::nullopt});
     // A serializer that only checks the response and hands the body on is not worth a hop:
     // it runs on the completion queue, just before the handler, as does everything else when
     // the load failed. That keeps it off the delegate queue, which the network thread runs.
