@@ -20,14 +20,6 @@
 
 namespace platform {
 
-// How long a loop that was just handed work soon after it fell idle looks for more before it
-// sleeps. Waking a sleeping thread costs the poster a system call, and the woken thread tens
-// of microseconds on a virtual machine's idle processor: a stream of replies pays that twice
-// per reply unless the loop is still awake, and on a machine of many processors the replies of
-// a busy session come 200 to 500 µs apart. A loop whose work comes further apart sleeps at
-// once, so that an idle app spends nothing on it. The main loop and the network thread's alike.
-inline constexpr double kLoopSpinInterval = 0.0005;
-
 // A time-out or delay in any unit (std::chrono::milliseconds(300), std::chrono::seconds(30)),
 // held as seconds of double precision, the loop's own unit. The overloads below that take bare
 // seconds as a double remain for callers not yet moved to durations.
