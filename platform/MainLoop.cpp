@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <deque>
 #include <limits>
 #include <map>
 #include <stdexcept>
@@ -17,6 +16,7 @@
 
 #include "platform/Mutex.h"
 #include "platform/NoDestructor.h"
+#include "platform/RingQueue.h"
 #include "platform/TaskGuard.h"
 #include "platform/ThreadLoop.h"
 
@@ -101,7 +101,7 @@ struct MainLoop::State {
     std::uint64_t generation RZ_GUARDED_BY(mutex) = 0;  // bumped by everything a waiting loop
                                                         // must look at
 
-    std::deque<std::function<void()>> tasks RZ_GUARDED_BY(mutex);
+    RingQueue<std::function<void()>> tasks RZ_GUARDED_BY(mutex);
     std::map<TimerKey, std::shared_ptr<Timer>> timers RZ_GUARDED_BY(mutex);
     std::uint64_t nextTimerSequence RZ_GUARDED_BY(mutex) = 0;
 
@@ -226,7 +226,7 @@ MainLoop::MainLoop(Origin origin) : state_(std::make_shared<State>()) {
 
 MainLoop::~MainLoop() {
     // Tasks and timers die with the state; handles still held then report invalid.
-    std::deque<std::function<void()>> tasks;
+    RingQueue<std::function<void()>> tasks;
     std::map<TimerKey, std::shared_ptr<Timer>> timers;
     {
         MutexLock lock(state_->mutex);
