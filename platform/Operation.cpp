@@ -95,6 +95,29 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
         requestPump();
     }
 
+    bool runNowIfIdle(const std::function<void()>& work) {
+        {
+            MutexLock lock(mutex);
+            if (suspended || running >= width() || !entries.empty()) {
+                return false;
+            }
+            ++running;
+            ++runningInPlace;
+        }
+        detail::runGuarded("an operation", work);
+        {
+            MutexLock lock(mutex);
+            --running;
+            --runningInPlace;
+            changed.notify_all();
+            if (entries.empty()) {
+                return true;
+            }
+        }
+        requestPump();  // what was added meanwhile waited for the room this took
+        return true;
+    }
+
     // Forgets the queue in an operation that left it without finishing.
     static void detach(Operation& operation) {
         MutexLock lock(operation.mutex_);
@@ -127,7 +150,8 @@ class OperationQueueCore : public std::enable_shared_from_this<OperationQueueCor
     // By sequence: in the order they were added.
     std::map<std::uint64_t, Entry> entries RZ_GUARDED_BY(mutex);
     std::atomic<std::uint64_t> lastSequence{0};
-    long running RZ_GUARDED_BY(mutex) = 0;  // started and not finished
+    long running RZ_GUARDED_BY(mutex) = 0;         // started and not finished
+    long runningInPlace RZ_GUARDED_BY(mutex) = 0;  // of those, work of runNowIfIdle()
     long maxCount RZ_GUARDED_BY(mutex) = OperationQueue::kDefaultMaxConcurrentOperationCount;
     bool suspended RZ_GUARDED_BY(mutex) = false;
     std::string name RZ_GUARDED_BY(mutex);
@@ -463,9 +487,13 @@ void OperationQueue::cancelAllOperations() {
 void OperationQueue::waitUntilAllOperationsAreFinished() {
     beforeLoopThreadWaits();
     MutexLock lock(core_->mutex);
-    while (!core_->entries.empty()) {
+    while (!core_->entries.empty() || core_->runningInPlace != 0) {
         lock.wait(core_->changed);
     }
+}
+
+bool OperationQueue::runNowIfIdle(const std::function<void()>& work) {
+    return core_->runNowIfIdle(work);
 }
 
 long OperationQueue::maxConcurrentOperationCount() const {

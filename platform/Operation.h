@@ -134,8 +134,17 @@ class OperationQueue {
     std::size_t operationCount() const;
 
     void cancelAllOperations();
-    // Blocks until the queue is empty (for ever when it is suspended with work in it).
+    // Blocks until the queue is empty (for ever when it is suspended with work in it), work
+    // run by runNowIfIdle() included.
     void waitUntilAllOperationsAreFinished();
+
+    // Runs `work` on the calling thread at once, as an operation of this queue would run,
+    // when the queue could start one now and has nothing else to start (not suspended, no
+    // operation waiting, room under its width); meanwhile it counts among the running
+    // operations, so that none starts past the width. False, without running it, otherwise.
+    // For a queue's owner that would otherwise wrap the work in an operation only to have it
+    // started here; it cannot be cancelled and has no completion block.
+    bool runNowIfIdle(const std::function<void()>& work);
 
     // 1 makes the queue serial; 0 runs nothing; kDefaultMaxConcurrentOperationCount lets the
     // queue choose. Anything below -1 throws std::invalid_argument.

@@ -518,7 +518,7 @@ bool UrlSession::finishTask(const std::shared_ptr<UrlSessionTask>& task, std::op
     }
     inner.ended = true;
     inner.state = UrlSessionTaskState::kCompleted;
-    inner.error = error;
+    inner.error = std::move(error);
     const auto self = shared_from_this();
     const std::uint64_t id = task->taskIdentifier();
     if (downloadedFile && !inner.downloadCompletion) {

@@ -130,6 +130,21 @@ void SessionEvents::schedule() {
 }
 
 void SessionEvents::addOperation(bool quick) {
+    // Quick events on a loop thread run there after the work in hand; while the delegate
+    // queue has nothing else to do they need no operation of their own to keep them in turn
+    // with its work.
+    if (ThreadLoop* loop = quick ? ThreadLoop::current() : nullptr) {
+        loop->runSoon([self = shared_from_this()] {
+            if (!self->queue_->runNowIfIdle([&] { self->drain(true); })) {
+                self->enqueueDrain(true);
+            }
+        });
+        return;
+    }
+    enqueueDrain(quick);
+}
+
+void SessionEvents::enqueueDrain(bool quick) {
     auto operation = std::make_shared<Drain>(shared_from_this(), quick);
     operation->setCompletionBlock(
         [weak = std::weak_ptr<Drain>(operation)] { Drain::ranOrNot(weak); });

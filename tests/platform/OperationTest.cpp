@@ -292,5 +292,56 @@ TEST(OperationQueue, ReleasingTheQueueStrandsNothing) {
     EXPECT_EQ(ran, 51);
 }
 
+// Work run in place takes the queue's one slot: what is added meanwhile waits for it, and so
+// does a thread that waits for the queue to empty.
+TEST(OperationQueue, WorkRunInPlaceHoldsItsSlotAndRunsOnlyWhenTheQueueIsIdle) {
+    OperationQueue queue;
+    queue.setMaxConcurrentOperationCount(1);
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::string> order;
+    bool waiterDone = false;
+    std::thread waiter;
+    const auto note = [&](const std::string& what) {
+        std::lock_guard lock(mutex);
+        order.push_back(what);
+        changed.notify_all();
+    };
+    EXPECT_TRUE(queue.runNowIfIdle([&] {
+        waiter = std::thread([&] {
+            queue.waitUntilAllOperationsAreFinished();
+            std::lock_guard lock(mutex);
+            waiterDone = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        queue.addOperation([&] { note("added meanwhile"); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        note("in place");
+        std::lock_guard lock(mutex);
+        EXPECT_FALSE(waiterDone);
+    }));
+    waiter.join();
+    EXPECT_EQ(order, (std::vector<std::string>{"in place", "added meanwhile"}));
+
+    // Not while an operation waits, nor while the queue is suspended.
+    queue.setSuspended(true);
+    queue.addOperation([&] { note("waiting"); });
+    bool ran = false;
+    EXPECT_FALSE(queue.runNowIfIdle([&] { ran = true; }));
+    queue.setSuspended(false);
+    queue.waitUntilAllOperationsAreFinished();
+    queue.setSuspended(true);
+    EXPECT_FALSE(queue.runNowIfIdle([&] { ran = true; }));
+    EXPECT_FALSE(ran);
+
+    // Work that throws is logged and gives its slot back.
+    queue.setSuspended(false);
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(queue.runNowIfIdle([] { throw std::runtime_error("in place exploded"); }));
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("in place exploded"), std::string::npos);
+    EXPECT_TRUE(queue.runNowIfIdle([&] { ran = true; }));
+    EXPECT_TRUE(ran);
+}
+
 }  // namespace
 }  // namespace platform

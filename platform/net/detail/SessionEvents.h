@@ -61,7 +61,10 @@ class SessionEvents : public std::enable_shared_from_this<SessionEvents> {
     std::deque<Event>::iterator firstRunnable();
 
     void schedule();
+    // Hands the events to the delegate queue: in place on a loop thread when they are quick
+    // and the queue is idle, else through an operation (enqueueDrain).
     void addOperation(bool quick);
+    void enqueueDrain(bool quick);
     // With onlyQuick, stops before the first event that is not quick.
     void drain(bool onlyQuick);
 
