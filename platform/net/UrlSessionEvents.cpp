@@ -1,6 +1,7 @@
 #include "platform/net/detail/SessionEvents.h"
 
 #include <atomic>
+#include <optional>
 
 #include "platform/ThreadLoop.h"
 #include "platform/net/detail/UrlSessionInternals.h"
@@ -54,15 +55,20 @@ class SessionEvents::Drain final : public Operation {
 
 void SessionEvents::push(std::uint64_t task, std::function<void()> run, bool holdAfter,
                          bool quick) {
+    std::optional<bool> handOver;
     {
         std::lock_guard lock(mutex_);
         events_.push_back(Event{task, holdAfter, quick, std::move(run), {}, {}});
+        handOver = claimDrain();
     }
-    schedule();
+    if (handOver) {
+        addOperation(*handOver);
+    }
 }
 
 void SessionEvents::pushData(std::uint64_t task, std::span<const std::uint8_t> bytes,
                              std::function<void(const Bytes&)> deliver, bool quick) {
+    std::optional<bool> handOver;
     {
         std::lock_guard lock(mutex_);
         if (!events_.empty() && events_.back().task == task && events_.back().deliver &&
@@ -73,8 +79,11 @@ void SessionEvents::pushData(std::uint64_t task, std::span<const std::uint8_t> b
         }
         events_.push_back(Event{task, false, quick, nullptr, std::move(deliver),
                                 Bytes(bytes.begin(), bytes.end())});
+        handOver = claimDrain();
     }
-    schedule();
+    if (handOver) {
+        addOperation(*handOver);
+    }
 }
 
 void SessionEvents::release(std::uint64_t task) {
@@ -115,18 +124,24 @@ std::deque<SessionEvents::Event>::iterator SessionEvents::firstRunnable() {
     return events_.end();
 }
 
+std::optional<bool> SessionEvents::claimDrain() {
+    const auto first = firstRunnable();
+    if (draining_ || first == events_.end()) {
+        return std::nullopt;
+    }
+    draining_ = true;
+    return first->quick;
+}
+
 void SessionEvents::schedule() {
-    bool quick;
+    std::optional<bool> handOver;
     {
         std::lock_guard lock(mutex_);
-        const auto first = firstRunnable();
-        if (draining_ || first == events_.end()) {
-            return;
-        }
-        draining_ = true;
-        quick = first->quick;
+        handOver = claimDrain();
     }
-    addOperation(quick);
+    if (handOver) {
+        addOperation(*handOver);
+    }
 }
 
 void SessionEvents::addOperation(bool quick) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <span>
 
@@ -60,6 +61,9 @@ class SessionEvents : public std::enable_shared_from_this<SessionEvents> {
     // Under the lock.
     std::deque<Event>::iterator firstRunnable();
 
+    // Under the lock. When no drain is under way and an event can run, the caller is to
+    // hand the events over (addOperation): set, with whether the first of them is quick.
+    std::optional<bool> claimDrain();
     void schedule();
     // Hands the events to the delegate queue: in place on a loop thread when they are quick
     // and the queue is idle, else through an operation (enqueueDrain).
