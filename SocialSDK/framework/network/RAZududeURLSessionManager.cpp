@@ -725,26 +725,17 @@ void RAZududeURLSessionManager::taskChangedState(const platform::Notification& n
 
 // --- session callbacks ---
 
-namespace {
-
-template <class Block>
-bool isSet(const Block& block) {
-    return block.with([](const auto& value) { return static_cast<bool>(value); });
-}
-
-}  // namespace
-
 bool RAZududeURLSessionManager::respondsTo(platform::UrlSessionDelegateCallback callback) const {
     using C = platform::UrlSessionDelegateCallback;
     switch (callback) {
         case C::kTaskWillPerformHttpRedirection:
-            return isSet(taskWillPerformRedirection_);
+            return taskWillPerformRedirection_.isSet();
         case C::kDataTaskDidReceiveResponse:
-            return isSet(dataTaskDidReceiveResponse_);
+            return dataTaskDidReceiveResponse_.isSet();
         case C::kDataTaskWillCacheResponse:
-            return isSet(dataTaskWillCacheResponse_);
+            return dataTaskWillCacheResponse_.isSet();
         case C::kDidFinishEventsForBackgroundUrlSession:
-            return isSet(didFinishEventsForBackground_);
+            return didFinishEventsForBackground_.isSet();
         default:
             return true;
     }
@@ -755,9 +746,9 @@ bool RAZududeURLSessionManager::callbackReturnsAtOnce(
     using C = platform::UrlSessionDelegateCallback;
     switch (callback) {
         case C::kDataTaskDidReceiveData:
-            return !isSet(dataTaskDidReceiveData_);
+            return !dataTaskDidReceiveData_.isSet();
         case C::kTaskDidComplete:
-            return !isSet(taskDidComplete_);
+            return !taskDidComplete_.isSet();
         default:
             return false;
     }

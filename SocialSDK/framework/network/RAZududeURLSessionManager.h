@@ -401,22 +401,41 @@ class RAZududeURLSessionManager : public platform::UrlSessionDelegate,
 
     RAZududeHTTPManagerShell shell_;
 
+    // A block the app may set from any thread, while the network thread asks for every event
+    // whether it is set: most never are, and that answer takes no lock.
+    template <class Block>
+    class BlockSlot {
+      public:
+        void set(Block block) {
+            value_.with([&](Block& value) {
+                value = std::move(block);
+                isSet_.store(static_cast<bool>(value), std::memory_order_release);
+            });
+        }
+        Block get() const { return isSet() ? value_.get() : Block(); }
+        bool isSet() const { return isSet_.load(std::memory_order_acquire); }
+
+      private:
+        platform::Guarded<Block> value_;
+        std::atomic<bool> isSet_{false};
+    };
+
     std::atomic<bool> recreateUploads_{false};
-    platform::Guarded<SessionDidBecomeInvalidBlock> sessionDidBecomeInvalid_;
-    platform::Guarded<SessionDidReceiveAuthenticationChallengeBlock> sessionDidReceiveChallenge_;
-    platform::Guarded<DidFinishEventsForBackgroundURLSessionBlock> didFinishEventsForBackground_;
-    platform::Guarded<TaskWillPerformHTTPRedirectionBlock> taskWillPerformRedirection_;
-    platform::Guarded<TaskDidReceiveAuthenticationChallengeBlock> taskDidReceiveChallenge_;
-    platform::Guarded<TaskNeedNewBodyStreamBlock> taskNeedNewBodyStream_;
-    platform::Guarded<TaskDidSendBodyDataBlock> taskDidSendBodyData_;
-    platform::Guarded<TaskDidCompleteBlock> taskDidComplete_;
-    platform::Guarded<DataTaskDidReceiveResponseBlock> dataTaskDidReceiveResponse_;
-    platform::Guarded<DataTaskDidBecomeDownloadTaskBlock> dataTaskDidBecomeDownloadTask_;
-    platform::Guarded<DataTaskDidReceiveDataBlock> dataTaskDidReceiveData_;
-    platform::Guarded<DataTaskWillCacheResponseBlock> dataTaskWillCacheResponse_;
-    platform::Guarded<DownloadTaskDidFinishDownloadingBlock> downloadTaskDidFinishDownloading_;
-    platform::Guarded<DownloadTaskDidWriteDataBlock> downloadTaskDidWriteData_;
-    platform::Guarded<DownloadTaskDidResumeBlock> downloadTaskDidResume_;
+    BlockSlot<SessionDidBecomeInvalidBlock> sessionDidBecomeInvalid_;
+    BlockSlot<SessionDidReceiveAuthenticationChallengeBlock> sessionDidReceiveChallenge_;
+    BlockSlot<DidFinishEventsForBackgroundURLSessionBlock> didFinishEventsForBackground_;
+    BlockSlot<TaskWillPerformHTTPRedirectionBlock> taskWillPerformRedirection_;
+    BlockSlot<TaskDidReceiveAuthenticationChallengeBlock> taskDidReceiveChallenge_;
+    BlockSlot<TaskNeedNewBodyStreamBlock> taskNeedNewBodyStream_;
+    BlockSlot<TaskDidSendBodyDataBlock> taskDidSendBodyData_;
+    BlockSlot<TaskDidCompleteBlock> taskDidComplete_;
+    BlockSlot<DataTaskDidReceiveResponseBlock> dataTaskDidReceiveResponse_;
+    BlockSlot<DataTaskDidBecomeDownloadTaskBlock> dataTaskDidBecomeDownloadTask_;
+    BlockSlot<DataTaskDidReceiveDataBlock> dataTaskDidReceiveData_;
+    BlockSlot<DataTaskWillCacheResponseBlock> dataTaskWillCacheResponse_;
+    BlockSlot<DownloadTaskDidFinishDownloadingBlock> downloadTaskDidFinishDownloading_;
+    BlockSlot<DownloadTaskDidWriteDataBlock> downloadTaskDidWriteData_;
+    BlockSlot<DownloadTaskDidResumeBlock> downloadTaskDidResume_;
 
     platform::ObserverToken resumeObserver_;
     platform::ObserverToken suspendObserver_;
