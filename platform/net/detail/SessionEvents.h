@@ -22,9 +22,10 @@ namespace platform::detail {
 //
 // An event marked quick only hands work on and never waits for another thread (the delegate
 // said so of its callback). Quick events that happen on a loop thread such as the network
-// thread run there, still as an operation of the delegate queue and so one at a time with its
-// other work, instead of waking a worker for each: the drain stops there at the first event
-// that is not quick and hands the rest to a worker.
+// thread run there, still as work of the delegate queue and so one at a time with its other
+// work, instead of waking a worker for each: in place while the queue is idle, else as its
+// operation. The drain stops there at the first event that is not quick and hands the rest to
+// a worker.
 class SessionEvents : public std::enable_shared_from_this<SessionEvents> {
   public:
     explicit SessionEvents(std::shared_ptr<OperationQueue> queue) : queue_(std::move(queue)) {}
