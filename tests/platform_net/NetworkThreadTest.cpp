@@ -139,8 +139,6 @@ TEST(NetworkThread, WaitingThereForAQueueItFedLetsTheQueueRun) {
     EXPECT_EQ(ran, 3);
 }
 
-// The idle thread waits in its poll for up to a second; a post from elsewhere must end the
-// wait, each time, rather than leave the task to the poll's time-out.
 // Seconds from a post from this thread to its task's run, or a negative number when it did
 // not run within five seconds.
 double secondsToRunAPost() {
@@ -154,6 +152,8 @@ double secondsToRunAPost() {
     return *ran ? std::chrono::duration<double>(Clock::now() - posted).count() : -1;
 }
 
+// The idle thread waits in its poll for up to a second; a post from elsewhere must end the
+// wait, each time, rather than leave the task to the poll's time-out.
 TEST(NetworkThread, APostFromAnotherThreadWakesItsIdleLoopEachTime) {
     double longestWait = 0;
     for (int round = 0; round < 50; ++round) {
