@@ -298,14 +298,12 @@ TEST(OperationQueue, WorkRunInPlaceHoldsItsSlotAndRunsOnlyWhenTheQueueIsIdle) {
     OperationQueue queue;
     queue.setMaxConcurrentOperationCount(1);
     std::mutex mutex;
-    std::condition_variable changed;
     std::vector<std::string> order;
     bool waiterDone = false;
     std::thread waiter;
     const auto note = [&](const std::string& what) {
         std::lock_guard lock(mutex);
         order.push_back(what);
-        changed.notify_all();
     };
     EXPECT_TRUE(queue.runNowIfIdle([&] {
         waiter = std::thread([&] {
